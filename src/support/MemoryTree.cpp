@@ -1,0 +1,110 @@
+#include "support/MemoryTree.h"
+
+#include <cstdio>
+#include <functional>
+
+namespace varlow {
+
+TTreeSink::NodeId TMemoryTree::AddChild(NodeId parent, std::string_view text, std::int64_t bitPos,
+                                        std::int32_t bitWidth) {
+  auto id = static_cast<NodeId>(nodes_.size());
+  nodes_.push_back(Node{std::string(text), bitPos, bitWidth, parent, {}});
+  if (parent == kRoot) roots_.push_back(id);
+  else nodes_.at(static_cast<std::size_t>(parent)).children.push_back(id);
+  return id;
+}
+
+void TMemoryTree::Clear() {
+  nodes_.clear();
+  roots_.clear();
+}
+
+int TMemoryTree::Depth(NodeId id) const {
+  int depth = 0;
+  for (NodeId p = At(id).parent; p != kRoot; p = At(p).parent) ++depth;
+  return depth;
+}
+
+std::vector<TTreeSink::NodeId> TMemoryTree::Preorder() const {
+  std::vector<NodeId> out;
+  out.reserve(nodes_.size());
+  std::function<void(NodeId)> walk = [&](NodeId id) {
+    out.push_back(id);
+    for (NodeId c : At(id).children) walk(c);
+  };
+  for (NodeId r : roots_) walk(r);
+  return out;
+}
+
+std::vector<TTreeSink::NodeId> TMemoryTree::FindAll(std::string_view text) const {
+  std::vector<NodeId> out;
+  for (NodeId id : Preorder())
+    if (At(id).text == text) out.push_back(id);
+  return out;
+}
+
+std::vector<TTreeSink::NodeId> TMemoryTree::FindPrefix(std::string_view prefix) const {
+  std::vector<NodeId> out;
+  for (NodeId id : Preorder())
+    if (std::string_view(At(id).text).substr(0, prefix.size()) == prefix) out.push_back(id);
+  return out;
+}
+
+std::string TMemoryTree::ToText() const {
+  std::string out;
+  for (NodeId id : Preorder()) {
+    out.append(static_cast<std::size_t>(2 * Depth(id)), ' ');
+    out += At(id).text;
+    out += '\n';
+  }
+  return out;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+    case '"': out += "\\\""; break;
+    case '\\': out += "\\\\"; break;
+    case '\n': out += "\\n"; break;
+    case '\t': out += "\\t"; break;
+    default:
+      if (c < 0x20) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      } else if (c >= 0x80) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        out += static_cast<char>(c);
+      }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string TMemoryTree::ToJson() const {
+  std::string out;
+  std::function<void(const std::vector<NodeId>&)> list = [&](const std::vector<NodeId>& ids) {
+    out += '[';
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      const Node& n = At(ids[i]);
+      if (i) out += ',';
+      out += "{\"text\":" + JsonString(n.text);
+      if (n.bitPos != kNoPosition)
+        out += ",\"bitPos\":" + std::to_string(n.bitPos) + ",\"bitWidth\":" + std::to_string(n.bitWidth);
+      if (!n.children.empty()) {
+        out += ",\"children\":";
+        list(n.children);
+      }
+      out += '}';
+    }
+    out += ']';
+  };
+  list(roots_);
+  return out;
+}
+
+} // namespace varlow

@@ -1,0 +1,53 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "support/TreeSink.h"
+
+namespace varlow {
+
+// A tree held in memory: what tests inspect and what the command-line tool prints.
+class TMemoryTree final : public TTreeSink {
+public:
+  struct Node {
+    std::string text;
+    std::int64_t bitPos = kNoPosition;
+    std::int32_t bitWidth = 0;
+    NodeId parent = kRoot;
+    std::vector<NodeId> children;
+  };
+
+  NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
+                  std::int32_t bitWidth = 0) override;
+
+  const Node& At(NodeId id) const { return nodes_.at(static_cast<std::size_t>(id)); }
+  const std::vector<NodeId>& Roots() const { return roots_; }
+  const std::vector<NodeId>& Children(NodeId id) const { return id == kRoot ? roots_ : At(id).children; }
+  std::size_t Size() const { return nodes_.size(); }
+  void Clear();
+
+  // Depth of a node: 0 for top-level nodes.
+  int Depth(NodeId id) const;
+  // All nodes in display order (depth first), each once.
+  std::vector<NodeId> Preorder() const;
+  // Ids of every node whose text equals `text`, in display order.
+  std::vector<NodeId> FindAll(std::string_view text) const;
+  // Ids of every node whose text starts with `prefix`, in display order.
+  std::vector<NodeId> FindPrefix(std::string_view prefix) const;
+
+  // One node per line, indented by two spaces per depth level.
+  std::string ToText() const;
+  // A JSON array of {"text", "bitPos", "bitWidth", "children"} objects; positions are
+  // left out for nodes that have none.
+  std::string ToJson() const;
+
+private:
+  std::vector<Node> nodes_;
+  std::vector<NodeId> roots_;
+};
+
+// JSON string literal of a text (quotes included); bytes >= 0x80 are passed through as Latin-1
+// characters encoded in UTF-8, control characters escaped.
+std::string JsonString(std::string_view text);
+
+} // namespace varlow

@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+namespace varlow {
+
+// Where the header tree and the slice analyser put their nodes. The same producer fills a
+// QTreeWidget, a test's in-memory tree and the command-line tool's text through this interface.
+class TTreeSink {
+public:
+  using NodeId = std::int32_t;
+  static constexpr NodeId kRoot = -1;  // parent of top-level nodes
+  static constexpr std::int64_t kNoPosition = -1;
+
+  virtual ~TTreeSink() = default;
+
+  // Appends a node as the last child of `parent` and returns its id. `bitPos` is the position
+  // of the element shown, in bits from the start of the block it was read from, and `bitWidth`
+  // its width; nodes that stand for no single element pass kNoPosition and 0.
+  virtual NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
+                          std::int32_t bitWidth = 0) = 0;
+};
+
+} // namespace varlow
