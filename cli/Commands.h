@@ -1,0 +1,25 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varlow::cli {
+
+// The arguments after the command name.
+using Args = std::vector<std::string>;
+
+// Value of "--name VALUE" in args, if present.
+std::optional<std::string> Option(const Args& args, const std::string& name);
+// Whether the flag "--name" is present.
+bool Flag(const Args& args, const std::string& name);
+// The positional arguments (those not starting with "--" and not an option's value).
+std::vector<std::string> Positionals(const Args& args, const std::vector<std::string>& optionsWithValue);
+// Parses a decimal or 0x/$-prefixed hexadecimal 64-bit number; nullopt when it is not one.
+std::optional<long long> ParseNumber(const std::string& text);
+
+int RunPacks(const Args& args);
+int RunHeaders(const Args& args);
+int RunSlice(const Args& args);
+int RunTransrate(const Args& args);
+
+} // namespace varlow::cli

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Makes the project's own test streams with Debian's ffmpeg from synthetic sources, into DIR.
+# Each is short (a second or less) so that tests can explain every slice and transrate them all.
+#   i420_interlaced.m2v  720x576 4:2:0, field motion + dct_type, B pictures, linear quantiser
+#   i422_interlaced.m2v  720x576 4:2:2 (422 profile), interlaced, B pictures
+#   p420_plain.m2v       352x288 4:2:0 progressive, I and P only, intra_vlc 0, zigzag
+#   p420_tools.m2v       352x288 4:2:0, intra_vlc 1, alternate scan, q_scale_type 1, 2 B pictures
+#   mpeg1.m1v            352x288 MPEG-1 video with B pictures
+#   hd1080.m2v           1920x1080 4:2:0 interlaced, 20 Mbit/s, 6 pictures
+set -euo pipefail
+dir=${1:?usage: make_test_streams.sh DIR}
+mkdir -p "$dir"
+enc() {
+  local out=$1; shift
+  [ -s "$dir/$out" ] && return 0
+  ffmpeg -nostdin -hide_banner -loglevel error -y "$@" "$dir/$out.tmp" && mv "$dir/$out.tmp" "$dir/$out"
+}
+src() { echo "testsrc2=size=$1:rate=25"; }
+enc i420_interlaced.m2v -f lavfi -i "$(src 720x576)" -t 0.64 -c:v mpeg2video -b:v 8M -g 8 -bf 2 \
+  -flags +ildct+ilme -top 1 -f mpeg2video
+enc i422_interlaced.m2v -f lavfi -i "$(src 720x576)" -t 0.64 -pix_fmt yuv422p -c:v mpeg2video -profile:v 0 \
+  -b:v 10M -g 8 -bf 2 -flags +ildct+ilme -top 1 -f mpeg2video
+enc p420_plain.m2v -f lavfi -i "$(src 352x288)" -t 1 -c:v mpeg2video -b:v 2M -g 12 -bf 0 -f mpeg2video
+enc p420_tools.m2v -f lavfi -i "$(src 352x288)" -t 1 -c:v mpeg2video -b:v 3M -g 12 -bf 2 \
+  -intra_vlc 1 -alternate_scan 1 -non_linear_quant 1 -qmax 28 -f mpeg2video
+enc mpeg1.m1v -f lavfi -i "$(src 352x288)" -t 1 -c:v mpeg1video -b:v 2M -g 12 -bf 2 -f mpeg1video
+enc hd1080.m2v -f lavfi -i "$(src 1920x1080)" -t 0.24 -c:v mpeg2video -b:v 20M -maxrate 20M -bufsize 9781248 \
+  -g 6 -bf 2 -flags +ildct+ilme -top 1 -f mpeg2video
