@@ -102,7 +102,13 @@ public:
   std::recursive_mutex& IndexLock() const { return FIndexLock; }
 
 private:
+  // Refills from `position` and sets ScrollPos from `scrollOrigin` (the two differ only when a
+  // step or page down found nothing after the window).
   void MoveTo(std::int64_t position, std::int64_t scrollOrigin);
+  // Rows a page holds: the rows per page, capped at the record capacity.
+  std::int32_t PageRows() const;
+  std::int64_t FirstOffset() const;  // first record's offset, 0 when the window is empty
+  std::int64_t LastOffset() const;
 
   std::unique_ptr<TFileStream> FStream;
   TLockedInteger FVisibleRows;

@@ -1,0 +1,229 @@
+#include "browser/HeaderTree.h"
+
+#include <array>
+#include <string>
+
+#include "support/Format.h"
+#include "syntax/HeaderParsers.h"
+
+namespace varlow {
+
+namespace {
+
+using NodeId = TTreeSink::NodeId;
+
+// Zigzag scan: raster position of each scan index.
+constexpr std::array<std::uint8_t, 64> kZigzagScan = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// Scan index of each raster position: matrices are kept in transmission (scan) order and shown
+// in raster order.
+constexpr std::array<std::uint8_t, 64> kRasterToScan = [] {
+  std::array<std::uint8_t, 64> inverse{};
+  for (std::size_t i = 0; i < 64; ++i) inverse[kZigzagScan[i]] = static_cast<std::uint8_t>(i);
+  return inverse;
+}();
+
+// Adds the field lines of one header below `parent`, walking a bit cursor through the header so
+// that every line carries the position and width of its element.
+class TFieldLines {
+public:
+  TFieldLines(TTreeSink& sink, NodeId parent, std::int64_t bitPos) : sink_(sink), parent_(parent), bit_(bitPos) {}
+
+  // "label" + decimal value + " (N bits)" (or " (1 bit)").
+  void Field(std::string_view label, std::int64_t value, std::int32_t width) {
+    Add(std::string(label) + std::to_string(value) + (width == 1 ? " (1 bit)" : " (" + std::to_string(width) + " bits)"),
+        width);
+  }
+  // A 32-bit start code as "label$000001B3 (32 bits)".
+  void Code(std::string_view label, std::uint32_t code) { Add(std::string(label) + HexUpper(code, 8) + " (32 bits)", 32); }
+  // A line with its own text.
+  void Text(const std::string& text, std::int32_t width) { Add(text, width); }
+  NodeId Node(std::string_view text, std::int32_t width) { return Add(std::string(text), width); }
+
+  std::int64_t Bit() const { return bit_; }
+  void SetBit(std::int64_t bit) { bit_ = bit; }
+
+private:
+  NodeId Add(const std::string& text, std::int32_t width) {
+    const NodeId id = sink_.AddChild(parent_, text, bit_, width);
+    bit_ += width;
+    return id;
+  }
+  TTreeSink& sink_;
+  NodeId parent_;
+  std::int64_t bit_;
+};
+
+void AddMatrixRows(TTreeSink& sink, NodeId matrix, const std::array<std::uint8_t, 64>& values) {
+  for (int r = 0; r < 8; ++r) {
+    std::string row;
+    for (int c = 0; c < 8; ++c) row += Format("%.2d, ", {values[kRasterToScan[static_cast<std::size_t>(r * 8 + c)]]});
+    if (r == 7) row.resize(row.size() - 2);  // the eight rows read as one list
+    sink.AddChild(matrix, row);
+  }
+}
+
+// Attaches the reader after a header of `headerLength` bytes and looks for `code` there. On
+// success the reader stands on the code and `codeByte` is its byte offset in the pack.
+bool FindAfterHeader(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown, std::int32_t headerLength,
+                     std::uint32_t code, std::int32_t& codeByte) {
+  if (headerLength < 0 || shown - headerLength + 1 <= 0) return false;
+  if (reader.SetData(pack + headerLength, shown - headerLength + 1) != S_OK) return false;
+  if (!next_start_codeBS(reader, code)) return false;
+  codeByte = headerLength + reader.BytePos();
+  return true;
+}
+
+void SequenceTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown, TPackRec& rec, TTreeSink& sink) {
+  auto& sh = rec.SequenceHeader;
+  std::int32_t h = 12;
+  if (reader.SetData(pack, shown + 1) != S_OK) return;
+  Parse_sequence_header(reader, sh, h);
+
+  const NodeId sequence = sink.AddChild(TTreeSink::kRoot, "Sequence");
+  const NodeId header = sink.AddChild(sequence, "sequence_header", 0, h * 8);
+  TFieldLines f(sink, header, 0);
+  f.Code("sequence_header_code = $", sh.sequence_header_code);
+  f.Field("horizontal_size_value = ", sh.horizontal_size_value, 12);
+  f.Field("vertical_size_value = ", sh.vertical_size_value, 12);
+  f.Field("aspect_ratio_information = ", sh.aspect_ratio_information, 4);
+  f.Field("frame_rate_code = ", sh.frame_rate_code, 4);
+  f.Field("bit_rate_value = ", sh.bit_rate_value, 18);
+  f.Field("marker_bit = ", sh.marker_bit, 1);
+  f.Field("vbv_buffer_size_value = ", sh.vbv_buffer_size_value, 10);
+  f.Field("constrained_parameters_flag = ", sh.constrained_parameters_flag, 1);
+  f.Field("load_intra_quantiser_matrix = ", sh.load_intra_quantiser_matrix, 1);
+  if (sh.load_intra_quantiser_matrix == 1)
+    AddMatrixRows(sink, f.Node("intra_quantiser_matrix (64 x 8 bits)", 512), sh.intra_quantiser_matrix);
+  f.Field("load_non_intra_quantiser_matrix = ", sh.load_non_intra_quantiser_matrix, 1);
+  if (sh.load_non_intra_quantiser_matrix == 1)
+    AddMatrixRows(sink, f.Node("non_intra_quantiser_matrix (64 x 8 bits)", 512), sh.non_intra_quantiser_matrix);
+
+  std::int32_t at = 0;
+  if (!FindAfterHeader(reader, pack, shown, h, 0x000001B5, at)) return;
+  auto& se = rec.SequenceExtension;
+  Parse_sequence_extension(reader, se);
+  const NodeId extension = sink.AddChild(sequence, "sequence_extension", std::int64_t{at} * 8, 80);
+  TFieldLines e(sink, extension, std::int64_t{at} * 8);
+  e.Code("extension_start_code = $", se.extension_start_code);
+  e.Field("extension_start_code_identifier = ", se.extension_start_code_identifier, 4);
+  e.Field("profile_and_level_indication = ", se.profile_and_level_indication, 8);
+  e.Field("progressive_sequence = ", se.progressive_sequence, 1);
+  e.Field("chroma_format = ", se.chroma_format, 2);
+  e.Field("horizontal_size_extension = ", se.horizontal_size_extension, 2);
+  e.Field("vertical_size_extension = ", se.vertical_size_extension, 2);
+  e.Field("bit_rate_extension = ", se.bit_rate_extension, 12);
+  e.Field("marker_bit = ", se.marker_bit, 1);
+  e.Field("vbv_buffer_size_extension = ", se.vbv_buffer_size_extension, 8);
+  e.Field("low_delay = ", se.low_delay, 1);
+  // These two read "bit", not "bits", as the program has always shown them.
+  e.Text("frame_rate_extension_n = " + std::to_string(se.frame_rate_extension_n) + " (2 bit)", 2);
+  e.Text("frame_rate_extension_d = " + std::to_string(se.frame_rate_extension_d) + " (5 bit)", 5);
+}
+
+void GroupTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown, TPackRec& rec, TTreeSink& sink) {
+  auto& gop = rec.GOPHeader;
+  if (reader.SetData(pack, shown + 1) != S_OK) return;
+  Parse_GOP_header(reader, gop);
+
+  const NodeId group = sink.AddChild(TTreeSink::kRoot, "Group Of Pictures");
+  const NodeId header = sink.AddChild(group, "group_of_pictures_header", 0, 59);
+  TFieldLines f(sink, header, 0);
+  f.Code("group_start_code = $", gop.group_start_code);
+  f.Text(Format("time_code = %d (%s) (25 bits)", {gop.time_code, TimeCodeToStr(gop.time_code)}), 25);
+  f.Field("closed_gop = ", gop.closed_gop, 1);
+  f.Field("broken_link = ", gop.broken_link, 1);
+
+  std::int32_t at = 0;
+  if (shown > 8 && FindAfterHeader(reader, pack, shown, 8, 0x000001B2, at))
+    sink.AddChild(group, "user_data", std::int64_t{at} * 8, 32);
+}
+
+void PictureTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown, TPackRec& rec, TTreeSink& sink) {
+  auto& ph = rec.PictureHeader;
+  if (reader.SetData(pack, shown + 1) != S_OK) return;
+  Parse_picture_header(reader, ph);
+  const std::int32_t h = PictureHeaderLength(ph);
+
+  const std::int64_t extraBits = std::int64_t{9} * ph.extra_count;
+  const std::int32_t vectorBits = ph.picture_coding_type == 3 ? 8 : ph.picture_coding_type == 2 ? 4 : 0;
+  const NodeId picture = sink.AddChild(TTreeSink::kRoot, "Picture");
+  const NodeId header =
+      sink.AddChild(picture, "picture_header", 0, static_cast<std::int32_t>(62 + vectorBits + extraBits));
+  TFieldLines f(sink, header, 0);
+  f.Code("picture_start_code = $", ph.picture_start_code);
+  f.Field("temporal_reference = ", ph.temporal_reference, 10);
+  f.Field("picture_coding_type = ", ph.picture_coding_type, 3);
+  f.Field("vbv_delay = ", ph.vbv_delay, 16);
+  if (ph.picture_coding_type == 2 || ph.picture_coding_type == 3) {
+    f.Field("full_pel_forward_vector = ", ph.full_pel_forward_vector, 1);
+    f.Field("forward_f_code = ", ph.forward_f_code, 3);
+  }
+  if (ph.picture_coding_type == 3) {
+    f.Field("full_pel_backward_vector = ", ph.full_pel_backward_vector, 1);
+    f.Field("backward_f_code = ", ph.backward_f_code, 3);
+  }
+  if (ph.extra_count > 0) {
+    // Flags and bytes alternate (1 + 8 bits each): each line spans the stretch its bits lie in.
+    const std::int64_t extraStart = f.Bit();
+    sink.AddChild(header, "extra_bit_picture - " + std::to_string(ph.extra_count) + " x (1 bit)", extraStart,
+                  static_cast<std::int32_t>(extraBits - 8));
+    std::string bytes;
+    for (std::int32_t i = 0; i < ph.StoredExtraCount(); ++i)
+      bytes += "$" + HexUpper(ph.extra_information_picture[static_cast<std::size_t>(i)], 2) + ", ";
+    sink.AddChild(header, "extra_information_picture = " + bytes + " (8 bits)", extraStart + 1,
+                  static_cast<std::int32_t>(extraBits - 1));
+  }
+
+  std::int32_t at = 0;
+  if (!FindAfterHeader(reader, pack, shown, h, 0x000001B5, at)) return;
+  auto& pce = rec.PictureCodingExtension;
+  Parse_picture_coding_extension(reader, pce);
+  const NodeId extension =
+      sink.AddChild(picture, "picture_coding_extension", std::int64_t{at} * 8, pce.composite_display_flag ? 86 : 66);
+  TFieldLines e(sink, extension, std::int64_t{at} * 8);
+  e.Code("extension_start_code = $", pce.extension_start_code);
+  e.Field("extension_start_code_identifier = ", pce.extension_start_code_identifier, 4);
+  e.Field("f_code[0][0] = ", pce.f_code[0][0], 4);
+  e.Field("f_code[0][1] = ", pce.f_code[0][1], 4);
+  e.Field("f_code[1][0] = ", pce.f_code[1][0], 4);
+  e.Field("f_code[1][1] = ", pce.f_code[1][1], 4);
+  e.Field("intra_dc_precision = ", pce.intra_dc_precision, 2);
+  e.Field("picture_structure = ", pce.picture_structure, 2);
+  e.Field("top_field_first = ", pce.top_field_first, 1);
+  // The label has always read "dtc"; users search the tree for it.
+  e.Field("frame_pred_frame_dtc = ", pce.frame_pred_frame_dct, 1);
+  e.Field("concealment_motion_vectors = ", pce.concealment_motion_vectors, 1);
+  e.Field("q_scale_type = ", pce.q_scale_type, 1);
+  e.Field("intra_vlc_format = ", pce.intra_vlc_format, 1);
+  e.Field("alternate_scan = ", pce.alternate_scan, 1);
+  e.Field("repeat_first_field = ", pce.repeat_first_field, 1);
+  e.Field("chroma_420_type = ", pce.chroma_420_type, 1);
+  e.Field("progressive_frame = ", pce.progressive_frame, 1);
+  e.Field("composite_display_flag = ", pce.composite_display_flag, 1);
+  if (pce.composite_display_flag == 1) {
+    e.Field("v_axis = ", pce.v_axis, 1);
+    e.Field("field_sequence = ", pce.field_sequence, 3);
+    e.Field("sub_carrier = ", pce.sub_carrier, 1);
+    e.Field("burst_amplitude = ", pce.burst_amplitude, 7);
+    e.Field("sub_carrier_phase = ", pce.sub_carrier_phase, 8);
+  }
+}
+
+} // namespace
+
+void BuildHeaderTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown, TPackRec& rec,
+                     TTreeSink& sink) {
+  if (shown <= 0) return;
+  switch (rec.StartCode[3]) {
+  case 0xB3: SequenceTree(reader, pack, shown, rec, sink); break;
+  case 0xB8: GroupTree(reader, pack, shown, rec, sink); break;
+  case 0x00: PictureTree(reader, pack, shown, rec, sink); break;
+  default: break;  // a sequence end has no tree
+  }
+}
+
+} // namespace varlow
