@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+
+#include "support/HResult.h"
+
+namespace varlow {
+
+// Writes fields of 1 to 32 bits, most significant bit first, into a block owned by the caller.
+// Each field is one masked, shifted 32-bit word ORed into the zero-filled destination, so the
+// writer always keeps four bytes of room in reserve.
+class TBitStreamWriter {
+public:
+  // Attaches a destination and zero-fills it. E_FAIL for a null block or a non-positive size.
+  HRESULT SetDestination(std::uint8_t* Dest, std::int32_t Size);
+  // Writes the low Count bits of Value (Count <= 32 - bits used in the current byte).
+  // Returns false, and sets the overflow flag, when the destination is too full.
+  bool PutBits(std::uint32_t Value, std::int32_t Count);
+  // Completes the current byte with zero bits.
+  bool ByteAlign();
+  // Whole bytes completed so far.
+  std::int32_t BytesWritten() const { return FBytePos; }
+  std::int32_t BitPos() const { return FBitPos; }
+  bool Overflow() const { return FOverflow != 0; }
+
+private:
+  std::uint8_t* FDest = nullptr;
+  std::int32_t FDestSize = 0;
+  std::int32_t FBytePos = 0;
+  std::int32_t FBitPos = 0;
+  std::uint8_t* FCurrent = nullptr;
+  std::int32_t FOverflow = 0;
+};
+
+} // namespace varlow

@@ -1,0 +1,272 @@
+#include "transrate/MPEG2VideoTransrateClass.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "support/Log.h"
+#include "support/Trap.h"
+#include "transrate/FrameRate.h"
+#include "transrate/MPEGVideoTranscoder.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr int kIntra = 1;
+constexpr int kPredicted = 2;
+constexpr int kBidirectional = 3;
+constexpr std::int32_t kFramePicture = 3;
+// Room beyond the input size for a cut picture: the writer keeps four bytes in reserve.
+constexpr std::int32_t kOutputMargin = 64;
+
+bool IsStartCode(const std::uint8_t* d, std::int32_t i, std::uint8_t code) {
+  return d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code;
+}
+
+} // namespace
+
+TMPEG2VideoTransrateClass::TMPEG2VideoTransrateClass()
+    : FTranscoder(std::make_unique<TMPEGVideoTranscoder>()),
+      FCutLevels(kMaxFrames, 0),
+      FOutput(kOutputBlockSize, 0) {
+  FFrames.resize(kMaxFrames);
+  FMaxBitrate.SetValue(10'000'000);
+  FSeparator.SetMPEGESReceiveFunctionObj(
+      [this](std::int32_t StreamId, std::int32_t Reserved, const std::uint8_t* Data, std::int32_t Size) {
+        return MPEGESReceiveFunctionObj(StreamId, Reserved, Data, Size);
+      });
+}
+
+TMPEG2VideoTransrateClass::~TMPEG2VideoTransrateClass() = default;
+
+HRESULT TMPEG2VideoTransrateClass::SetMPEGESTransReceiveFunctionObj(TMPEGESTransReceiveFunction Method) {
+  HRESULT result = E_FAIL;
+  Trap("TMPEG2VideoTransrateClass.SetMPEGESTransReceiveFunctionObj", [&] {
+    FTransReceiveFunctionObj = std::move(Method);
+    result = S_OK;
+  });
+  return result;
+}
+
+HRESULT TMPEG2VideoTransrateClass::SetMaxOutputBitrate(std::int32_t Bitrate) {
+  HRESULT result = E_FAIL;
+  Trap("TMPEG2VideoTransrateClass.SetMaxOutputBitrate", [&] {
+    FMaxBitrate.SetValue(Bitrate);
+    if (FStarted) FBitsPerPicture.SetValue(Bitrate / FFps);
+    result = S_OK;
+  });
+  return result;
+}
+
+HRESULT TMPEG2VideoTransrateClass::AddData(const std::uint8_t* Data, std::int32_t Size) {
+  HRESULT result = E_FAIL;
+  Trap("TMPEG2VideoTransrateClass.AddData", [&] { result = FSeparator.AddData(Data, Size); });
+  return result;
+}
+
+HRESULT TMPEG2VideoTransrateClass::Flush() {
+  HRESULT result = E_FAIL;
+  Trap("TMPEG2VideoTransrateClass.Flush", [&] {
+    FFlushing = true;
+    FTrailer.Clear();
+    const HRESULT separated = FSeparator.Flush();
+    FFlushing = false;
+    const HRESULT processed = FFrameCount > 0 ? ProcessFrames() : S_OK;
+    if (FStarted && FTrailer.DataSize() > 0) Deliver(FTrailer.DataPtr(), FTrailer.DataSize(), 0);
+    FTrailer.Clear();
+    result = separated < 0 || processed < 0 ? E_FAIL : S_OK;
+  });
+  return result;
+}
+
+HRESULT TMPEG2VideoTransrateClass::MPEGESReceiveFunctionObj(std::int32_t, std::int32_t, const std::uint8_t* Data,
+                                                            std::int32_t Size) {
+  HRESULT result = E_FAIL;
+  Trap("TMPEG2VideoTransrateClass.MPEGESReceiveFunctionObj", [&] {
+    const std::int32_t T = FSeparator.FrameCodingType();
+    const bool gopStart = FSeparator.GOPStart();
+    if (T == kIntra) {
+      if (!FStarted) {
+        bool progressive = false;
+        FFps = 0;
+        GetParams(Data, Size, FFps, progressive);
+        LogMessageFmt("FPS: %f", {FFps});
+        // A frame rate without a value leaves the stream unstarted: the next intra picture
+        // tries again.
+        if (!(FFps > 0)) throw std::domain_error("no usable frame rate");
+        FBitsPerPicture.SetValue(FMaxBitrate.Value() / FFps);
+        FStarted = -1;
+      }
+      result = AddFrame(Data, Size, kIntra, gopStart);
+    } else if (T == kPredicted || T == kBidirectional) {
+      result = FStarted ? AddFrame(Data, Size, T, gopStart) : S_OK;
+    } else if (T == 0 && FFlushing) {
+      FTrailer.Append(Data, Size);  // the bytes after the last picture
+      result = S_OK;
+    } else {
+      result = S_OK;
+    }
+  });
+  return result;
+}
+
+bool TMPEG2VideoTransrateClass::GetParams(const std::uint8_t* Data, std::int32_t Size, double& Fps,
+                                          bool& Progressive) {
+  bool result = false;
+  const bool ran = Trap("GetParams", [&] {
+    if (Data == nullptr || Size < 12 || !IsStartCode(Data, 0, 0xB3)) return;
+    const int frameRateCode = Data[7] & 0x0F;
+    int extensionN = 0;
+    int extensionD = 0;
+    for (std::int32_t i = 0; Size - i > 4; ++i) {
+      if (IsStartCode(Data, i, 0xB5) && (Data[i + 4] >> 4) == 1) {
+        if (i + 9 < Size) {
+          Progressive = (Data[i + 5] & 0x08) != 0;
+          extensionN = (Data[i + 9] >> 5) & 3;
+          extensionD = Data[i + 9] & 0x1F;
+        }
+        break;
+      }
+    }
+    Fps = FrameRateFromCode(frameRateCode) * (extensionN + 1) / (extensionD + 1);
+    result = true;
+  });
+  return ran && result;
+}
+
+bool TMPEG2VideoTransrateClass::GetPictureStructure(const std::uint8_t* Data, std::int32_t Size,
+                                                    std::int32_t& Structure) {
+  bool result = false;
+  Trap("GetPictureStructure", [&] {
+    if (Data == nullptr) return;
+    for (std::int32_t i = 0; Size - i > 6; ++i) {
+      if (IsStartCode(Data, i, 0xB5) && (Data[i + 4] >> 4) == 8) {
+        Structure = Data[i + 6] & 3;
+        result = true;
+        return;
+      }
+    }
+  });
+  return result;
+}
+
+HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
+                                            bool GOPStart) {
+  HRESULT result = E_FAIL;
+  Trap("TMPEG2VideoTransrateClass.AddFrame", [&] {
+    // A new GOP closes the held group; so does a group that filled every slot.
+    if ((GOPStart && FFrameCount > 0) || FFrameCount >= kMaxFrames) ProcessFrames();
+    THeldFrame& frame = FFrames[static_cast<std::size_t>(FFrameCount)];
+    if (!frame.Data) frame.Data = std::make_unique<TBuffer>(Size, 0);
+    if (frame.Data->Capacity() < Size) frame.Data->SetCapacity(static_cast<std::int32_t>(Size * 1.5));
+    frame.Data->Clear();
+    frame.Data->Append(Data, Size);
+    frame.Type = FrameType;
+
+    // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
+    const HRESULT analysed = FTranscoder->Analyse(FrameType, frame.Data->DataPtr(), Size);
+    frame.Bits.fill(0);
+    frame.Damaged = analysed < 0 || FTranscoder->Damaged();
+    if (frame.Damaged) {
+      frame.MaxCoefIndex = 0;
+      frame.Bits[0] = Size * 8;
+    } else {
+      const std::int32_t maxIndex = std::min(FTranscoder->MaxCoefIndex(), kMaxLevel);
+      std::int64_t fixed = static_cast<std::int64_t>(Size) * 8;
+      for (int k = 1; k <= maxIndex; ++k) {
+        frame.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
+        fixed -= frame.Bits[static_cast<std::size_t>(k)];
+      }
+      // A cut slice may end anywhere in its last byte: reserve the alignment bits up front and
+      // give them back at the level that keeps every code (where the picture is copied as is).
+      if (maxIndex > 0) {
+        fixed += FTranscoder->AlignmentReserve();
+        frame.Bits[static_cast<std::size_t>(maxIndex)] -= FTranscoder->AlignmentReserve();
+      }
+      frame.Bits[0] = static_cast<std::int32_t>(fixed);
+      frame.MaxCoefIndex = maxIndex;
+    }
+    std::int32_t structure = kFramePicture;
+    GetPictureStructure(frame.Data->DataPtr(), Size, structure);
+    frame.FramePicture = structure == kFramePicture;
+    ++FFrameCount;
+    result = S_OK;
+  });
+  return result;
+}
+
+void TMPEG2VideoTransrateClass::ChooseCutLevels(std::int64_t Budget) {
+  // Level fill: all pictures rise together, one code position at a time; level 0 charges each
+  // picture its fixed bits. A picture is given a level only once that level was paid for, so
+  // the group never exceeds its budget unless its fixed bits alone do.
+  std::fill(FCutLevels.begin(), FCutLevels.end(), 0);
+  std::int64_t sum = 0;
+  for (int level = 0; level <= kMaxLevel; ++level) {
+    bool anyTookPart = false;
+    for (int j = 0; j < FFrameCount; ++j) {
+      const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
+      if (frame.MaxCoefIndex < level) continue;
+      anyTookPart = true;
+      sum += frame.Bits[static_cast<std::size_t>(level)];
+      if (sum > Budget) return;
+      FCutLevels[static_cast<std::size_t>(j)] = level;
+    }
+    if (!anyTookPart) return;
+  }
+}
+
+HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
+  HRESULT result = E_FAIL;
+  Trap("TMPEG2VideoTransrateClass.ProcessFrames", [&] {
+    const double bitsPerPicture = FBitsPerPicture.Value();
+    double budget = 0;
+    TGroupReport report;
+    report.Pictures = FFrameCount;
+    for (int j = 0; j < FFrameCount; ++j) {
+      const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
+      budget += frame.FramePicture ? bitsPerPicture : bitsPerPicture / 2;
+      report.FixedBits += frame.Bits[0];
+      report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
+    }
+    report.BudgetBits = static_cast<std::int64_t>(budget);
+    ChooseCutLevels(report.BudgetBits);
+    FLastCutLevels.assign(FCutLevels.begin(), FCutLevels.begin() + FFrameCount);
+    const std::int32_t count = FFrameCount;
+    FFrameCount = 0;  // the group is consumed even when a delivery fails
+    for (int j = 0; j < count; ++j)
+      CutAndDeliver(FFrames[static_cast<std::size_t>(j)], FLastCutLevels[static_cast<std::size_t>(j)], report);
+    if (FGroupReport) FGroupReport(report);
+    result = S_OK;
+  });
+  return result;
+}
+
+void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, std::int32_t CutLevel, TGroupReport& Report) {
+  const std::uint8_t* input = Frame.Data->DataPtr();
+  const std::int32_t inputSize = Frame.Data->DataSize();
+  // Pictures that keep every code, and pictures the transcoder could not parse, go out as they
+  // came in: a cut never amplifies damage in the input.
+  if (Frame.Damaged || CutLevel >= Frame.MaxCoefIndex) {
+    Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
+    Deliver(input, inputSize, Frame.Type);
+    return;
+  }
+  // The output block is sized for the picture, so a cut never loses its end.
+  const std::int32_t needed = inputSize + kOutputMargin;
+  if (FOutput.Capacity() < needed) FOutput.SetCapacity(std::max(needed, FOutput.Capacity() + FOutput.Capacity() / 2));
+  std::int32_t outputSize = FOutput.Capacity();
+  const HRESULT cut = FTranscoder->Cut(Frame.Type, input, FOutput.DataPtr(), inputSize, outputSize, CutLevel);
+  if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
+    Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
+    Deliver(input, inputSize, Frame.Type);
+    return;
+  }
+  Report.OutputBits += static_cast<std::int64_t>(outputSize) * 8;
+  Deliver(FOutput.DataPtr(), outputSize, Frame.Type);
+}
+
+void TMPEG2VideoTransrateClass::Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType) {
+  if (FTransReceiveFunctionObj) FTransReceiveFunctionObj(Data, Size, FrameType);
+}
+
+} // namespace varlow

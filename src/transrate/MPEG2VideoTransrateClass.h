@@ -1,0 +1,112 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "support/HResult.h"
+#include "support/LockedVariable.h"
+#include "transrate/Buffer.h"
+#include "transrate/MPEGESFrameSeparator.h"
+
+namespace varlow {
+
+class TMPEGVideoTranscoder;
+
+// Where cut pictures go: (Data, Size, FrameType). FrameType is 1, 2 or 3 for a picture and 0
+// for the stream's trailing bytes after its last picture (a sequence end code). Data is valid
+// only during the call.
+using TMPEGESTransReceiveFunction =
+    std::function<HRESULT(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType)>;
+
+// What one processed group of pictures cost, for callers that watch the rate control.
+struct TGroupReport {
+  std::int32_t Pictures = 0;
+  std::int64_t BudgetBits = 0;  // sum of the per-picture budgets
+  std::int64_t FixedBits = 0;   // bits no cut removes (alignment reserve included)
+  std::int64_t InputBits = 0;
+  std::int64_t OutputBits = 0;
+};
+using TGroupReportFunction = std::function<void(const TGroupReport&)>;
+
+// Brings an MPEG-2 video elementary stream under a maximum bit rate. The input arrives in
+// blocks; the separator cuts picture units; the pictures of one group of pictures are held and
+// analysed into cost curves, and when the next group begins one cut level per picture is chosen
+// so that the group fits the budget of its duration. Each cut picture then goes, in stream
+// order, to the receive method.
+class TMPEG2VideoTransrateClass {
+public:
+  static constexpr int kMaxFrames = 1024;
+  static constexpr int kMaxLevel = 64;
+  static constexpr std::int32_t kOutputBlockSize = 2 * 1024 * 1024;
+
+  TMPEG2VideoTransrateClass();
+  ~TMPEG2VideoTransrateClass();
+  TMPEG2VideoTransrateClass(const TMPEG2VideoTransrateClass&) = delete;
+  TMPEG2VideoTransrateClass& operator=(const TMPEG2VideoTransrateClass&) = delete;
+
+  HRESULT SetMPEGESTransReceiveFunctionObj(TMPEGESTransReceiveFunction Method);
+  void SetGroupReportFunction(TGroupReportFunction Method) { FGroupReport = std::move(Method); }
+  HRESULT SetMaxOutputBitrate(std::int32_t Bitrate);
+  std::int32_t MaxOutputBitrate() const { return FMaxBitrate.Value(); }
+  double BitsPerPicture() const { return FBitsPerPicture.Value(); }
+  double Fps() const { return FFps; }
+  bool Started() const { return FStarted != 0; }
+
+  // Feeds one block of the stream.
+  HRESULT AddData(const std::uint8_t* Data, std::int32_t Size);
+  // End of input: delivers the separator's remainder, processes the held group and writes
+  // the trailing bytes, so every picture from the first intra picture on reaches the output.
+  HRESULT Flush();
+
+  // The separator's receive method.
+  HRESULT MPEGESReceiveFunctionObj(std::int32_t StreamId, std::int32_t Reserved, const std::uint8_t* Data,
+                                   std::int32_t Size);
+  // Holds and analyses one picture.
+  HRESULT AddFrame(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool GOPStart);
+  // Chooses the cut levels of the held group, cuts and delivers it.
+  HRESULT ProcessFrames();
+
+  // frame rate (with the sequence extension's factor) and progressive_sequence of a unit that
+  // begins with a sequence header; false when it does not.
+  static bool GetParams(const std::uint8_t* Data, std::int32_t Size, double& Fps, bool& Progressive);
+  // picture_structure from the first picture coding extension of the unit; false when the unit
+  // has none.
+  static bool GetPictureStructure(const std::uint8_t* Data, std::int32_t Size, std::int32_t& Structure);
+
+  // The cut levels chosen for the group processed last (for tests).
+  const std::vector<std::int32_t>& LastCutLevels() const { return FLastCutLevels; }
+
+private:
+  struct THeldFrame {
+    std::unique_ptr<TBuffer> Data;
+    std::int32_t Type = 0;
+    bool FramePicture = true;
+    bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
+    std::int32_t MaxCoefIndex = 0;
+    std::array<std::int32_t, kMaxLevel + 1> Bits{};  // [0] fixed bits, [k] cost of the k-th codes
+  };
+
+  void ChooseCutLevels(std::int64_t Budget);
+  void CutAndDeliver(THeldFrame& Frame, std::int32_t CutLevel, TGroupReport& Report);
+  void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType);
+
+  TMPEGESVideoFrameSeparatorEx FSeparator;
+  std::unique_ptr<TMPEGVideoTranscoder> FTranscoder;
+  std::int32_t FStarted = 0;
+  double FFps = 0;
+  std::vector<THeldFrame> FFrames;
+  std::int32_t FFrameCount = 0;
+  std::vector<std::int32_t> FCutLevels;
+  std::vector<std::int32_t> FLastCutLevels;
+  TLockedInteger FMaxBitrate;
+  TLockedDouble FBitsPerPicture;
+  TBuffer FOutput;
+  TBuffer FTrailer;
+  bool FFlushing = false;
+  TMPEGESTransReceiveFunction FTransReceiveFunctionObj;
+  TGroupReportFunction FGroupReport;
+};
+
+} // namespace varlow

@@ -1,0 +1,138 @@
+#pragma once
+#include <array>
+#include <cstdint>
+
+#include "slice/BitStream4.h"
+#include "slice/VLC_Table_Builder.h"
+#include "support/HResult.h"
+#include "transrate/BitStreamWriter.h"
+
+namespace varlow {
+
+// Makes a coded picture smaller without decoding it: copies it bit for bit and leaves out, in
+// every block, the run/level codes after a chosen count (the cut level). Each picture is walked
+// twice by the same walker: an analysis pass that records what the k-th codes of all blocks
+// cost (the cost curve), and a cutting pass that writes the picture with the chosen cut.
+//
+// A picture that cannot be parsed completely (an invalid code, a macroblock running past the
+// unit, 4:4:4, a picture without a picture coding extension) is reported through Damaged();
+// its caller then copies it unchanged.
+class TMPEGVideoTranscoder {
+public:
+  static constexpr int kCurveSize = 256;
+
+  TMPEGVideoTranscoder();
+  ~TMPEGVideoTranscoder();
+  TMPEGVideoTranscoder(const TMPEGVideoTranscoder&) = delete;
+  TMPEGVideoTranscoder& operator=(const TMPEGVideoTranscoder&) = delete;
+
+  // Analysis passes over one picture unit (headers in front of it included). The block must be
+  // followed by at least 7 readable bytes.
+  HRESULT DecodeFrame(const std::uint8_t* Data, std::int32_t Size);
+  HRESULT SetPFrame(const std::uint8_t* Data, std::int32_t Size);
+  HRESULT SetBFrame(const std::uint8_t* Data, std::int32_t Size);
+  // Cutting passes. On entry OutputSize is the size of the output block; on success the
+  // number of bytes written.
+  HRESULT DirectCutLevels(const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                          std::int32_t& OutputSize, std::int32_t CutLevel);
+  HRESULT DirectCutPLevels(const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                           std::int32_t& OutputSize, std::int32_t CutLevel);
+  HRESULT DirectCutBLevels(const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                           std::int32_t& OutputSize, std::int32_t CutLevel);
+  // The pass of a picture_coding_type (1 I, 2 P, 3 B).
+  HRESULT Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size);
+  HRESULT Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+              std::int32_t& OutputSize, std::int32_t CutLevel);
+
+  // Cost curve of the last analysis pass: entry k (1..64) = bits of all k-th codes.
+  const std::array<std::int32_t, kCurveSize>& CoefBits() const { return FCoefBits; }
+  std::int32_t MaxCoefIndex() const { return FMaxCoefIndex; }
+  // Whether the last pass met something it could not parse.
+  bool Damaged() const { return FDamaged; }
+  // Bits a cut may add by ending a slice elsewhere in its last byte (7 per slice minus the
+  // input's own alignment bits), from the last analysis pass.
+  std::int32_t AlignmentReserve() const { return FAlignmentReserve; }
+
+public:
+  // The names one picture type's passes log under (TranscoderNames.h).
+  struct TPassNames;
+
+private:
+  HRESULT RunPass(const TPassNames& Names, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                  std::int32_t* OutputSize, std::int32_t CutLevel);
+  void RunUnit();
+
+  // Copy primitive: reads n bits (n <= 25) and, in a cutting pass, writes them.
+  std::uint32_t Copy(int n);
+  void CopyStartCode();
+  // Aligns, then copies bytes up to the next start code; false at the end of the unit (the
+  // last bytes copied).
+  bool CopyToNextStartCode();
+  void CopyExtension();
+
+  // Headers.
+  bool ParseSequenceHeader();
+  bool ParseSequenceExtension();
+  bool ParseGOPHeader();
+  bool ParsePictureHeader();
+  bool ParsePictureCodingExtensionHeader();
+  bool DecodePicture();
+
+  // Slices, macroblocks and blocks: one walker for I, P and B pictures.
+  bool DecodeSlice();
+  bool DecodeMacroBlock();
+  bool DecodeMacroBlockModes();
+  bool DecodeMotionVectors(int s);
+  bool DecodeMotionVector(int r, int s);
+  bool DecodeCodedBlockPattern();
+  bool DecodeBlock(int b);
+  bool DecodeDCDifferential(int b);
+  bool CutNonIntraCoefficients();
+  bool CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
+  void MarkDamaged() { FDamaged = true; }
+
+  TBitStream4 FReader;
+  TBitStreamWriter FWriter;
+  const TVlcTables* FTables;
+  const TPassNames* FNames = nullptr;
+  bool FWriting = false;
+  bool FDamaged = false;
+
+  std::array<std::int32_t, kCurveSize> FCoefBits{};
+  std::int32_t FMaxCoefIndex = 0;
+  std::int32_t FCutLevel = 0;
+  std::int32_t FAlignmentReserve = 0;
+  std::int32_t FNextX = 0;
+  std::int32_t FNextY = 0;
+  std::int32_t FMbColumn = -1;
+
+  // Header values, as the standard names them.
+  std::int32_t horizontal_size_value = 0;
+  std::int32_t vertical_size_value = 0;
+  std::int32_t horizontal_size = 0;
+  std::int32_t vertical_size = 0;
+  std::int32_t chroma_format = 1;
+  std::int32_t picture_coding_type = 0;
+  std::int32_t f_code[2][2] = {{15, 15}, {15, 15}};
+  std::int32_t intra_dc_precision = 0;
+  std::int32_t picture_structure = 3;
+  std::int32_t frame_pred_frame_dct = 1;
+  std::int32_t concealment_motion_vectors = 0;
+  std::int32_t intra_vlc_format = 0;
+  bool FHaveSequenceExtension = false;
+  bool FHaveCodingExtension = false;  // of the current picture
+  std::int32_t FMotionVectorCalls = 0;
+
+  // Macroblock values.
+  std::int32_t macroblock_quant = 0;
+  std::int32_t macroblock_motion_forward = 0;
+  std::int32_t macroblock_motion_backward = 0;
+  std::int32_t macroblock_pattern = 0;
+  std::int32_t macroblock_intra = 0;
+  std::int32_t motion_vector_count = 1;
+  std::int32_t mv_format = 1;
+  std::int32_t dmv = 0;
+  std::uint32_t FCodedBlocks = 0;  // bit b set when block b is coded
+};
+
+} // namespace varlow

@@ -1,0 +1,247 @@
+// The slice and macroblock layer of the transcoder: one walker for I, P and B pictures.
+#include <string>
+
+#include "slice/VLC_Table_Builder.h"
+#include "transrate/TranscoderTables.h"
+#include "support/Format.h"
+#include "support/Log.h"
+#include "support/Trap.h"
+#include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/TranscoderNames.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr int kIntra = 1;
+constexpr int kPredicted = 2;
+constexpr int kBidirectional = 3;
+constexpr int kFramePicture = 3;
+constexpr std::uint32_t kMacroblockEscape = 0x008;  // 0000 0001 000
+
+// macroblock_type flag bits.
+constexpr int kQuant = 16;
+constexpr int kMotionForward = 8;
+constexpr int kMotionBackward = 4;
+constexpr int kPattern = 2;
+constexpr int kIntraFlag = 1;
+
+} // namespace
+
+bool TMPEGVideoTranscoder::DecodeSlice() {
+  bool clean = false;
+  Trap(FNames->Slice, [&] {
+    const std::uint32_t code = FReader.ReadAligned32Bit();
+    if (FWriting) FWriter.PutBits(code, 32);
+    std::int32_t row = static_cast<std::int32_t>(code & 0xFF);
+    if (vertical_size > 2800) row += static_cast<std::int32_t>(Copy(3)) << 7;  // slice_vertical_position_extension
+    FNextY = 16 * (row - 1);
+    // Slices this walker cannot follow are damage: MPEG-1 pictures (no picture coding
+    // extension), 4:4:4 and unknown picture types. The rest of the unit is then copied as is.
+    if (!FHaveCodingExtension || (chroma_format != 1 && chroma_format != 2) || picture_coding_type < kIntra ||
+        picture_coding_type > kBidirectional) {
+      if (chroma_format == 3) LogMessage("wex: Error 4:4:4 format - TODO");
+      MarkDamaged();
+      return;
+    }
+    // A slice below the picture is carried unchanged, uncut.
+    if (FNextY >= vertical_size) return;
+    Copy(5);  // quantiser_scale_code, unchanged
+    if (FReader.Next1Bit() == 1) {
+      Copy(1);  // slice_extension_flag
+      Copy(1);  // intra_slice
+      Copy(7);  // slice_picture_id_enable, slice_picture_id
+      while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_slice + extra_information_slice
+    }
+    Copy(1);  // extra_bit_slice
+    FMbColumn = -1;
+    const std::int32_t mbWidth = (horizontal_size + 15) / 16;
+    for (;;) {
+      // The slice ends where 23 zero bits begin: the stuffing before the next start code.
+      if (FReader.Next23Bits() == 0 || FReader.Error()) break;
+      if (FReader.BitsLeft() < 0 || FMbColumn + 1 >= mbWidth || !DecodeMacroBlock()) {
+        LogMessageFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
+        MarkDamaged();
+        return;
+      }
+    }
+    if (FReader.BitsLeft() < 0 || FReader.Error()) {
+      MarkDamaged();
+      return;
+    }
+    // A cut may end the slice anywhere in its last byte; the input used (8 - BitIndex) % 8
+    // alignment bits here, a cut output at most 7.
+    if (!FWriting) FAlignmentReserve += 7 - (8 - FReader.BitIndex()) % 8;
+    clean = true;
+  });
+  return clean;
+}
+
+bool TMPEGVideoTranscoder::DecodeMacroBlock() {
+  std::int32_t increment = 0;
+  while (FReader.Next11Bits() == kMacroblockEscape && !FReader.Error()) {
+    Copy(11);
+    increment += 33;
+  }
+  const TVLCCode address = MacroblockAddressIncrementCode(FReader.Next16Bits());
+  if (address.Length == 0) {
+    if (picture_coding_type == kPredicted) {
+      FReader.OutputDebugStringNumBits(24);
+      LogMessageFmt("ByteIndex: %d, Data Size = %d, %d",
+                    {FReader.ByteIndex(), FReader.Size(), static_cast<std::int64_t>(
+                                                              reinterpret_cast<std::uintptr_t>(FReader.Data()))});
+      LogMessageFmt("wex: Error in TMPEGVideoTranscoder.DecodePMackroBlock call... %d, %d", {FNextX, FNextY});
+    }
+    Copy(1);
+    return false;
+  }
+  Copy(address.Length);
+  increment += address.Value;
+  FMbColumn += increment;
+  FNextX = 16 * FMbColumn;
+  if (FMbColumn >= (horizontal_size + 15) / 16) return false;
+
+  if (!DecodeMacroBlockModes()) return false;
+  if (macroblock_quant) Copy(5);  // quantiser_scale_code, unchanged
+  const bool concealment = macroblock_intra && concealment_motion_vectors;
+  if (concealment) {
+    // Concealment vectors: one vector, frame format in frame pictures, field format in field
+    // pictures.
+    motion_vector_count = 1;
+    mv_format = picture_structure == kFramePicture ? 1 : 0;
+    dmv = 0;
+  }
+  if (macroblock_motion_forward || concealment) {
+    if (!DecodeMotionVectors(0)) return false;
+  }
+  if (macroblock_motion_backward) {
+    if (!DecodeMotionVectors(1)) return false;
+  }
+  if (concealment) Copy(1);  // marker_bit
+  if (macroblock_pattern) {
+    if (!DecodeCodedBlockPattern()) return false;
+  }
+  const int blocks = chroma_format == 1 ? 6 : 8;
+  for (int b = 0; b < blocks; ++b) {
+    if ((FCodedBlocks >> b) & 1u) {
+      if (!DecodeBlock(b)) return false;
+    }
+  }
+  return !FReader.Error() && FReader.BitsLeft() >= 0;
+}
+
+bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
+  bool ok = false;
+  Trap(FNames->Modes, [&] {
+    TVLCCode type{};
+    if (picture_coding_type == kIntra) {
+      type = IntraMacroblockTypeCode(FReader.NextBitsDW(2));
+    } else if (picture_coding_type == kPredicted) {
+      type = PMacroblockTypeCode(FReader.NextBitsDW(6));
+    } else {
+      type = BMacroblockTypeCode(FReader.NextBitsDW(6));
+    }
+    if (type.Length == 0) return;
+    Copy(type.Length);
+    macroblock_quant = (type.Value & kQuant) != 0;
+    macroblock_motion_forward = (type.Value & kMotionForward) != 0;
+    macroblock_motion_backward = (type.Value & kMotionBackward) != 0;
+    macroblock_pattern = (type.Value & kPattern) != 0;
+    macroblock_intra = (type.Value & kIntraFlag) != 0;
+    if (macroblock_motion_forward || macroblock_motion_backward) {
+      if (picture_structure == kFramePicture) {
+        if (frame_pred_frame_dct) {
+          motion_vector_count = 1;
+          mv_format = 1;
+          dmv = 0;
+        } else {
+          const auto frame_motion_type = static_cast<int>(Copy(2));
+          if (frame_motion_type == 0) return;  // reserved
+          motion_vector_count = kFrameMotionVectorCount[frame_motion_type];
+          mv_format = kFrameMvFormat[frame_motion_type];
+          dmv = kFrameDmv[frame_motion_type];
+        }
+      } else {
+        const auto field_motion_type = static_cast<int>(Copy(2));
+        if (field_motion_type == 0) return;  // reserved
+        motion_vector_count = kFieldMotionVectorCount[field_motion_type];
+        mv_format = kFieldMvFormat[field_motion_type];
+        dmv = kFieldDmv[field_motion_type];
+      }
+    }
+    if (picture_structure == kFramePicture && !frame_pred_frame_dct && (macroblock_intra || macroblock_pattern))
+      Copy(1);  // dct_type
+    FCodedBlocks = macroblock_intra ? 0xFFFu : 0u;
+    ok = true;
+  });
+  return ok;
+}
+
+bool TMPEGVideoTranscoder::DecodeCodedBlockPattern() {
+  bool ok = false;
+  Trap("TMPEGVideoTranscoder.DecodeCodedBlockPattern", [&] {
+    const TCBPTableEntry& e = FTables->CBP.Table()[FReader.Next16Bits()];
+    if (e.Length == kNoCodeMarker) return;
+    Copy(e.Length);
+    // Block b (0..5) is coded when bit 5 - b of coded_block_pattern_420 is set; in 4:2:2
+    // blocks 6 and 7 follow bits 1 and 0 of coded_block_pattern_1.
+    std::uint32_t coded = 0;
+    for (int b = 0; b < 6; ++b)
+      if ((e.Value >> (5 - b)) & 1u) coded |= 1u << b;
+    if (chroma_format == 2) {
+      const std::uint32_t cbp1 = Copy(2);
+      if (cbp1 & 2u) coded |= 1u << 6;
+      if (cbp1 & 1u) coded |= 1u << 7;
+    }
+    FCodedBlocks = coded;
+    ok = true;
+  });
+  return ok;
+}
+
+bool TMPEGVideoTranscoder::DecodeMotionVectors(int s) {
+  bool ok = false;
+  Trap("TMPEGVideoTranscoder.DecodePMotionVectors", [&] {
+    if (motion_vector_count == 1) {
+      if (mv_format == 0 && dmv != 1) Copy(1);  // motion_vertical_field_select[0][s]
+      ok = DecodeMotionVector(0, s);
+    } else {
+      Copy(1);  // motion_vertical_field_select[0][s]
+      if (!DecodeMotionVector(0, s)) return;
+      Copy(1);  // motion_vertical_field_select[1][s]
+      ok = DecodeMotionVector(1, s);
+    }
+  });
+  return ok;
+}
+
+bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
+  bool ok = false;
+  Trap("TMPEGVideoTranscoder.DecodePMotionVector", [&] {
+    ++FMotionVectorCalls;
+    for (int t = 0; t < 2; ++t) {
+      const TMVTableEntry& e = FTables->MV.Table()[FReader.Next16Bits()];
+      if (e.Length == kNoCodeMarker) {
+        if (t == 0) {
+          LogMessageFmt(
+              "wex: Error in TMPEGVideoTranscoder.DecodePMotionVector - invalid motion vector code "
+              "Fmacroblock.motion_code[r, s, 0] = %d, FNextX = %d, FNextY = %d",
+              {static_cast<int>(e.Value), FNextX, FNextY});
+          FReader.OutputDebugStringNumBits(11);
+          LogMessageFmt("%d", {FMotionVectorCalls});
+        }
+        return;
+      }
+      Copy(e.Length);
+      const int fcode = f_code[s][t];
+      if (fcode < 1 || fcode > 9) return;  // a vector with a forbidden f_code
+      if (fcode != 1 && e.Value != 0) Copy(fcode - 1);  // motion_residual
+      if (dmv == 1) Copy(FReader.Next1Bit() == 0 ? 1 : 2);  // dmvector[t]
+    }
+    ok = true;
+  });
+  (void)r;
+  return ok;
+}
+
+} // namespace varlow

@@ -1,0 +1,295 @@
+// The unit loop of the transcoder: entry points, the copy primitive, headers and extensions.
+#include <algorithm>
+
+#include "slice/VLC_Table_Builder.h"
+#include "support/Format.h"
+#include "support/Log.h"
+#include "support/Trap.h"
+#include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/TranscoderNames.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr std::uint32_t kStartCodePrefix = 0x000001;
+constexpr std::uint32_t kPictureStartCode = 0x100;
+constexpr std::uint32_t kFirstSliceCode = 0x101;
+constexpr std::uint32_t kLastSliceCode = 0x1AF;
+constexpr std::uint32_t kUserDataCode = 0x1B2;
+constexpr std::uint32_t kSequenceHeaderCode = 0x1B3;
+constexpr std::uint32_t kExtensionCode = 0x1B5;
+constexpr std::uint32_t kGroupCode = 0x1B8;
+
+constexpr int kSequenceExtensionId = 1;
+constexpr int kPictureCodingExtensionId = 8;
+
+} // namespace
+
+TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()) {}
+
+TMPEGVideoTranscoder::~TMPEGVideoTranscoder() = default;
+
+HRESULT TMPEGVideoTranscoder::DecodeFrame(const std::uint8_t* Data, std::int32_t Size) {
+  return RunPass(kIntraNames, Data, nullptr, Size, nullptr, 0);
+}
+HRESULT TMPEGVideoTranscoder::SetPFrame(const std::uint8_t* Data, std::int32_t Size) {
+  return RunPass(kPredictedNames, Data, nullptr, Size, nullptr, 0);
+}
+HRESULT TMPEGVideoTranscoder::SetBFrame(const std::uint8_t* Data, std::int32_t Size) {
+  return RunPass(kBidirectionalNames, Data, nullptr, Size, nullptr, 0);
+}
+HRESULT TMPEGVideoTranscoder::DirectCutLevels(const std::uint8_t* Input, std::uint8_t* Output,
+                                              std::int32_t InputSize, std::int32_t& OutputSize,
+                                              std::int32_t CutLevel) {
+  return RunPass(kIntraNames, Input, Output, InputSize, &OutputSize, CutLevel);
+}
+HRESULT TMPEGVideoTranscoder::DirectCutPLevels(const std::uint8_t* Input, std::uint8_t* Output,
+                                               std::int32_t InputSize, std::int32_t& OutputSize,
+                                               std::int32_t CutLevel) {
+  return RunPass(kPredictedNames, Input, Output, InputSize, &OutputSize, CutLevel);
+}
+HRESULT TMPEGVideoTranscoder::DirectCutBLevels(const std::uint8_t* Input, std::uint8_t* Output,
+                                               std::int32_t InputSize, std::int32_t& OutputSize,
+                                               std::int32_t CutLevel) {
+  return RunPass(kBidirectionalNames, Input, Output, InputSize, &OutputSize, CutLevel);
+}
+
+HRESULT TMPEGVideoTranscoder::Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size) {
+  switch (PictureType) {
+    case 1: return DecodeFrame(Data, Size);
+    case 2: return SetPFrame(Data, Size);
+    case 3: return SetBFrame(Data, Size);
+    default: return E_FAIL;
+  }
+}
+
+HRESULT TMPEGVideoTranscoder::Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
+                                  std::int32_t InputSize, std::int32_t& OutputSize, std::int32_t CutLevel) {
+  switch (PictureType) {
+    case 1: return DirectCutLevels(Input, Output, InputSize, OutputSize, CutLevel);
+    case 2: return DirectCutPLevels(Input, Output, InputSize, OutputSize, CutLevel);
+    case 3: return DirectCutBLevels(Input, Output, InputSize, OutputSize, CutLevel);
+    default: return E_FAIL;
+  }
+}
+
+HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_t* Input, std::uint8_t* Output,
+                                      std::int32_t InputSize, std::int32_t* OutputSize, std::int32_t CutLevel) {
+  HRESULT result = E_FAIL;
+  const bool cutting = Output != nullptr;
+  Trap(cutting ? Names.CutPass : Names.AnalysisPass, [&] {
+    FNames = &Names;
+    FDamaged = false;
+    FNextX = 0;
+    FNextY = 0;
+    FWriting = false;
+    if (cutting) {
+      FCutLevel = CutLevel;
+    } else {
+      FCoefBits.fill(0);
+      FMaxCoefIndex = 0;
+      FAlignmentReserve = 0;
+    }
+    if (FReader.SetData(Input, InputSize) < 0) return;
+    if (cutting) {
+      if (OutputSize == nullptr || FWriter.SetDestination(Output, *OutputSize) < 0) return;
+      FWriting = true;
+    }
+    RunUnit();
+    if (FReader.Error()) FDamaged = true;
+    if (cutting) {
+      FWriter.ByteAlign();
+      if (FWriter.Overflow()) return;
+      *OutputSize = FWriter.BytesWritten();
+    }
+    result = S_OK;
+  });
+  FWriting = false;
+  return result;
+}
+
+void TMPEGVideoTranscoder::RunUnit() {
+  while (CopyToNextStartCode()) {
+    const std::uint32_t code = FReader.NextAligned32Bit();
+    switch (code) {
+      case kPictureStartCode:
+        DecodePicture();
+        return;
+      case kUserDataCode:
+        CopyStartCode();
+        break;
+      case kSequenceHeaderCode:
+        ParseSequenceHeader();
+        break;
+      case kExtensionCode:
+        CopyExtension();
+        break;
+      case kGroupCode:
+        ParseGOPHeader();
+        break;
+      default:
+        LogMessage(std::string("wex: ") + (FWriting ? FNames->CutPass : FNames->AnalysisPass) + " - unknown code $" + HexUpper(code, 8));
+        CopyStartCode();
+        break;
+    }
+  }
+}
+
+bool TMPEGVideoTranscoder::DecodePicture() {
+  return Trap(FNames->Picture, [&] {
+    // At the picture start code; the loop continues to the end of the unit.
+    do {
+      const std::uint32_t code = FReader.NextAligned32Bit();
+      if (code == kPictureStartCode) {
+        ParsePictureHeader();
+      } else if (code >= kFirstSliceCode && code <= kLastSliceCode) {
+        DecodeSlice();
+      } else if (code == kUserDataCode) {
+        CopyStartCode();
+      } else if (code == kExtensionCode) {
+        CopyExtension();
+      } else {
+        LogMessage("unknown code - $" + HexUpper(code, 10));
+        CopyStartCode();
+      }
+    } while (CopyToNextStartCode());
+  });
+}
+
+std::uint32_t TMPEGVideoTranscoder::Copy(int n) {
+  const std::uint32_t v = FReader.ReadBits(n);
+  if (FWriting) FWriter.PutBits(v, n);
+  return v;
+}
+
+void TMPEGVideoTranscoder::CopyStartCode() {
+  const std::uint32_t v = FReader.ReadAligned32Bit();
+  if (FWriting) FWriter.PutBits(v, 32);
+}
+
+bool TMPEGVideoTranscoder::CopyToNextStartCode() {
+  FReader.ByteAlign();
+  if (FWriting) FWriter.ByteAlign();
+  for (;;) {
+    std::int64_t left = FReader.BitsLeft();
+    if (left < 32) {
+      // No room for another start code: the rest of the unit goes out as it is.
+      for (; left >= 8; left -= 8) Copy(8);
+      return false;
+    }
+    if (FReader.NextAligned24Bit() == kStartCodePrefix) return true;
+    Copy(8);
+  }
+}
+
+void TMPEGVideoTranscoder::CopyExtension() {
+  CopyStartCode();
+  const std::uint32_t id = FReader.Next4Bits();
+  if (id == kSequenceExtensionId) {
+    ParseSequenceExtension();
+  } else if (id == kPictureCodingExtensionId) {
+    ParsePictureCodingExtensionHeader();
+  }
+  // Every other extension is carried byte for byte by the next CopyToNextStartCode.
+}
+
+bool TMPEGVideoTranscoder::ParseSequenceHeader() {
+  return Trap("TMPEGVideoTranscoder.ParseSequenceHeader", [&] {
+    CopyStartCode();
+    horizontal_size_value = static_cast<std::int32_t>(Copy(12));
+    vertical_size_value = static_cast<std::int32_t>(Copy(12));
+    Copy(4);  // aspect_ratio_information
+    Copy(4);  // frame_rate_code
+    // bit_rate_value and vbv_buffer_size_value go out unchanged: the output announces the
+    // input's rate.
+    Copy(18);  // bit_rate_value
+    Copy(1);   // marker_bit
+    Copy(10);  // vbv_buffer_size_value
+    Copy(1);   // constrained_parameters_flag
+    if (Copy(1))  // load_intra_quantiser_matrix
+      for (int i = 0; i < 64; ++i) Copy(8);
+    if (Copy(1))  // load_non_intra_quantiser_matrix
+      for (int i = 0; i < 64; ++i) Copy(8);
+    horizontal_size = horizontal_size_value;
+    vertical_size = vertical_size_value;
+    FHaveSequenceExtension = false;
+  });
+}
+
+bool TMPEGVideoTranscoder::ParseSequenceExtension() {
+  return Trap("TMPEGVideoTranscoder.ParseSequenceExtension", [&] {
+    Copy(4);  // extension_start_code_identifier
+    Copy(8);  // profile_and_level_indication
+    Copy(1);  // progressive_sequence
+    chroma_format = static_cast<std::int32_t>(Copy(2));
+    const auto horizontal_size_extension = static_cast<std::int32_t>(Copy(2));
+    const auto vertical_size_extension = static_cast<std::int32_t>(Copy(2));
+    Copy(12);  // bit_rate_extension
+    Copy(1);   // marker_bit
+    Copy(8);   // vbv_buffer_size_extension
+    Copy(1);   // low_delay
+    Copy(2);   // frame_rate_extension_n
+    Copy(5);   // frame_rate_extension_d
+    horizontal_size = horizontal_size_value | (horizontal_size_extension << 12);
+    vertical_size = vertical_size_value | (vertical_size_extension << 12);
+    FHaveSequenceExtension = true;
+  });
+}
+
+bool TMPEGVideoTranscoder::ParseGOPHeader() {
+  return Trap("TMPEGVideoTranscoder.ParseGOPHeader", [&] {
+    CopyStartCode();
+    Copy(16);  // time_code (25), closed_gop, broken_link and the bits after them: 32 in all
+    Copy(16);
+  });
+}
+
+bool TMPEGVideoTranscoder::ParsePictureHeader() {
+  return Trap("TMPEGVideoTranscoder.ParsePictureHeader", [&] {
+    CopyStartCode();
+    Copy(10);  // temporal_reference
+    picture_coding_type = static_cast<std::int32_t>(Copy(3));
+    Copy(16);  // vbv_delay, unchanged
+    if (picture_coding_type == 2 || picture_coding_type == 3) {
+      Copy(1);  // full_pel_forward_vector
+      Copy(3);  // forward_f_code
+    }
+    if (picture_coding_type == 3) {
+      Copy(1);  // full_pel_backward_vector
+      Copy(3);  // backward_f_code
+    }
+    while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_picture + extra_information_picture
+    Copy(1);  // extra_bit_picture
+    FHaveCodingExtension = false;
+    // Macroblock state starts afresh with every picture, so both passes walk it alike.
+    motion_vector_count = 1;
+    mv_format = 1;
+    dmv = 0;
+  });
+}
+
+bool TMPEGVideoTranscoder::ParsePictureCodingExtensionHeader() {
+  return Trap("TMPEGVideoTranscoder.ParsePictureCodingExtensionHeader", [&] {
+    Copy(4);  // extension_start_code_identifier
+    f_code[0][0] = static_cast<std::int32_t>(Copy(4));
+    f_code[0][1] = static_cast<std::int32_t>(Copy(4));
+    f_code[1][0] = static_cast<std::int32_t>(Copy(4));
+    f_code[1][1] = static_cast<std::int32_t>(Copy(4));
+    intra_dc_precision = static_cast<std::int32_t>(Copy(2));
+    picture_structure = static_cast<std::int32_t>(Copy(2));
+    Copy(1);  // top_field_first
+    frame_pred_frame_dct = static_cast<std::int32_t>(Copy(1));
+    concealment_motion_vectors = static_cast<std::int32_t>(Copy(1));
+    Copy(1);  // q_scale_type
+    intra_vlc_format = static_cast<std::int32_t>(Copy(1));
+    Copy(1);  // alternate_scan
+    Copy(1);  // repeat_first_field
+    Copy(1);  // chroma_420_type
+    Copy(1);  // progressive_frame
+    if (Copy(1)) Copy(20);  // composite_display_flag: v_axis, field_sequence, sub_carrier, burst, phase
+    FHaveCodingExtension = true;
+  });
+}
+
+} // namespace varlow
