@@ -5,7 +5,7 @@
 
 #include "support/Log.h"
 #include "support/Trap.h"
-#include "transrate/FrameRate.h"
+#include "syntax/CodeTables.h"
 #include "transrate/MPEGVideoTranscoder.h"
 
 namespace varlow {
@@ -190,6 +190,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     GetPictureStructure(frame.Data->DataPtr(), Size, structure);
     frame.FramePicture = structure == kFramePicture;
     ++FFrameCount;
+    ++FPicturesIn;
     result = S_OK;
   });
   return result;
@@ -248,7 +249,7 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, std::int32_t Cu
   // came in: a cut never amplifies damage in the input.
   if (Frame.Damaged || CutLevel >= Frame.MaxCoefIndex) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type);
+    Deliver(input, inputSize, Frame.Type, Frame.FramePicture);
     return;
   }
   // The output block is sized for the picture, so a cut never loses its end.
@@ -258,15 +259,20 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, std::int32_t Cu
   const HRESULT cut = FTranscoder->Cut(Frame.Type, input, FOutput.DataPtr(), inputSize, outputSize, CutLevel);
   if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type);
+    Deliver(input, inputSize, Frame.Type, Frame.FramePicture);
     return;
   }
   Report.OutputBits += static_cast<std::int64_t>(outputSize) * 8;
-  Deliver(FOutput.DataPtr(), outputSize, Frame.Type);
+  Deliver(FOutput.DataPtr(), outputSize, Frame.Type, Frame.FramePicture);
 }
 
-void TMPEG2VideoTransrateClass::Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType) {
-  if (FTransReceiveFunctionObj) FTransReceiveFunctionObj(Data, Size, FrameType);
+void TMPEG2VideoTransrateClass::Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
+                                        bool FramePicture) {
+  const HRESULT r = FTransReceiveFunctionObj ? FTransReceiveFunctionObj(Data, Size, FrameType) : S_OK;
+  if (FrameType != 0 && r >= 0) {
+    ++FPicturesOut;
+    FFramePeriodsOut += FramePicture ? 1.0 : 0.5;
+  }
 }
 
 } // namespace varlow

@@ -75,6 +75,12 @@ public:
   // has none.
   static bool GetPictureStructure(const std::uint8_t* Data, std::int32_t Size, std::int32_t& Structure);
 
+  // Pictures held from the first intra picture on, pictures delivered, and the delivered
+  // pictures' duration in frame periods (a field picture counts half).
+  std::int64_t PicturesIn() const { return FPicturesIn; }
+  std::int64_t PicturesOut() const { return FPicturesOut; }
+  double FramePeriodsOut() const { return FFramePeriodsOut; }
+
   // The cut levels chosen for the group processed last (for tests).
   const std::vector<std::int32_t>& LastCutLevels() const { return FLastCutLevels; }
 
@@ -90,7 +96,7 @@ private:
 
   void ChooseCutLevels(std::int64_t Budget);
   void CutAndDeliver(THeldFrame& Frame, std::int32_t CutLevel, TGroupReport& Report);
-  void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType);
+  void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
 
   TMPEGESVideoFrameSeparatorEx FSeparator;
   std::unique_ptr<TMPEGVideoTranscoder> FTranscoder;
@@ -105,6 +111,9 @@ private:
   TBuffer FOutput;
   TBuffer FTrailer;
   bool FFlushing = false;
+  std::int64_t FPicturesIn = 0;
+  std::int64_t FPicturesOut = 0;
+  double FFramePeriodsOut = 0;
   TMPEGESTransReceiveFunction FTransReceiveFunctionObj;
   TGroupReportFunction FGroupReport;
 };

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "slice/BitStream4.h"
+#include "slice/VLCConstTables.h"
 #include "slice/VLC_Table_Builder.h"
 #include "support/HResult.h"
 #include "transrate/BitStreamWriter.h"
@@ -90,6 +91,11 @@ private:
   bool CutNonIntraCoefficients();
   bool CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
   void MarkDamaged() { FDamaged = true; }
+  void SetMotionLayout(const TMotionLayout& Layout) {
+    motion_vector_count = Layout.MotionVectorCount;
+    mv_format = Layout.MvFormat;
+    dmv = Layout.Dmv;
+  }
 
   TBitStream4 FReader;
   TBitStreamWriter FWriter;

@@ -4,13 +4,12 @@
 
 #include "slice/VLC_Table_Builder.h"
 #include "transrate/MPEGVideoTranscoder.h"
-#include "transrate/TranscoderTables.h"
+#include "slice/SyntaxReaders.h"
 
 namespace varlow {
 
 namespace {
 
-constexpr int kEscapeBits = 24;  // escape code (6), run (6), signed level (12)
 constexpr int kBlockPositions = 64;
 
 } // namespace
@@ -22,9 +21,8 @@ bool TMPEGVideoTranscoder::DecodeBlock(int b) {
 }
 
 bool TMPEGVideoTranscoder::DecodeDCDifferential(int b) {
-  const std::uint32_t next16 = FReader.Next16Bits();
-  const TVLCCode size = b < 4 ? DCSizeLuminanceCode(next16) : DCSizeChrominanceCode(next16);
-  if (size.Length == 0) {
+  const TCodeRead size = b < 4 ? PeekDctDcSizeLuminance(FReader) : PeekDctDcSizeChrominance(FReader);
+  if (!size.Valid) {
     MarkDamaged();
     return false;
   }
@@ -35,7 +33,7 @@ bool TMPEGVideoTranscoder::DecodeDCDifferential(int b) {
 
 bool TMPEGVideoTranscoder::CutNonIntraCoefficients() {
   // The short first code "1s" (run 0, level +-1) is always kept and never counted.
-  if (FReader.Next1Bit() == 1) {
+  if (PeekNonIntraFirstShortCode(FReader)) {
     Copy(2);
     return CutCoefficients(FTables->B14.Table(), 1, false);
   }
@@ -47,22 +45,22 @@ bool TMPEGVideoTranscoder::CutNonIntraCoefficients() {
 // is kept at every cut level and counted as fixed, so a coded block never becomes empty.
 bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
   for (int k = 1;; ++k) {
-    const TDctTableEntry& e = Table[FReader.Next16Bits()];
-    if (e.Run == kEndOfBlockMarker) {
-      Copy(e.Length);  // the end of block stays whatever the cut
+    const TCoefficientRead c = PeekDctCoefficient(FReader, Table);
+    if (c.Kind == TCoefficientKind::EndOfBlock) {
+      Copy(c.Length);  // the end of block stays whatever the cut
       return true;
     }
     int run;
     int bits;
-    if (e.Run == kEscapeMarker) {
+    if (c.Kind == TCoefficientKind::Escape) {
       run = static_cast<int>(FReader.NextBitsDW(12) & 63);
       bits = kEscapeBits;
-    } else if (e.Length == kNoCodeMarker || e.Length == 0) {
+    } else if (c.Kind == TCoefficientKind::RunLevel) {
+      run = c.Run;
+      bits = c.Length + 1;  // the code and its sign bit
+    } else {
       MarkDamaged();
       return false;
-    } else {
-      run = e.Run;
-      bits = e.Length + 1;  // the code and its sign bit
     }
     if (p + run >= kBlockPositions || FReader.Error()) {
       MarkDamaged();

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "slice/VLC_Table_Builder.h"
-#include "transrate/TranscoderTables.h"
+#include "slice/SyntaxReaders.h"
 #include "support/Format.h"
 #include "support/Log.h"
 #include "support/Trap.h"
@@ -17,14 +17,6 @@ constexpr int kIntra = 1;
 constexpr int kPredicted = 2;
 constexpr int kBidirectional = 3;
 constexpr int kFramePicture = 3;
-constexpr std::uint32_t kMacroblockEscape = 0x008;  // 0000 0001 000
-
-// macroblock_type flag bits.
-constexpr int kQuant = 16;
-constexpr int kMotionForward = 8;
-constexpr int kMotionBackward = 4;
-constexpr int kPattern = 2;
-constexpr int kIntraFlag = 1;
 
 } // namespace
 
@@ -79,12 +71,12 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
 
 bool TMPEGVideoTranscoder::DecodeMacroBlock() {
   std::int32_t increment = 0;
-  while (FReader.Next11Bits() == kMacroblockEscape && !FReader.Error()) {
+  while (PeekMacroblockEscape(FReader) && !FReader.Error()) {
     Copy(11);
-    increment += 33;
+    increment += kMacroblockEscapeIncrement;
   }
-  const TVLCCode address = MacroblockAddressIncrementCode(FReader.Next16Bits());
-  if (address.Length == 0) {
+  const TCodeRead address = PeekMacroblockAddressIncrement(FReader);
+  if (!address.Valid) {
     if (picture_coding_type == kPredicted) {
       FReader.OutputDebugStringNumBits(24);
       LogMessageFmt("ByteIndex: %d, Data Size = %d, %d",
@@ -107,9 +99,7 @@ bool TMPEGVideoTranscoder::DecodeMacroBlock() {
   if (concealment) {
     // Concealment vectors: one vector, frame format in frame pictures, field format in field
     // pictures.
-    motion_vector_count = 1;
-    mv_format = picture_structure == kFramePicture ? 1 : 0;
-    dmv = 0;
+    SetMotionLayout({1, picture_structure == kFramePicture ? kMvFormatFrame : kMvFormatField, 0});
   }
   if (macroblock_motion_forward || concealment) {
     if (!DecodeMotionVectors(0)) return false;
@@ -133,40 +123,28 @@ bool TMPEGVideoTranscoder::DecodeMacroBlock() {
 bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
   bool ok = false;
   Trap(FNames->Modes, [&] {
-    TVLCCode type{};
-    if (picture_coding_type == kIntra) {
-      type = IntraMacroblockTypeCode(FReader.NextBitsDW(2));
-    } else if (picture_coding_type == kPredicted) {
-      type = PMacroblockTypeCode(FReader.NextBitsDW(6));
-    } else {
-      type = BMacroblockTypeCode(FReader.NextBitsDW(6));
-    }
-    if (type.Length == 0) return;
+    const TCodeRead type = PeekMacroblockType(FReader, picture_coding_type);
+    // In I pictures the code 00 is no code at all.
+    if (!type.Valid || (picture_coding_type == kIntra && FReader.NextBitsDW(2) == 0)) return;
     Copy(type.Length);
-    macroblock_quant = (type.Value & kQuant) != 0;
-    macroblock_motion_forward = (type.Value & kMotionForward) != 0;
-    macroblock_motion_backward = (type.Value & kMotionBackward) != 0;
-    macroblock_pattern = (type.Value & kPattern) != 0;
-    macroblock_intra = (type.Value & kIntraFlag) != 0;
+    macroblock_quant = (type.Value & kMacroblockQuant) != 0;
+    macroblock_motion_forward = (type.Value & kMacroblockMotionForward) != 0;
+    macroblock_motion_backward = (type.Value & kMacroblockMotionBackward) != 0;
+    macroblock_pattern = (type.Value & kMacroblockPattern) != 0;
+    macroblock_intra = (type.Value & kMacroblockIntra) != 0;
     if (macroblock_motion_forward || macroblock_motion_backward) {
       if (picture_structure == kFramePicture) {
         if (frame_pred_frame_dct) {
-          motion_vector_count = 1;
-          mv_format = 1;
-          dmv = 0;
+          SetMotionLayout({1, kMvFormatFrame, 0});
         } else {
           const auto frame_motion_type = static_cast<int>(Copy(2));
           if (frame_motion_type == 0) return;  // reserved
-          motion_vector_count = kFrameMotionVectorCount[frame_motion_type];
-          mv_format = kFrameMvFormat[frame_motion_type];
-          dmv = kFrameDmv[frame_motion_type];
+          SetMotionLayout(kFrameMotionLayout[static_cast<std::size_t>(frame_motion_type)]);
         }
       } else {
         const auto field_motion_type = static_cast<int>(Copy(2));
         if (field_motion_type == 0) return;  // reserved
-        motion_vector_count = kFieldMotionVectorCount[field_motion_type];
-        mv_format = kFieldMvFormat[field_motion_type];
-        dmv = kFieldDmv[field_motion_type];
+        SetMotionLayout(kFieldMotionLayout[static_cast<std::size_t>(field_motion_type)]);
       }
     }
     if (picture_structure == kFramePicture && !frame_pred_frame_dct && (macroblock_intra || macroblock_pattern))
@@ -180,8 +158,8 @@ bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
 bool TMPEGVideoTranscoder::DecodeCodedBlockPattern() {
   bool ok = false;
   Trap("TMPEGVideoTranscoder.DecodeCodedBlockPattern", [&] {
-    const TCBPTableEntry& e = FTables->CBP.Table()[FReader.Next16Bits()];
-    if (e.Length == kNoCodeMarker) return;
+    const TCodeRead e = PeekCodedBlockPattern(FReader, FTables->CBP.Table());
+    if (!e.Valid) return;
     Copy(e.Length);
     // Block b (0..5) is coded when bit 5 - b of coded_block_pattern_420 is set; in 4:2:2
     // blocks 6 and 7 follow bits 1 and 0 of coded_block_pattern_1.
@@ -203,7 +181,7 @@ bool TMPEGVideoTranscoder::DecodeMotionVectors(int s) {
   bool ok = false;
   Trap("TMPEGVideoTranscoder.DecodePMotionVectors", [&] {
     if (motion_vector_count == 1) {
-      if (mv_format == 0 && dmv != 1) Copy(1);  // motion_vertical_field_select[0][s]
+      if (mv_format == kMvFormatField && dmv != 1) Copy(1);  // motion_vertical_field_select[0][s]
       ok = DecodeMotionVector(0, s);
     } else {
       Copy(1);  // motion_vertical_field_select[0][s]
@@ -220,8 +198,8 @@ bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
   Trap("TMPEGVideoTranscoder.DecodePMotionVector", [&] {
     ++FMotionVectorCalls;
     for (int t = 0; t < 2; ++t) {
-      const TMVTableEntry& e = FTables->MV.Table()[FReader.Next16Bits()];
-      if (e.Length == kNoCodeMarker) {
+      const TCodeRead e = PeekMotionCode(FReader, FTables->MV.Table());
+      if (!e.Valid) {
         if (t == 0) {
           LogMessageFmt(
               "wex: Error in TMPEGVideoTranscoder.DecodePMotionVector - invalid motion vector code "
