@@ -1,0 +1,65 @@
+#include "browser/SliceRequest.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "slice/MPEGVideoViewer.h"
+#include "support/Log.h"
+#include "support/Trap.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr std::int32_t kMaxBackSteps = 52;
+constexpr std::uint32_t kSequenceHeaderCode = 0x000001B3;
+
+// Reads up to `size` bytes at `offset` into the front of `buffer` and zeroes the reader's
+// margin after them, so that what an earlier, longer read left there cannot change the walk.
+std::int64_t ReadBlock(TFileStream& stream, std::int64_t offset, TPaddedBuffer& buffer, std::int32_t size) {
+  const std::int64_t n = stream.ReadAt(offset, {buffer.Data(), static_cast<std::size_t>(size)});
+  if (n > 0) std::memset(buffer.Data() + n, 0, kReaderPadding);
+  return n;
+}
+
+}  // namespace
+
+void UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex, TTreeSink& sink,
+                        TTreeSink::NodeId* sliceNode) {
+  if (sliceNode != nullptr) *sliceNode = TTreeSink::kRoot;
+  Trap("TForm1.UpdataSliceDetails", [&] {
+    TFileStream* stream = index.Stream();
+    if (stream == nullptr) return;
+    std::lock_guard lock(index.IndexLock());
+
+    // The governing sequence header: back one indexed pack at a time, at most 52 packs.
+    std::int64_t q = pictureOffset;
+    std::int64_t sequenceOffset = -1;
+    for (std::int32_t step = 0; step < kMaxBackSteps && sequenceOffset < 0; ++step) {
+      std::int64_t r = q;
+      std::uint32_t code = 0;
+      if (!index.SearchBackPackPositionFromPos(r, 2, code)) {
+        LogMessage("wex: Error in TForm1.btnDetailsClick - SearchBackPackPositionFromPos call...");
+        return;
+      }
+      if (r >= 0 && r < q && code == kSequenceHeaderCode) sequenceOffset = r;
+      else q = r;
+    }
+    if (sequenceOffset < 0) return;
+
+    const std::int64_t pictureBytes = ReadBlock(*stream, pictureOffset, index.ScanBuffer(), kSearchReadSize);
+    const std::int64_t sequenceBytes = ReadBlock(*stream, sequenceOffset, index.DataBuffer(), kSequenceReadSize);
+    if (pictureBytes <= 0 || sequenceBytes <= 0) {
+      LogMessage("wex: Error in TForm1.btnDetailsClick - reading sequence header...");
+      return;
+    }
+
+    TMPEGVideoViewer viewer;
+    viewer.FTreeView = &sink;
+    viewer.DecodeFrame(index.DataBuffer().Data(), static_cast<std::int32_t>(sequenceBytes));
+    viewer.SetSlice(index.ScanBuffer().Data(), static_cast<std::int32_t>(pictureBytes), sliceIndex);
+    if (sliceNode != nullptr) *sliceNode = viewer.SliceNode();
+  });
+}
+
+}  // namespace varlow

@@ -1,0 +1,140 @@
+// Coded block pattern, blocks, DC sizes and run/level codes.
+#include "slice/MPEGVideoViewer.h"
+#include "slice/SyntaxReaders.h"
+#include "support/Trap.h"
+
+namespace varlow {
+
+bool TMPEGVideoViewer::DecodeCodedBlockPattern() {
+  return Trap("TMPEGVideoViewer.DecodeCodedBlockPattern", [&] {
+    TBitStream4& bs = FBitStream;
+    FCodedBlockPatternNode = Add(FMacroBlockNode, "Coded Block Pattern", {});
+    std::int64_t pos = Position();
+    TCodeRead cbp = PeekCodedBlockPattern(bs, FCBPTable);
+    if (!cbp.Valid) ++FTrace->InvalidCodes;
+    coded_block_pattern_420 = cbp.Value;
+    Add(FCodedBlockPatternNode, "coded_block_pattern_420 = %d (%d bits)", {cbp.Value, cbp.Length}, pos, cbp.Length);
+    bs.DumpBits(cbp.Length);
+    if (chroma_format == 2) {
+      pos = Position();
+      coded_block_pattern_1 = static_cast<std::int32_t>(bs.ReadBits(2));
+      Add(FCodedBlockPatternNode, "coded_block_pattern_1 = %d (2 bits)", {coded_block_pattern_1}, pos, 2);
+    } else if (chroma_format == 3) {
+      pos = Position();
+      coded_block_pattern_2 = static_cast<std::int32_t>(bs.ReadBits(6));
+      Add(FCodedBlockPatternNode, "coded_block_pattern_2 = %d (6 bits)", {coded_block_pattern_2}, pos, 6);
+    }
+    // Flags are only set here: the modes set all of them to macroblock_intra before.
+    for (std::size_t i = 0; i < 6; ++i)
+      if ((coded_block_pattern_420 >> (5 - i)) & 1) FBlockCoded[i] = true;
+    if (chroma_format == 2) {
+      if (coded_block_pattern_1 & 2) FBlockCoded[6] = true;
+      if (coded_block_pattern_1 & 1) FBlockCoded[7] = true;
+    }
+  });
+}
+
+// One block: intra DC size and differential, then the run/level list. P and B macroblocks show
+// blocks that the coded block pattern leaves out as "not coded".
+bool TMPEGVideoViewer::DecodeBlock(std::int32_t i, bool checkCoded) {
+  TBitStream4& bs = FBitStream;
+  const std::string_view name = BlockName(i);
+  if (checkCoded && !FBlockCoded[static_cast<std::size_t>(i)]) {
+    FBlockNode = Add(FMacroBlockNode, "Block %s (not coded)", {name});
+    return true;
+  }
+  FBlockNode = Add(FMacroBlockNode, "Block %s", {name});
+  if (macroblock_intra) {
+    std::int64_t pos = Position();
+    const bool luminance = i < 4;
+    TCodeRead size = luminance ? PeekDctDcSizeLuminance(bs) : PeekDctDcSizeChrominance(bs);
+    bs.DumpBitsNoCheck(size.Length);
+    dct_dc_size = size.Value;
+    Add(FBlockNode, luminance ? "dct_dc_size_luminance = %d (%d bits)" : "dct_dc_size_chrominance = %d (%d bits)",
+        {size.Value, size.Length}, pos, size.Length);
+    if (dct_dc_size != 0) {
+      pos = Position();
+      dct_dc_differential = static_cast<std::int32_t>(bs.ReadBits(dct_dc_size));
+      Add(FBlockNode, "dct_dc_differential = %d (%d bits)", {dct_dc_differential, dct_dc_size}, pos, dct_dc_size);
+    }
+    return DecodeIntraCoefficients(intra_vlc_format == 1);
+  }
+  return DecodeNonIntraCoefficients();
+}
+
+bool TMPEGVideoViewer::DecodeIntraCoefficients(bool tableB15) {
+  FCoefficientsNode = Add(FBlockNode, tableB15 ? "Coefficients (B-15) intra" : "Coefficients (B-14) intra", {});
+  // Scan position 0 was the DC coefficient.
+  return tableB15 ? DecodeCoefficientLoop(FB15Table, 1, false, "End Of Block (4 bits)")
+                  : DecodeCoefficientLoop(FB14Table, 1, false, "End Of Block (2 bits)");
+}
+
+bool TMPEGVideoViewer::DecodeNonIntraCoefficients() {
+  TBitStream4& bs = FBitStream;
+  FCoefficientsNode = Add(FBlockNode, "Coefficients (B-14) non intra", {});
+  std::int32_t n = 0;
+  if (PeekNonIntraFirstShortCode(bs)) {
+    // The first coefficient's short form: the bit 1 and a sign for run 0, level 1.
+    std::int64_t pos = Position();
+    bs.ReadBits(1);
+    std::int32_t level = bs.ReadBits(1) ? -1 : 1;
+    Add(FCoefficientsNode, "Run = %d, Level = %d (%d bits)", {0, level, 2}, pos, 2);
+    n = 1;
+  }
+  return DecodeCoefficientLoop(FB14Table, n, true, "End Of Block (2 bits)");
+}
+
+// The run/level codes from scan position n to the end of block. False on a code no table
+// knows (nothing consumed, no node); a run that takes the position past 63 ends the list
+// silently with the code unread.
+bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::int32_t n, bool signByReadBits,
+                                             std::string_view endOfBlockText) {
+  TBitStream4& bs = FBitStream;
+  for (;;) {
+    std::int64_t pos = Position();
+    TCoefficientRead c = PeekDctCoefficient(bs, table);
+    switch (c.Kind) {
+      case TCoefficientKind::EndOfBlock:
+        bs.DumpBitsNoCheck(c.Length);
+        Add(FCoefficientsNode, endOfBlockText, {}, pos, c.Length);
+        return true;
+      case TCoefficientKind::Escape: {
+        bs.DumpBitsNoCheck(c.Length);
+        std::int32_t run = static_cast<std::int32_t>(bs.ReadBits(6));
+        n += run;
+        if (n >= 64) {
+          ++FTrace->InvalidCodes;
+          return true;
+        }
+        std::int32_t level = 0;
+        std::int32_t width = kEscapeBits;
+        if (FMpeg1) {
+          std::int32_t levelBits = 0;
+          level = ReadMpeg1EscapeLevel(bs, levelBits);
+          width = c.Length + 6 + levelBits;
+        } else {
+          level = EscapeLevel(bs.ReadBits(12));
+        }
+        Add(FCoefficientsNode, "Escape: Run = %d, Level = %d (%d bits)", {run, level, width}, pos, width);
+        break;
+      }
+      case TCoefficientKind::Invalid: ++FTrace->InvalidCodes; return false;
+      case TCoefficientKind::RunLevel: {
+        n += c.Run;
+        if (n >= 64) {
+          ++FTrace->InvalidCodes;
+          return true;
+        }
+        bs.DumpBitsNoCheck(c.Length);
+        std::uint32_t sign = signByReadBits ? bs.ReadBits(1) : bs.ReadBit();
+        std::int32_t level = sign ? -c.Level : c.Level;
+        // The text gives the code length without the sign; the node's width includes it.
+        Add(FCoefficientsNode, "Run = %d, Level = %d (%d bits)", {c.Run, level, c.Length}, pos, c.Length + 1);
+        break;
+      }
+    }
+    ++n;
+  }
+}
+
+}  // namespace varlow

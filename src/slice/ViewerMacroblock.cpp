@@ -1,0 +1,250 @@
+// Slices, macroblock addresses and macroblock modes. One walker serves I, P and B pictures;
+// the few differences between them are kept where they are marked.
+#include "slice/MPEGVideoViewer.h"
+#include "slice/SyntaxReaders.h"
+#include "support/Log.h"
+#include "support/Trap.h"
+
+namespace varlow {
+
+namespace {
+
+const char* SliceOperation(int kind) {
+  switch (kind) {
+    case 1: return "TMPEGVideoViewer.DecodeSlice";
+    case 2: return "TMPEGVideoViewer.DecodePSlice";
+    default: return "TMPEGVideoViewer.DecodeBSlice";
+  }
+}
+
+const char* ModesOperation(int kind) {
+  switch (kind) {
+    case 1: return "TMPEGVideoViewer.DecodeMacroBlockModes";
+    case 2: return "TMPEGVideoViewer.DecodePMacroBlockModes";
+    default: return "TMPEGVideoViewer.DecodeBMacroBlockModes";
+  }
+}
+
+}  // namespace
+
+bool TMPEGVideoViewer::DecodeSlice(TPictureKind kind, std::int32_t sliceNumber) {
+  bool result = false;
+  bool ran = Trap(SliceOperation(static_cast<int>(kind)), [&] { result = ExplainSlice(kind, sliceNumber); });
+  return ran && result;
+}
+
+bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber) {
+  TBitStream4& bs = FBitStream;
+  if (kind != TPictureKind::I) FNextX = 0;
+  FSliceTraces.push_back({sliceNumber, Position(), Position(), 0, 0, false});
+  FTrace = &FSliceTraces.back();
+
+  std::int64_t pos = Position();
+  slice_start_code = static_cast<std::int32_t>(bs.ReadAligned32Bit());
+  // The slice number equals the chosen index; when every slice is explained it tells them apart.
+  FSliceNode = Add(TTreeSink::kRoot, "Slice %d", {sliceNumber});
+  Add(FSliceNode, "slice_start_code = $%.8x (32 bits)", {slice_start_code}, pos, 32);
+  FNextY = (slice_start_code - 0x101) * 16;
+  // I slices refuse a row outside the picture; P and B slices go on.
+  if (kind == TPictureKind::I && FNextY >= vertical_size_value) {
+    FTrace->EndBit = Position();
+    return false;
+  }
+  if (FVerticalSize > 2800) {
+    pos = Position();
+    Add(FSliceNode, "slice_vertical_position_extension = %d (3 bits)", {bs.Read3Bits()}, pos, 3);
+  }
+  pos = Position();
+  quantiser_scale_code = static_cast<std::int32_t>(bs.Read5Bits());
+  Add(FSliceNode, "quantiser_scale_code = %d (5 bits)", {quantiser_scale_code}, pos, 5);
+  if (bs.Next1Bit() == 1) {
+    pos = Position();
+    Add(FSliceNode, "intra_slice_flag = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+    pos = Position();
+    Add(FSliceNode, "intra_slice = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+    pos = Position();
+    Add(FSliceNode, "reserved_bits = %d (7 bits)", {bs.Read7Bits()}, pos, 7);
+    while (bs.Next1Bit() == 1) {
+      pos = Position();
+      Add(FSliceNode, "extra_bit_slice = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+      pos = Position();
+      Add(FSliceNode, "extra_information_slice = %d (8 bits)", {bs.Read8Bits()}, pos, 8);
+    }
+  }
+  pos = Position();
+  Add(FSliceNode, "extra_bit_slice = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+
+  for (;;) {
+    if (!DecodeMacroBlock(kind)) {
+      FTrace->EndBit = Position();
+      const char* format = kind == TPictureKind::I   ? "here1 I FNextX = %d, FNextY = %d"
+                           : kind == TPictureKind::P ? "here1 P FNextX = %d, FNextY = %d"
+                                                     : "here1 B FNextX = %d, FNextY = %d";
+      LogMessageFmt(format, {FNextX, FNextY});
+      return false;
+    }
+    // MPEG-1 slices may run over several rows: a full row goes on with the next one.
+    if (FMpeg1 && FNextX > LastMacroBlockX()) {
+      FNextX = 0;
+      FNextY += 16;
+    }
+    // A start code or zero stuffing follows, the row is full, or the data is out.
+    if (bs.Next23Bits() == 0 || FNextX > LastMacroBlockX() || bs.BitsLeft() < 23) break;
+  }
+  FTrace->EndBit = Position();
+  FTrace->Completed = true;
+  if (bs.BitsLeft() < 23) bs.SetError();
+  if (kind == TPictureKind::I && FNextX > LastMacroBlockX()) FNextX = 0;
+  return true;
+}
+
+bool TMPEGVideoViewer::DecodeMacroBlock(TPictureKind kind) {
+  TBitStream4& bs = FBitStream;
+  FMacroBlockNode = Add(FSliceNode, "MacroBlock %d", {FMacroBlockCount});
+  ++FMacroBlockCount;
+  ++FTrace->MacroBlocks;
+
+  for (;;) {
+    std::int64_t pos = Position();
+    if (PeekMacroblockEscape(bs)) {
+      bs.DumpBits(11);
+      Add(FMacroBlockNode, "macroblock_escape = %d (11 bits)", {kMacroblockEscape}, pos, 11);
+    } else if (FMpeg1 && PeekMacroblockStuffing(bs)) {
+      bs.DumpBits(11);
+      Add(FMacroBlockNode, "macroblock_stuffing = %d (11 bits)", {kMacroblockStuffing}, pos, 11);
+    } else {
+      break;
+    }
+  }
+
+  TCodeRead increment = PeekMacroblockAddressIncrement(bs);
+  if (!increment.Valid) {
+    ++FTrace->InvalidCodes;
+    if (kind == TPictureKind::P) {
+      bs.OutputDebugStringNumBits(24);
+      LogMessageFmt("ByteIndex: %d, Data Size = %d, %d",
+                    {bs.ByteIndex(), bs.Size(), static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(bs.Data()))});
+      LogMessageFmt("wex: Error in TMPEGVideoViewer.DecodePMackroBlock call... %d, %d", {FNextX, FNextY});
+    }
+    bs.ReadBits(1);
+    return false;
+  }
+  std::int64_t pos = Position();
+  bs.DumpBitsNoCheck(increment.Length);
+  Add(FMacroBlockNode, "macroblock_address_increment = %d (%d bits)", {increment.Value, increment.Length}, pos,
+      increment.Length);
+
+  DecodeMacroBlockModes(kind);
+
+  if (macroblock_quant) {
+    pos = Position();
+    quantiser_scale_code = static_cast<std::int32_t>(bs.ReadBits(5));
+    Add(FMacroBlockNode, "quantiser_scale_code = %d (5 bits)", {quantiser_scale_code}, pos, 5);
+  }
+  const bool concealment = macroblock_intra && concealment_motion_vectors == 1;
+  if (concealment) {
+    // Concealment vectors: one vector, in frame format in frame pictures and in field format
+    // (with its field select) in field pictures, whatever an earlier macroblock left.
+    motion_vector_count = 1;
+    mv_format = picture_structure == 3 ? kMvFormatFrame : kMvFormatField;
+    dmv = 0;
+  }
+  if (macroblock_motion_forward || concealment) DecodePMotionVectors(0);
+  if (macroblock_motion_backward) DecodePMotionVectors(1);
+  if (concealment) {
+    pos = Position();
+    Add(FMacroBlockNode, "marker_bit_1 = %d (1 bit)", {bs.ReadBits(1)}, pos, 1);
+  }
+  if (kind != TPictureKind::I && macroblock_pattern) DecodeCodedBlockPattern();
+
+  const bool checkCoded = kind != TPictureKind::I;
+  for (std::int32_t i = 0; i < 4; ++i) DecodeBlock(i, checkCoded);
+  if (chroma_format == 1 || chroma_format == 2) {
+    const std::int32_t chromaBlocks = chroma_format == 1 ? 2 : 4;
+    for (std::int32_t i = 4; i < 4 + chromaBlocks; ++i) DecodeBlock(i, checkCoded);
+    FNextX += 16;
+  } else if (chroma_format == 3 && kind == TPictureKind::P) {
+    LogMessage("wex: Error 4:4:4 format - TODO");
+  }
+  return true;
+}
+
+bool TMPEGVideoViewer::DecodeMacroBlockModes(TPictureKind kind) {
+  return Trap(ModesOperation(static_cast<int>(kind)), [&] {
+    if (kind == TPictureKind::I) {
+      if (picture_coding_type == 1) ExplainIntraModes();
+    } else {
+      ExplainPredictedModes(kind);
+    }
+  });
+}
+
+void TMPEGVideoViewer::ExplainIntraModes() {
+  TBitStream4& bs = FBitStream;
+  FModesNode = Add(FMacroBlockNode, "MacroBlock Modes", {});
+  std::int64_t pos = Position();
+  TCodeRead type = PeekMacroblockType(bs, 1);
+  bs.DumpBits(type.Length);
+  macroblock_type = type.Value;
+  Add(FModesNode, "macroblock_type = %d (%d bits)", {type.Value, type.Length}, pos, type.Length);
+  macroblock_quant = (type.Value & kMacroblockQuant) != 0;
+  macroblock_intra = true;
+  macroblock_motion_forward = macroblock_motion_backward = macroblock_pattern = false;
+  dct_type = 0;
+  pos = TTreeSink::kNoPosition;
+  std::int32_t width = 0;
+  if (picture_structure == 3 && frame_pred_frame_dct == 0) {
+    pos = Position();
+    width = 1;
+    dct_type = static_cast<std::int32_t>(bs.ReadBits(1));
+  }
+  Add(FModesNode, "dct_type = %d (1 bit)", {dct_type}, pos, width);
+  FBlockCoded.fill(true);
+}
+
+void TMPEGVideoViewer::ExplainPredictedModes(TPictureKind kind) {
+  TBitStream4& bs = FBitStream;
+  FModesNode = Add(FMacroBlockNode, "MacroBlock Modes", {});
+  std::int64_t pos = Position();
+  TCodeRead type = PeekMacroblockType(bs, static_cast<std::int32_t>(kind));
+  if (!type.Valid) ++FTrace->InvalidCodes;
+  Add(FModesNode, "macroblock_type = %d (%d bits)", {type.Value, type.Length}, pos, type.Length);
+  bs.DumpBits(type.Length);
+  macroblock_type = type.Value;
+  macroblock_quant = (type.Value & kMacroblockQuant) != 0;
+  macroblock_motion_forward = (type.Value & kMacroblockMotionForward) != 0;
+  macroblock_motion_backward = (type.Value & kMacroblockMotionBackward) != 0;
+  macroblock_pattern = (type.Value & kMacroblockPattern) != 0;
+  macroblock_intra = (type.Value & kMacroblockIntra) != 0;
+  if (macroblock_motion_forward || macroblock_motion_backward) {
+    TMotionLayout layout{};
+    if (picture_structure != 3) {
+      pos = Position();
+      field_motion_type = static_cast<std::int32_t>(bs.ReadBits(2));
+      Add(FModesNode, "field_motion_type = %d (2 bit)", {field_motion_type}, pos, 2);
+      layout = kFieldMotionLayout[static_cast<std::size_t>(field_motion_type)];
+    } else if (frame_pred_frame_dct == 1) {
+      layout = {1, kMvFormatFrame, 0};
+    } else {
+      pos = Position();
+      frame_motion_type = static_cast<std::int32_t>(bs.ReadBits(2));
+      Add(FModesNode, "frame_motion_type = %d (2 bit)", {frame_motion_type}, pos, 2);
+      layout = kFrameMotionLayout[static_cast<std::size_t>(frame_motion_type)];
+    }
+    motion_vector_count = layout.MotionVectorCount;
+    mv_format = layout.MvFormat;
+    dmv = layout.Dmv;
+  }
+  dct_type = 0;
+  pos = TTreeSink::kNoPosition;
+  std::int32_t width = 0;
+  if (picture_structure == 3 && frame_pred_frame_dct == 0 && (macroblock_intra || macroblock_pattern)) {
+    pos = Position();
+    width = 1;
+    dct_type = static_cast<std::int32_t>(bs.ReadBits(1));
+  }
+  Add(FModesNode, "dct_type = %d (1 bit)", {dct_type}, pos, width);
+  FBlockCoded.fill(macroblock_intra);
+}
+
+}  // namespace varlow
