@@ -1,0 +1,41 @@
+#pragma once
+#include <QTreeWidget>
+#include <memory>
+#include <vector>
+
+#include "support/TreeSink.h"
+
+namespace varlow {
+
+// Item data roles holding a node's element position, for tooltips and the hex-dump selection.
+inline constexpr int kBitPosRole = Qt::UserRole;
+inline constexpr int kBitWidthRole = Qt::UserRole + 1;
+
+// Builds nodes for a QTreeWidget. Items are assembled off the widget (a slice tree can hold
+// hundreds of thousands of nodes, and inserting each into a live view is slow) and handed to
+// the widget in one step by Flush(). Items never flushed are freed with the sink.
+class TQtTreeSink final : public TTreeSink {
+public:
+  explicit TQtTreeSink(QTreeWidget* tree) : FTree(tree) {}
+  ~TQtTreeSink() override;
+  TQtTreeSink(const TQtTreeSink&) = delete;
+  TQtTreeSink& operator=(const TQtTreeSink&) = delete;
+
+  NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
+                  std::int32_t bitWidth = 0) override;
+
+  // Appends the top-level nodes built so far to the tree. Ids stay valid for Item().
+  void Flush();
+  // The item of a node (null for kRoot or an unknown id); owned by the tree after Flush().
+  QTreeWidgetItem* Item(NodeId id) const;
+
+private:
+  QTreeWidget* FTree;
+  std::vector<QTreeWidgetItem*> FItems;                  // by NodeId
+  std::vector<std::unique_ptr<QTreeWidgetItem>> FRoots;  // top-level items not yet in the tree
+};
+
+// The tooltip of a node: where its element lies and how wide it is.
+QString ElementToolTip(std::int64_t bitPos, std::int32_t bitWidth);
+
+} // namespace varlow

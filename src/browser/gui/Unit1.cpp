@@ -1,0 +1,194 @@
+// The main window: construction, opening and closing files, the caption and window events.
+#include "browser/gui/Unit1.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
+#include <stdexcept>
+
+#include "browser/gui/FileScrollBar.h"
+#include "browser/gui/PackListModel.h"
+#include "browser/gui/PackListView.h"
+#include "browser/gui/SliceListBox.h"
+#include "support/Trap.h"
+#include "support/gui/MessageBox.h"
+#include "support/gui/WaitCursor.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr int kDesignLeft = 364;
+constexpr int kDesignTop = 199;
+constexpr int kDesignClientWidth = 958;
+constexpr int kDesignClientHeight = 672;
+
+// The local file named by a drop, if it names exactly one.
+QString DroppedFile(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
+  const QUrl url = mime->urls().first();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("Form1"));
+  Trap("TForm1.FormCreate", [this] {
+    CreateControls();
+    CreateMenus();
+    setAcceptDrops(true);
+    resize(kDesignClientWidth, kDesignClientHeight + menuBar()->sizeHint().height());
+    move(kDesignLeft, kDesignTop);
+    setWindowTitle(QStringLiteral("Varlow "));
+
+    connect(ListView1, &TPackListView::KeyDown, this, &TForm1::ListView1KeyDown);
+    connect(ListView1, &TPackListView::KeyUp, this, &TForm1::ListView1KeyUp);
+    connect(ListView1, &TPackListView::MouseDown, this, &TForm1::ListView1MouseDown);
+    connect(ListView1, &TPackListView::Resized, this, &TForm1::FormResize);
+    connect(lbSlices, &QListWidget::itemClicked, this, &TForm1::lbSlicesClick);
+    connect(lbSlices, &TSliceListBox::KeyPressed, this, [this](bool selectionMoved, bool typed) {
+      if (selectionMoved) lbSlicesClick();
+      else if (typed) lbSlicesKeyPress();
+    });
+    connect(tvSliceDetails, &QTreeWidget::itemSelectionChanged, this, &TForm1::tvSliceDetailsSelectionChanged);
+  });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::RefreshCaption() {
+  Trap("TForm1.RefreshCaption", [this] {
+    QString caption = QStringLiteral("Varlow ");
+    if (!FFileName.isEmpty()) caption += QStringLiteral("(") + FFileName + QStringLiteral(")");
+    setWindowTitle(caption);
+  });
+}
+
+void TForm1::Open1Click() {
+  const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                    QStringLiteral("MPEG ES Files (*.m2v);;All Files (*)"));
+  if (path.isEmpty()) return;
+  OpenFile(path);
+}
+
+void TForm1::OpenFile(const QString& path) {
+  if (!QFileInfo::exists(path)) return;
+  bool refused = false;
+  Trap("TForm1.Open1Click", [&] {
+    TWaitCursor wait;
+    Memo1->clear();
+    TreeView1->clear();
+    FFileName = path;
+    FIndex.SetStream(nullptr);
+    SetScrollBarPosition(0);
+
+    // Read-write so that Hex Edit can write back; a read-only file or medium still opens for
+    // browsing.
+    auto stream = TFileStream::Open(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadWriteOrReadOnly);
+    // A file that cannot be opened or is refused: no file stays open and nothing of the
+    // previous one stays on show.
+    auto showNoFile = [this] {
+      FFileName.clear();
+      RefreshCaption();
+      RefreshPosition(0);
+      ListView1->viewport()->update();
+      ClearDetailPanes();
+      TreeView1->clear();
+    };
+    if (!stream) {
+      showNoFile();
+      throw std::runtime_error("the file cannot be opened");
+    }
+    if (!IsPS(*stream)) {
+      stream.reset();
+      showNoFile();
+      refused = true;
+      return;
+    }
+    FIndex.SetStream(std::move(stream));
+    RefreshCaption();
+    RefreshPosition(0);
+    FIndex.SetScrollPos(0);
+    ScrollBar1->setRange(0, FIndex.ScrollMax());
+    ScrollBar1->setPageStep(10);
+    if (FListModel->rowCount() > 0) {
+      ListView1->setFocus();
+      ListView1->SelectRow(0);
+      UpdatePack(FIndex.Pack(0).Offset);
+    }
+    ListView1->viewport()->update();
+  });
+  if (refused) ShowMessage(this, QStringLiteral("Not valid MPEG-2 video elementary stream"));
+}
+
+void TForm1::OpenFromArguments(const QStringList& arguments) {
+  if (arguments.size() < 2) return;
+  OpenFile(QFileInfo(arguments.at(1)).absoluteFilePath());
+}
+
+void TForm1::Close1Click() {
+  Trap("TForm1.Close1Click", [this] {
+    FFileName.clear();
+    FIndex.SetStream(nullptr);
+    RefreshCaption();
+    RefreshPosition(0);
+    ListView1->viewport()->update();
+    ClearDetailPanes();
+    TreeView1->clear();
+  });
+}
+
+void TForm1::Exit1Click() { close(); }
+
+// The tools and the About box are added by their own windows.
+void TForm1::Transrater1Click() {}
+void TForm1::HexEdit1Click() {}
+void TForm1::About1Click() {}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!FShownOnce && !event->spontaneous()) {
+    FShownOnce = true;
+    FormShow();
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenFile(path);
+}
+
+void TForm1::FormShow() {
+  Trap("TForm1.FormShow", [this] {
+    RefreshCaption();
+    LoadRegistrySettings();
+    connect(ScrollBar1, &TFileScrollBar::UserActionEnded, this, &TForm1::MyScrollMouseDown, Qt::UniqueConnection);
+  });
+}
+
+void TForm1::FormClose() {
+  Trap("TForm1.FormClose", [this] {
+    FIndex.SetStream(nullptr);
+    SaveRegistrySettings();
+  });
+}
+
+} // namespace varlow

@@ -1,0 +1,180 @@
+// Builds the main window's controls and menus.
+#include <QBoxLayout>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTreeWidget>
+
+#include "browser/gui/FileScrollBar.h"
+#include "browser/gui/PackListModel.h"
+#include "browser/gui/PackListView.h"
+#include "browser/gui/SliceListBox.h"
+#include "browser/gui/Unit1.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr int kClientWidth = 958;
+constexpr int kClientHeight = 672;
+constexpr int kPanel2Width = 700;
+constexpr int kPanel1Height = 210;
+constexpr int kBottomPaneHeight = 192;
+constexpr int kMemoWidth = 568;
+constexpr int kSliceListWidth = 89;
+constexpr int kSliceTreeWidth = 281;
+constexpr int kScrollBarWidth = 16;
+constexpr int kColumnWidths[TPackListModel::kColumnCount] = {120, 70, 170, 80, 60};
+
+template <class Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QTreeWidget* NewTree(QWidget* parent, const char* name) {
+  auto* tree = Named(new QTreeWidget(parent), name);
+  tree->setHeaderHidden(true);
+  tree->setColumnCount(1);
+  tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tree->setUniformRowHeights(true);  // keeps large slice trees fast
+  tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  tree->header()->setStretchLastSection(false);
+  return tree;
+}
+
+// A caption above a control, as the bottom panel's labelled panes are laid out.
+QVBoxLayout* Captioned(QLabel* label, QWidget* control) {
+  auto* column = new QVBoxLayout;
+  column->setSpacing(2);
+  column->addWidget(label);
+  column->addWidget(control);
+  return column;
+}
+
+// Courier New, 12 pixels, or the closest fixed-pitch face the system has.
+QFont DumpFont() {
+  QFont font(QStringLiteral("Courier New"));
+  font.setStyleHint(QFont::Monospace);
+  font.setFixedPitch(true);
+  font.setPixelSize(12);
+  if (!QFontInfo(font).fixedPitch()) {
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(12);
+  }
+  return font;
+}
+
+} // namespace
+
+void TForm1::CreateControls() {
+  auto* central = new QWidget(this);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+
+  // Upper area: the stream list with its scroll bar, the splitter and the header tree.
+  Splitter1 = Named(new QSplitter(Qt::Horizontal, central), "Splitter1");
+  Splitter1->setHandleWidth(3);
+  Splitter1->setChildrenCollapsible(false);
+
+  Panel2 = Named(new QWidget(Splitter1), "Panel2");
+  auto* panel2Layout = new QHBoxLayout(Panel2);
+  panel2Layout->setContentsMargins(0, 0, 0, 0);
+  panel2Layout->setSpacing(0);
+  ListView1 = Named(new TPackListView(Panel2), "ListView1");
+  FListModel = new TPackListModel(FIndex, ListView1);
+  ListView1->setModel(FListModel);
+  for (int column = 0; column < TPackListModel::kColumnCount; ++column)
+    ListView1->setColumnWidth(column, kColumnWidths[column]);
+  ScrollBar1 = Named(new TFileScrollBar(Panel2), "ScrollBar1");
+  ScrollBar1->setFixedWidth(kScrollBarWidth);
+  ScrollBar1->setRange(0, 0);
+  ScrollBar1->setSingleStep(1);
+  ScrollBar1->setPageStep(10);
+  panel2Layout->addWidget(ListView1);
+  panel2Layout->addWidget(ScrollBar1);
+
+  Panel3 = Named(new QWidget(Splitter1), "Panel3");
+  auto* panel3Layout = new QHBoxLayout(Panel3);
+  panel3Layout->setContentsMargins(0, 0, 0, 0);
+  TreeView1 = NewTree(Panel3, "TreeView1");
+  panel3Layout->addWidget(TreeView1);
+
+  Splitter1->addWidget(Panel2);
+  Splitter1->addWidget(Panel3);
+  Splitter1->setStretchFactor(0, 0);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({kPanel2Width, kClientWidth - kPanel2Width - Splitter1->handleWidth()});
+
+  // Bottom panel: hex dump, slice list and slice tree, each under its caption.
+  Panel1 = Named(new QWidget(central), "Panel1");
+  Panel1->setFixedHeight(kPanel1Height);
+  auto* panel1Layout = new QHBoxLayout(Panel1);
+  panel1Layout->setContentsMargins(4, 2, 4, 2);
+  panel1Layout->setSpacing(6);
+
+  lbPacket = Named(new QLabel(QStringLiteral("Pack Hex View"), Panel1), "lbPacket");
+  Memo1 = Named(new QPlainTextEdit(Panel1), "Memo1");
+  Memo1->setReadOnly(true);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setFont(DumpFont());
+  Memo1->setFixedSize(kMemoWidth, kBottomPaneHeight);
+  // Keep the selection of a tree node's bytes visible while the tree has the focus.
+  QPalette memoPalette = Memo1->palette();
+  memoPalette.setColor(QPalette::Inactive, QPalette::Highlight, memoPalette.color(QPalette::Active, QPalette::Highlight));
+  memoPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                       memoPalette.color(QPalette::Active, QPalette::HighlightedText));
+  Memo1->setPalette(memoPalette);
+
+  Label1 = Named(new QLabel(QStringLiteral("Slices"), Panel1), "Label1");
+  lbSlices = Named(new TSliceListBox(Panel1), "lbSlices");
+  lbSlices->setFixedSize(kSliceListWidth, kBottomPaneHeight);
+
+  Label2 = Named(new QLabel(QStringLiteral("Slice Details"), Panel1), "Label2");
+  tvSliceDetails = NewTree(Panel1, "tvSliceDetails");
+  tvSliceDetails->setMinimumWidth(kSliceTreeWidth);
+  tvSliceDetails->setFixedHeight(kBottomPaneHeight);
+
+  panel1Layout->addLayout(Captioned(lbPacket, Memo1));
+  panel1Layout->addLayout(Captioned(Label1, lbSlices));
+  panel1Layout->addLayout(Captioned(Label2, tvSliceDetails), 1);
+
+  outer->addWidget(Splitter1, 1);
+  outer->addWidget(Panel1);
+  setCentralWidget(central);
+}
+
+void TForm1::CreateMenus() {
+  auto addItem = [this](QMenu* menu, const char* name, const QString& caption, void (TForm1::*handler)(),
+                        const QKeySequence& shortcut = {}) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this, handler);
+    return action;
+  };
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->setObjectName(QStringLiteral("File1"));
+  addItem(file, "Open1", QStringLiteral("&Open"), &TForm1::Open1Click, QKeySequence(Qt::CTRL | Qt::Key_O));
+  addItem(file, "Close1", QStringLiteral("&Close"), &TForm1::Close1Click);
+  file->addSeparator();
+  addItem(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click, QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
+  tools->setObjectName(QStringLiteral("Tools1"));
+  addItem(tools, "Transrater1", QStringLiteral("Transrate"), &TForm1::Transrater1Click);
+  addItem(tools, "HexEdit1", QStringLiteral("Hex Edit"), &TForm1::HexEdit1Click);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  help->setObjectName(QStringLiteral("Help1"));
+  addItem(help, "About1", QStringLiteral("About"), &TForm1::About1Click);
+}
+
+} // namespace varlow

@@ -1,0 +1,134 @@
+// Moving the index window through the file: keys at the edges of the page, the scroll bar and
+// resizing. The list never scrolls by itself; every move refills the window.
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
+
+#include "browser/gui/FileScrollBar.h"
+#include "browser/gui/PackListModel.h"
+#include "browser/gui/PackListView.h"
+#include "browser/gui/SliceListBox.h"
+#include "browser/gui/Unit1.h"
+#include "support/Log.h"
+#include "support/Trap.h"
+#include "support/gui/WaitCursor.h"
+
+namespace varlow {
+
+void TForm1::RefreshPosition(std::int64_t position) {
+  if (!ListView1) return;  // a resize while the window is being built
+  FIndex.SetRowsPerPage(ListView1->VisibleRowCount());
+  FIndex.RefreshPosition(position);
+  FListModel->IndexRefilled();
+}
+
+template <class Move>
+void TForm1::MoveWindow(Move&& move) {
+  FIndex.SetRowsPerPage(ListView1->VisibleRowCount());
+  move();
+  ShowWindowMoved();
+}
+
+void TForm1::ShowWindowMoved() {
+  FListModel->IndexRefilled();
+  SetScrollBarPosition(FIndex.ScrollPos());
+  ListView1->viewport()->update();
+}
+
+void TForm1::SetScrollBarPosition(int position) { ScrollBar1->setValue(position); }
+
+void TForm1::SnapScrollBarBack() { SetScrollBarPosition(FIndex.ScrollPos()); }
+
+void TForm1::FormResize() {
+  Trap("TForm1.FormResize", [this] { RefreshPosition(FIndex.WindowStart()); });
+}
+
+void TForm1::ListView1KeyDown(QKeyEvent* event) {
+  Trap("TForm1.ListView1KeyDown", [this, event] {
+    const int row = ListView1->SelectedRow();
+    if (row < 0) return;
+    const int lastRow = FListModel->rowCount() - 1;
+    switch (event->key()) {
+      case Qt::Key_Up:
+        if (row == 0) MoveWindow([this] { FIndex.StepUp(); });
+        break;
+      case Qt::Key_Down:
+        if (row == lastRow && FIndex.PageFull()) MoveWindow([this] { FIndex.StepDown(); });
+        break;
+      case Qt::Key_PageUp:
+        MoveWindow([this] { FIndex.PageUp(); });
+        break;
+      case Qt::Key_PageDown:
+        if (FIndex.PageFull()) MoveWindow([this] { FIndex.PageDown(); });
+        else SnapScrollBarBack();
+        break;
+      case Qt::Key_Home: {
+        SetScrollBarPosition(0);
+        TWaitCursor wait;
+        MoveWindow([this] { FIndex.Home(); });
+        break;
+      }
+      case Qt::Key_End: {
+        SetScrollBarPosition(ScrollBar1->maximum());
+        TWaitCursor wait;
+        MoveWindow([this] { FIndex.End(); });
+        break;
+      }
+      default:
+        break;
+    }
+  });
+}
+
+void TForm1::ListView1KeyUp(QKeyEvent* event) {
+  if (event->isAutoRepeat()) return;  // once when the key is let go, not per repeat
+  Trap("TForm1.ListView1KeyUp", [this] { UpdateSelectedPack(); });
+}
+
+void TForm1::ListView1MouseDown() {
+  Trap("TForm1.ListView1MouseDown", [this] { UpdateSelectedPack(); });
+}
+
+void TForm1::MyScrollMouseDown() {
+  Trap("TForm1.MyScrollMouseDown", [this] {
+    ListView1->clearSelection();
+    lbSlices->clear();
+    Memo1->clear();
+    tvSliceDetails->clear();
+
+    // What the user did shows in how far the bar moved from where the program last put it:
+    // an arrow moves it by the single step (1), the trough by the page step (10).
+    const int d = FIndex.ScrollPos() - ScrollBar1->value();
+    if (d == 1) {
+      MoveWindow([this] { FIndex.StepUp(); });
+      LogMessage("one up");
+    } else if (d == -1) {
+      if (FIndex.PageFull()) {
+        MoveWindow([this] { FIndex.StepDown(); });
+        LogMessage("one down");
+      } else {
+        SnapScrollBarBack();  // the window already reaches the end of the file
+      }
+    } else if (d == 10) {
+      MoveWindow([this] { FIndex.PageUp(); });
+      LogMessage("page up");
+    } else if (d == -10) {
+      if (FIndex.PageFull()) {
+        MoveWindow([this] { FIndex.PageDown(); });
+        LogMessage("page down");
+      } else {
+        SnapScrollBarBack();
+      }
+    } else {
+      const int target = ScrollBar1->value();
+      FIndex.SetScrollPos(target);
+      TWaitCursor wait;
+      MoveWindow([this, target] { FIndex.JumpToScrollPos(target); });
+      LogMessage("other");
+    }
+    ListView1->viewport()->update();
+  });
+}
+
+} // namespace varlow
