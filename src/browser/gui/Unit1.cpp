@@ -57,7 +57,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
       if (selectionMoved) lbSlicesClick();
       else if (typed) lbSlicesKeyPress();
     });
-    connect(tvSliceDetails, &QTreeWidget::itemSelectionChanged, this, &TForm1::tvSliceDetailsSelectionChanged);
+    for (QTreeWidget* tree : {TreeView1, tvSliceDetails})
+      connect(tree, &QTreeWidget::itemSelectionChanged, this, [this, tree] { SelectElementBytes(tree); });
   });
 }
 

@@ -98,7 +98,7 @@ private:
   void lbSlicesClick();
   void lbSlicesKeyPress();
   void UpdataSliceDetails();
-  void tvSliceDetailsSelectionChanged();
+  void SelectElementBytes(const QTreeWidget* tree);
   void ClearDetailPanes();
 
   TPackIndex FIndex;

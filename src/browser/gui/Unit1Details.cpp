@@ -90,10 +90,10 @@ void TForm1::UpdataSliceDetails() {
   });
 }
 
-// Selecting a slice-tree node selects the bytes of its element in the hex dump, when they lie
-// in the dumped part of the pack (positions count from the start of the picture pack).
-void TForm1::tvSliceDetailsSelectionChanged() {
-  const QList<QTreeWidgetItem*> selected = tvSliceDetails->selectedItems();
+// Selecting a node of either tree selects the bytes of its element in the hex dump, when they
+// lie in the dumped part of the pack: both trees count positions from the start of that pack.
+void TForm1::SelectElementBytes(const QTreeWidget* tree) {
+  const QList<QTreeWidgetItem*> selected = tree->selectedItems();
   QTextCursor cursor = Memo1->textCursor();
   cursor.clearSelection();
   if (selected.isEmpty() || FDumpLength <= 0) {

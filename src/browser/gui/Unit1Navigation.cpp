@@ -32,13 +32,18 @@ void TForm1::MoveWindow(Move&& move) {
 
 void TForm1::ShowWindowMoved() {
   FListModel->IndexRefilled();
-  SetScrollBarPosition(FIndex.ScrollPos());
+  SnapScrollBarBack();
   ListView1->viewport()->update();
 }
 
 void TForm1::SetScrollBarPosition(int position) { ScrollBar1->setValue(position); }
 
-void TForm1::SnapScrollBarBack() { SetScrollBarPosition(FIndex.ScrollPos()); }
+void TForm1::SnapScrollBarBack() {
+  SetScrollBarPosition(FIndex.ScrollPos());
+  // The last start code can lie past 100 * maximum, where the bar cannot go. Remember the
+  // position the bar really holds, or the next click at the bottom would read as a step up.
+  FIndex.SetScrollPos(ScrollBar1->value());
+}
 
 void TForm1::FormResize() {
   Trap("TForm1.FormResize", [this] { RefreshPosition(FIndex.WindowStart()); });

@@ -1,0 +1,250 @@
+// Opening, refusing and closing files, and what the detail panes show for the selected pack.
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTextBlock>
+#include <unistd.h>
+
+#include "MainWindowTestSupport.h"
+#include "support/Format.h"
+#include "support/Log.h"
+
+using namespace varlow;
+using namespace varlow::test;
+
+namespace {
+
+QString WriteFile(const QTemporaryDir& dir, const char* name, const QByteArray& bytes) {
+  const QString path = dir.filePath(QString::fromLatin1(name));
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return {};
+  return path;
+}
+
+QByteArray SampleBytes() {
+  QFile file(FileOf(SampleStream()));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QTreeWidgetItem* FindItem(QTreeWidget* tree, const QString& prefix) {
+  const auto items = tree->findItems(prefix, Qt::MatchStartsWith | Qt::MatchRecursive);
+  return items.isEmpty() ? nullptr : items.first();
+}
+
+} // namespace
+
+class MainWindowFilesTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir FSettingsDir;
+  QTemporaryDir FDir;
+  std::unique_ptr<TForm1> FForm;
+
+  void ExpectNoFile() {
+    QCOMPARE(FForm->windowTitle(), QStringLiteral("Varlow "));
+    QVERIFY(FForm->FileName().isEmpty());
+    QVERIFY(FForm->Index().Stream() == nullptr);
+    QCOMPARE(RowCount(*FForm), 0);
+    QVERIFY(FForm->Memo1->toPlainText().isEmpty());
+    QCOMPARE(FForm->TreeView1->topLevelItemCount(), 0);
+    QCOMPARE(FForm->lbSlices->count(), 0);
+    QCOMPARE(FForm->tvSliceDetails->topLevelItemCount(), 0);
+  }
+
+private slots:
+  void initTestCase() { UsePrivateSettings(FSettingsDir); }
+  void init() {
+    FForm = ShowForm();
+    QVERIFY(FForm);
+  }
+  void cleanup() { FForm.reset(); }
+
+  void startsWithoutAFile() {
+    ExpectNoFile();
+    QCOMPARE(FForm->ScrollBar1->maximum(), 0);
+  }
+
+  void refusesAFileWithoutVideoStartCodes() {
+    TMessageCapture messages;
+    // A valid file first, so the refusal must also clear what it showed.
+    FForm->OpenFile(FileOf(SampleStream()));
+    QVERIFY(RowCount(*FForm) > 0);
+    // Sequence end codes alone do not make a video stream; nor does a sequence header that
+    // starts at byte 2,045, whose last byte lies beyond the 2,048 bytes looked at.
+    QByteArray endsOnly;
+    for (int i = 0; i < 8; ++i) endsOnly += QByteArray::fromHex("000001B7");
+    QByteArray late(2045, '\0');
+    late[0] = '\x55';
+    late += QByteArray::fromHex("000001B3") + QByteArray(64, '\x11');
+    for (const QByteArray& bytes : {QByteArray("plain text, no video"), endsOnly, late}) {
+      FForm->OpenFile(WriteFile(FDir, "refused.bin", bytes));
+      ExpectNoFile();
+    }
+    QCOMPARE(messages.Messages, QStringList(3, QStringLiteral("Not valid MPEG-2 video elementary stream")));
+  }
+
+  void missingFileChangesNothing() {
+    TMessageCapture messages;
+    FForm->OpenFile(FDir.filePath(QStringLiteral("absent.m2v")));
+    ExpectNoFile();
+    QVERIFY(messages.Messages.isEmpty());
+  }
+
+  void unreadableFileIsTrappedAndNothingStaysOpen() {
+    if (geteuid() == 0) QSKIP("root reads every file");
+    const QString path = WriteFile(FDir, "locked.m2v", SampleBytes());
+    QFile::setPermissions(path, QFileDevice::Permissions());
+    FForm->OpenFile(FileOf(SampleStream()));
+    ScopedLogCapture log;
+    FForm->OpenFile(path);
+    QCOMPARE(log.Count("wex: Error in TForm1.Open1Click call..."), 1);
+    ExpectNoFile();
+  }
+
+  void readOnlyFileOpensForBrowsing() {
+    const QString path = WriteFile(FDir, "readonly.m2v", SampleBytes());
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    FForm->OpenFile(path);
+    QCOMPARE(FForm->windowTitle(), QStringLiteral("Varlow (") + path + QStringLiteral(")"));
+    QVERIFY(RowCount(*FForm) > 0);
+    QVERIFY(FForm->Index().Stream() != nullptr);
+    if (geteuid() != 0) QVERIFY(!FForm->Index().Stream()->Writable());
+  }
+
+  void fileOnTheCommandLineOpens() {
+    const QString relative = QDir::current().relativeFilePath(FileOf(SampleStream()));
+    FForm->OpenFromArguments({QStringLiteral("varlow"), relative});
+    QCOMPARE(FForm->windowTitle(), QStringLiteral("Varlow (") + QFileInfo(relative).absoluteFilePath() + ")");
+    QCOMPARE(FForm->ListView1->SelectedRow(), 0);
+    FForm->OpenFromArguments({QStringLiteral("varlow")});  // no argument: nothing changes
+    QVERIFY(RowCount(*FForm) > 0);
+  }
+
+  void droppedFileOpens() {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(FileOf(SampleStream()))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(FForm.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(FForm.get(), &drop);
+    QCOMPARE(FForm->FileName(), FileOf(SampleStream()));
+    QVERIFY(RowCount(*FForm) > 0);
+  }
+
+  void closeEmptiesTheWindowAndKeepsTheScrollRange() {
+    FForm->OpenFile(FileOf(SampleStream()));
+    const int maximum = FForm->ScrollBar1->maximum();
+    QVERIFY(maximum > 0);
+    FForm->Close1Click();
+    ExpectNoFile();
+    QCOMPARE(FForm->ScrollBar1->maximum(), maximum);
+    // Keys and the scroll bar on the empty list do nothing harmful.
+    QTest::keyClick(FForm->ListView1, Qt::Key_End);
+    DragThumbTo(FForm->ScrollBar1, maximum / 2);
+    QCOMPARE(RowCount(*FForm), 0);
+  }
+
+  void tinyFileHasAScrollRangeOfZero() {
+    FForm->OpenFile(WriteFile(FDir, "tiny.m2v", QByteArray::fromHex("000001B3") + QByteArray(20, '\x10')));
+    QCOMPARE(RowCount(*FForm), 1);
+    QCOMPARE(FForm->ScrollBar1->minimum(), 0);
+    QCOMPARE(FForm->ScrollBar1->maximum(), 0);
+  }
+
+  void filesBeyondFourGiBShowNineDigitOffsets() {
+    // Sparse: the sample at the start and again 5 GiB in.
+    const QString path = FDir.filePath(QStringLiteral("huge.m2v"));
+    const QByteArray sample = SampleBytes();
+    const qint64 far = qint64{5} << 30;
+    {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      QVERIFY(file.write(sample) == sample.size());
+      QVERIFY(file.seek(far));
+      QVERIFY(file.write(sample) == sample.size());
+    }
+    FForm->OpenFile(path);
+    QCOMPARE(FForm->ScrollBar1->maximum(), static_cast<int>((far + sample.size()) / 100 - 1));
+    QTest::keyClick(FForm->ListView1, Qt::Key_End);
+    const int last = RowCount(*FForm) - 1;
+    QVERIFY(last > 0);
+    QCOMPARE(Cell(*FForm, last, 0).size(), 10);  // "$" and 9 digits
+    QVERIFY(RowOffset(*FForm, 0) > far);
+    QCOMPARE(FForm->ScrollBar1->value(), static_cast<int>(RowOffset(*FForm, 0) / 100));
+    // The dump of the selected (last) pack numbers its lines with 9 digits, and the text
+    // column still starts at character 61.
+    const QString firstLine = FForm->Memo1->document()->firstBlock().text();
+    QCOMPARE(firstLine.left(9), Cell(*FForm, last, 0).mid(1));
+    QCOMPARE(firstLine.mid(9, 3), QStringLiteral("   "));
+    QCOMPARE(firstLine.size(), 60 + 16);
+
+    // A jump into the gap of zeros, less than 2 MiB before the second copy, finds its first pack.
+    DragThumbTo(FForm->ScrollBar1, static_cast<int>((far - 1000000) / 100));
+    QCOMPARE(RowOffset(*FForm, 0), far);
+    QCOMPARE(Cell(*FForm, 0, 0), QStringLiteral("$140000000"));
+    QTest::keyClick(FForm->ListView1, Qt::Key_Home);  // no selection after a scroll-bar move: nothing
+    QCOMPARE(RowOffset(*FForm, 0), far);
+  }
+
+  void selectedPackFillsTheDetailPanes() {
+    FForm->OpenFile(FileOf(SampleStream()));
+    // Row 0 is the sequence header: its tree, its dump, no slices.
+    QVERIFY(FindItem(FForm->TreeView1, QStringLiteral("Sequence")));
+    QVERIFY(FForm->TreeView1->topLevelItem(0)->isExpanded());
+    QCOMPARE(FForm->lbSlices->count(), 0);
+
+    // A click on the I picture (row 2) shows it: picture tree expanded, dump, slice list.
+    const QRect rowRect = FForm->ListView1->visualRect(FForm->ListView1->model()->index(2, 1));
+    QTest::mouseClick(FForm->ListView1->viewport(), Qt::LeftButton, {}, rowRect.center());
+    QCOMPARE(FForm->ListView1->SelectedRow(), 2);
+    const std::int64_t offset = RowOffset(*FForm, 2);
+    QCOMPARE(FForm->PackLength(), Cell(*FForm, 2, 1).toInt());
+    const QString dump = FForm->Memo1->toPlainText();
+    QVERIFY(dump.startsWith(QString::fromStdString(HexUpper(static_cast<std::uint64_t>(offset), 8)) +
+                            QStringLiteral("   00 00 01 00 ")));
+    QVERIFY(dump.endsWith(QStringLiteral("\n...")));  // the pack is longer than 1,600 bytes
+    QCOMPARE(FForm->Memo1->textCursor().position(), 0);
+    QTreeWidgetItem* header = FindItem(FForm->TreeView1, QStringLiteral("picture_start_code = $00000100 (32 bits)"));
+    QVERIFY(header);
+    QVERIFY(header->parent()->isExpanded());
+    QCOMPARE(header->toolTip(0), QStringLiteral("bit 0 (byte 0, bit 0), 32 bits"));
+    QVERIFY(FForm->lbSlices->count() > 1);
+    QCOMPARE(FForm->lbSlices->item(0)->text(), QStringLiteral("$00000101"));
+
+    // Selecting a header line selects its bytes in the dump: temporal_reference is bits 32..41.
+    const QByteArray bytes = SampleBytes().mid(static_cast<int>(offset), 1600);
+    FForm->TreeView1->setCurrentItem(FindItem(FForm->TreeView1, QStringLiteral("temporal_reference = ")));
+    QCOMPARE(FForm->Memo1->textCursor().selectedText(), QString::fromLatin1(bytes.mid(4, 2).toHex(' ').toUpper()));
+
+    // Choosing a slice explains it below, the slice node expanded one level.
+    QTest::mouseClick(FForm->lbSlices->viewport(), Qt::LeftButton, {},
+                      FForm->lbSlices->visualItemRect(FForm->lbSlices->item(1)).center());
+    QVERIFY(FForm->tvSliceDetails->topLevelItemCount() > 0);
+    int expanded = 0;
+    for (QTreeWidgetItemIterator it(FForm->tvSliceDetails); *it; ++it) expanded += (*it)->isExpanded() ? 1 : 0;
+    QCOMPARE(expanded, 1);
+    // Every positioned node has a tooltip; selecting one in the dumped part selects its bytes.
+    QTreeWidgetItem* inDump = nullptr;
+    for (QTreeWidgetItemIterator it(FForm->tvSliceDetails); *it; ++it) {
+      const QVariant pos = (*it)->data(0, kBitPosRole);
+      if (!pos.isValid()) continue;
+      QVERIFY(!(*it)->toolTip(0).isEmpty());
+      if (!inDump && pos.toLongLong() / 8 < bytes.size() && (*it)->data(0, kBitWidthRole).toInt() >= 8) inDump = *it;
+    }
+    QVERIFY(inDump);
+    FForm->tvSliceDetails->setCurrentItem(inDump);
+    const int firstByte = static_cast<int>(inDump->data(0, kBitPosRole).toLongLong() / 8);
+    const QString selected = FForm->Memo1->textCursor().selectedText();
+    QVERIFY2(selected.startsWith(bytes.mid(firstByte, 1).toHex().toUpper()), qPrintable(selected));
+
+    // Another pack clears the slice tree.
+    QTest::keyClick(FForm->ListView1, Qt::Key_Down);
+    QCOMPARE(FForm->tvSliceDetails->topLevelItemCount(), 0);
+    QCOMPARE(FForm->ListView1->SelectedRow(), 3);
+  }
+};
+
+QTEST_MAIN(MainWindowFilesTest)
+#include "main_window_files_test.moc"
