@@ -220,8 +220,9 @@ private slots:
 
     // Choosing a slice explains it below, the slice node expanded one level.
     QTest::mouseClick(FForm->lbSlices->viewport(), Qt::LeftButton, {},
-                      FForm->lbSlices->visualItemRect(FForm->lbSlices->item(1)).center());
+                      FForm->lbSlices->visualItemRect(FForm->lbSlices->item(0)).center());
     QVERIFY(FForm->tvSliceDetails->topLevelItemCount() > 0);
+    QVERIFY(FindItem(FForm->tvSliceDetails, QStringLiteral("slice_start_code = $00000101 (32 bits)")));
     int expanded = 0;
     for (QTreeWidgetItemIterator it(FForm->tvSliceDetails); *it; ++it) expanded += (*it)->isExpanded() ? 1 : 0;
     QCOMPARE(expanded, 1);
