@@ -7,6 +7,7 @@
 #   p420_tools.m2v       352x288 4:2:0, intra_vlc 1, alternate scan, q_scale_type 1, 2 B pictures
 #   mpeg1.m1v            352x288 MPEG-1 video with B pictures
 #   hd1080.m2v           1920x1080 4:2:0 interlaced, 20 Mbit/s, 6 pictures
+#   matrices.m2v         176x144 4:2:0, both quantiser matrices loaded in every sequence header
 set -euo pipefail
 dir=${1:?usage: make_test_streams.sh DIR}
 mkdir -p "$dir"
@@ -26,3 +27,8 @@ enc p420_tools.m2v -f lavfi -i "$(src 352x288)" -t 1 -c:v mpeg2video -b:v 3M -g 
 enc mpeg1.m1v -f lavfi -i "$(src 352x288)" -t 1 -c:v mpeg1video -b:v 2M -g 12 -bf 2 -f mpeg1video
 enc hd1080.m2v -f lavfi -i "$(src 1920x1080)" -t 0.24 -c:v mpeg2video -b:v 20M -maxrate 20M -bufsize 9781248 \
   -g 6 -bf 2 -flags +ildct+ilme -top 1 -f mpeg2video
+# Matrices whose values differ at every position, so that a scan-order mistake shows.
+intra=$(seq 0 63 | awk '{printf "%s%d", (NR>1?",":""), 8 + ($1 * 7) % 50}')
+inter=$(seq 0 63 | awk '{printf "%s%d", (NR>1?",":""), 16 + ($1 * 3) % 40}')
+enc matrices.m2v -f lavfi -i "$(src 176x144)" -t 0.24 -c:v mpeg2video -b:v 1M -g 3 -bf 1 \
+  -intra_matrix "$intra" -inter_matrix "$inter" -f mpeg2video

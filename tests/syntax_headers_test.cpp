@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "syntax/CodeTables.h"
+#include "syntax/HeaderParsers.h"
+
+namespace varlow {
+namespace {
+
+// Appends fields MSB first, the way the headers are laid out.
+class BitWriter {
+public:
+  void Put(std::uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i) {
+      if (bit_ == 0) bytes_.push_back(0);
+      if ((value >> i) & 1u) bytes_.back() |= static_cast<std::uint8_t>(0x80u >> bit_);
+      bit_ = (bit_ + 1) % 8;
+    }
+  }
+  std::vector<std::uint8_t> Bytes(std::size_t padding = 8) const {
+    auto out = bytes_;
+    out.resize(out.size() + padding, 0);
+    return out;
+  }
+  std::size_t Size() const { return bytes_.size(); }
+
+private:
+  std::vector<std::uint8_t> bytes_;
+  int bit_ = 0;
+};
+
+std::vector<std::uint8_t> SequenceHeader(bool intra, bool nonIntra) {
+  BitWriter w;
+  w.Put(0x000001B3, 32);
+  w.Put(720, 12);
+  w.Put(576, 12);
+  w.Put(2, 4);
+  w.Put(3, 4);
+  w.Put(0x3FFFF, 18);
+  w.Put(1, 1);
+  w.Put(112, 10);
+  w.Put(0, 1);
+  w.Put(intra, 1);
+  if (intra)
+    for (int i = 0; i < 64; ++i) w.Put(static_cast<std::uint32_t>(100 + i), 8);
+  w.Put(nonIntra, 1);
+  if (nonIntra)
+    for (int i = 0; i < 64; ++i) w.Put(static_cast<std::uint32_t>(200 - i), 8);
+  return w.Bytes();
+}
+
+TEST(SequenceHeader, FieldsAndLengthWithAndWithoutMatrices) {
+  struct Case {
+    bool intra, nonIntra;
+    std::int32_t length;
+  } cases[] = {{false, false, 12}, {true, false, 76}, {false, true, 76}, {true, true, 140}};
+  for (const auto& c : cases) {
+    const auto bytes = SequenceHeader(c.intra, c.nonIntra);
+    TBitStream3 r;
+    ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+    TSequenceHeaderRec rec{};
+    std::int32_t length = 0;
+    ASSERT_TRUE(Parse_sequence_header(r, rec, length));
+    EXPECT_EQ(length, c.length);
+    EXPECT_EQ(rec.sequence_header_code, 0x1B3u);
+    EXPECT_EQ(rec.horizontal_size_value, 720u);
+    EXPECT_EQ(rec.vertical_size_value, 576u);
+    EXPECT_EQ(rec.aspect_ratio_information, 2u);
+    EXPECT_EQ(rec.frame_rate_code, 3u);
+    EXPECT_EQ(rec.bit_rate_value, 0x3FFFFu);
+    EXPECT_EQ(rec.marker_bit, 1u);
+    EXPECT_EQ(rec.vbv_buffer_size_value, 112u);
+    EXPECT_EQ(rec.load_intra_quantiser_matrix, c.intra ? 1u : 0u);
+    EXPECT_EQ(rec.load_non_intra_quantiser_matrix, c.nonIntra ? 1u : 0u);
+    // Matrices stay in transmission order; one not loaded stays zero.
+    EXPECT_EQ(rec.intra_quantiser_matrix[0], c.intra ? 100 : 0);
+    EXPECT_EQ(rec.intra_quantiser_matrix[63], c.intra ? 163 : 0);
+    EXPECT_EQ(rec.non_intra_quantiser_matrix[0], c.nonIntra ? 200 : 0);
+    EXPECT_EQ(rec.non_intra_quantiser_matrix[63], c.nonIntra ? 137 : 0);
+    EXPECT_EQ(r.BitPos(), c.length * 8);
+    EXPECT_FALSE(r.Error());
+  }
+}
+
+TEST(SequenceHeader, CutShortGivesZeroFieldsAndStillCompletes) {
+  auto bytes = SequenceHeader(true, true);
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), 10), S_OK);  // code and size fields only
+  TSequenceHeaderRec rec{};
+  std::int32_t length = 0;
+  EXPECT_TRUE(Parse_sequence_header(r, rec, length));
+  EXPECT_EQ(rec.horizontal_size_value, 720u);
+  EXPECT_EQ(rec.bit_rate_value, 0u);
+  EXPECT_EQ(rec.load_intra_quantiser_matrix, 1u);  // ReadBit still has a byte
+  EXPECT_TRUE(r.Error());
+}
+
+TEST(SequenceExtension, AllFieldsWithTheLastTwoBytesPeeked) {
+  BitWriter w;
+  w.Put(0x000001B5, 32);
+  w.Put(1, 4);
+  w.Put(0x48, 8);
+  w.Put(1, 1);
+  w.Put(2, 2);
+  w.Put(3, 2);
+  w.Put(1, 2);
+  w.Put(0xABC, 12);
+  w.Put(1, 1);
+  w.Put(0x5A, 8);
+  w.Put(1, 1);
+  w.Put(2, 2);
+  w.Put(17, 5);
+  const auto bytes = w.Bytes(1);  // the peek needs one byte beyond the header
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TSequenceExtensionRec rec{};
+  ASSERT_TRUE(Parse_sequence_extension(r, rec));
+  EXPECT_EQ(rec.extension_start_code, 0x1B5u);
+  EXPECT_EQ(rec.extension_start_code_identifier, 1);
+  EXPECT_EQ(rec.profile_and_level_indication, 72);
+  EXPECT_EQ(rec.progressive_sequence, 1);
+  EXPECT_EQ(rec.chroma_format, 2);
+  EXPECT_EQ(rec.horizontal_size_extension, 3);
+  EXPECT_EQ(rec.vertical_size_extension, 1);
+  EXPECT_EQ(rec.bit_rate_extension, 0xABC);
+  EXPECT_EQ(rec.marker_bit, 1);
+  EXPECT_EQ(rec.vbv_buffer_size_extension, 0x5A);
+  EXPECT_EQ(rec.low_delay, 1);
+  EXPECT_EQ(rec.frame_rate_extension_n, 2);
+  EXPECT_EQ(rec.frame_rate_extension_d, 17);
+  EXPECT_EQ(r.BytePos(), 8);
+  EXPECT_FALSE(r.Error());
+}
+
+TEST(GOPHeader, TimeCodeAndFlags) {
+  BitWriter w;
+  w.Put(0x000001B8, 32);
+  w.Put(0x850C4, 25);  // hours 1, minutes 2, marker, seconds 3, pictures 4
+  w.Put(1, 1);
+  w.Put(0, 1);
+  const auto bytes = w.Bytes();
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TGOPHeaderRec rec{};
+  ASSERT_TRUE(Parse_GOP_header(r, rec));
+  EXPECT_EQ(rec.group_start_code, 0x1B8u);
+  EXPECT_EQ(rec.time_code, 0x850C4u);
+  EXPECT_EQ(rec.closed_gop, 1);
+  EXPECT_EQ(rec.broken_link, 0);
+}
+
+TEST(TimeCode, TextShowsHoursMinutesSecondsPictures) {
+  EXPECT_EQ(TimeCodeToStr(0x850C4), "01:02:03:04");
+  EXPECT_EQ(TimeCodeToStr(0), "00:00:00:00");
+  // drop_frame_flag and marker bit are not shown; every field at its maximum.
+  EXPECT_EQ(TimeCodeToStr(0x1FFFFFF), "31:63:63:63");
+  EXPECT_EQ(TimeCodeToStr((23u << 19) | (59u << 13) | (1u << 12) | (59u << 6) | 24u), "23:59:59:24");
+}
+
+std::vector<std::uint8_t> PictureHeader(int type, const std::vector<std::uint8_t>& extra, std::size_t padding = 8) {
+  BitWriter w;
+  w.Put(0x00000100, 32);
+  w.Put(517, 10);
+  w.Put(static_cast<std::uint32_t>(type), 3);
+  w.Put(0x1234, 16);
+  if (type == 2 || type == 3) {
+    w.Put(1, 1);
+    w.Put(5, 3);
+  }
+  if (type == 3) {
+    w.Put(0, 1);
+    w.Put(6, 3);
+  }
+  for (auto b : extra) {
+    w.Put(1, 1);
+    w.Put(b, 8);
+  }
+  w.Put(0, 1);
+  return w.Bytes(padding);
+}
+
+TEST(PictureHeader, VectorsReadOnlyForPAndBPictures) {
+  for (int type : {1, 2, 3, 4}) {
+    const auto bytes = PictureHeader(type, {});
+    TBitStream3 r;
+    ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+    TPictureHeaderRec rec{};
+    rec.full_pel_forward_vector = rec.forward_f_code = rec.full_pel_backward_vector = rec.backward_f_code = 9;
+    ASSERT_TRUE(Parse_picture_header(r, rec));
+    EXPECT_EQ(rec.temporal_reference, 517);
+    EXPECT_EQ(rec.picture_coding_type, type);
+    EXPECT_EQ(rec.vbv_delay, 0x1234);
+    const bool forward = type == 2 || type == 3, backward = type == 3;
+    EXPECT_EQ(rec.full_pel_forward_vector, forward ? 1 : 9);  // untouched when absent
+    EXPECT_EQ(rec.forward_f_code, forward ? 5 : 9);
+    EXPECT_EQ(rec.full_pel_backward_vector, backward ? 0 : 9);
+    EXPECT_EQ(rec.backward_f_code, backward ? 6 : 9);
+    EXPECT_EQ(rec.extra_count, 0);
+  }
+}
+
+TEST(PictureHeader, LengthRoundsToNearestWithHalvesToEven) {
+  TPictureHeaderRec rec{};
+  rec.picture_coding_type = 1;
+  EXPECT_EQ(PictureHeaderLength(rec), 8);  // 62 bits
+  rec.picture_coding_type = 2;
+  EXPECT_EQ(PictureHeaderLength(rec), 8);  // 66 bits
+  rec.picture_coding_type = 3;
+  EXPECT_EQ(PictureHeaderLength(rec), 9);  // 70 bits
+  rec.picture_coding_type = 1;
+  rec.extra_count = 3;
+  EXPECT_EQ(PictureHeaderLength(rec), 11);  // 89 bits
+  rec.extra_count = 6;
+  EXPECT_EQ(PictureHeaderLength(rec), 14);  // 116 bits = 14.5: the even neighbour
+  rec.extra_count = 14;
+  EXPECT_EQ(PictureHeaderLength(rec), 24);  // 188 bits = 23.5
+}
+
+TEST(PictureHeader, ExtraInformationBytes) {
+  const auto bytes = PictureHeader(1, {0x12, 0xAB, 0xFF});
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TPictureHeaderRec rec{};
+  ASSERT_TRUE(Parse_picture_header(r, rec));
+  ASSERT_EQ(rec.extra_count, 3);
+  EXPECT_EQ(rec.extra_information_picture[0], 0x12);
+  EXPECT_EQ(rec.extra_information_picture[1], 0xAB);
+  EXPECT_EQ(rec.extra_information_picture[2], 0xFF);
+  EXPECT_EQ(rec.extra_bit_picture_flags[2], 1);
+  EXPECT_EQ(rec.extra_bit_picture, 0);
+  EXPECT_EQ(PictureHeaderLength(rec), 11);
+  EXPECT_EQ(r.BitPos(), 62 + 27);
+}
+
+// More bytes than the record holds: all are consumed and counted, the first 1024 kept.
+TEST(PictureHeader, MoreThan1024ExtraBytesAreCountedNotOverflowed) {
+  std::vector<std::uint8_t> extra(1500);
+  for (std::size_t i = 0; i < extra.size(); ++i) extra[i] = static_cast<std::uint8_t>(i * 7);
+  const auto bytes = PictureHeader(3, extra);
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TPictureHeaderRec rec{};
+  ASSERT_TRUE(Parse_picture_header(r, rec));
+  EXPECT_EQ(rec.extra_count, 1500);
+  EXPECT_EQ(rec.StoredExtraCount(), 1024);
+  EXPECT_EQ(rec.extra_information_picture[1023], static_cast<std::uint8_t>(1023 * 7));
+  EXPECT_EQ(r.BitPos(), 70 + 9 * 1500);  // the reader stands after the closing bit
+  EXPECT_EQ(PictureHeaderLength(rec), (70 + 9 * 1500 + 4) / 8);
+}
+
+// The extra-byte loop ends on a shortage: NextBit needs the full window.
+TEST(PictureHeader, ExtraBytesRunningIntoTheEndOfTheBlock) {
+  const auto bytes = PictureHeader(1, std::vector<std::uint8_t>(10, 0xFF), 0);
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TPictureHeaderRec rec{};
+  ASSERT_TRUE(Parse_picture_header(r, rec));
+  EXPECT_LT(rec.extra_count, 10);
+  EXPECT_TRUE(r.Error());
+}
+
+TEST(PictureCodingExtension, FieldsWithAndWithoutCompositeDisplay) {
+  for (int composite : {0, 1}) {
+    BitWriter w;
+    w.Put(0x000001B5, 32);
+    w.Put(8, 4);
+    w.Put(1, 4);
+    w.Put(2, 4);
+    w.Put(3, 4);
+    w.Put(15, 4);
+    w.Put(2, 2);  // intra_dc_precision
+    w.Put(3, 2);  // picture_structure
+    w.Put(0b10101010, 8);  // top_field_first .. chroma_420_type
+    w.Put(1, 1);  // progressive_frame
+    w.Put(static_cast<std::uint32_t>(composite), 1);
+    if (composite) {
+      w.Put(1, 1);
+      w.Put(5, 3);
+      w.Put(0, 1);
+      w.Put(99, 7);
+      w.Put(200, 8);
+    }
+    const auto bytes = w.Bytes();
+    TBitStream3 r;
+    ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+    TPictureCodingExtensionRec rec{};
+    ASSERT_TRUE(Parse_picture_coding_extension(r, rec));
+    EXPECT_EQ(rec.extension_start_code_identifier, 8);
+    EXPECT_EQ(rec.f_code[0][0], 1);
+    EXPECT_EQ(rec.f_code[0][1], 2);
+    EXPECT_EQ(rec.f_code[1][0], 3);
+    EXPECT_EQ(rec.f_code[1][1], 15);
+    EXPECT_EQ(rec.intra_dc_precision, 2);
+    EXPECT_EQ(rec.picture_structure, 3);
+    EXPECT_EQ(rec.top_field_first, 1);
+    EXPECT_EQ(rec.frame_pred_frame_dct, 0);
+    EXPECT_EQ(rec.concealment_motion_vectors, 1);
+    EXPECT_EQ(rec.chroma_420_type, 0);
+    EXPECT_EQ(rec.progressive_frame, 1);
+    EXPECT_EQ(rec.composite_display_flag, composite);
+    EXPECT_EQ(rec.v_axis, composite ? 1 : 0);
+    EXPECT_EQ(rec.field_sequence, composite ? 5 : 0);
+    EXPECT_EQ(rec.burst_amplitude, composite ? 99 : 0);
+    EXPECT_EQ(rec.sub_carrier_phase, composite ? 200 : 0);
+    EXPECT_EQ(r.BitPos(), composite ? 86 : 66);
+  }
+}
+
+TEST(NextStartCode, NeedsFiveBytesAndPassesOverOtherCodes) {
+  const std::uint8_t exact[] = {0x00, 0x00, 0x01, 0xB5, 0x00};
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(exact, 4), S_OK);
+  EXPECT_FALSE(next_start_codeBS(r, 0x1B5));
+  ASSERT_EQ(r.SetData(exact, 5), S_OK);
+  EXPECT_TRUE(next_start_codeBS(r, 0x1B5));
+  EXPECT_EQ(r.BytePos(), 0);
+
+  const std::uint8_t mixed[] = {0xFF, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0xB2, 0x00, 0x00, 0x01, 0xB5, 0x00};
+  ASSERT_EQ(r.SetData(mixed, sizeof mixed), S_OK);
+  r.ReadBit();  // the search byte-aligns first
+  EXPECT_TRUE(next_start_codeBS(r, 0x1B5));
+  EXPECT_EQ(r.BytePos(), 9);
+  EXPECT_EQ(r.ReadAligned32Bit(), 0x1B5u);
+
+  // A search for the picture code over zeros must not mistake a shortage (which reads 0) for it.
+  const std::uint8_t zeros[] = {0x00, 0x00, 0x00};
+  ASSERT_EQ(r.SetData(zeros, 3), S_OK);
+  EXPECT_FALSE(next_start_codeBS(r, 0x100));
+}
+
+TEST(CodeTables, CodingTypeNames) {
+  EXPECT_STREQ(CodingTypeName(1), "I");
+  EXPECT_STREQ(CodingTypeName(2), "P");
+  EXPECT_STREQ(CodingTypeName(3), "B");
+  for (std::uint32_t t : {0u, 4u, 5u, 7u, 255u}) EXPECT_STREQ(CodingTypeName(t), "Unknown");
+}
+
+TEST(CodeTables, FrameRates) {
+  EXPECT_DOUBLE_EQ(FrameRateFromCode(1), 24000.0 / 1001.0);
+  EXPECT_DOUBLE_EQ(FrameRateFromCode(3), 25.0);
+  EXPECT_DOUBLE_EQ(FrameRateFromCode(4), 29.97002997002997);
+  EXPECT_DOUBLE_EQ(FrameRateFromCode(7), 59.94005994005994);
+  EXPECT_DOUBLE_EQ(FrameRateFromCode(8), 60.0);
+  for (std::uint32_t c : {0u, 9u, 15u}) EXPECT_EQ(FrameRateFromCode(c), 0.0);
+}
+
+} // namespace
+} // namespace varlow
