@@ -2,33 +2,15 @@
 
 #include <vector>
 
+#include "BrowseTestFiles.h"
+
 #include "syntax/CodeTables.h"
 #include "syntax/HeaderParsers.h"
 
 namespace varlow {
 namespace {
 
-// Appends fields MSB first, the way the headers are laid out.
-class BitWriter {
-public:
-  void Put(std::uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) {
-      if (bit_ == 0) bytes_.push_back(0);
-      if ((value >> i) & 1u) bytes_.back() |= static_cast<std::uint8_t>(0x80u >> bit_);
-      bit_ = (bit_ + 1) % 8;
-    }
-  }
-  std::vector<std::uint8_t> Bytes(std::size_t padding = 8) const {
-    auto out = bytes_;
-    out.resize(out.size() + padding, 0);
-    return out;
-  }
-  std::size_t Size() const { return bytes_.size(); }
-
-private:
-  std::vector<std::uint8_t> bytes_;
-  int bit_ = 0;
-};
+using BitWriter = test::TBitWriter;
 
 std::vector<std::uint8_t> SequenceHeader(bool intra, bool nonIntra) {
   BitWriter w;
@@ -47,7 +29,7 @@ std::vector<std::uint8_t> SequenceHeader(bool intra, bool nonIntra) {
   w.Put(nonIntra, 1);
   if (nonIntra)
     for (int i = 0; i < 64; ++i) w.Put(static_cast<std::uint32_t>(200 - i), 8);
-  return w.Bytes();
+  return w.Bytes(8);
 }
 
 TEST(SequenceHeader, FieldsAndLengthWithAndWithoutMatrices) {
@@ -139,7 +121,7 @@ TEST(GOPHeader, TimeCodeAndFlags) {
   w.Put(0x850C4, 25);  // hours 1, minutes 2, marker, seconds 3, pictures 4
   w.Put(1, 1);
   w.Put(0, 1);
-  const auto bytes = w.Bytes();
+  const auto bytes = w.Bytes(8);
   TBitStream3 r;
   ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
   TGOPHeaderRec rec{};
@@ -281,7 +263,7 @@ TEST(PictureCodingExtension, FieldsWithAndWithoutCompositeDisplay) {
       w.Put(99, 7);
       w.Put(200, 8);
     }
-    const auto bytes = w.Bytes();
+    const auto bytes = w.Bytes(8);
     TBitStream3 r;
     ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
     TPictureCodingExtensionRec rec{};
