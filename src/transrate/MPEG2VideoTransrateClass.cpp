@@ -25,9 +25,27 @@ bool IsStartCode(const std::uint8_t* d, std::int32_t i, std::uint8_t code) {
 
 } // namespace
 
+std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, std::int32_t Count,
+                                        std::int64_t Budget) {
+  std::vector<std::int32_t> levels(static_cast<std::size_t>(Count), 0);
+  std::int64_t sum = 0;
+  for (int level = 0; level <= TPictureCost::kMaxLevel; ++level) {
+    bool anyTookPart = false;
+    for (std::size_t j = 0; j < levels.size(); ++j) {
+      if (Costs[j].MaxCoefIndex < level) continue;
+      anyTookPart = true;
+      sum += Costs[j].Bits[static_cast<std::size_t>(level)];
+      if (sum > Budget) return levels;
+      levels[j] = level;
+    }
+    if (!anyTookPart) break;
+  }
+  return levels;
+}
+
 TMPEG2VideoTransrateClass::TMPEG2VideoTransrateClass()
     : FTranscoder(std::make_unique<TMPEGVideoTranscoder>()),
-      FCutLevels(kMaxFrames, 0),
+      FFrameBits(kMaxFrames),
       FOutput(kOutputBlockSize, 0) {
   FFrames.resize(kMaxFrames);
   FMaxBitrate.SetValue(10'000'000);
@@ -165,26 +183,27 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
 
     // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
     const HRESULT analysed = FTranscoder->Analyse(FrameType, frame.Data->DataPtr(), Size);
-    frame.Bits.fill(0);
+    TPictureCost& cost = FFrameBits[static_cast<std::size_t>(FFrameCount)];
+    cost.Bits.fill(0);
     frame.Damaged = analysed < 0 || FTranscoder->Damaged();
     if (frame.Damaged) {
-      frame.MaxCoefIndex = 0;
-      frame.Bits[0] = Size * 8;
+      cost.MaxCoefIndex = 0;
+      cost.Bits[0] = Size * 8;
     } else {
       const std::int32_t maxIndex = std::min(FTranscoder->MaxCoefIndex(), kMaxLevel);
       std::int64_t fixed = static_cast<std::int64_t>(Size) * 8;
       for (int k = 1; k <= maxIndex; ++k) {
-        frame.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
-        fixed -= frame.Bits[static_cast<std::size_t>(k)];
+        cost.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
+        fixed -= cost.Bits[static_cast<std::size_t>(k)];
       }
       // A cut slice may end anywhere in its last byte: reserve the alignment bits up front and
       // give them back at the level that keeps every code (where the picture is copied as is).
       if (maxIndex > 0) {
         fixed += FTranscoder->AlignmentReserve();
-        frame.Bits[static_cast<std::size_t>(maxIndex)] -= FTranscoder->AlignmentReserve();
+        cost.Bits[static_cast<std::size_t>(maxIndex)] -= FTranscoder->AlignmentReserve();
       }
-      frame.Bits[0] = static_cast<std::int32_t>(fixed);
-      frame.MaxCoefIndex = maxIndex;
+      cost.Bits[0] = static_cast<std::int32_t>(fixed);
+      cost.MaxCoefIndex = maxIndex;
     }
     std::int32_t structure = kFramePicture;
     GetPictureStructure(frame.Data->DataPtr(), Size, structure);
@@ -194,26 +213,6 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     result = S_OK;
   });
   return result;
-}
-
-void TMPEG2VideoTransrateClass::ChooseCutLevels(std::int64_t Budget) {
-  // Level fill: all pictures rise together, one code position at a time; level 0 charges each
-  // picture its fixed bits. A picture is given a level only once that level was paid for, so
-  // the group never exceeds its budget unless its fixed bits alone do.
-  std::fill(FCutLevels.begin(), FCutLevels.end(), 0);
-  std::int64_t sum = 0;
-  for (int level = 0; level <= kMaxLevel; ++level) {
-    bool anyTookPart = false;
-    for (int j = 0; j < FFrameCount; ++j) {
-      const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
-      if (frame.MaxCoefIndex < level) continue;
-      anyTookPart = true;
-      sum += frame.Bits[static_cast<std::size_t>(level)];
-      if (sum > Budget) return;
-      FCutLevels[static_cast<std::size_t>(j)] = level;
-    }
-    if (!anyTookPart) return;
-  }
 }
 
 HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
@@ -226,28 +225,28 @@ HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
     for (int j = 0; j < FFrameCount; ++j) {
       const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
       budget += frame.FramePicture ? bitsPerPicture : bitsPerPicture / 2;
-      report.FixedBits += frame.Bits[0];
+      report.FixedBits += FFrameBits[static_cast<std::size_t>(j)].Bits[0];
       report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
     }
     report.BudgetBits = static_cast<std::int64_t>(budget);
-    ChooseCutLevels(report.BudgetBits);
-    FLastCutLevels.assign(FCutLevels.begin(), FCutLevels.begin() + FFrameCount);
+    FLastCutLevels = FillCutLevels(FFrameBits, FFrameCount, report.BudgetBits);
     const std::int32_t count = FFrameCount;
     FFrameCount = 0;  // the group is consumed even when a delivery fails
-    for (int j = 0; j < count; ++j)
-      CutAndDeliver(FFrames[static_cast<std::size_t>(j)], FLastCutLevels[static_cast<std::size_t>(j)], report);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(count); ++j)
+      CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], report);
     if (FGroupReport) FGroupReport(report);
     result = S_OK;
   });
   return result;
 }
 
-void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, std::int32_t CutLevel, TGroupReport& Report) {
+void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel,
+                                              TGroupReport& Report) {
   const std::uint8_t* input = Frame.Data->DataPtr();
   const std::int32_t inputSize = Frame.Data->DataSize();
   // Pictures that keep every code, and pictures the transcoder could not parse, go out as they
   // came in: a cut never amplifies damage in the input.
-  if (Frame.Damaged || CutLevel >= Frame.MaxCoefIndex) {
+  if (Frame.Damaged || CutLevel >= Cost.MaxCoefIndex) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
     Deliver(input, inputSize, Frame.Type, Frame.FramePicture);
     return;

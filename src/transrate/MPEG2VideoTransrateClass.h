@@ -30,6 +30,21 @@ struct TGroupReport {
 };
 using TGroupReportFunction = std::function<void(const TGroupReport&)>;
 
+// What cutting a picture can save: Bits[0] = bits no cut removes, Bits[k] = what the k-th
+// run/level codes of all its blocks cost (k = 1 .. MaxCoefIndex).
+struct TPictureCost {
+  static constexpr int kMaxLevel = 64;
+  std::array<std::int32_t, kMaxLevel + 1> Bits{};
+  std::int32_t MaxCoefIndex = 0;
+};
+
+// The level fill: all pictures rise together, one code position at a time, in stream order;
+// level 0 charges each picture its fixed bits. A picture takes a level only once that level is
+// paid for, so the group stays within Budget unless its fixed bits alone exceed it. Returns one
+// cut level per picture.
+std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, std::int32_t Count,
+                                        std::int64_t Budget);
+
 // Brings an MPEG-2 video elementary stream under a maximum bit rate. The input arrives in
 // blocks; the separator cuts picture units; the pictures of one group of pictures are held and
 // analysed into cost curves, and when the next group begins one cut level per picture is chosen
@@ -38,7 +53,7 @@ using TGroupReportFunction = std::function<void(const TGroupReport&)>;
 class TMPEG2VideoTransrateClass {
 public:
   static constexpr int kMaxFrames = 1024;
-  static constexpr int kMaxLevel = 64;
+  static constexpr int kMaxLevel = TPictureCost::kMaxLevel;
   static constexpr std::int32_t kOutputBlockSize = 2 * 1024 * 1024;
 
   TMPEG2VideoTransrateClass();
@@ -90,12 +105,9 @@ private:
     std::int32_t Type = 0;
     bool FramePicture = true;
     bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
-    std::int32_t MaxCoefIndex = 0;
-    std::array<std::int32_t, kMaxLevel + 1> Bits{};  // [0] fixed bits, [k] cost of the k-th codes
   };
 
-  void ChooseCutLevels(std::int64_t Budget);
-  void CutAndDeliver(THeldFrame& Frame, std::int32_t CutLevel, TGroupReport& Report);
+  void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
   void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
 
   TMPEGESVideoFrameSeparatorEx FSeparator;
@@ -103,8 +115,8 @@ private:
   std::int32_t FStarted = 0;
   double FFps = 0;
   std::vector<THeldFrame> FFrames;
+  std::vector<TPictureCost> FFrameBits;
   std::int32_t FFrameCount = 0;
-  std::vector<std::int32_t> FCutLevels;
   std::vector<std::int32_t> FLastCutLevels;
   TLockedInteger FMaxBitrate;
   TLockedDouble FBitsPerPicture;
