@@ -15,13 +15,13 @@ TBuffer::TBuffer(std::int32_t InitialCapacity, std::int32_t GrowBy) : FGrowBy(st
 void TBuffer::SetCapacity(std::int32_t NewCapacity) {
   const std::int32_t size = DataSize();
   if (NewCapacity < size) throw std::length_error("TBuffer capacity below its data");
-  // Value-initialised, so the padding (and any unused tail) is zero from the start.
-  auto block = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(NewCapacity) + kReaderPadding);
+  auto block = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(NewCapacity) + kReaderPadding);
   if (FData && size > 0) std::memcpy(block.get(), DataPtr(), static_cast<std::size_t>(size));
   FData = std::move(block);
   FStart = 0;
   FEnd = size;
   FCapacity = NewCapacity;
+  ZeroPadding();
 }
 
 void TBuffer::SetReadPos(std::int32_t Position) {

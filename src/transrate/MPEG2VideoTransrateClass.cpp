@@ -254,7 +254,8 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   // The output block is sized for the picture, so a cut never loses its end.
   const std::int32_t needed = inputSize + kOutputMargin;
   if (FOutput.Capacity() < needed) FOutput.SetCapacity(std::max(needed, FOutput.Capacity() + FOutput.Capacity() / 2));
-  std::int32_t outputSize = FOutput.Capacity();
+  // The writer zero-fills its destination: hand it only what the picture can need.
+  std::int32_t outputSize = needed;
   const HRESULT cut = FTranscoder->Cut(Frame.Type, input, FOutput.DataPtr(), inputSize, outputSize, CutLevel);
   if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
