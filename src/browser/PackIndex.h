@@ -77,7 +77,8 @@ public:
   std::int32_t PackCount() const;
   TPackRec Pack(std::int32_t i) const;  // copy of record i (0 <= i < PackCount)
   std::int64_t WindowStart() const { return FWindowStart; }
-  bool PageFull() const;  // PackCount == VisibleRows
+  // PackCount == VisibleRows (capped at the 256 records the window holds); false when empty.
+  bool PageFull() const;
 
   // Moves of the list. Each refills the window and sets ScrollPos = P div 100 as the main
   // window's navigation does; Step/PageDown return false (and move nothing) when the page is
