@@ -94,4 +94,4 @@ inline void DragThumbTo(QScrollBar* bar, int position) {
 
 inline QString FileOf(const std::string& path) { return QString::fromStdString(path); }
 
-} // namespace varlow::test
+}  // namespace varlow::test

@@ -1,10 +1,11 @@
 // Opening, refusing and closing files, and what the detail panes show for the selected pack.
+#include <unistd.h>
+
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QTextBlock>
-#include <unistd.h>
 
 #include "MainWindowTestSupport.h"
 #include "support/Format.h"
@@ -32,7 +33,7 @@ QTreeWidgetItem* FindItem(QTreeWidget* tree, const QString& prefix) {
   return items.isEmpty() ? nullptr : items.first();
 }
 
-} // namespace
+}  // namespace
 
 class MainWindowFilesTest : public QObject {
   Q_OBJECT
@@ -52,7 +53,7 @@ class MainWindowFilesTest : public QObject {
     QCOMPARE(FForm->tvSliceDetails->topLevelItemCount(), 0);
   }
 
-private slots:
+ private slots:
   void initTestCase() { UsePrivateSettings(FSettingsDir); }
   void init() {
     FForm = ShowForm();

@@ -30,7 +30,7 @@ class MainWindowNavigationTest : public QObject {
   void Key(Qt::Key key) { QTest::keyClick(FForm->ListView1, key); }
   QPoint Part(QStyle::SubControl part) const { return ScrollBarPoint(FForm->ScrollBar1, part); }
 
-private slots:
+ private slots:
   void initTestCase() {
     UsePrivateSettings(FSettingsDir);
     FPacks = AllPackOffsets(SampleStream());
@@ -165,7 +165,8 @@ private slots:
     ExpectWindow(first, FRows);
     // The traces are plain lines: the program's name and the word, no "wex:".
     QCOMPARE(log.Count("wex: "), 0);
-    for (const auto& line : log.Lines()) QVERIFY(QString::fromStdString(line).startsWith(QString::fromStdString(LogPrefix())));
+    for (const auto& line : log.Lines())
+      QVERIFY(QString::fromStdString(line).startsWith(QString::fromStdString(LogPrefix())));
   }
 
   void stepDownAtTheEndSnapsTheScrollBarBack() {

@@ -10,9 +10,9 @@ using namespace varlow::test;
 
 namespace {
 
-const QStringList kValueNames = {"FormTop",     "FormLeft",          "FormHeight",         "FormWidth",
-                                 "OffsetColWidth", "LenColWidth",    "StartCodeColWidth",  "CodingTypeColWidth",
-                                 "FrameNumColWidth", "Panel2Width",  "WindowState"};
+const QStringList kValueNames = {"FormTop",          "FormLeft",    "FormHeight",        "FormWidth",
+                                 "OffsetColWidth",   "LenColWidth", "StartCodeColWidth", "CodingTypeColWidth",
+                                 "FrameNumColWidth", "Panel2Width", "WindowState"};
 
 QSettings Settings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow")); }
 
@@ -22,14 +22,14 @@ QList<int> ColumnWidths(const TForm1& form) {
   return widths;
 }
 
-} // namespace
+}  // namespace
 
 class MainWindowSettingsTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir FSettingsDir;
 
-private slots:
+ private slots:
   void initTestCase() { UsePrivateSettings(FSettingsDir); }
 
   void init() { QFile::remove(Settings().fileName()); }

@@ -22,4 +22,4 @@ void TFileScrollBar::mouseReleaseEvent(QMouseEvent* event) {
 
 void TFileScrollBar::wheelEvent(QWheelEvent* event) { event->accept(); }
 
-} // namespace varlow
+}  // namespace varlow

@@ -9,18 +9,18 @@ namespace varlow {
 // by any other means. The wheel and the context menu are off: the position only changes through those actions.
 class TFileScrollBar final : public QScrollBar {
   Q_OBJECT
-public:
+ public:
   explicit TFileScrollBar(QWidget* parent = nullptr);
 
-signals:
+ signals:
   void UserActionEnded();
 
-protected:
+ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
 
-private:
+ private:
   bool FInMouseRelease = false;
 };
 
-} // namespace varlow
+}  // namespace varlow

@@ -18,7 +18,7 @@ QVariant TPackListModel::data(const QModelIndex& index, int role) const {
 
 QVariant TPackListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   static const std::array<const char*, kColumnCount> kTitles = {"Offset", "Len", "Start Code", "Coding Type",
-                                                                 "Frame #"};
+                                                                "Frame #"};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) return {};
   return QString::fromLatin1(kTitles[static_cast<std::size_t>(section)]);
 }
@@ -37,4 +37,4 @@ void TPackListModel::IndexRefilled() {
   if (FRowCount > 0) emit dataChanged(index(0, 0), index(FRowCount - 1, kColumnCount - 1), {Qt::DisplayRole});
 }
 
-} // namespace varlow
+}  // namespace varlow

@@ -11,7 +11,7 @@ namespace varlow {
 // selected row, as a list whose items are refilled in place does.
 class TPackListModel final : public QAbstractTableModel {
   Q_OBJECT
-public:
+ public:
   static constexpr int kColumnCount = 5;
 
   explicit TPackListModel(const TPackIndex& index, QObject* parent = nullptr);
@@ -24,9 +24,9 @@ public:
   // Call after every refill of the index window.
   void IndexRefilled();
 
-private:
+ private:
   const TPackIndex& FIndex;
   int FRowCount = 0;
 };
 
-} // namespace varlow
+}  // namespace varlow

@@ -75,4 +75,4 @@ QModelIndex TPackListView::moveCursor(CursorAction cursorAction, Qt::KeyboardMod
   return QTableView::moveCursor(cursorAction, modifiers);
 }
 
-} // namespace varlow
+}  // namespace varlow

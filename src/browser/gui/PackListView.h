@@ -9,7 +9,7 @@ namespace varlow {
 // on Home and End like a list does.
 class TPackListView final : public QTableView {
   Q_OBJECT
-public:
+ public:
   explicit TPackListView(QWidget* parent = nullptr);
 
   // Number of rows that fit wholly in the view, at least one.
@@ -19,13 +19,13 @@ public:
   // Selects `row` and makes it current.
   void SelectRow(int row);
 
-signals:
+ signals:
   void KeyDown(QKeyEvent* event);
   void KeyUp(QKeyEvent* event);
   void MouseDown(QMouseEvent* event);
   void Resized();
 
-protected:
+ protected:
   void keyPressEvent(QKeyEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -33,4 +33,4 @@ protected:
   QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
 };
 
-} // namespace varlow
+}  // namespace varlow

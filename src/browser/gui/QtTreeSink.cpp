@@ -47,4 +47,4 @@ QString ElementToolTip(std::int64_t bitPos, std::int32_t bitWidth) {
       .arg(bitWidth == 1 ? QStringLiteral("bit") : QStringLiteral("bits"));
 }
 
-} // namespace varlow
+}  // namespace varlow

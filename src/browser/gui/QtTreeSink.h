@@ -15,7 +15,7 @@ inline constexpr int kBitWidthRole = Qt::UserRole + 1;
 // hundreds of thousands of nodes, and inserting each into a live view is slow) and handed to
 // the widget in one step by Flush(). Items never flushed are freed with the sink.
 class TQtTreeSink final : public TTreeSink {
-public:
+ public:
   explicit TQtTreeSink(QTreeWidget* tree) : FTree(tree) {}
   ~TQtTreeSink() override;
   TQtTreeSink(const TQtTreeSink&) = delete;
@@ -29,7 +29,7 @@ public:
   // The item of a node (null for kRoot or an unknown id); owned by the tree after Flush().
   QTreeWidgetItem* Item(NodeId id) const;
 
-private:
+ private:
   QTreeWidget* FTree;
   std::vector<QTreeWidgetItem*> FItems;                  // by NodeId
   std::vector<std::unique_ptr<QTreeWidgetItem>> FRoots;  // top-level items not yet in the tree
@@ -38,4 +38,4 @@ private:
 // The tooltip of a node: where its element lies and how wide it is.
 QString ElementToolTip(std::int64_t bitPos, std::int32_t bitWidth);
 
-} // namespace varlow
+}  // namespace varlow

@@ -16,4 +16,4 @@ void TSliceListBox::keyPressEvent(QKeyEvent* event) {
   emit KeyPressed(SelectedRow() != before, typed);
 }
 
-} // namespace varlow
+}  // namespace varlow

@@ -8,7 +8,7 @@ namespace varlow {
 // explains the chosen slice once per key.
 class TSliceListBox final : public QListWidget {
   Q_OBJECT
-public:
+ public:
   explicit TSliceListBox(QWidget* parent = nullptr) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
   }
@@ -16,11 +16,11 @@ public:
   // The selected item's row, or -1 (a current item that is not selected counts as none).
   int SelectedRow() const;
 
-signals:
+ signals:
   void KeyPressed(bool selectionMoved, bool typed);
 
-protected:
+ protected:
   void keyPressEvent(QKeyEvent* event) override;
 };
 
-} // namespace varlow
+}  // namespace varlow

@@ -36,7 +36,7 @@ QString DroppedFile(const QMimeData* mime) {
   return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
-} // namespace
+}  // namespace
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));
@@ -54,8 +54,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     connect(ListView1, &TPackListView::Resized, this, &TForm1::FormResize);
     connect(lbSlices, &QListWidget::itemClicked, this, &TForm1::lbSlicesClick);
     connect(lbSlices, &TSliceListBox::KeyPressed, this, [this](bool selectionMoved, bool typed) {
-      if (selectionMoved) lbSlicesClick();
-      else if (typed) lbSlicesKeyPress();
+      if (selectionMoved)
+        lbSlicesClick();
+      else if (typed)
+        lbSlicesKeyPress();
     });
     for (QTreeWidget* tree : {TreeView1, tvSliceDetails})
       connect(tree, &QTreeWidget::itemSelectionChanged, this, [this, tree] { SelectElementBytes(tree); });
@@ -73,8 +75,8 @@ void TForm1::RefreshCaption() {
 }
 
 void TForm1::Open1Click() {
-  const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                    QStringLiteral("MPEG ES Files (*.m2v);;All Files (*)"));
+  const QString path =
+      QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("MPEG ES Files (*.m2v);;All Files (*)"));
   if (path.isEmpty()) return;
   OpenFile(path);
 }
@@ -192,4 +194,4 @@ void TForm1::FormClose() {
   });
 }
 
-} // namespace varlow
+}  // namespace varlow

@@ -25,7 +25,7 @@ class TSliceListBox;
 // layout kept in the user's settings.
 class TForm1 final : public QMainWindow {
   Q_OBJECT
-public:
+ public:
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
 
@@ -57,7 +57,7 @@ public:
   const QString& FileName() const { return FFileName; }
   std::int32_t PackLength() const { return FPackLength; }
 
-public slots:
+ public slots:
   void Open1Click();
   void Close1Click();
   void Exit1Click();
@@ -65,13 +65,13 @@ public slots:
   void HexEdit1Click();
   void About1Click();
 
-protected:
+ protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
-private:
+ private:
   // Building the window (Unit1Layout.cpp).
   void CreateControls();
   void CreateMenus();
@@ -105,9 +105,9 @@ private:
   TPackListModel* FListModel = nullptr;
   QString FFileName;
   std::int32_t FPackLength = 0;
-  std::int64_t FDumpOffset = 0;      // file offset of the pack in Memo1
-  std::int32_t FDumpLength = 0;      // bytes of it dumped there
+  std::int64_t FDumpOffset = 0;  // file offset of the pack in Memo1
+  std::int32_t FDumpLength = 0;  // bytes of it dumped there
   bool FShownOnce = false;
 };
 
-} // namespace varlow
+}  // namespace varlow

@@ -27,7 +27,7 @@ int HexPairColumn(const QString& line, int byteInLine) {
   return pairsStart + kDumpByteChars * byteInLine;
 }
 
-} // namespace
+}  // namespace
 
 void TForm1::UpdateSelectedPack() {
   const int row = ListView1->SelectedRow();
@@ -121,4 +121,4 @@ void TForm1::SelectElementBytes(const QTreeWidget* tree) {
   Memo1->ensureCursorVisible();
 }
 
-} // namespace varlow
+}  // namespace varlow

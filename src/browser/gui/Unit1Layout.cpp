@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "browser/gui/FileScrollBar.h"
 #include "browser/gui/PackListModel.h"
@@ -26,8 +27,10 @@ constexpr int kPanel1Height = 210;
 constexpr int kBottomPaneHeight = 192;
 constexpr int kMemoWidth = 568;
 constexpr int kSliceListWidth = 89;
-constexpr int kSliceTreeWidth = 281;
+constexpr int kSliceTreeMinWidth = 160;
 constexpr int kScrollBarWidth = 16;
+constexpr int kDumpLineChars = 76;  // a full dump line with a 9-digit offset
+constexpr int kPaneChrome = 36;     // frame, margins and a vertical scroll bar around a pane's text
 constexpr int kColumnWidths[TPackListModel::kColumnCount] = {120, 70, 170, 80, 60};
 
 template <class Widget>
@@ -69,7 +72,7 @@ QFont DumpFont() {
   return font;
 }
 
-} // namespace
+}  // namespace
 
 void TForm1::CreateControls() {
   auto* central = new QWidget(this);
@@ -124,21 +127,27 @@ void TForm1::CreateControls() {
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setFont(DumpFont());
-  Memo1->setFixedSize(kMemoWidth, kBottomPaneHeight);
+  // The design width, or more when this system's fixed-pitch face is wider than Courier New:
+  // a full line with a 9-digit offset (76 characters) fits without a horizontal scroll bar.
+  const int dumpLineWidth = QFontMetrics(Memo1->font()).horizontalAdvance(QString(kDumpLineChars, QLatin1Char('0')));
+  Memo1->setFixedSize(std::max(kMemoWidth, dumpLineWidth + kPaneChrome), kBottomPaneHeight);
   // Keep the selection of a tree node's bytes visible while the tree has the focus.
   QPalette memoPalette = Memo1->palette();
-  memoPalette.setColor(QPalette::Inactive, QPalette::Highlight, memoPalette.color(QPalette::Active, QPalette::Highlight));
+  memoPalette.setColor(QPalette::Inactive, QPalette::Highlight,
+                       memoPalette.color(QPalette::Active, QPalette::Highlight));
   memoPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                        memoPalette.color(QPalette::Active, QPalette::HighlightedText));
   Memo1->setPalette(memoPalette);
 
   Label1 = Named(new QLabel(QStringLiteral("Slices"), Panel1), "Label1");
   lbSlices = Named(new TSliceListBox(Panel1), "lbSlices");
-  lbSlices->setFixedSize(kSliceListWidth, kBottomPaneHeight);
+  // Likewise an item "$000001AF" fits beside the list's vertical scroll bar.
+  const int sliceItemWidth = lbSlices->fontMetrics().horizontalAdvance(QStringLiteral("$000001AF"));
+  lbSlices->setFixedSize(std::max(kSliceListWidth, sliceItemWidth + kPaneChrome), kBottomPaneHeight);
 
   Label2 = Named(new QLabel(QStringLiteral("Slice Details"), Panel1), "Label2");
   tvSliceDetails = NewTree(Panel1, "tvSliceDetails");
-  tvSliceDetails->setMinimumWidth(kSliceTreeWidth);
+  tvSliceDetails->setMinimumWidth(kSliceTreeMinWidth);  // 281 at the design width; it takes the rest
   tvSliceDetails->setFixedHeight(kBottomPaneHeight);
 
   panel1Layout->addLayout(Captioned(lbPacket, Memo1));
@@ -177,4 +186,4 @@ void TForm1::CreateMenus() {
   addItem(help, "About1", QStringLiteral("About"), &TForm1::About1Click);
 }
 
-} // namespace varlow
+}  // namespace varlow

@@ -65,8 +65,10 @@ void TForm1::ListView1KeyDown(QKeyEvent* event) {
         MoveWindow([this] { FIndex.PageUp(); });
         break;
       case Qt::Key_PageDown:
-        if (FIndex.PageFull()) MoveWindow([this] { FIndex.PageDown(); });
-        else SnapScrollBarBack();
+        if (FIndex.PageFull())
+          MoveWindow([this] { FIndex.PageDown(); });
+        else
+          SnapScrollBarBack();
         break;
       case Qt::Key_Home: {
         SetScrollBarPosition(0);
@@ -136,4 +138,4 @@ void TForm1::MyScrollMouseDown() {
   });
 }
 
-} // namespace varlow
+}  // namespace varlow

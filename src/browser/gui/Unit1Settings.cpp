@@ -27,13 +27,16 @@ int WindowStateValue(Qt::WindowStates state) {
 
 Qt::WindowStates WindowStateFromValue(int value) {
   switch (value) {
-    case 1: return Qt::WindowMinimized;
-    case 2: return Qt::WindowMaximized;
-    default: return Qt::WindowNoState;
+    case 1:
+      return Qt::WindowMinimized;
+    case 2:
+      return Qt::WindowMaximized;
+    default:
+      return Qt::WindowNoState;
   }
 }
 
-} // namespace
+}  // namespace
 
 void TForm1::LoadRegistrySettings() {
   Trap("TForm1.LoadRegistrySettings", [this] {
@@ -78,4 +81,4 @@ void TForm1::SaveRegistrySettings() {
   });
 }
 
-} // namespace varlow
+}  // namespace varlow

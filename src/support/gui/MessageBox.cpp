@@ -12,7 +12,7 @@ MessageHook& Hook() {
   return hook;
 }
 
-} // namespace
+}  // namespace
 
 void SetMessageHook(MessageHook hook) { Hook() = std::move(hook); }
 
@@ -24,4 +24,4 @@ void ShowMessage(QWidget* parent, const QString& text) {
   QMessageBox::information(parent, QCoreApplication::applicationName(), text);
 }
 
-} // namespace varlow
+}  // namespace varlow

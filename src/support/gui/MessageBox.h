@@ -14,4 +14,4 @@ void ShowMessage(QWidget* parent, const QString& text);
 using MessageHook = std::function<void(const QString& text)>;
 void SetMessageHook(MessageHook hook);
 
-} // namespace varlow
+}  // namespace varlow

@@ -5,11 +5,11 @@ namespace varlow {
 
 // The hourglass for the lifetime of a scope, restored on every way out (exceptions included).
 class TWaitCursor {
-public:
+ public:
   TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
   ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
   TWaitCursor(const TWaitCursor&) = delete;
   TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
 
-} // namespace varlow
+}  // namespace varlow
