@@ -182,7 +182,9 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     frame.Type = FrameType;
 
     // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
+    frame.Sequence = FTranscoder->SequenceValues();
     const HRESULT analysed = FTranscoder->Analyse(FrameType, frame.Data->DataPtr(), Size);
+    FTranscoder->TakeCodeLengths(frame.CodeLengths);
     TPictureCost& cost = FFrameBits[static_cast<std::size_t>(FFrameCount)];
     cost.Bits.fill(0);
     frame.Damaged = analysed < 0 || FTranscoder->Damaged();
@@ -256,7 +258,11 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   if (FOutput.Capacity() < needed) FOutput.SetCapacity(std::max(needed, FOutput.Capacity() + FOutput.Capacity() / 2));
   // The writer zero-fills its destination: hand it only what the picture can need.
   std::int32_t outputSize = needed;
+  const auto following = FTranscoder->SequenceValues();
+  FTranscoder->SetSequenceValues(Frame.Sequence);
+  FTranscoder->UseCodeLengths(&Frame.CodeLengths);
   const HRESULT cut = FTranscoder->Cut(Frame.Type, input, FOutput.DataPtr(), inputSize, outputSize, CutLevel);
+  FTranscoder->SetSequenceValues(following);  // the next analysis goes on from the latest headers
   if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
     Deliver(input, inputSize, Frame.Type, Frame.FramePicture);

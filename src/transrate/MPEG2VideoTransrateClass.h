@@ -9,10 +9,10 @@
 #include "support/LockedVariable.h"
 #include "transrate/Buffer.h"
 #include "transrate/MPEGESFrameSeparator.h"
+#include "transrate/MPEGVideoTranscoder.h"
 
 namespace varlow {
 
-class TMPEGVideoTranscoder;
 
 // Where cut pictures go: (Data, Size, FrameType). FrameType is 1, 2 or 3 for a picture and 0
 // for the stream's trailing bytes after its last picture (a sequence end code). Data is valid
@@ -105,6 +105,8 @@ private:
     std::int32_t Type = 0;
     bool FramePicture = true;
     bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
+    std::vector<std::uint8_t> CodeLengths;  // recorded by the analysis pass, for the cut
+    TMPEGVideoTranscoder::TSequenceValues Sequence{};  // transcoder state the analysis started from
   };
 
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);

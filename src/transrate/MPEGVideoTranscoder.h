@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "slice/BitStream4.h"
 #include "slice/VLCConstTables.h"
@@ -44,6 +45,37 @@ public:
   HRESULT Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size);
   HRESULT Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
               std::int32_t& OutputSize, std::int32_t CutLevel);
+
+  // Sequence-level values that a picture unit without a sequence header inherits. The
+  // controller keeps them per held picture, so that a picture's cutting pass starts from the
+  // state its analysis pass started from.
+  struct TSequenceValues {
+    std::int32_t HorizontalSizeValue, VerticalSizeValue, HorizontalSize, VerticalSize, ChromaFormat;
+    bool HaveSequenceExtension;
+  };
+  TSequenceValues SequenceValues() const {
+    return {horizontal_size_value, vertical_size_value, horizontal_size, vertical_size, chroma_format,
+            FHaveSequenceExtension};
+  }
+  void SetSequenceValues(const TSequenceValues& v) {
+    horizontal_size_value = v.HorizontalSizeValue;
+    vertical_size_value = v.VerticalSizeValue;
+    horizontal_size = v.HorizontalSize;
+    vertical_size = v.VerticalSize;
+    chroma_format = v.ChromaFormat;
+    FHaveSequenceExtension = v.HaveSequenceExtension;
+  }
+
+  // The analysis pass records the length of every run/level code of every block (the end of
+  // block marked with kEndOfBlockFlag). Handing the record of a picture to its cutting pass
+  // lets that pass cut each block without decoding its codes again.
+  static constexpr std::uint8_t kEndOfBlockFlag = 0x80;
+  void TakeCodeLengths(std::vector<std::uint8_t>& Into) {
+    Into.swap(FCodeLengths);
+    FCodeLengths.clear();
+  }
+  // For the next cutting pass only; null cuts by decoding.
+  void UseCodeLengths(const std::vector<std::uint8_t>* Lengths) { FRecorded = Lengths; }
 
   // Cost curve of the last analysis pass: entry k (1..64) = bits of all k-th codes.
   const std::array<std::int32_t, kCurveSize>& CoefBits() const { return FCoefBits; }
@@ -90,6 +122,10 @@ private:
   bool DecodeDCDifferential(int b);
   bool CutNonIntraCoefficients();
   bool CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
+  static void BuildShortTable(const TDctTableEntry* Table, std::array<TDctTableEntry, 256>& Short);
+  bool CutRecorded(bool keepFirst);
+  void CopyBits(std::int64_t n);
+  bool CutCoefficientsNearEnd(const TDctTableEntry* Table, int k, int p, bool keepFirst);
   void MarkDamaged() { FDamaged = true; }
   void SetMotionLayout(const TMotionLayout& Layout) {
     motion_vector_count = Layout.MotionVectorCount;
@@ -101,6 +137,11 @@ private:
   TBitStreamWriter FWriter;
   const TVlcTables* FTables;
   const TPassNames* FNames = nullptr;
+  std::vector<std::uint8_t> FCodeLengths;
+  const std::vector<std::uint8_t>* FRecorded = nullptr;
+  std::size_t FCursor = 0;
+  std::array<TDctTableEntry, 256> FShortB14{};
+  std::array<TDctTableEntry, 256> FShortB15{};
   bool FWriting = false;
   bool FDamaged = false;
 

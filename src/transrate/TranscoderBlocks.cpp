@@ -1,6 +1,7 @@
 // Blocks and the coefficient cut: each block keeps its first FCutLevel run/level codes and its
 // end-of-block code; the codes after them are left out.
 #include <algorithm>
+#include <cstring>
 
 #include "slice/VLC_Table_Builder.h"
 #include "transrate/MPEGVideoTranscoder.h"
@@ -13,6 +14,17 @@ namespace {
 constexpr int kBlockPositions = 64;
 
 } // namespace
+
+void TMPEGVideoTranscoder::BuildShortTable(const TDctTableEntry* Table, std::array<TDctTableEntry, 256>& Short) {
+  // An 8-bit prefix decides the code when the code it starts is at most 8 bits long (with the
+  // sign bit of a run/level code, at most 9: the sign is read from the window, not the table).
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    const TDctTableEntry& e = Table[i << 8];
+    const bool decided = e.Length != kNoCodeMarker && e.Length > 0 && e.Length <= 8 &&
+                         (e.Run == kEscapeMarker || Table[(i << 8) | 0xFF].Run == e.Run);
+    Short[i] = decided ? e : TDctTableEntry{0, 0, 0};
+  }
+}
 
 bool TMPEGVideoTranscoder::DecodeBlock(int b) {
   if (!macroblock_intra) return CutNonIntraCoefficients();
@@ -43,11 +55,104 @@ bool TMPEGVideoTranscoder::CutNonIntraCoefficients() {
 // The shared coefficient loop. k counts the block's run/level codes, p is the scan position.
 // With keepFirst (a non-intra block that does not start with the short code) the first code
 // is kept at every cut level and counted as fixed, so a coded block never becomes empty.
+//
+// This is the hot path of both passes: while the block lies well inside the unit, the codes
+// are taken from a local 64-bit window over the reader's data (the unit is followed by its
+// readable padding), and the reader is moved once at the end of the block.
 bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
+  if (FWriting && FRecorded) return CutRecorded(keepFirst);
+  const std::uint8_t* data = FReader.Data();
+  const std::int64_t start = FReader.BitPosition();
+  // Bytes from the current one to the end of the unit, then the padding: an 8-byte load at
+  // byte index i stays readable while i < Size.
+  const std::int64_t fastEnd = std::int64_t{FReader.Size()} * 8 - 8;
+  std::int64_t pos = start;
   for (int k = 1;; ++k) {
+    if (pos >= fastEnd) {
+      FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+      return CutCoefficientsNearEnd(Table, k, p, keepFirst);
+    }
+    std::uint64_t w;
+    std::memcpy(&w, data + (pos >> 3), 8);
+    w = __builtin_bswap64(w) << (pos & 7);  // at least 57 valid bits at the top
+    // Codes of up to 8 bits (most of them) come from the small table that stays in L1.
+    const TDctTableEntry* shortTable = Table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
+    const TDctTableEntry& s = shortTable[w >> 56];
+    const TDctTableEntry& e = s.Length != 0 ? s : Table[w >> 48];
+    int run;
+    int bits;
+    if (e.Run < kEndOfBlockMarker) {
+      run = e.Run;
+      bits = e.Length + 1;  // the code and its sign bit
+    } else if (e.Run == kEndOfBlockMarker) {
+      if (FWriting) {
+        FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - e.Length)), e.Length);
+      } else {
+        FCodeLengths.push_back(static_cast<std::uint8_t>(e.Length | kEndOfBlockFlag));
+      }
+      FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
+      return true;  // the end of block stays whatever the cut
+    } else if (e.Run == kEscapeMarker) {
+      run = static_cast<int>((w >> (64 - 12)) & 63);
+      bits = kEscapeBits;
+    } else {
+      FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+      MarkDamaged();
+      return false;
+    }
+    if (p + run >= kBlockPositions) {
+      FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+      MarkDamaged();
+      return false;
+    }
+    const bool fixed = keepFirst && k == 1;
+    if (FWriting) {
+      if (k <= FCutLevel || fixed) FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - bits)), bits);
+    } else {
+      if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
+      FMaxCoefIndex = std::max(FMaxCoefIndex, k);
+      FCodeLengths.push_back(static_cast<std::uint8_t>(bits));
+    }
+    pos += bits;
+    p += run + 1;
+  }
+}
+
+// The cutting pass of a block whose codes the analysis pass recorded: the kept codes are one
+// run of bits, the dropped ones another.
+bool TMPEGVideoTranscoder::CutRecorded(bool keepFirst) {
+  const std::vector<std::uint8_t>& lengths = *FRecorded;
+  const int keep = std::max(FCutLevel, keepFirst ? 1 : 0);
+  std::int64_t kept = 0;
+  std::int64_t dropped = 0;
+  for (int k = 1;; ++k) {
+    if (FCursor >= lengths.size()) {
+      MarkDamaged();
+      return false;
+    }
+    const std::uint8_t length = lengths[FCursor++];
+    if (length & kEndOfBlockFlag) {
+      CopyBits(kept);
+      FReader.DumpBits(static_cast<std::int32_t>(dropped));
+      Copy(length & ~kEndOfBlockFlag);  // the end of block stays whatever the cut
+      return !FReader.Error();
+    }
+    (k <= keep ? kept : dropped) += length;
+  }
+}
+
+void TMPEGVideoTranscoder::CopyBits(std::int64_t n) {
+  for (; n > 24; n -= 24) Copy(24);
+  Copy(static_cast<int>(n));
+}
+
+// The same loop through the reader, for blocks that end within the last bytes of the unit.
+bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, int k, int p, bool keepFirst) {
+  for (;; ++k) {
     const TCoefficientRead c = PeekDctCoefficient(FReader, Table);
     if (c.Kind == TCoefficientKind::EndOfBlock) {
       Copy(c.Length);  // the end of block stays whatever the cut
+      if (!FWriting) FCodeLengths.push_back(static_cast<std::uint8_t>(c.Length | kEndOfBlockFlag));
       return true;
     }
     int run;
@@ -57,7 +162,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       bits = kEscapeBits;
     } else if (c.Kind == TCoefficientKind::RunLevel) {
       run = c.Run;
-      bits = c.Length + 1;  // the code and its sign bit
+      bits = c.Length + 1;
     } else {
       MarkDamaged();
       return false;
@@ -77,6 +182,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       FReader.DumpBits(bits);
       if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
       FMaxCoefIndex = std::max(FMaxCoefIndex, k);
+      FCodeLengths.push_back(static_cast<std::uint8_t>(bits));
     }
     p += run + 1;
   }

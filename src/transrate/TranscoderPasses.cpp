@@ -26,7 +26,10 @@ constexpr int kPictureCodingExtensionId = 8;
 
 } // namespace
 
-TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()) {}
+TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()) {
+  BuildShortTable(FTables->B14.Table(), FShortB14);
+  BuildShortTable(FTables->B15.Table(), FShortB15);
+}
 
 TMPEGVideoTranscoder::~TMPEGVideoTranscoder() = default;
 
@@ -86,7 +89,10 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     FWriting = false;
     if (cutting) {
       FCutLevel = CutLevel;
+      FCursor = 0;
     } else {
+      FRecorded = nullptr;
+      FCodeLengths.clear();
       FCoefBits.fill(0);
       FMaxCoefIndex = 0;
       FAlignmentReserve = 0;
@@ -99,6 +105,7 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     RunUnit();
     if (FReader.Error()) FDamaged = true;
     if (cutting) {
+      if (FRecorded && FCursor != FRecorded->size()) FDamaged = true;  // the walks disagreed
       FWriter.ByteAlign();
       if (FWriter.Overflow()) return;
       *OutputSize = FWriter.BytesWritten();
@@ -106,6 +113,7 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     result = S_OK;
   });
   FWriting = false;
+  FRecorded = nullptr;
   return result;
 }
 
