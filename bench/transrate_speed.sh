@@ -16,7 +16,8 @@ make_stream() {  # name size rate seconds
     -t "$4" -c:v mpeg2video -b:v "$3" -maxrate "$3" -bufsize 9781248 -g 12 -bf 2 \
     -flags +ildct+ilme -top 1 -f mpeg2video "$tmp/$1"
 }
-seconds() { /usr/bin/time -f %e "$@" 2>&1 >/dev/null | tail -1; }
+# CPU seconds (user + system): both sides run single-threaded, and the machine may be shared.
+seconds() { /usr/bin/time -f "%U %S" "$@" 2>&1 >/dev/null | tail -1 | awk '{print $1 + $2}'; }
 best_of_3() {
   local best=
   for _ in 1 2 3; do

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "slice/BitStream4.h"
@@ -95,8 +96,30 @@ private:
                   std::int32_t* OutputSize, std::int32_t CutLevel);
   void RunUnit();
 
-  // Copy primitive: reads n bits (n <= 25) and, in a cutting pass, writes them.
-  std::uint32_t Copy(int n);
+  // Copy primitive: reads n bits (n <= 25) and, in a cutting pass, writes them. Inside the
+  // unit the bits come from a 64-bit window over the reader's data; near its end through the
+  // reader's checked read.
+  std::uint32_t Copy(int n) {
+    std::uint32_t v;
+    if (InsideUnit() && n > 0) {
+      v = static_cast<std::uint32_t>(Window() >> (64 - n));
+      FReader.DumpBits(n);
+    } else {
+      v = FReader.ReadBits(n);
+    }
+    if (FWriting) FWriter.PutBits(v, n);
+    return v;
+  }
+  // The next 16 bits, as the reader's Next16Bits gives them.
+  std::uint32_t Next16() { return InsideUnit() ? static_cast<std::uint32_t>(Window() >> 48) : FReader.Next16Bits(); }
+  // Whether 8 bytes from the current one lie inside the unit, and the 57+ bits they hold from
+  // the current bit on, left-aligned.
+  bool InsideUnit() const { return FReader.ByteIndex() < FReader.Size() - 8; }
+  std::uint64_t Window() const {
+    std::uint64_t w;
+    std::memcpy(&w, FReader.Data() + FReader.ByteIndex(), 8);
+    return __builtin_bswap64(w) << FReader.BitIndex();
+  }
   void CopyStartCode();
   // Aligns, then copies bytes up to the next start code; false at the end of the unit (the
   // last bytes copied).

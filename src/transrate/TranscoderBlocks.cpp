@@ -67,16 +67,17 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
   // byte index i stays readable while i < Size.
   const std::int64_t fastEnd = std::int64_t{FReader.Size()} * 8 - 8;
   std::int64_t pos = start;
+  // Codes of up to 8 bits (most of them) come from a small table that stays in L1.
+  const TDctTableEntry* shortTable = Table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
   for (int k = 1;; ++k) {
     if (pos >= fastEnd) {
       FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+      if (!FWriting) FMaxCoefIndex = std::max(FMaxCoefIndex, k - 1);
       return CutCoefficientsNearEnd(Table, k, p, keepFirst);
     }
     std::uint64_t w;
     std::memcpy(&w, data + (pos >> 3), 8);
     w = __builtin_bswap64(w) << (pos & 7);  // at least 57 valid bits at the top
-    // Codes of up to 8 bits (most of them) come from the small table that stays in L1.
-    const TDctTableEntry* shortTable = Table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
     const TDctTableEntry& s = shortTable[w >> 56];
     const TDctTableEntry& e = s.Length != 0 ? s : Table[w >> 48];
     int run;
@@ -89,6 +90,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
         FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - e.Length)), e.Length);
       } else {
         FCodeLengths.push_back(static_cast<std::uint8_t>(e.Length | kEndOfBlockFlag));
+        FMaxCoefIndex = std::max(FMaxCoefIndex, k - 1);
       }
       FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
       return true;  // the end of block stays whatever the cut
@@ -110,7 +112,6 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       if (k <= FCutLevel || fixed) FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - bits)), bits);
     } else {
       if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
-      FMaxCoefIndex = std::max(FMaxCoefIndex, k);
       FCodeLengths.push_back(static_cast<std::uint8_t>(bits));
     }
     pos += bits;

@@ -158,8 +158,8 @@ bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
 bool TMPEGVideoTranscoder::DecodeCodedBlockPattern() {
   bool ok = false;
   Trap("TMPEGVideoTranscoder.DecodeCodedBlockPattern", [&] {
-    const TCodeRead e = PeekCodedBlockPattern(FReader, FTables->CBP.Table());
-    if (!e.Valid) return;
+    const TCBPTableEntry e = FTables->CBP.Table()[Next16()];
+    if (e.Length == kNoCodeMarker) return;
     Copy(e.Length);
     // Block b (0..5) is coded when bit 5 - b of coded_block_pattern_420 is set; in 4:2:2
     // blocks 6 and 7 follow bits 1 and 0 of coded_block_pattern_1.
@@ -198,8 +198,8 @@ bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
   Trap("TMPEGVideoTranscoder.DecodePMotionVector", [&] {
     ++FMotionVectorCalls;
     for (int t = 0; t < 2; ++t) {
-      const TCodeRead e = PeekMotionCode(FReader, FTables->MV.Table());
-      if (!e.Valid) {
+      const TMVTableEntry e = FTables->MV.Table()[Next16()];
+      if (e.Length == kNoCodeMarker) {
         if (t == 0) {
           LogMessageFmt(
               "wex: Error in TMPEGVideoTranscoder.DecodePMotionVector - invalid motion vector code "

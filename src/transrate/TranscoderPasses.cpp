@@ -165,11 +165,6 @@ bool TMPEGVideoTranscoder::DecodePicture() {
   });
 }
 
-std::uint32_t TMPEGVideoTranscoder::Copy(int n) {
-  const std::uint32_t v = FReader.ReadBits(n);
-  if (FWriting) FWriter.PutBits(v, n);
-  return v;
-}
 
 void TMPEGVideoTranscoder::CopyStartCode() {
   const std::uint32_t v = FReader.ReadAligned32Bit();
