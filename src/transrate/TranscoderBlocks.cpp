@@ -69,15 +69,21 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
   std::int64_t pos = start;
   // Codes of up to 8 bits (most of them) come from a small table that stays in L1.
   const TDctTableEntry* shortTable = Table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
+  // A left-aligned bit cache, refilled from memory whenever fewer than 32 bits are left in it
+  // (no code is longer than 24 bits), so each code costs a shift, not a load.
+  std::uint64_t w = 0;
+  int valid = 0;
   for (int k = 1;; ++k) {
-    if (pos >= fastEnd) {
-      FReader.DumpBits(static_cast<std::int32_t>(pos - start));
-      if (!FWriting) FMaxCoefIndex = std::max(FMaxCoefIndex, k - 1);
-      return CutCoefficientsNearEnd(Table, k, p, keepFirst);
+    if (valid < 32) {
+      if (pos >= fastEnd) {
+        FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+        if (!FWriting) FMaxCoefIndex = std::max(FMaxCoefIndex, k - 1);
+        return CutCoefficientsNearEnd(Table, k, p, keepFirst);
+      }
+      std::memcpy(&w, data + (pos >> 3), 8);
+      w = __builtin_bswap64(w) << (pos & 7);
+      valid = 64 - static_cast<int>(pos & 7);
     }
-    std::uint64_t w;
-    std::memcpy(&w, data + (pos >> 3), 8);
-    w = __builtin_bswap64(w) << (pos & 7);  // at least 57 valid bits at the top
     const TDctTableEntry& s = shortTable[w >> 56];
     const TDctTableEntry& e = s.Length != 0 ? s : Table[w >> 48];
     int run;
@@ -115,6 +121,8 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       FCodeLengths.push_back(static_cast<std::uint8_t>(bits));
     }
     pos += bits;
+    w <<= bits;
+    valid -= bits;
     p += run + 1;
   }
 }
