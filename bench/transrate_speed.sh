@@ -32,8 +32,8 @@ make_stream sd.m2v 720x576 8M 20
 make_stream hd.m2v 1920x1080 20M 8
 
 printf '%-22s %10s %14s %14s %8s\n' stream "size (MB)" "transrate MB/s" "ffmpeg MB/s" ratio
-for spec in "sd.m2v 4000000" "hd.m2v 10000000"; do
-  set -- $spec
+for job in "sd.m2v 4000000" "hd.m2v 10000000"; do
+  set -- $job
   f=$tmp/$1
   mb=$(awk "BEGIN{print $(stat -c %s "$f") / 1e6}")
   t1=$(best_of_3 "$cli" transrate "$f" "$tmp/out.m2v" --bitrate "$2")

@@ -36,7 +36,7 @@ std::vector<TPictureUnit> Units(const std::vector<std::uint8_t>& stream) {
 std::vector<std::uint8_t> CutAll(const std::vector<TPictureUnit>& units, int level, bool recorded) {
   TMPEGVideoTranscoder transcoder;
   std::vector<std::uint8_t> out;
-  std::vector<std::uint8_t> lengths;
+  TMPEGVideoTranscoder::TCutRecord record;
   for (const auto& unit : units) {
     if (unit.Type < 1 || unit.Type > 3) {
       out.insert(out.end(), unit.Bytes.begin(), unit.Bytes.end());
@@ -48,15 +48,17 @@ std::vector<std::uint8_t> CutAll(const std::vector<TPictureUnit>& units, int lev
     const auto before = transcoder.SequenceValues();
     EXPECT_EQ(transcoder.Analyse(unit.Type, copy.DataPtr(), size), S_OK);
     EXPECT_FALSE(transcoder.Damaged());
-    transcoder.TakeCodeLengths(lengths);
+    transcoder.TakeCutRecord(record);
+    const auto after = transcoder.SequenceValues();
     transcoder.SetSequenceValues(before);
-    if (recorded) transcoder.UseCodeLengths(&lengths);
+    if (recorded) transcoder.UseCutRecord(&record);
     std::vector<std::uint8_t> block(unit.Bytes.size() + 64);
     std::int32_t written = static_cast<std::int32_t>(block.size());
     EXPECT_EQ(transcoder.Cut(unit.Type, copy.DataPtr(), block.data(), size, written, level), S_OK);
     EXPECT_FALSE(transcoder.Damaged());
     EXPECT_LE(written, size);
     out.insert(out.end(), block.begin(), block.begin() + written);
+    transcoder.SetSequenceValues(after);  // the next analysis goes on from this picture's headers
   }
   return out;
 }

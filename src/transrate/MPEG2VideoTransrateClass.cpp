@@ -19,6 +19,21 @@ constexpr std::int32_t kFramePicture = 3;
 // Room beyond the input size for a cut picture: the writer keeps four bytes in reserve.
 constexpr std::int32_t kOutputMargin = 64;
 
+// The byte-level look-ups report a failure straight to the debug channel, without the prefix.
+template <class Body>
+bool TrapToDebugChannel(const char* Message, Body&& body) noexcept {
+  try {
+    body();
+    return true;
+  } catch (...) {
+    try {
+      OutputDebugStringA(Message);
+    } catch (...) {
+    }
+    return false;
+  }
+}
+
 bool IsStartCode(const std::uint8_t* d, std::int32_t i, std::uint8_t code) {
   return d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code;
 }
@@ -131,7 +146,7 @@ HRESULT TMPEG2VideoTransrateClass::MPEGESReceiveFunctionObj(std::int32_t, std::i
 bool TMPEG2VideoTransrateClass::GetParams(const std::uint8_t* Data, std::int32_t Size, double& Fps,
                                           bool& Progressive) {
   bool result = false;
-  const bool ran = Trap("GetParams", [&] {
+  const bool ran = TrapToDebugChannel("wex: Error in GetParams call...", [&] {
     if (Data == nullptr || Size < 12 || !IsStartCode(Data, 0, 0xB3)) return;
     const int frameRateCode = Data[7] & 0x0F;
     int extensionN = 0;
@@ -155,7 +170,7 @@ bool TMPEG2VideoTransrateClass::GetParams(const std::uint8_t* Data, std::int32_t
 bool TMPEG2VideoTransrateClass::GetPictureStructure(const std::uint8_t* Data, std::int32_t Size,
                                                     std::int32_t& Structure) {
   bool result = false;
-  Trap("GetPictureStructure", [&] {
+  TrapToDebugChannel("wex: Error in GetPictureStructure call...", [&] {
     if (Data == nullptr) return;
     for (std::int32_t i = 0; Size - i > 6; ++i) {
       if (IsStartCode(Data, i, 0xB5) && (Data[i + 4] >> 4) == 8) {
@@ -184,7 +199,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
     frame.Sequence = FTranscoder->SequenceValues();
     const HRESULT analysed = FTranscoder->Analyse(FrameType, frame.Data->DataPtr(), Size);
-    FTranscoder->TakeCodeLengths(frame.CodeLengths);
+    FTranscoder->TakeCutRecord(frame.Record);
     TPictureCost& cost = FFrameBits[static_cast<std::size_t>(FFrameCount)];
     cost.Bits.fill(0);
     frame.Damaged = analysed < 0 || FTranscoder->Damaged();
@@ -260,7 +275,7 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   std::int32_t outputSize = needed;
   const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);
-  FTranscoder->UseCodeLengths(&Frame.CodeLengths);
+  FTranscoder->UseCutRecord(&Frame.Record);
   const HRESULT cut = FTranscoder->Cut(Frame.Type, input, FOutput.DataPtr(), inputSize, outputSize, CutLevel);
   FTranscoder->SetSequenceValues(following);  // the next analysis goes on from the latest headers
   if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {

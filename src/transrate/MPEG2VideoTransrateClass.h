@@ -105,7 +105,7 @@ private:
     std::int32_t Type = 0;
     bool FramePicture = true;
     bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
-    std::vector<std::uint8_t> CodeLengths;  // recorded by the analysis pass, for the cut
+    TMPEGVideoTranscoder::TCutRecord Record;  // made by the analysis pass, for the cut
     TMPEGVideoTranscoder::TSequenceValues Sequence{};  // transcoder state the analysis started from
   };
 

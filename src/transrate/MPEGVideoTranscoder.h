@@ -67,16 +67,27 @@ public:
     FHaveSequenceExtension = v.HaveSequenceExtension;
   }
 
-  // The analysis pass records the length of every run/level code of every block (the end of
-  // block marked with kEndOfBlockFlag). Handing the record of a picture to its cutting pass
-  // lets that pass cut each block without decoding its codes again.
+  // What the analysis pass records for the cutting pass of the same picture: the length of
+  // every run/level code of every block (the end of block marked with kEndOfBlockFlag), and
+  // the bit positions where a block's codes begin and where the walk byte-aligns. With it the
+  // cutting pass copies the picture as runs of bits, leaving out the dropped codes, without
+  // walking the syntax again.
   static constexpr std::uint8_t kEndOfBlockFlag = 0x80;
-  void TakeCodeLengths(std::vector<std::uint8_t>& Into) {
-    Into.swap(FCodeLengths);
-    FCodeLengths.clear();
+  struct TCutRecord {
+    enum TMark : std::int64_t { kBlock = 0, kBlockKeepingFirst = 1, kAlign = 2 };
+    std::vector<std::uint8_t> CodeLengths;
+    std::vector<std::int64_t> Marks;  // bit position << 2 | TMark
+    void Clear() {
+      CodeLengths.clear();
+      Marks.clear();
+    }
+  };
+  void TakeCutRecord(TCutRecord& Into) {
+    std::swap(Into, FRecord);
+    FRecord.Clear();
   }
-  // For the next cutting pass only; null cuts by decoding.
-  void UseCodeLengths(const std::vector<std::uint8_t>* Lengths) { FRecorded = Lengths; }
+  // For the next cutting pass only; null cuts by walking the syntax.
+  void UseCutRecord(const TCutRecord* Record) { FRecorded = Record; }
 
   // Cost curve of the last analysis pass: entry k (1..64) = bits of all k-th codes.
   const std::array<std::int32_t, kCurveSize>& CoefBits() const { return FCoefBits; }
@@ -146,8 +157,9 @@ private:
   bool CutNonIntraCoefficients();
   bool CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
   static void BuildShortTable(const TDctTableEntry* Table, std::array<TDctTableEntry, 256>& Short);
-  bool CutRecorded(bool keepFirst);
-  void CopyBits(std::int64_t n);
+  bool CutFromRecord();
+  void CopyInputBits(std::int64_t From, std::int64_t To);
+  void Mark(std::int64_t Kind) { FRecord.Marks.push_back(FReader.BitPosition() << 2 | Kind); }
   bool CutCoefficientsNearEnd(const TDctTableEntry* Table, int k, int p, bool keepFirst);
   void MarkDamaged() { FDamaged = true; }
   void SetMotionLayout(const TMotionLayout& Layout) {
@@ -160,9 +172,8 @@ private:
   TBitStreamWriter FWriter;
   const TVlcTables* FTables;
   const TPassNames* FNames = nullptr;
-  std::vector<std::uint8_t> FCodeLengths;
-  const std::vector<std::uint8_t>* FRecorded = nullptr;
-  std::size_t FCursor = 0;
+  TCutRecord FRecord;
+  const TCutRecord* FRecorded = nullptr;
   std::array<TDctTableEntry, 256> FShortB14{};
   std::array<TDctTableEntry, 256> FShortB15{};
   bool FWriting = false;

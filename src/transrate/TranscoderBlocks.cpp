@@ -60,7 +60,7 @@ bool TMPEGVideoTranscoder::CutNonIntraCoefficients() {
 // are taken from a local 64-bit window over the reader's data (the unit is followed by its
 // readable padding), and the reader is moved once at the end of the block.
 bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
-  if (FWriting && FRecorded) return CutRecorded(keepFirst);
+  if (!FWriting) Mark(keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock);
   const std::uint8_t* data = FReader.Data();
   const std::int64_t start = FReader.BitPosition();
   // Bytes from the current one to the end of the unit, then the padding: an 8-byte load at
@@ -95,7 +95,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       if (FWriting) {
         FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - e.Length)), e.Length);
       } else {
-        FCodeLengths.push_back(static_cast<std::uint8_t>(e.Length | kEndOfBlockFlag));
+        FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(e.Length | kEndOfBlockFlag));
         FMaxCoefIndex = std::max(FMaxCoefIndex, k - 1);
       }
       FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
@@ -118,7 +118,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       if (k <= FCutLevel || fixed) FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - bits)), bits);
     } else {
       if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
-      FCodeLengths.push_back(static_cast<std::uint8_t>(bits));
+      FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(bits));
     }
     pos += bits;
     w <<= bits;
@@ -127,32 +127,57 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
   }
 }
 
-// The cutting pass of a block whose codes the analysis pass recorded: the kept codes are one
-// run of bits, the dropped ones another.
-bool TMPEGVideoTranscoder::CutRecorded(bool keepFirst) {
-  const std::vector<std::uint8_t>& lengths = *FRecorded;
-  const int keep = std::max(FCutLevel, keepFirst ? 1 : 0);
-  std::int64_t kept = 0;
-  std::int64_t dropped = 0;
-  for (int k = 1;; ++k) {
-    if (FCursor >= lengths.size()) {
-      MarkDamaged();
-      return false;
+// The cutting pass from the analysis record: everything between the recorded marks is copied
+// as it is, each block keeps its first codes and its end of block, and the walk's byte
+// alignments are repeated on both sides. False when the record does not fit the picture.
+bool TMPEGVideoTranscoder::CutFromRecord() {
+  const TCutRecord& record = *FRecorded;
+  const std::int64_t end = std::int64_t{FReader.Size()} * 8;
+  std::int64_t in = 0;
+  std::size_t code = 0;
+  for (const std::int64_t mark : record.Marks) {
+    const std::int64_t at = mark >> 2;
+    if (at < in || at > end) return false;
+    CopyInputBits(in, at);
+    in = at;
+    if ((mark & 3) == TCutRecord::kAlign) {
+      in = std::min((in + 7) & ~std::int64_t{7}, end);
+      FWriter.ByteAlign();
+      continue;
     }
-    const std::uint8_t length = lengths[FCursor++];
-    if (length & kEndOfBlockFlag) {
-      CopyBits(kept);
-      FReader.DumpBits(static_cast<std::int32_t>(dropped));
-      Copy(length & ~kEndOfBlockFlag);  // the end of block stays whatever the cut
-      return !FReader.Error();
+    const int keep = std::max(FCutLevel, (mark & 3) == TCutRecord::kBlockKeepingFirst ? 1 : 0);
+    std::int64_t kept = 0;
+    std::int64_t dropped = 0;
+    for (int k = 1;; ++k) {
+      if (code >= record.CodeLengths.size()) return false;
+      const std::uint8_t length = record.CodeLengths[code++];
+      if (length & kEndOfBlockFlag) {
+        const std::int64_t eob = length & ~kEndOfBlockFlag;
+        if (in + kept + dropped + eob > end) return false;
+        CopyInputBits(in, in + kept);
+        in += kept + dropped;
+        CopyInputBits(in, in + eob);  // the end of block stays whatever the cut
+        in += eob;
+        break;
+      }
+      (k <= keep ? kept : dropped) += length;
     }
-    (k <= keep ? kept : dropped) += length;
   }
+  CopyInputBits(in, end);
+  return code == record.CodeLengths.size() && !FWriter.Overflow();
 }
 
-void TMPEGVideoTranscoder::CopyBits(std::int64_t n) {
-  for (; n > 24; n -= 24) Copy(24);
-  Copy(static_cast<int>(n));
+// Copies the input bits From .. To - 1 to the writer, 24 at a time.
+void TMPEGVideoTranscoder::CopyInputBits(std::int64_t From, std::int64_t To) {
+  const std::uint8_t* data = FReader.Data();
+  while (From < To) {
+    const int n = static_cast<int>(std::min<std::int64_t>(24, To - From));
+    std::uint64_t w;
+    std::memcpy(&w, data + (From >> 3), 8);  // From < Size * 8: within the data and its padding
+    w = __builtin_bswap64(w) << (From & 7);
+    FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - n)), n);
+    From += n;
+  }
 }
 
 // The same loop through the reader, for blocks that end within the last bytes of the unit.
@@ -161,7 +186,7 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
     const TCoefficientRead c = PeekDctCoefficient(FReader, Table);
     if (c.Kind == TCoefficientKind::EndOfBlock) {
       Copy(c.Length);  // the end of block stays whatever the cut
-      if (!FWriting) FCodeLengths.push_back(static_cast<std::uint8_t>(c.Length | kEndOfBlockFlag));
+      if (!FWriting) FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(c.Length | kEndOfBlockFlag));
       return true;
     }
     int run;
@@ -191,7 +216,7 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
       FReader.DumpBits(bits);
       if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
       FMaxCoefIndex = std::max(FMaxCoefIndex, k);
-      FCodeLengths.push_back(static_cast<std::uint8_t>(bits));
+      FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(bits));
     }
     p += run + 1;
   }

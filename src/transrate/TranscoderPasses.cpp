@@ -89,10 +89,9 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     FWriting = false;
     if (cutting) {
       FCutLevel = CutLevel;
-      FCursor = 0;
     } else {
       FRecorded = nullptr;
-      FCodeLengths.clear();
+      FRecord.Clear();
       FCoefBits.fill(0);
       FMaxCoefIndex = 0;
       FAlignmentReserve = 0;
@@ -102,10 +101,13 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
       if (OutputSize == nullptr || FWriter.SetDestination(Output, *OutputSize) < 0) return;
       FWriting = true;
     }
-    RunUnit();
+    if (cutting && FRecorded) {
+      if (!CutFromRecord()) FDamaged = true;
+    } else {
+      RunUnit();
+    }
     if (FReader.Error()) FDamaged = true;
     if (cutting) {
-      if (FRecorded && FCursor != FRecorded->size()) FDamaged = true;  // the walks disagreed
       FWriter.ByteAlign();
       if (FWriter.Overflow()) return;
       *OutputSize = FWriter.BytesWritten();
@@ -172,6 +174,7 @@ void TMPEGVideoTranscoder::CopyStartCode() {
 }
 
 bool TMPEGVideoTranscoder::CopyToNextStartCode() {
+  if (!FWriting) Mark(TCutRecord::kAlign);
   FReader.ByteAlign();
   if (FWriting) FWriter.ByteAlign();
   for (;;) {
