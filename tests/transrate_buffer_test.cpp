@@ -131,3 +131,28 @@ TEST(TBitStreamWriter, RejectsMissingDestinations) {
   EXPECT_EQ(w.SetDestination(out, 0), E_FAIL);
   EXPECT_EQ(w.SetDestination(out, -1), E_FAIL);
 }
+
+TEST(TBitStreamWriter, CopyBitsMatchesBitByBitWrites) {
+  std::vector<std::uint8_t> source(64 + kReaderPadding);
+  for (std::size_t i = 0; i < 64; ++i) source[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  for (int lead : {0, 3, 7}) {
+    for (std::int64_t from : {0, 5, 13}) {
+      for (std::int64_t count : {0, 1, 31, 32, 33, 200, 64 * 8 - 13}) {
+        if (from + count > 64 * 8) continue;
+        std::uint8_t a[128];
+        std::uint8_t b[128];
+        TBitStreamWriter fast;
+        TBitStreamWriter slow;
+        fast.SetDestination(a, sizeof a);
+        slow.SetDestination(b, sizeof b);
+        fast.PutBits(0x55, lead);
+        slow.PutBits(0x55, lead);
+        EXPECT_TRUE(fast.CopyBits(source.data(), from, count));
+        for (std::int64_t i = from; i < from + count; ++i) slow.PutBits((source[i >> 3] >> (7 - (i & 7))) & 1u, 1);
+        EXPECT_EQ(fast.BytesWritten(), slow.BytesWritten());
+        EXPECT_EQ(fast.BitPos(), slow.BitPos());
+        EXPECT_EQ(std::memcmp(a, b, sizeof a), 0) << lead << " " << from << " " << count;
+      }
+    }
+  }
+}

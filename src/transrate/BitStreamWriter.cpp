@@ -1,5 +1,6 @@
 #include "transrate/BitStreamWriter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/Trap.h"
@@ -42,6 +43,33 @@ bool TBitStreamWriter::PutBits(std::uint32_t Value, std::int32_t Count) {
   FBytePos += bits >> 3;
   FCurrent += bits >> 3;
   FBitPos = bits & 7;
+  return true;
+}
+
+bool TBitStreamWriter::CopyBits(const std::uint8_t* Source, std::int64_t SourceBit, std::int64_t Count) {
+  // 32 bits per step, ORed into the zero-filled destination as one 64-bit word while there is
+  // room for it; the tail through PutBits.
+  while (Count >= 32 && FBytePos + 12 < FDestSize) {
+    std::uint64_t in;
+    std::memcpy(&in, Source + (SourceBit >> 3), 8);
+    const std::uint64_t bits = (__builtin_bswap64(in) << (SourceBit & 7)) >> 32;
+    std::uint64_t out;
+    std::memcpy(&out, FCurrent, 8);
+    out |= __builtin_bswap64(bits << (32 - FBitPos));
+    std::memcpy(FCurrent, &out, 8);
+    FCurrent += 4;
+    FBytePos += 4;
+    SourceBit += 32;
+    Count -= 32;
+  }
+  while (Count > 0) {
+    const int n = static_cast<int>(std::min<std::int64_t>(Count, 24));
+    std::uint64_t in;
+    std::memcpy(&in, Source + (SourceBit >> 3), 8);
+    if (!PutBits(static_cast<std::uint32_t>((__builtin_bswap64(in) << (SourceBit & 7)) >> (64 - n)), n)) return false;
+    SourceBit += n;
+    Count -= n;
+  }
   return true;
 }
 

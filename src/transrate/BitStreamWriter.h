@@ -15,6 +15,9 @@ public:
   // Writes the low Count bits of Value (Count <= 32 - bits used in the current byte).
   // Returns false, and sets the overflow flag, when the destination is too full.
   bool PutBits(std::uint32_t Value, std::int32_t Count);
+  // Copies Count bits of Source, starting SourceBit bits into it, as PutBits would one by one.
+  // Source must be followed by 7 readable bytes after its last bit's byte.
+  bool CopyBits(const std::uint8_t* Source, std::int64_t SourceBit, std::int64_t Count);
   // Completes the current byte with zero bits.
   bool ByteAlign();
   // Whole bytes completed so far.

@@ -167,17 +167,9 @@ bool TMPEGVideoTranscoder::CutFromRecord() {
   return code == record.CodeLengths.size() && !FWriter.Overflow();
 }
 
-// Copies the input bits From .. To - 1 to the writer, 24 at a time.
+// Copies the input bits From .. To - 1 to the writer.
 void TMPEGVideoTranscoder::CopyInputBits(std::int64_t From, std::int64_t To) {
-  const std::uint8_t* data = FReader.Data();
-  while (From < To) {
-    const int n = static_cast<int>(std::min<std::int64_t>(24, To - From));
-    std::uint64_t w;
-    std::memcpy(&w, data + (From >> 3), 8);  // From < Size * 8: within the data and its padding
-    w = __builtin_bswap64(w) << (From & 7);
-    FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - n)), n);
-    From += n;
-  }
+  if (To > From) FWriter.CopyBits(FReader.Data(), From, To - From);  // the unit keeps its padding
 }
 
 // The same loop through the reader, for blocks that end within the last bytes of the unit.
