@@ -24,8 +24,11 @@ constexpr std::size_t kBlockSize = 2 * 1024 * 1024;
 class TProgressBar {
 public:
   explicit TProgressBar(std::int64_t total) : FTotal(total), FShown(isatty(STDERR_FILENO) != 0) {}
-  ~TProgressBar() {
+  ~TProgressBar() { Finish(); }
+  // Ends the bar's line, once.
+  void Finish() {
     if (FShown && FLast >= 0) std::fputc('\n', stderr);
+    FShown = false;
   }
   void Update(std::int64_t done) {
     if (!FShown || FTotal <= 0) return;
@@ -116,6 +119,7 @@ int RunTransrate(const Args& args) {
     progress.Update(position);
   }
   transrate.Flush();
+  progress.Finish();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const double duration = transrate.Fps() > 0 ? transrate.FramePeriodsOut() / transrate.Fps() : 0;
