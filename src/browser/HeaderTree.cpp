@@ -5,6 +5,7 @@
 
 #include "support/Format.h"
 #include "syntax/HeaderParsers.h"
+#include "syntax/StartCodes.h"
 
 namespace varlow {
 
@@ -103,7 +104,7 @@ void SequenceTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sh
     AddMatrixRows(sink, f.Node("non_intra_quantiser_matrix (64 x 8 bits)", 512), sh.non_intra_quantiser_matrix);
 
   std::int32_t at = 0;
-  if (!FindAfterHeader(reader, pack, shown, h, 0x000001B5, at)) return;
+  if (!FindAfterHeader(reader, pack, shown, h, kExtensionStartCode, at)) return;
   auto& se = rec.SequenceExtension;
   Parse_sequence_extension(reader, se);
   const NodeId extension = sink.AddChild(sequence, "sequence_extension", std::int64_t{at} * 8, 80);
@@ -138,7 +139,7 @@ void GroupTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown
   f.Field("broken_link = ", gop.broken_link, 1);
 
   std::int32_t at = 0;
-  if (shown > 8 && FindAfterHeader(reader, pack, shown, 8, 0x000001B2, at))
+  if (shown > 8 && FindAfterHeader(reader, pack, shown, 8, kUserDataStartCode, at))
     sink.AddChild(group, "user_data", std::int64_t{at} * 8, 32);
 }
 
@@ -179,7 +180,7 @@ void PictureTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sho
   }
 
   std::int32_t at = 0;
-  if (!FindAfterHeader(reader, pack, shown, h, 0x000001B5, at)) return;
+  if (!FindAfterHeader(reader, pack, shown, h, kExtensionStartCode, at)) return;
   auto& pce = rec.PictureCodingExtension;
   Parse_picture_coding_extension(reader, pce);
   const NodeId extension =

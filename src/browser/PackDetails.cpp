@@ -28,12 +28,11 @@ bool UpdatePack(TPackIndex& index, std::int64_t offset, TTreeSink& headerTree, T
     details.HexLines.clear();
     TFileStream* stream = index.Stream();
     if (stream == nullptr) return;
-    std::uint8_t* buffer = index.ScanBuffer().Data();
-    const std::int64_t n = stream->ReadAt(offset, {buffer, static_cast<std::size_t>(kSearchReadSize)});
+    // The header reader may look one byte past the shown part: the read zeroes that byte (and
+    // the rest of the padding) instead of leaving whatever an earlier, longer read left there.
+    const std::int64_t n = ReadBlockAt(*stream, offset, index.ScanBuffer(), kSearchReadSize);
     if (n <= 0) return;
-    // The header reader may look one byte past the shown part: make that byte (and the rest of
-    // the padding) zero instead of whatever an earlier, longer read left there.
-    std::memset(buffer + n, 0, kReaderPadding);
+    const std::uint8_t* buffer = index.ScanBuffer().Data();
 
     TPackRec& pack = details.Pack;
     pack = TPackRec{};

@@ -6,21 +6,13 @@
 #include "slice/MPEGVideoViewer.h"
 #include "support/Log.h"
 #include "support/Trap.h"
+#include "syntax/StartCodes.h"
 
 namespace varlow {
 
 namespace {
 
 constexpr std::int32_t kMaxBackSteps = 52;
-constexpr std::uint32_t kSequenceHeaderCode = 0x000001B3;
-
-// Reads up to `size` bytes at `offset` into the front of `buffer` and zeroes the reader's
-// margin after them, so that what an earlier, longer read left there cannot change the walk.
-std::int64_t ReadBlock(TFileStream& stream, std::int64_t offset, TPaddedBuffer& buffer, std::int32_t size) {
-  const std::int64_t n = stream.ReadAt(offset, {buffer.Data(), static_cast<std::size_t>(size)});
-  if (n > 0) std::memset(buffer.Data() + n, 0, kReaderPadding);
-  return n;
-}
 
 }  // namespace
 
@@ -47,8 +39,8 @@ void UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int3
     }
     if (sequenceOffset < 0) return;
 
-    const std::int64_t pictureBytes = ReadBlock(*stream, pictureOffset, index.ScanBuffer(), kSearchReadSize);
-    const std::int64_t sequenceBytes = ReadBlock(*stream, sequenceOffset, index.DataBuffer(), kSequenceReadSize);
+    const std::int64_t pictureBytes = ReadBlockAt(*stream, pictureOffset, index.ScanBuffer(), kSearchReadSize);
+    const std::int64_t sequenceBytes = ReadBlockAt(*stream, sequenceOffset, index.DataBuffer(), kSequenceReadSize);
     if (pictureBytes <= 0 || sequenceBytes <= 0) {
       LogMessage("wex: Error in TForm1.btnDetailsClick - reading sequence header...");
       return;

@@ -3,18 +3,12 @@
 #include "slice/SyntaxReaders.h"
 #include "support/Log.h"
 #include "support/Trap.h"
+#include "syntax/StartCodes.h"
 
 namespace varlow {
 
 namespace {
 
-constexpr std::uint32_t kPictureStartCode = 0x00000100;
-constexpr std::uint32_t kFirstSliceStartCode = 0x00000101;
-constexpr std::uint32_t kLastSliceStartCode = 0x000001AF;
-constexpr std::uint32_t kUserDataStartCode = 0x000001B2;
-constexpr std::uint32_t kSequenceHeaderCode = 0x000001B3;
-constexpr std::uint32_t kExtensionStartCode = 0x000001B5;
-constexpr std::uint32_t kGroupStartCode = 0x000001B8;
 
 }  // namespace
 
@@ -108,9 +102,9 @@ bool TMPEGVideoViewer::SkipExtension() {
 // After an extension start code: the 4-bit identifier (peeked, not consumed) picks the parser.
 void TMPEGVideoViewer::DispatchExtension() {
   switch (FBitStream.Next4Bits()) {
-    case 1: ParseSequenceExtension(); break;
-    case 8: ParsePictureCodingExtensionHeader(); break;
-    case 3:
+    case kSequenceExtensionId: ParseSequenceExtension(); break;
+    case kPictureCodingExtensionId: ParsePictureCodingExtensionHeader(); break;
+    case kQuantMatrixExtensionId:
       LogMessage("Quant Matrix Extension - to be implemented...");
       SkipExtension();
       break;

@@ -86,6 +86,13 @@ void TFileStream::WriteAt(std::int64_t position, std::span<const std::uint8_t> b
   }
 }
 
+std::int64_t ReadBlockAt(const TFileStream& stream, std::int64_t position, TPaddedBuffer& buffer, std::size_t size) {
+  if (size > buffer.Size()) throw std::length_error("read larger than its buffer");
+  const std::int64_t n = stream.ReadAt(position, {buffer.Data(), size});
+  std::memset(buffer.Data() + n, 0, kReaderPadding);
+  return n;
+}
+
 void TFileStream::Append(std::span<const std::uint8_t> bytes) {
   WriteAt(appendPos_, bytes);
   appendPos_ += static_cast<std::int64_t>(bytes.size());

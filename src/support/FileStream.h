@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+#include "support/PaddedBuffer.h"
+
 namespace varlow {
 
 // A file opened by path with 64-bit positions, read and written at explicit offsets
@@ -48,5 +50,10 @@ private:
   std::uint64_t device_ = 0;
   std::uint64_t inode_ = 0;
 };
+
+// Reads up to `size` bytes at `position` into the front of `buffer` (size <= buffer.Size()) and
+// zeroes the reader padding right after them, so that what an earlier, longer read left there
+// can never be seen past the end of this block. Returns the count read.
+std::int64_t ReadBlockAt(const TFileStream& stream, std::int64_t position, TPaddedBuffer& buffer, std::size_t size);
 
 } // namespace varlow

@@ -7,22 +7,13 @@
 #include "support/Trap.h"
 #include "transrate/MPEGVideoTranscoder.h"
 #include "transrate/TranscoderNames.h"
+#include "syntax/StartCodes.h"
 
 namespace varlow {
 
 namespace {
 
 constexpr std::uint32_t kStartCodePrefix = 0x000001;
-constexpr std::uint32_t kPictureStartCode = 0x100;
-constexpr std::uint32_t kFirstSliceCode = 0x101;
-constexpr std::uint32_t kLastSliceCode = 0x1AF;
-constexpr std::uint32_t kUserDataCode = 0x1B2;
-constexpr std::uint32_t kSequenceHeaderCode = 0x1B3;
-constexpr std::uint32_t kExtensionCode = 0x1B5;
-constexpr std::uint32_t kGroupCode = 0x1B8;
-
-constexpr int kSequenceExtensionId = 1;
-constexpr int kPictureCodingExtensionId = 8;
 
 } // namespace
 
@@ -126,16 +117,16 @@ void TMPEGVideoTranscoder::RunUnit() {
       case kPictureStartCode:
         DecodePicture();
         return;
-      case kUserDataCode:
+      case kUserDataStartCode:
         CopyStartCode();
         break;
       case kSequenceHeaderCode:
         ParseSequenceHeader();
         break;
-      case kExtensionCode:
+      case kExtensionStartCode:
         CopyExtension();
         break;
-      case kGroupCode:
+      case kGroupStartCode:
         ParseGOPHeader();
         break;
       default:
@@ -153,11 +144,11 @@ bool TMPEGVideoTranscoder::DecodePicture() {
       const std::uint32_t code = FReader.NextAligned32Bit();
       if (code == kPictureStartCode) {
         ParsePictureHeader();
-      } else if (code >= kFirstSliceCode && code <= kLastSliceCode) {
+      } else if (code >= kFirstSliceStartCode && code <= kLastSliceStartCode) {
         DecodeSlice();
-      } else if (code == kUserDataCode) {
+      } else if (code == kUserDataStartCode) {
         CopyStartCode();
-      } else if (code == kExtensionCode) {
+      } else if (code == kExtensionStartCode) {
         CopyExtension();
       } else {
         LogMessage("unknown code - $" + HexUpper(code, 10));
