@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "browser/PackIndex.h"
+#include "TestBitWriter.h"
 
 // Scratch stream files for the browser tests, removed when the object goes.
 namespace varlow::test {
@@ -62,28 +63,7 @@ inline std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> a, const st
   return a;
 }
 inline std::vector<std::uint8_t> Filler(std::size_t n, std::uint8_t byte = 0xAA) { return std::vector<std::uint8_t>(n, byte); }
-// Appends fields MSB first, the way headers are laid out.
-class TBitWriter {
-public:
-  TBitWriter& Put(std::uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) {
-      if (bit_ == 0) bytes_.push_back(0);
-      if ((value >> i) & 1u) bytes_.back() |= static_cast<std::uint8_t>(0x80u >> bit_);
-      bit_ = (bit_ + 1) % 8;
-    }
-    return *this;
-  }
-  // The bytes written (the last one zero-filled), followed by `padding` zero bytes.
-  std::vector<std::uint8_t> Bytes(std::size_t padding = 0) const {
-    auto out = bytes_;
-    out.resize(out.size() + padding, 0);
-    return out;
-  }
-
-private:
-  std::vector<std::uint8_t> bytes_;
-  int bit_ = 0;
-};
+using TBitWriter = TTestBitWriter;
 
 // A picture header with the given temporal_reference and picture_coding_type, vbv_delay 0xFFFF.
 inline std::vector<std::uint8_t> Picture(int temporalReference, int codingType) {

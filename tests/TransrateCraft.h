@@ -5,27 +5,26 @@
 #include <vector>
 
 #include "transrate/BitStreamWriter.h"
+#include "TestBitWriter.h"
 
 namespace varlow::test {
 
 class TCraft {
 public:
   TCraft& Bits(std::uint32_t value, int count) {
-    for (int i = count - 1; i >= 0; --i) {
-      if (bit_ == 0) bytes_.push_back(0);
-      if ((value >> i) & 1u) bytes_.back() |= static_cast<std::uint8_t>(0x80u >> bit_);
-      bit_ = (bit_ + 1) & 7;
-    }
+    w_.Put(value, count);
     return *this;
   }
   TCraft& Align() {
-    bit_ = 0;
+    w_.Align();
     return *this;
   }
-  TCraft& StartCode(std::uint8_t code) { return Align().Bits(0x000001, 24).Bits(code, 8); }
+  TCraft& StartCode(std::uint8_t code) {
+    w_.StartCode(0x100u + code);
+    return *this;
+  }
   TCraft& Raw(const std::vector<std::uint8_t>& bytes) {
-    Align();
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    w_.Raw(bytes);
     return *this;
   }
 
@@ -58,12 +57,11 @@ public:
     return Bits(1, 1).Bits(0, 1).Align();
   }
 
-  const std::vector<std::uint8_t>& Data() const { return bytes_; }
-  std::size_t Size() const { return bytes_.size(); }
+  const std::vector<std::uint8_t>& Data() const { return w_.Data(); }
+  std::size_t Size() const { return w_.Data().size(); }
 
 private:
-  std::vector<std::uint8_t> bytes_;
-  int bit_ = 0;
+  TTestBitWriter w_;
 };
 
 } // namespace varlow::test

@@ -10,36 +10,13 @@
 #include "support/MemoryTree.h"
 #include "support/PaddedBuffer.h"
 
+#include "TestBitWriter.h"
+
 using namespace varlow;
 
 namespace {
 
-class BitWriter {
-public:
-  void Put(std::uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) PutBit((value >> i) & 1);
-  }
-  // A code in the standard's notation, spaces ignored.
-  void Bits(std::string_view code) {
-    for (char c : code)
-      if (c == '0' || c == '1') PutBit(c == '1');
-  }
-  void StartCode(std::uint32_t code) {
-    while (count_ % 8) PutBit(0);
-    Put(code, 32);
-  }
-  std::int64_t BitCount() const { return count_; }
-  std::vector<std::uint8_t> Bytes() const { return bytes_; }
-
-private:
-  void PutBit(bool bit) {
-    if (count_ % 8 == 0) bytes_.push_back(0);
-    if (bit) bytes_.back() |= static_cast<std::uint8_t>(0x80 >> (count_ % 8));
-    ++count_;
-  }
-  std::vector<std::uint8_t> bytes_;
-  std::int64_t count_ = 0;
-};
+using BitWriter = varlow::test::TTestBitWriter;
 
 struct Sequence {
   int width = 64, height = 32, chroma = 1;
