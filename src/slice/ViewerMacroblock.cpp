@@ -88,8 +88,10 @@ bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber)
       FNextX = 0;
       FNextY += 16;
     }
-    // A start code or zero stuffing follows, the row is full, or the data is out.
-    if (bs.Next23Bits() == 0 || FNextX > LastMacroBlockX() || bs.BitsLeft() < 23) break;
+    // A start code or zero stuffing follows, the row is full, or the data is out. A slice at the
+    // very end of a file has fewer than 23 bits after its last macroblocks but one: those still
+    // count as long as a 1 bit is left (the bytes after the block read as zeros).
+    if (bs.Next23Bits() == 0 || FNextX > LastMacroBlockX() || bs.BitsLeft() <= 0) break;
   }
   FTrace->EndBit = Position();
   FTrace->Completed = true;
