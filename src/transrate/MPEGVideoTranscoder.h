@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -157,9 +158,31 @@ private:
   bool CutNonIntraCoefficients();
   bool CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
   static void BuildShortTable(const TDctTableEntry* Table, std::array<TDctTableEntry, 256>& Short);
+  // The analysis pass's coefficient loop (TranscoderCoefficientScan.cpp).
+  struct TScanCode {
+    std::uint8_t Bits;     // bits the code takes, its sign bit included; 0: not decided here
+    std::uint8_t Advance;  // run + 1; 0 for the end of block
+  };
+  static constexpr int kScanPrefixBits = 10;
+  using TScanTable = std::array<TScanCode, std::size_t{1} << kScanPrefixBits>;
+  static void BuildScanTable(const TDctTableEntry* Table, TScanTable& Scan);
+  static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w);
+  bool ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
   bool CutFromRecord();
   void CopyInputBits(std::int64_t From, std::int64_t To);
   void Mark(std::int64_t Kind) { FRecord.Marks.push_back(FReader.BitPosition() << 2 | Kind); }
+  // During the analysis pass the record's code lengths are written at FCodeCount into room
+  // that grows ahead in large steps, so the coefficient loop can write through a pointer; the
+  // pass trims them to FCodeCount when it ends.
+  std::uint8_t* CodeLengthRoom(std::size_t n) {
+    std::vector<std::uint8_t>& lengths = FRecord.CodeLengths;
+    if (lengths.size() < FCodeCount + n) lengths.resize(std::max(2 * lengths.size(), FCodeCount + n));
+    return lengths.data() + FCodeCount;
+  }
+  void RecordCodeLength(std::uint8_t Length) {
+    *CodeLengthRoom(1) = Length;
+    ++FCodeCount;
+  }
   bool CutCoefficientsNearEnd(const TDctTableEntry* Table, int k, int p, bool keepFirst);
   void MarkDamaged() { FDamaged = true; }
   void SetMotionLayout(const TMotionLayout& Layout) {
@@ -174,8 +197,11 @@ private:
   const TPassNames* FNames = nullptr;
   TCutRecord FRecord;
   const TCutRecord* FRecorded = nullptr;
+  std::size_t FCodeCount = 0;
   std::array<TDctTableEntry, 256> FShortB14{};
   std::array<TDctTableEntry, 256> FShortB15{};
+  TScanTable FScanB14{};
+  TScanTable FScanB15{};
   bool FWriting = false;
   bool FDamaged = false;
 

@@ -52,15 +52,17 @@ bool TMPEGVideoTranscoder::CutNonIntraCoefficients() {
   return CutCoefficients(FTables->B14.Table(), 0, true);
 }
 
-// The shared coefficient loop. k counts the block's run/level codes, p is the scan position.
-// With keepFirst (a non-intra block that does not start with the short code) the first code
-// is kept at every cut level and counted as fixed, so a coded block never becomes empty.
+// The coefficient loop. k counts the block's run/level codes, p is the scan position. With
+// keepFirst (a non-intra block that does not start with the short code) the first code is kept
+// at every cut level and counted as fixed, so a coded block never becomes empty. The analysis
+// pass takes ScanCoefficients (TranscoderCoefficientScan.cpp); what follows is the cutting
+// pass that walks the syntax, for pictures cut without an analysis record.
 //
-// This is the hot path of both passes: while the block lies well inside the unit, the codes
-// are taken from a local 64-bit window over the reader's data (the unit is followed by its
-// readable padding), and the reader is moved once at the end of the block.
+// While the block lies well inside the unit, the codes are taken from a local 64-bit window
+// over the reader's data (the unit is followed by its readable padding), and the reader is moved
+// once at the end of the block.
 bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
-  if (!FWriting) Mark(keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock);
+  if (!FWriting) return ScanCoefficients(Table, p, keepFirst);
   const std::uint8_t* data = FReader.Data();
   const std::int64_t start = FReader.BitPosition();
   // Bytes from the current one to the end of the unit, then the padding: an 8-byte load at
@@ -77,7 +79,6 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
     if (valid < 32) {
       if (pos >= fastEnd) {
         FReader.DumpBits(static_cast<std::int32_t>(pos - start));
-        if (!FWriting) FMaxCoefIndex = std::max(FMaxCoefIndex, k - 1);
         return CutCoefficientsNearEnd(Table, k, p, keepFirst);
       }
       std::memcpy(&w, data + (pos >> 3), 8);
@@ -92,12 +93,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       run = e.Run;
       bits = e.Length + 1;  // the code and its sign bit
     } else if (e.Run == kEndOfBlockMarker) {
-      if (FWriting) {
-        FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - e.Length)), e.Length);
-      } else {
-        FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(e.Length | kEndOfBlockFlag));
-        FMaxCoefIndex = std::max(FMaxCoefIndex, k - 1);
-      }
+      FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - e.Length)), e.Length);
       FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
       return true;  // the end of block stays whatever the cut
     } else if (e.Run == kEscapeMarker) {
@@ -113,13 +109,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       MarkDamaged();
       return false;
     }
-    const bool fixed = keepFirst && k == 1;
-    if (FWriting) {
-      if (k <= FCutLevel || fixed) FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - bits)), bits);
-    } else {
-      if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
-      FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(bits));
-    }
+    if (k <= FCutLevel || (keepFirst && k == 1)) FWriter.PutBits(static_cast<std::uint32_t>(w >> (64 - bits)), bits);
     pos += bits;
     w <<= bits;
     valid -= bits;
@@ -178,7 +168,7 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
     const TCoefficientRead c = PeekDctCoefficient(FReader, Table);
     if (c.Kind == TCoefficientKind::EndOfBlock) {
       Copy(c.Length);  // the end of block stays whatever the cut
-      if (!FWriting) FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(c.Length | kEndOfBlockFlag));
+      if (!FWriting) RecordCodeLength(static_cast<std::uint8_t>(c.Length | kEndOfBlockFlag));
       return true;
     }
     int run;
@@ -208,7 +198,7 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
       FReader.DumpBits(bits);
       if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
       FMaxCoefIndex = std::max(FMaxCoefIndex, k);
-      FRecord.CodeLengths.push_back(static_cast<std::uint8_t>(bits));
+      RecordCodeLength(static_cast<std::uint8_t>(bits));
     }
     p += run + 1;
   }

@@ -20,6 +20,8 @@ constexpr std::uint32_t kStartCodePrefix = 0x000001;
 TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()) {
   BuildShortTable(FTables->B14.Table(), FShortB14);
   BuildShortTable(FTables->B15.Table(), FShortB15);
+  BuildScanTable(FTables->B14.Table(), FScanB14);
+  BuildScanTable(FTables->B15.Table(), FScanB15);
 }
 
 TMPEGVideoTranscoder::~TMPEGVideoTranscoder() = default;
@@ -83,6 +85,7 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     } else {
       FRecorded = nullptr;
       FRecord.Clear();
+      FCodeCount = 0;
       FCoefBits.fill(0);
       FMaxCoefIndex = 0;
       FAlignmentReserve = 0;
@@ -105,6 +108,7 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     }
     result = S_OK;
   });
+  if (!cutting) FRecord.CodeLengths.resize(FCodeCount);
   FWriting = false;
   FRecorded = nullptr;
   return result;

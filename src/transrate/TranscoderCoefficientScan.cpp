@@ -1,0 +1,131 @@
+// The analysis pass's coefficient loop. It runs once for every coded block of every picture, so
+// it is the hottest loop of transrating: per run/level code it records the code's length for the
+// cutting pass, adds it to the cost curve and checks that the block stays within its 64 scan
+// positions. It reaches the same results as walking the codes through the reader, with:
+//  - a local, left-aligned 64-bit bit cache over the unit, refilled by one 8-byte load when fewer
+//    than 32 bits are left (no code is longer than 24 bits), instead of checked reads;
+//  - a 1024-entry table of two bytes per entry, indexed by the next 10 bits, that gives a short
+//    code's full width (sign bit included) and its run + 1 directly; only longer codes, escapes
+//    and invalid bits look at the 65,536-entry table;
+//  - the block's code lengths written through a pointer into room the record keeps ahead.
+// Near the end of the unit the loop hands over to CutCoefficientsNearEnd, which reads through
+// the reader's checked operations, so the end of the data behaves as before.
+#include <algorithm>
+#include <cstring>
+
+#include "slice/SyntaxReaders.h"
+#include "transrate/MPEGVideoTranscoder.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr int kBlockPositions = 64;
+
+} // namespace
+
+// The entry of a code the 10-bit prefix does not decide, from the full table.
+// {0, 0} when no code starts at these bits.
+TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDctTableEntry* Table, std::uint64_t w) {
+  const TDctTableEntry& e = Table[w >> 48];
+  if (e.Run < kEndOfBlockMarker) return {static_cast<std::uint8_t>(e.Length + 1), static_cast<std::uint8_t>(e.Run + 1)};
+  if (e.Run == kEndOfBlockMarker) return {e.Length, 0};
+  if (e.Run == kEscapeMarker) {
+    // Escape, run (6 bits), level (12 bits): the run follows the 6-bit escape code.
+    const auto run = static_cast<std::uint8_t>((w >> (64 - 12)) & 63);
+    return {static_cast<std::uint8_t>(kEscapeBits), static_cast<std::uint8_t>(run + 1)};
+  }
+  return {0, 0};
+}
+
+void TMPEGVideoTranscoder::BuildScanTable(const TDctTableEntry* Table, TScanTable& Scan) {
+  constexpr int kRest = 16 - kScanPrefixBits;
+  for (std::uint32_t i = 0; i < Scan.size(); ++i) {
+    const TDctTableEntry& e = Table[i << kRest];
+    const TDctTableEntry& last = Table[(i << kRest) | ((1u << kRest) - 1)];
+    // A prefix decides a code that lies wholly inside it (the sign bit may follow it). Escapes
+    // carry their run after the code, so they always take the long way.
+    const bool decided = e.Length > 0 && e.Length <= kScanPrefixBits && last.Run == e.Run && last.Length == e.Length;
+    if (decided && e.Run < kEndOfBlockMarker) {
+      Scan[i] = {static_cast<std::uint8_t>(e.Length + 1), static_cast<std::uint8_t>(e.Run + 1)};
+    } else if (decided && e.Run == kEndOfBlockMarker) {
+      Scan[i] = {e.Length, 0};
+    } else {
+      Scan[i] = {0, 0};
+    }
+  }
+}
+
+bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
+  Mark(keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock);
+  const TScanTable& scan = Table == FTables->B15.Table() ? FScanB15 : FScanB14;
+  const std::uint8_t* data = FReader.Data();
+  const std::int64_t start = FReader.BitPosition();
+  // An 8-byte load at byte index i stays inside the unit and its padding while i < Size.
+  const std::int64_t fastEnd = std::int64_t{FReader.Size()} * 8 - 8;
+
+  // A block has at most 64 run/level codes and its end of block.
+  std::uint8_t* out = CodeLengthRoom(kBlockPositions + 1);
+  std::int32_t* curve = FCoefBits.data();
+  // The first code of a keepFirst block stays at every cut level, so it costs nothing to cut.
+  const int fixedCodes = keepFirst ? 1 : 0;
+
+  enum class TStop { EndOfBlock, Damaged, NearEnd };
+  TStop stop;
+  std::int64_t pos = start;
+  std::uint64_t w = 0;
+  int valid = 0;
+  int k = 0;  // codes recorded so far
+  for (;;) {
+    if (valid < 32) {
+      if (pos >= fastEnd) {
+        stop = TStop::NearEnd;
+        break;
+      }
+      std::memcpy(&w, data + (pos >> 3), 8);
+      w = __builtin_bswap64(w) << (pos & 7);
+      valid = 64 - static_cast<int>(pos & 7);
+    }
+    TScanCode c = scan[w >> (64 - kScanPrefixBits)];
+    if (c.Bits == 0) [[unlikely]] {
+      c = LongCode(Table, w);
+      if (c.Bits == 0) {
+        stop = TStop::Damaged;
+        break;
+      }
+    }
+    if (c.Advance == 0) {
+      out[k] = static_cast<std::uint8_t>(c.Bits | kEndOfBlockFlag);
+      pos += c.Bits;
+      stop = TStop::EndOfBlock;
+      break;
+    }
+    p += c.Advance;
+    if (p > kBlockPositions) {  // the run leads past the block's last position
+      stop = TStop::Damaged;
+      break;
+    }
+    out[k++] = c.Bits;
+    if (k > fixedCodes) curve[k] += c.Bits;
+    pos += c.Bits;
+    w <<= c.Bits;
+    valid -= c.Bits;
+  }
+
+  FCodeCount += static_cast<std::size_t>(k) + (stop == TStop::EndOfBlock ? 1 : 0);
+  FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+  switch (stop) {
+    case TStop::EndOfBlock:
+      FMaxCoefIndex = std::max(FMaxCoefIndex, k);
+      return true;
+    case TStop::NearEnd:
+      FMaxCoefIndex = std::max(FMaxCoefIndex, k);
+      return CutCoefficientsNearEnd(Table, k + 1, p, keepFirst);
+    case TStop::Damaged:
+      break;
+  }
+  MarkDamaged();
+  return false;
+}
+
+} // namespace varlow
