@@ -48,19 +48,23 @@ bool TBitStreamWriter::PutBits(std::uint32_t Value, std::int32_t Count) {
 
 bool TBitStreamWriter::CopyBits(const std::uint8_t* Source, std::int64_t SourceBit, std::int64_t Count) {
   // 32 bits per step, ORed into the zero-filled destination as one 64-bit word while there is
-  // room for it; the tail through PutBits.
-  while (Count >= 32 && FBytePos + 12 < FDestSize) {
+  // room for it, and the last bits (fewer than 32) the same way, masked to their count. Close to
+  // the end of the destination, the tail goes through PutBits, which reports the overflow.
+  while (Count > 0 && FBytePos + 12 < FDestSize) {
+    const int n = static_cast<int>(std::min<std::int64_t>(Count, 32));
     std::uint64_t in;
     std::memcpy(&in, Source + (SourceBit >> 3), 8);
-    const std::uint64_t bits = (__builtin_bswap64(in) << (SourceBit & 7)) >> 32;
+    const std::uint64_t bits = ((__builtin_bswap64(in) << (SourceBit & 7)) >> 32) & (0xFFFFFFFFu << (32 - n));
     std::uint64_t out;
     std::memcpy(&out, FCurrent, 8);
     out |= __builtin_bswap64(bits << (32 - FBitPos));
     std::memcpy(FCurrent, &out, 8);
-    FCurrent += 4;
-    FBytePos += 4;
-    SourceBit += 32;
-    Count -= 32;
+    const std::int32_t end = FBitPos + n;
+    FCurrent += end >> 3;
+    FBytePos += end >> 3;
+    FBitPos = end & 7;
+    SourceBit += n;
+    Count -= n;
   }
   while (Count > 0) {
     const int n = static_cast<int>(std::min<std::int64_t>(Count, 24));
