@@ -163,7 +163,7 @@ private:
     std::uint8_t Bits;     // bits the code takes, its sign bit included; 0: not decided here
     std::uint8_t Advance;  // run + 1; 0 for the end of block
   };
-  static constexpr int kScanPrefixBits = 10;
+  static constexpr int kScanPrefixBits = 12;
   using TScanTable = std::array<TScanCode, std::size_t{1} << kScanPrefixBits>;
   static void BuildScanTable(const TDctTableEntry* Table, TScanTable& Scan);
   static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w);

@@ -120,41 +120,47 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
 // The cutting pass from the analysis record: everything between the recorded marks is copied
 // as it is, each block keeps its first codes and its end of block, and the walk's byte
 // alignments are repeated on both sides. False when the record does not fit the picture.
+//
+// The input goes out as long runs of bits: a run reaches from the end of the last dropped
+// codes to the end of the next block's kept codes, so blocks that drop nothing cost no copy.
 bool TMPEGVideoTranscoder::CutFromRecord() {
   const TCutRecord& record = *FRecorded;
   const std::int64_t end = std::int64_t{FReader.Size()} * 8;
-  std::int64_t in = 0;
+  const std::uint8_t* lengths = record.CodeLengths.data();
+  const std::size_t codeCount = record.CodeLengths.size();
+  std::int64_t in = 0;       // input bits before this are copied, dropped or pending in the run
+  std::int64_t runStart = 0;  // the pending run: runStart .. in - 1
   std::size_t code = 0;
   for (const std::int64_t mark : record.Marks) {
     const std::int64_t at = mark >> 2;
     if (at < in || at > end) return false;
-    CopyInputBits(in, at);
-    in = at;
     if ((mark & 3) == TCutRecord::kAlign) {
-      in = std::min((in + 7) & ~std::int64_t{7}, end);
+      CopyInputBits(runStart, at);
+      in = runStart = std::min((at + 7) & ~std::int64_t{7}, end);
       FWriter.ByteAlign();
       continue;
     }
     const int keep = std::max(FCutLevel, (mark & 3) == TCutRecord::kBlockKeepingFirst ? 1 : 0);
     std::int64_t kept = 0;
     std::int64_t dropped = 0;
-    for (int k = 1;; ++k) {
-      if (code >= record.CodeLengths.size()) return false;
-      const std::uint8_t length = record.CodeLengths[code++];
+    std::int64_t eob = -1;
+    for (int k = 1; code < codeCount; ++k) {
+      const std::uint8_t length = lengths[code++];
       if (length & kEndOfBlockFlag) {
-        const std::int64_t eob = length & ~kEndOfBlockFlag;
-        if (in + kept + dropped + eob > end) return false;
-        CopyInputBits(in, in + kept);
-        in += kept + dropped;
-        CopyInputBits(in, in + eob);  // the end of block stays whatever the cut
-        in += eob;
+        eob = length & ~kEndOfBlockFlag;
         break;
       }
       (k <= keep ? kept : dropped) += length;
     }
+    if (eob < 0 || at + kept + dropped + eob > end) return false;
+    if (dropped > 0) {
+      CopyInputBits(runStart, at + kept);
+      runStart = at + kept + dropped;
+    }
+    in = at + kept + dropped + eob;  // the end of block stays whatever the cut
   }
-  CopyInputBits(in, end);
-  return code == record.CodeLengths.size() && !FWriter.Overflow();
+  CopyInputBits(runStart, end);
+  return code == codeCount && !FWriter.Overflow();
 }
 
 // Copies the input bits From .. To - 1 to the writer.
