@@ -15,10 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   (void)quiet;
   if (size < 2) return 0;
-  // The first byte picks the rate and the block size.
-  const std::int32_t rate = 1'500'000 + (data[0] & 0x0F) * 3'000'000;
-  const std::size_t block = 1 + static_cast<std::size_t>(data[1]) * 97;
-  data += 2;
+  // The last two bytes pick the rate and the block size. Taken from the end, they leave a seed
+  // stream's first start code whole, and a seed's own bytes there give blocks of every size
+  // rather than always the byte-by-byte feed its leading zeros would give.
+  const std::int32_t rate = 1'500'000 + (data[size - 2] & 0x0F) * 3'000'000;
+  const std::size_t block = 1 + static_cast<std::size_t>(data[size - 1]) * 97;
   size -= 2;
 
   varlow::TMPEG2VideoTransrateClass transrate;

@@ -59,10 +59,7 @@ std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, 
 }
 
 TMPEG2VideoTransrateClass::TMPEG2VideoTransrateClass()
-    : FTranscoder(std::make_unique<TMPEGVideoTranscoder>()),
-      FFrameBits(kMaxFrames),
-      FOutput(kOutputBlockSize, 0) {
-  FFrames.resize(kMaxFrames);
+    : FTranscoder(std::make_unique<TMPEGVideoTranscoder>()), FOutput(kOutputBlockSize, 0) {
   FMaxBitrate.SetValue(10'000'000);
   FSeparator.SetMPEGESReceiveFunctionObj(
       [this](std::int32_t StreamId, std::int32_t Reserved, const std::uint8_t* Data, std::int32_t Size) {
@@ -189,6 +186,11 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
   Trap("TMPEG2VideoTransrateClass.AddFrame", [&] {
     // A new GOP closes the held group; so does a group that filled every slot.
     if ((GOPStart && FFrameCount > 0) || FFrameCount >= kMaxFrames) ProcessFrames();
+    // The slots grow with the longest group seen, up to kMaxFrames.
+    if (FFrames.size() <= static_cast<std::size_t>(FFrameCount)) {
+      FFrames.resize(static_cast<std::size_t>(FFrameCount) + 1);
+      FFrameBits.resize(static_cast<std::size_t>(FFrameCount) + 1);
+    }
     THeldFrame& frame = FFrames[static_cast<std::size_t>(FFrameCount)];
     if (!frame.Data) frame.Data = std::make_unique<TBuffer>(Size, 0);
     if (frame.Data->Capacity() < Size) frame.Data->SetCapacity(static_cast<std::int32_t>(Size * 1.5));

@@ -54,7 +54,8 @@ class TMPEG2VideoTransrateClass {
 public:
   static constexpr int kMaxFrames = 1024;
   static constexpr int kMaxLevel = TPictureCost::kMaxLevel;
-  static constexpr std::int32_t kOutputBlockSize = 2 * 1024 * 1024;
+  // First size of the block cut pictures are written to; it grows with the largest picture.
+  static constexpr std::int32_t kOutputBlockSize = 64 * 1024;
 
   TMPEG2VideoTransrateClass();
   ~TMPEG2VideoTransrateClass();

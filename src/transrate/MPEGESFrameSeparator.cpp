@@ -1,6 +1,10 @@
 #include "transrate/MPEGESFrameSeparator.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "support/Log.h"
+#include "support/PaddedBuffer.h"
 #include "support/Trap.h"
 
 namespace varlow {
@@ -46,7 +50,13 @@ HRESULT TMPEGESVideoFrameSeparatorEx::AddData(const std::uint8_t* Data, std::int
   if (Data == nullptr || Size <= 0) return E_FAIL;
   HRESULT result = E_FAIL;
   Trap("TMPEGESVideoFrameSeparatorEx.AddData", [&] {
-    FBuffer.Append(Data, Size);
+    const std::int64_t needed = std::int64_t{FBuffer.DataSize()} + Size;
+    if (needed > FBuffer.Capacity()) {
+      const std::int64_t doubled = std::int64_t{FBuffer.Capacity()} * 2;
+      const std::int64_t limit = INT32_MAX - static_cast<std::int64_t>(kReaderPadding);
+      if (needed <= limit) FBuffer.SetCapacity(static_cast<std::int32_t>(std::min(std::max(needed, doubled), limit)));
+    }
+    FBuffer.Append(Data, Size);  // past 2 GiB it throws, as before
     const HRESULT r = Process();
     if (r < 0) {
       LogMessageFmt("wex: Error in TMPEGESVideoFrameSeparatorEx.AddData - Process Result = $%.8x", {r});

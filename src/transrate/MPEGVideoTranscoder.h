@@ -166,6 +166,11 @@ private:
   static constexpr int kScanPrefixBits = 12;
   using TScanTable = std::array<TScanCode, std::size_t{1} << kScanPrefixBits>;
   static void BuildScanTable(const TDctTableEntry* Table, TScanTable& Scan);
+  struct TScanTables {
+    TScanTable B14, B15;
+  };
+  // Built once from the shared code tables and only read afterwards.
+  static const TScanTables& SharedScanTables();
   static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w);
   bool ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
   bool CutFromRecord();
@@ -200,8 +205,7 @@ private:
   std::size_t FCodeCount = 0;
   std::array<TDctTableEntry, 256> FShortB14{};
   std::array<TDctTableEntry, 256> FShortB15{};
-  TScanTable FScanB14{};
-  TScanTable FScanB15{};
+  const TScanTables* FScan;
   bool FWriting = false;
   bool FDamaged = false;
 

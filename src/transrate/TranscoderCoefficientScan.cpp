@@ -56,9 +56,20 @@ void TMPEGVideoTranscoder::BuildScanTable(const TDctTableEntry* Table, TScanTabl
   }
 }
 
+const TMPEGVideoTranscoder::TScanTables& TMPEGVideoTranscoder::SharedScanTables() {
+  static const TScanTables tables = [] {
+    TScanTables t;
+    const TVlcTables& vlc = TVlcTables::Shared();
+    BuildScanTable(vlc.B14.Table(), t.B14);
+    BuildScanTable(vlc.B15.Table(), t.B15);
+    return t;
+  }();
+  return tables;
+}
+
 bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
   Mark(keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock);
-  const TScanTable& scan = Table == FTables->B15.Table() ? FScanB15 : FScanB14;
+  const TScanTable& scan = Table == FTables->B15.Table() ? FScan->B15 : FScan->B14;
   const std::uint8_t* data = FReader.Data();
   const std::int64_t start = FReader.BitPosition();
   // An 8-byte load at byte index i stays inside the unit and its padding while i < Size.

@@ -17,11 +17,9 @@ constexpr std::uint32_t kStartCodePrefix = 0x000001;
 
 } // namespace
 
-TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()) {
+TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()), FScan(&SharedScanTables()) {
   BuildShortTable(FTables->B14.Table(), FShortB14);
   BuildShortTable(FTables->B15.Table(), FShortB15);
-  BuildScanTable(FTables->B14.Table(), FScanB14);
-  BuildScanTable(FTables->B15.Table(), FScanB15);
 }
 
 TMPEGVideoTranscoder::~TMPEGVideoTranscoder() = default;
