@@ -166,11 +166,15 @@ private:
   static constexpr int kScanPrefixBits = 12;
   using TScanTable = std::array<TScanCode, std::size_t{1} << kScanPrefixBits>;
   static void BuildScanTable(const TDctTableEntry* Table, TScanTable& Scan);
-  struct TScanTables {
+  // Small tables for the walk (TranscoderTables.cpp): the scan tables, and motion_code (at
+  // most 11 bits) and coded_block_pattern (at most 9 bits) indexed by that many bits. Built
+  // once from the shared code tables and only read afterwards.
+  struct TFastTables {
     TScanTable B14, B15;
+    std::array<TMVTableEntry, 2048> MV;
+    std::array<TCBPTableEntry, 512> CBP;
   };
-  // Built once from the shared code tables and only read afterwards.
-  static const TScanTables& SharedScanTables();
+  static const TFastTables& SharedFastTables();
   static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w);
   bool ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
   bool CutFromRecord();
@@ -205,7 +209,7 @@ private:
   std::size_t FCodeCount = 0;
   std::array<TDctTableEntry, 256> FShortB14{};
   std::array<TDctTableEntry, 256> FShortB15{};
-  const TScanTables* FScan;
+  const TFastTables* FFast;
   bool FWriting = false;
   bool FDamaged = false;
 

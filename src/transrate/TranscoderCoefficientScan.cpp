@@ -4,9 +4,10 @@
 // positions. It reaches the same results as walking the codes through the reader, with:
 //  - a local, left-aligned 64-bit bit cache over the unit, refilled by one 8-byte load when fewer
 //    than 32 bits are left (no code is longer than 24 bits), instead of checked reads;
-//  - a 1024-entry table of two bytes per entry, indexed by the next 10 bits, that gives a short
-//    code's full width (sign bit included) and its run + 1 directly; only longer codes, escapes
-//    and invalid bits look at the 65,536-entry table;
+//  - a small table of two bytes per entry, indexed by the next kScanPrefixBits bits, that gives
+//    a short code's full width (sign bit included) and its run + 1 directly
+//    (TranscoderTables.cpp); only longer codes, escapes and invalid bits look at the
+//    65,536-entry table;
 //  - the block's code lengths written through a pointer into room the record keeps ahead.
 // Near the end of the unit the loop hands over to CutCoefficientsNearEnd, which reads through
 // the reader's checked operations, so the end of the data behaves as before.
@@ -38,38 +39,9 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
   return {0, 0};
 }
 
-void TMPEGVideoTranscoder::BuildScanTable(const TDctTableEntry* Table, TScanTable& Scan) {
-  constexpr int kRest = 16 - kScanPrefixBits;
-  for (std::uint32_t i = 0; i < Scan.size(); ++i) {
-    const TDctTableEntry& e = Table[i << kRest];
-    const TDctTableEntry& last = Table[(i << kRest) | ((1u << kRest) - 1)];
-    // A prefix decides a code that lies wholly inside it (the sign bit may follow it). Escapes
-    // carry their run after the code, so they always take the long way.
-    const bool decided = e.Length > 0 && e.Length <= kScanPrefixBits && last.Run == e.Run && last.Length == e.Length;
-    if (decided && e.Run < kEndOfBlockMarker) {
-      Scan[i] = {static_cast<std::uint8_t>(e.Length + 1), static_cast<std::uint8_t>(e.Run + 1)};
-    } else if (decided && e.Run == kEndOfBlockMarker) {
-      Scan[i] = {e.Length, 0};
-    } else {
-      Scan[i] = {0, 0};
-    }
-  }
-}
-
-const TMPEGVideoTranscoder::TScanTables& TMPEGVideoTranscoder::SharedScanTables() {
-  static const TScanTables tables = [] {
-    TScanTables t;
-    const TVlcTables& vlc = TVlcTables::Shared();
-    BuildScanTable(vlc.B14.Table(), t.B14);
-    BuildScanTable(vlc.B15.Table(), t.B15);
-    return t;
-  }();
-  return tables;
-}
-
 bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
   Mark(keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock);
-  const TScanTable& scan = Table == FTables->B15.Table() ? FScan->B15 : FScan->B14;
+  const TScanTable& scan = Table == FTables->B15.Table() ? FFast->B15 : FFast->B14;
   const std::uint8_t* data = FReader.Data();
   const std::int64_t start = FReader.BitPosition();
   // An 8-byte load at byte index i stays inside the unit and its padding while i < Size.

@@ -158,7 +158,7 @@ bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
 bool TMPEGVideoTranscoder::DecodeCodedBlockPattern() {
   bool ok = false;
   Trap("TMPEGVideoTranscoder.DecodeCodedBlockPattern", [&] {
-    const TCBPTableEntry e = FTables->CBP.Table()[Next16()];
+    const TCBPTableEntry e = FFast->CBP[Next16() >> 7];
     if (e.Length == kNoCodeMarker) return;
     Copy(e.Length);
     // Block b (0..5) is coded when bit 5 - b of coded_block_pattern_420 is set; in 4:2:2
@@ -198,7 +198,7 @@ bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
   Trap("TMPEGVideoTranscoder.DecodePMotionVector", [&] {
     ++FMotionVectorCalls;
     for (int t = 0; t < 2; ++t) {
-      const TMVTableEntry e = FTables->MV.Table()[Next16()];
+      const TMVTableEntry e = FFast->MV[Next16() >> 5];
       if (e.Length == kNoCodeMarker) {
         if (t == 0) {
           LogMessageFmt(

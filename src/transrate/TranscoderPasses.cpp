@@ -17,7 +17,7 @@ constexpr std::uint32_t kStartCodePrefix = 0x000001;
 
 } // namespace
 
-TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()), FScan(&SharedScanTables()) {
+TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()), FFast(&SharedFastTables()) {
   BuildShortTable(FTables->B14.Table(), FShortB14);
   BuildShortTable(FTables->B15.Table(), FShortB15);
 }
