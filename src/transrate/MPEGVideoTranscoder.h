@@ -68,18 +68,18 @@ public:
     FHaveSequenceExtension = v.HaveSequenceExtension;
   }
 
-  // What the analysis pass records for the cutting pass of the same picture: the length of
-  // every run/level code of every block (the end of block marked with kEndOfBlockFlag), and
-  // the bit positions where a block's codes begin and where the walk byte-aligns. With it the
-  // cutting pass copies the picture as runs of bits, leaving out the dropped codes, without
-  // walking the syntax again.
-  static constexpr std::uint8_t kEndOfBlockFlag = 0x80;
+  // What the analysis pass records for the cutting pass of the same picture: the bit positions
+  // where a block's codes begin and where the walk byte-aligns (Marks), and for every block, in
+  // CodeEnds, its count n of run/level codes followed by the ends of those n codes and of its
+  // end of block, in bits from the block's first code. With it the cutting pass copies the
+  // picture as runs of bits, leaving out the dropped codes, without walking the syntax again,
+  // and finds where a block's kept codes end with one look-up.
   struct TCutRecord {
     enum TMark : std::int64_t { kBlock = 0, kBlockKeepingFirst = 1, kAlign = 2 };
-    std::vector<std::uint8_t> CodeLengths;
-    std::vector<std::int64_t> Marks;  // bit position << 2 | TMark
+    std::vector<std::uint16_t> CodeEnds;  // a block's codes span at most 64 * 24 + 4 bits
+    std::vector<std::int64_t> Marks;      // bit position << 2 | TMark
     void Clear() {
-      CodeLengths.clear();
+      CodeEnds.clear();
       Marks.clear();
     }
   };
@@ -180,16 +180,17 @@ private:
   bool CutFromRecord();
   void CopyInputBits(std::int64_t From, std::int64_t To);
   void Mark(std::int64_t Kind) { FRecord.Marks.push_back(FReader.BitPosition() << 2 | Kind); }
-  // During the analysis pass the record's code lengths are written at FCodeCount into room
-  // that grows ahead in large steps, so the coefficient loop can write through a pointer; the
-  // pass trims them to FCodeCount when it ends.
-  std::uint8_t* CodeLengthRoom(std::size_t n) {
-    std::vector<std::uint8_t>& lengths = FRecord.CodeLengths;
-    if (lengths.size() < FCodeCount + n) lengths.resize(std::max(2 * lengths.size(), FCodeCount + n));
-    return lengths.data() + FCodeCount;
+  // During the analysis pass the record's code ends are written at FCodeCount into room that
+  // grows ahead in large steps, so the coefficient loop can write through a pointer; the pass
+  // trims them to FCodeCount when it ends. Returns the room for n more entries.
+  std::uint16_t* CodeEndRoom(std::size_t n) {
+    std::vector<std::uint16_t>& ends = FRecord.CodeEnds;
+    if (ends.size() < FCodeCount + n) ends.resize(std::max(2 * ends.size(), FCodeCount + n));
+    return ends.data() + FCodeCount;
   }
-  void RecordCodeLength(std::uint8_t Length) {
-    *CodeLengthRoom(1) = Length;
+  // Appends the end of one of the current block's codes, for blocks read through the reader.
+  void RecordCodeEnd() {
+    *CodeEndRoom(1) = static_cast<std::uint16_t>(FReader.BitPosition() - FBlockStart);
     ++FCodeCount;
   }
   bool CutCoefficientsNearEnd(const TDctTableEntry* Table, int k, int p, bool keepFirst);
@@ -207,6 +208,8 @@ private:
   TCutRecord FRecord;
   const TCutRecord* FRecorded = nullptr;
   std::size_t FCodeCount = 0;
+  std::size_t FBlockEntry = 0;     // index of the current block's code count in CodeEnds
+  std::int64_t FBlockStart = 0;    // bit position of the current block's first code
   std::array<TDctTableEntry, 256> FShortB14{};
   std::array<TDctTableEntry, 256> FShortB15{};
   const TFastTables* FFast;

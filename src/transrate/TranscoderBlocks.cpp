@@ -126,11 +126,11 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
 bool TMPEGVideoTranscoder::CutFromRecord() {
   const TCutRecord& record = *FRecorded;
   const std::int64_t end = std::int64_t{FReader.Size()} * 8;
-  const std::uint8_t* lengths = record.CodeLengths.data();
-  const std::size_t codeCount = record.CodeLengths.size();
-  std::int64_t in = 0;       // input bits before this are copied, dropped or pending in the run
+  const std::uint16_t* codeEnds = record.CodeEnds.data();
+  const std::size_t entries = record.CodeEnds.size();
+  std::int64_t in = 0;        // input bits before this are copied, dropped or pending in the run
   std::int64_t runStart = 0;  // the pending run: runStart .. in - 1
-  std::size_t code = 0;
+  std::size_t entry = 0;
   for (const std::int64_t mark : record.Marks) {
     const std::int64_t at = mark >> 2;
     if (at < in || at > end) return false;
@@ -140,27 +140,23 @@ bool TMPEGVideoTranscoder::CutFromRecord() {
       FWriter.ByteAlign();
       continue;
     }
-    const int keep = std::max(FCutLevel, (mark & 3) == TCutRecord::kBlockKeepingFirst ? 1 : 0);
-    std::int64_t kept = 0;
-    std::int64_t dropped = 0;
-    std::int64_t eob = -1;
-    for (int k = 1; code < codeCount; ++k) {
-      const std::uint8_t length = lengths[code++];
-      if (length & kEndOfBlockFlag) {
-        eob = length & ~kEndOfBlockFlag;
-        break;
-      }
-      (k <= keep ? kept : dropped) += length;
+    if (entry >= entries) return false;
+    const int n = codeEnds[entry];
+    if (n > kBlockPositions || entry + n + 2 > entries) return false;
+    const std::uint16_t* ends = codeEnds + entry + 1;  // n codes, then the end of block
+    entry += static_cast<std::size_t>(n) + 2;
+    const int kept = std::min(std::max(FCutLevel, (mark & 3) == TCutRecord::kBlockKeepingFirst ? 1 : 0), n);
+    const std::int64_t keptEnd = kept > 0 ? ends[kept - 1] : 0;
+    const std::int64_t codesEnd = n > 0 ? ends[n - 1] : 0;
+    if (at + ends[n] > end) return false;
+    if (keptEnd < codesEnd) {
+      CopyInputBits(runStart, at + keptEnd);
+      runStart = at + codesEnd;
     }
-    if (eob < 0 || at + kept + dropped + eob > end) return false;
-    if (dropped > 0) {
-      CopyInputBits(runStart, at + kept);
-      runStart = at + kept + dropped;
-    }
-    in = at + kept + dropped + eob;  // the end of block stays whatever the cut
+    in = at + ends[n];  // the end of block stays whatever the cut
   }
   CopyInputBits(runStart, end);
-  return code == codeCount && !FWriter.Overflow();
+  return entry == entries && !FWriter.Overflow();
 }
 
 // Copies the input bits From .. To - 1 to the writer.
@@ -168,13 +164,17 @@ void TMPEGVideoTranscoder::CopyInputBits(std::int64_t From, std::int64_t To) {
   if (To > From) FWriter.CopyBits(FReader.Data(), From, To - From);  // the unit keeps its padding
 }
 
-// The same loop through the reader, for blocks that end within the last bytes of the unit.
+// The same loop through the reader, for blocks that end within the last bytes of the unit. In
+// the analysis pass the block's entry in the record (FBlockEntry, FBlockStart) is open.
 bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, int k, int p, bool keepFirst) {
   for (;; ++k) {
     const TCoefficientRead c = PeekDctCoefficient(FReader, Table);
     if (c.Kind == TCoefficientKind::EndOfBlock) {
       Copy(c.Length);  // the end of block stays whatever the cut
-      if (!FWriting) RecordCodeLength(static_cast<std::uint8_t>(c.Length | kEndOfBlockFlag));
+      if (!FWriting) {
+        RecordCodeEnd();
+        FRecord.CodeEnds[FBlockEntry] = static_cast<std::uint16_t>(k - 1);
+      }
       return true;
     }
     int run;
@@ -204,7 +204,7 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
       FReader.DumpBits(bits);
       if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
       FMaxCoefIndex = std::max(FMaxCoefIndex, k);
-      RecordCodeLength(static_cast<std::uint8_t>(bits));
+      RecordCodeEnd();
     }
     p += run + 1;
   }

@@ -8,7 +8,7 @@
 //    a short code's full width (sign bit included) and its run + 1 directly
 //    (TranscoderTables.cpp); only longer codes, escapes and invalid bits look at the
 //    65,536-entry table;
-//  - the block's code lengths written through a pointer into room the record keeps ahead.
+//  - the block's code ends written through a pointer into room the record keeps ahead.
 // Near the end of the unit the loop hands over to CutCoefficientsNearEnd, which reads through
 // the reader's checked operations, so the end of the data behaves as before.
 #include <algorithm>
@@ -47,8 +47,10 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
   // An 8-byte load at byte index i stays inside the unit and its padding while i < Size.
   const std::int64_t fastEnd = std::int64_t{FReader.Size()} * 8 - 8;
 
-  // A block has at most 64 run/level codes and its end of block.
-  std::uint8_t* out = CodeLengthRoom(kBlockPositions + 1);
+  // The block's entry in the record: its code count, then the ends of at most 64 run/level
+  // codes and of its end of block, in bits from start.
+  std::uint16_t* entry = CodeEndRoom(kBlockPositions + 2);
+  std::uint16_t* ends = entry + 1;
   std::int32_t* curve = FCoefBits.data();
   // The first code of a keepFirst block stays at every cut level, so it costs nothing to cut.
   const int fixedCodes = keepFirst ? 1 : 0;
@@ -77,9 +79,10 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
         break;
       }
     }
+    const std::int64_t next = pos + c.Bits;
     if (c.Advance == 0) {
-      out[k] = static_cast<std::uint8_t>(c.Bits | kEndOfBlockFlag);
-      pos += c.Bits;
+      ends[k] = static_cast<std::uint16_t>(next - start);
+      pos = next;
       stop = TStop::EndOfBlock;
       break;
     }
@@ -88,14 +91,17 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
       stop = TStop::Damaged;
       break;
     }
-    out[k++] = c.Bits;
+    ends[k++] = static_cast<std::uint16_t>(next - start);
     if (k > fixedCodes) curve[k] += c.Bits;
-    pos += c.Bits;
+    pos = next;
     w <<= c.Bits;
     valid -= c.Bits;
   }
 
-  FCodeCount += static_cast<std::size_t>(k) + (stop == TStop::EndOfBlock ? 1 : 0);
+  entry[0] = static_cast<std::uint16_t>(k);
+  FBlockEntry = FCodeCount;
+  FBlockStart = start;
+  FCodeCount += 1 + static_cast<std::size_t>(k) + (stop == TStop::EndOfBlock ? 1 : 0);
   FReader.DumpBits(static_cast<std::int32_t>(pos - start));
   switch (stop) {
     case TStop::EndOfBlock:

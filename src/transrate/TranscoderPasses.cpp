@@ -106,7 +106,7 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     }
     result = S_OK;
   });
-  if (!cutting) FRecord.CodeLengths.resize(FCodeCount);
+  if (!cutting) FRecord.CodeEnds.resize(FCodeCount);
   FWriting = false;
   FRecorded = nullptr;
   return result;
