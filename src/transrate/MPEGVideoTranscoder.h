@@ -83,9 +83,11 @@ public:
       Marks.clear();
     }
   };
+  // Hands over the last analysis pass's record. The record handed back in exchange is reused
+  // as room by the next pass (see CodeEndRoom).
   void TakeCutRecord(TCutRecord& Into) {
     std::swap(Into, FRecord);
-    FRecord.Clear();
+    FRecord.Marks.clear();
   }
   // For the next cutting pass only; null cuts by walking the syntax.
   void UseCutRecord(const TCutRecord* Record) { FRecorded = Record; }
@@ -124,6 +126,10 @@ private:
   }
   // The next 16 bits, as the reader's Next16Bits gives them.
   std::uint32_t Next16() { return InsideUnit() ? static_cast<std::uint32_t>(Window() >> 48) : FReader.Next16Bits(); }
+  // The next n bits (1..32), as the reader's NextBitsDW gives them.
+  std::uint32_t PeekBits(int n) {
+    return InsideUnit() ? static_cast<std::uint32_t>(Window() >> (64 - n)) : FReader.NextBitsDW(n);
+  }
   // Whether 8 bytes from the current one lie inside the unit, and the 57+ bits they hold from
   // the current bit on, left-aligned.
   bool InsideUnit() const { return FReader.ByteIndex() < FReader.Size() - 8; }
@@ -182,7 +188,8 @@ private:
   void Mark(std::int64_t Kind) { FRecord.Marks.push_back(FReader.BitPosition() << 2 | Kind); }
   // During the analysis pass the record's code ends are written at FCodeCount into room that
   // grows ahead in large steps, so the coefficient loop can write through a pointer; the pass
-  // trims them to FCodeCount when it ends. Returns the room for n more entries.
+  // trims them to FCodeCount when it ends. Whatever the vector holds when the pass starts is
+  // room too, so a reused record costs no zero-filling. Returns the room for n more entries.
   std::uint16_t* CodeEndRoom(std::size_t n) {
     std::vector<std::uint16_t>& ends = FRecord.CodeEnds;
     if (ends.size() < FCodeCount + n) ends.resize(std::max(2 * ends.size(), FCodeCount + n));

@@ -6,6 +6,7 @@
 #include "slice/VLC_Table_Builder.h"
 #include "transrate/MPEGVideoTranscoder.h"
 #include "slice/SyntaxReaders.h"
+#include "transrate/WindowCodes.h"
 
 namespace varlow {
 
@@ -33,7 +34,10 @@ bool TMPEGVideoTranscoder::DecodeBlock(int b) {
 }
 
 bool TMPEGVideoTranscoder::DecodeDCDifferential(int b) {
-  const TCodeRead size = b < 4 ? PeekDctDcSizeLuminance(FReader) : PeekDctDcSizeChrominance(FReader);
+  const bool luminance = b < 4;
+  const TCodeRead size = InsideUnit()  ? DctDcSizeOf(Next16(), luminance)
+                         : luminance   ? PeekDctDcSizeLuminance(FReader)
+                                       : PeekDctDcSizeChrominance(FReader);
   if (!size.Valid) {
     MarkDamaged();
     return false;
@@ -45,7 +49,7 @@ bool TMPEGVideoTranscoder::DecodeDCDifferential(int b) {
 
 bool TMPEGVideoTranscoder::CutNonIntraCoefficients() {
   // The short first code "1s" (run 0, level +-1) is always kept and never counted.
-  if (PeekNonIntraFirstShortCode(FReader)) {
+  if (PeekBits(1) == 1) {
     Copy(2);
     return CutCoefficients(FTables->B14.Table(), 1, false);
   }

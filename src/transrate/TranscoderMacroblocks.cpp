@@ -8,6 +8,7 @@
 #include "support/Trap.h"
 #include "transrate/MPEGVideoTranscoder.h"
 #include "transrate/TranscoderNames.h"
+#include "transrate/WindowCodes.h"
 
 namespace varlow {
 
@@ -50,7 +51,7 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
     const std::int32_t mbWidth = (horizontal_size + 15) / 16;
     for (;;) {
       // The slice ends where 23 zero bits begin: the stuffing before the next start code.
-      if (FReader.Next23Bits() == 0 || FReader.Error()) break;
+      if (PeekBits(23) == 0 || FReader.Error()) break;
       if (FReader.BitsLeft() < 0 || FMbColumn + 1 >= mbWidth || !DecodeMacroBlock()) {
         LogMessageFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
         MarkDamaged();
@@ -71,11 +72,12 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
 
 bool TMPEGVideoTranscoder::DecodeMacroBlock() {
   std::int32_t increment = 0;
-  while (PeekMacroblockEscape(FReader) && !FReader.Error()) {
+  while (PeekBits(11) == kMacroblockEscape && !FReader.Error()) {
     Copy(11);
     increment += kMacroblockEscapeIncrement;
   }
-  const TCodeRead address = PeekMacroblockAddressIncrement(FReader);
+  const TCodeRead address =
+      InsideUnit() ? MacroblockAddressIncrementOf(Next16()) : PeekMacroblockAddressIncrement(FReader);
   if (!address.Valid) {
     if (picture_coding_type == kPredicted) {
       FReader.OutputDebugStringNumBits(24);
@@ -123,9 +125,10 @@ bool TMPEGVideoTranscoder::DecodeMacroBlock() {
 bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
   bool ok = false;
   Trap(FNames->Modes, [&] {
-    const TCodeRead type = PeekMacroblockType(FReader, picture_coding_type);
+    const TCodeRead type = InsideUnit() ? MacroblockTypeOf(Next16(), picture_coding_type)
+                                        : PeekMacroblockType(FReader, picture_coding_type);
     // In I pictures the code 00 is no code at all.
-    if (!type.Valid || (picture_coding_type == kIntra && FReader.NextBitsDW(2) == 0)) return;
+    if (!type.Valid || (picture_coding_type == kIntra && PeekBits(2) == 0)) return;
     Copy(type.Length);
     macroblock_quant = (type.Value & kMacroblockQuant) != 0;
     macroblock_motion_forward = (type.Value & kMacroblockMotionForward) != 0;
@@ -214,7 +217,7 @@ bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
       const int fcode = f_code[s][t];
       if (fcode < 1 || fcode > 9) return;  // a vector with a forbidden f_code
       if (fcode != 1 && e.Value != 0) Copy(fcode - 1);  // motion_residual
-      if (dmv == 1) Copy(FReader.Next1Bit() == 0 ? 1 : 2);  // dmvector[t]
+      if (dmv == 1) Copy(PeekBits(1) == 0 ? 1 : 2);  // dmvector[t]
     }
     ok = true;
   });

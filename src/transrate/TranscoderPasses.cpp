@@ -82,8 +82,8 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
       FCutLevel = CutLevel;
     } else {
       FRecorded = nullptr;
-      FRecord.Clear();
-      FCodeCount = 0;
+      FRecord.Marks.clear();
+      FCodeCount = 0;  // CodeEnds keeps its size as room, see CodeEndRoom
       FCoefBits.fill(0);
       FMaxCoefIndex = 0;
       FAlignmentReserve = 0;
