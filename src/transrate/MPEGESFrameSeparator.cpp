@@ -50,11 +50,13 @@ HRESULT TMPEGESVideoFrameSeparatorEx::AddData(const std::uint8_t* Data, std::int
   if (Data == nullptr || Size <= 0) return E_FAIL;
   HRESULT result = E_FAIL;
   Trap("TMPEGESVideoFrameSeparatorEx.AddData", [&] {
+    // Grown to half as much again as needed (at least double): a caller's fixed block size
+    // then fits beside the unit it completes without a second reallocation.
     const std::int64_t needed = std::int64_t{FBuffer.DataSize()} + Size;
     if (needed > FBuffer.Capacity()) {
-      const std::int64_t doubled = std::int64_t{FBuffer.Capacity()} * 2;
+      const std::int64_t grown = std::max(needed + needed / 2, std::int64_t{FBuffer.Capacity()} * 2);
       const std::int64_t limit = INT32_MAX - static_cast<std::int64_t>(kReaderPadding);
-      if (needed <= limit) FBuffer.SetCapacity(static_cast<std::int32_t>(std::min(std::max(needed, doubled), limit)));
+      if (needed <= limit) FBuffer.SetCapacity(static_cast<std::int32_t>(std::min(grown, limit)));
     }
     FBuffer.Append(Data, Size);  // past 2 GiB it throws, as before
     const HRESULT r = Process();

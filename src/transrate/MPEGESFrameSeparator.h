@@ -18,8 +18,8 @@ using TMPEGESReceiveFunction =
 class TMPEGESVideoFrameSeparatorEx {
 public:
   static constexpr std::int32_t kVideoStreamId = 224;
-  // First size of the buffer of held bytes; it doubles whenever a block does not fit, so a
-  // separator is cheap to make and a large unit costs amortised constant time per byte.
+  // First size of the buffer of held bytes; it grows geometrically whenever a block does not
+  // fit, so a separator is cheap to make and a large unit costs amortised constant time per byte.
   static constexpr std::int32_t kInitialCapacity = 64 * 1024;
   // A pending unit that grows past this without a cut is damage (no picture boundary in
   // 64 MiB): its bytes are dropped so that memory stays bounded.

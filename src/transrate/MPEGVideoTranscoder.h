@@ -192,7 +192,10 @@ private:
   // room too, so a reused record costs no zero-filling. Returns the room for n more entries.
   std::uint16_t* CodeEndRoom(std::size_t n) {
     std::vector<std::uint16_t>& ends = FRecord.CodeEnds;
-    if (ends.size() < FCodeCount + n) ends.resize(std::max(2 * ends.size(), FCodeCount + n));
+    // Grown in steps within the reserved capacity, so only pages that are used get touched;
+    // past it the vector's own growth is geometric.
+    constexpr std::size_t kStep = 4096;
+    if (ends.size() < FCodeCount + n) ends.resize(FCodeCount + n + kStep);
     return ends.data() + FCodeCount;
   }
   // Appends the end of one of the current block's codes, for blocks read through the reader.

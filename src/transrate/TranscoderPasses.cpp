@@ -84,6 +84,9 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
       FRecorded = nullptr;
       FRecord.Marks.clear();
       FCodeCount = 0;  // CodeEnds keeps its size as room, see CodeEndRoom
+      // About one entry per input byte is typical; reserving it spares the growing record a
+      // chain of reallocations (the pages are touched only as they are used).
+      FRecord.CodeEnds.reserve(static_cast<std::size_t>(std::max(InputSize, 0)));
       FCoefBits.fill(0);
       FMaxCoefIndex = 0;
       FAlignmentReserve = 0;
