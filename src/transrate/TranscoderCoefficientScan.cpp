@@ -4,8 +4,9 @@
 // positions. It reaches the same results as walking the codes through the reader, with:
 //  - a local, left-aligned 64-bit bit cache over the unit, refilled by one 8-byte load when fewer
 //    than 32 bits are left (no code is longer than 24 bits), instead of checked reads;
-//  - a small table of two bytes per entry, indexed by the next kScanPrefixBits bits, that gives
-//    a short code's full width (sign bit included) and its run + 1 directly
+//  - a small table indexed by the next kScanPrefixBits bits that gives a short code's full
+//    width (sign bit included) and its run + 1 directly, and the same for a second code when
+//    the prefix holds two, so that common short codes go two per look-up
 //    (TranscoderTables.cpp); only longer codes, escapes and invalid bits look at the
 //    65,536-entry table;
 //  - the block's code ends written through a pointer into room the record keeps ahead.
@@ -29,14 +30,14 @@ constexpr int kBlockPositions = 64;
 // starts at these bits. Inline: a few percent of the codes come this way.
 inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDctTableEntry* Table, std::uint64_t w) {
   const TDctTableEntry& e = Table[w >> 48];
-  if (e.Run < kEndOfBlockMarker) return {static_cast<std::uint8_t>(e.Length + 1), static_cast<std::uint8_t>(e.Run + 1)};
-  if (e.Run == kEndOfBlockMarker) return {e.Length, 0};
+  if (e.Run < kEndOfBlockMarker) return {static_cast<std::uint8_t>(e.Length + 1), static_cast<std::uint8_t>(e.Run + 1), 0, 0};
+  if (e.Run == kEndOfBlockMarker) return {e.Length, 0, 0, 0};
   if (e.Run == kEscapeMarker) {
     // Escape, run (6 bits), level (12 bits): the run follows the 6-bit escape code.
     const auto run = static_cast<std::uint8_t>((w >> (64 - 12)) & 63);
-    return {static_cast<std::uint8_t>(kEscapeBits), static_cast<std::uint8_t>(run + 1)};
+    return {static_cast<std::uint8_t>(kEscapeBits), static_cast<std::uint8_t>(run + 1), 0, 0};
   }
-  return {0, 0};
+  return {0, 0, 0, 0};
 }
 
 bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
@@ -52,8 +53,6 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
   std::uint16_t* entry = CodeEndRoom(kBlockPositions + 2);
   std::uint16_t* ends = entry + 1;
   std::int32_t* curve = FCoefBits.data();
-  // The first code of a keepFirst block stays at every cut level, so it costs nothing to cut.
-  const int fixedCodes = keepFirst ? 1 : 0;
 
   enum class TStop { EndOfBlock, Damaged, NearEnd };
   TStop stop;
@@ -92,12 +91,27 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
       break;
     }
     ends[k++] = static_cast<std::uint16_t>(next - start);
-    if (k > fixedCodes) curve[k] += c.Bits;
-    pos = next;
-    w <<= c.Bits;
-    valid -= c.Bits;
+    curve[k] += c.Bits;
+    // The second code of a pair. Without one, PairBits and PairAdvance are 0: the end written
+    // here is overwritten by the next code, and the curve gains nothing.
+    p += c.PairAdvance;
+    if (p > kBlockPositions) {
+      pos = next;
+      stop = TStop::Damaged;
+      break;
+    }
+    const std::int64_t after = next + c.PairBits;
+    ends[k] = static_cast<std::uint16_t>(after - start);
+    curve[k + 1] += c.PairBits;
+    k += c.PairBits != 0;
+    pos = after;
+    w <<= c.Bits + c.PairBits;
+    valid -= c.Bits + c.PairBits;
   }
 
+  // The first code of a keepFirst block stays at every cut level, so it costs nothing to cut:
+  // take back what the loop added for it (its end is its length).
+  if (keepFirst && k > 0) curve[1] -= ends[0];
   entry[0] = static_cast<std::uint16_t>(k);
   FBlockEntry = FCodeCount;
   FBlockStart = start;

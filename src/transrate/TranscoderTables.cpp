@@ -27,20 +27,33 @@ void Shorten(const Entry* Full, std::array<Entry, Size>& Short) {
 } // namespace
 
 void TMPEGVideoTranscoder::BuildScanTable(const TDctTableEntry* Table, TScanTable& Scan) {
-  constexpr int kRest = 16 - kScanPrefixBits;
+  constexpr int kPrefix = kScanPrefixBits;
+  // The code at the top of a 16-bit index, when its first `width` bits decide it.
+  const auto decided = [Table](std::uint32_t index16, int width) -> const TDctTableEntry* {
+    const TDctTableEntry& e = Table[index16];
+    const TDctTableEntry& last = Table[index16 | ((1u << (16 - width)) - 1)];
+    const bool ok = e.Length > 0 && e.Length <= width && last.Run == e.Run && last.Length == e.Length;
+    return ok ? &e : nullptr;
+  };
   for (std::uint32_t i = 0; i < Scan.size(); ++i) {
-    const TDctTableEntry& e = Table[i << kRest];
-    const TDctTableEntry& last = Table[(i << kRest) | ((1u << kRest) - 1)];
-    // A prefix decides a code that lies wholly inside it (the sign bit may follow it). Escapes
-    // carry their run after the code, so they always take the long way.
-    const bool decided = e.Length > 0 && e.Length <= kScanPrefixBits && last.Run == e.Run && last.Length == e.Length;
-    if (decided && e.Run < kEndOfBlockMarker) {
-      Scan[i] = {static_cast<std::uint8_t>(e.Length + 1), static_cast<std::uint8_t>(e.Run + 1)};
-    } else if (decided && e.Run == kEndOfBlockMarker) {
-      Scan[i] = {e.Length, 0};
-    } else {
-      Scan[i] = {0, 0};
+    Scan[i] = {0, 0, 0, 0};
+    // Escapes carry their run after the code, so they always take the long way.
+    const TDctTableEntry* first = decided(i << (16 - kPrefix), kPrefix);
+    if (first == nullptr || first->Run > kEndOfBlockMarker) continue;
+    if (first->Run == kEndOfBlockMarker) {
+      Scan[i] = {first->Length, 0, 0, 0};
+      continue;
     }
+    Scan[i] = {static_cast<std::uint8_t>(first->Length + 1), static_cast<std::uint8_t>(first->Run + 1), 0, 0};
+    // A second run/level code that lies wholly in the rest of the prefix (its sign may follow).
+    const int used = first->Length + 1;
+    const int rest = kPrefix - used;
+    if (rest <= 0) continue;
+    const std::uint32_t restBits = i & ((1u << rest) - 1);
+    const TDctTableEntry* second = decided(restBits << (16 - rest), rest);
+    if (second == nullptr || second->Run >= kEndOfBlockMarker) continue;
+    Scan[i].PairBits = static_cast<std::uint8_t>(second->Length + 1);
+    Scan[i].PairAdvance = static_cast<std::uint8_t>(second->Run + 1);
   }
 }
 
