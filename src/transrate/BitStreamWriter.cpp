@@ -47,17 +47,18 @@ bool TBitStreamWriter::PutBits(std::uint32_t Value, std::int32_t Count) {
 }
 
 bool TBitStreamWriter::CopyBits(const std::uint8_t* Source, std::int64_t SourceBit, std::int64_t Count) {
-  // 32 bits per step, ORed into the zero-filled destination as one 64-bit word while there is
-  // room for it, and the last bits (fewer than 32) the same way, masked to their count. Close to
-  // the end of the destination, the tail goes through PutBits, which reports the overflow.
+  // Up to 56 bits per step (an 8-byte load holds at least 57 from any bit), ORed into the
+  // zero-filled destination as one 64-bit word while there is room for it; the last step masked
+  // to its count. Close to the end of the destination, the tail goes through PutBits, which
+  // reports the overflow.
   while (Count > 0 && FBytePos + 12 < FDestSize) {
-    const int n = static_cast<int>(std::min<std::int64_t>(Count, 32));
+    const int n = static_cast<int>(std::min<std::int64_t>(Count, 56));
     std::uint64_t in;
     std::memcpy(&in, Source + (SourceBit >> 3), 8);
-    const std::uint64_t bits = ((__builtin_bswap64(in) << (SourceBit & 7)) >> 32) & (0xFFFFFFFFu << (32 - n));
+    const std::uint64_t bits = (__builtin_bswap64(in) << (SourceBit & 7)) & (~std::uint64_t{0} << (64 - n));
     std::uint64_t out;
     std::memcpy(&out, FCurrent, 8);
-    out |= __builtin_bswap64(bits << (32 - FBitPos));
+    out |= __builtin_bswap64(bits >> FBitPos);
     std::memcpy(FCurrent, &out, 8);
     const std::int32_t end = FBitPos + n;
     FCurrent += end >> 3;
