@@ -185,6 +185,27 @@ private:
   static const TFastTables& SharedFastTables();
   static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w);
   bool ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
+  // All coded blocks of a non-intra macroblock in one loop that keeps its bit cache between
+  // blocks; the analysis pass's path for them.
+  bool ScanNonIntraBlocks(int blocks);
+  // The state of the scan's bit cache: the next bit's position in the unit, the bits from it
+  // on (left-aligned) and how many of them are valid.
+  struct TScanCursor {
+    std::int64_t Pos = 0;
+    std::uint64_t W = 0;
+    int Valid = 0;
+  };
+  // How a block's scan stopped, with its code count and scan position then.
+  struct TBlockScan {
+    enum TStop { EndOfBlock, Damaged, NearEnd } Stop;
+    int Codes;
+    int P;
+  };
+  TBlockScan ScanBlock(const TScanTable& Scan, const TDctTableEntry* Table, TScanCursor& Cursor, std::int64_t FastEnd,
+                       int p, bool keepFirst);
+  bool FinishBlockScan(const TBlockScan& Scan, const TDctTableEntry* Table, bool keepFirst);
+  // A refill from a bit position before this stays inside the unit and its padding.
+  std::int64_t FastScanEnd() const { return std::int64_t{FReader.Size()} * 8 - 8; }
   bool CutFromRecord();
   void CopyInputBits(std::int64_t From, std::int64_t To);
   void Mark(std::int64_t Kind) { FRecord.Marks.push_back(FReader.BitPosition() << 2 | Kind); }

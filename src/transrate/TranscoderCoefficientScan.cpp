@@ -40,13 +40,14 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
   return {0, 0, 0, 0};
 }
 
-bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
-  Mark(keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock);
-  const TScanTable& scan = Table == FTables->B15.Table() ? FFast->B15 : FFast->B14;
+// One block's codes from the cursor on, into the record. Stops at the end of block, at damage,
+// or where a refill would read past the unit's padding (FastEnd); the reader is not moved.
+[[gnu::always_inline]] inline TMPEGVideoTranscoder::TBlockScan TMPEGVideoTranscoder::ScanBlock(
+    const TScanTable& Scan, const TDctTableEntry* Table, TScanCursor& Cursor, std::int64_t FastEnd, int p,
+    bool keepFirst) {
+  const std::int64_t start = Cursor.Pos;
+  FRecord.Marks.push_back(start << 2 | (keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock));
   const std::uint8_t* data = FReader.Data();
-  const std::int64_t start = FReader.BitPosition();
-  // An 8-byte load at byte index i stays inside the unit and its padding while i < Size.
-  const std::int64_t fastEnd = std::int64_t{FReader.Size()} * 8 - 8;
 
   // The block's entry in the record: its code count, then the ends of at most 64 run/level
   // codes and of its end of block, in bits from start.
@@ -54,27 +55,26 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
   std::uint16_t* ends = entry + 1;
   std::int32_t* curve = FCoefBits.data();
 
-  enum class TStop { EndOfBlock, Damaged, NearEnd };
-  TStop stop;
+  TBlockScan::TStop stop;
   std::int64_t pos = start;
-  std::uint64_t w = 0;
-  int valid = 0;
+  std::uint64_t w = Cursor.W;
+  int valid = Cursor.Valid;
   int k = 0;  // codes recorded so far
   for (;;) {
     if (valid < 32) {
-      if (pos >= fastEnd) {
-        stop = TStop::NearEnd;
+      if (pos >= FastEnd) {
+        stop = TBlockScan::NearEnd;
         break;
       }
       std::memcpy(&w, data + (pos >> 3), 8);
       w = __builtin_bswap64(w) << (pos & 7);
       valid = 64 - static_cast<int>(pos & 7);
     }
-    TScanCode c = scan[w >> (64 - kScanPrefixBits)];
+    TScanCode c = Scan[w >> (64 - kScanPrefixBits)];
     if (c.Bits == 0) [[unlikely]] {
       c = LongCode(Table, w);
       if (c.Bits == 0) {
-        stop = TStop::Damaged;
+        stop = TBlockScan::Damaged;
         break;
       }
     }
@@ -82,12 +82,14 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
     if (c.Advance == 0) {
       ends[k] = static_cast<std::uint16_t>(next - start);
       pos = next;
-      stop = TStop::EndOfBlock;
+      w <<= c.Bits;
+      valid -= c.Bits;
+      stop = TBlockScan::EndOfBlock;
       break;
     }
     p += c.Advance;
     if (p > kBlockPositions) {  // the run leads past the block's last position
-      stop = TStop::Damaged;
+      stop = TBlockScan::Damaged;
       break;
     }
     ends[k++] = static_cast<std::uint16_t>(next - start);
@@ -97,7 +99,9 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
     p += c.PairAdvance;
     if (p > kBlockPositions) {
       pos = next;
-      stop = TStop::Damaged;
+      w <<= c.Bits;
+      valid -= c.Bits;
+      stop = TBlockScan::Damaged;
       break;
     }
     const std::int64_t after = next + c.PairBits;
@@ -115,20 +119,85 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
   entry[0] = static_cast<std::uint16_t>(k);
   FBlockEntry = FCodeCount;
   FBlockStart = start;
-  FCodeCount += 1 + static_cast<std::size_t>(k) + (stop == TStop::EndOfBlock ? 1 : 0);
-  FReader.DumpBits(static_cast<std::int32_t>(pos - start));
-  switch (stop) {
-    case TStop::EndOfBlock:
-      FMaxCoefIndex = std::max(FMaxCoefIndex, k);
+  FCodeCount += 1 + static_cast<std::size_t>(k) + (stop == TBlockScan::EndOfBlock ? 1 : 0);
+  Cursor = {pos, w, valid};
+  return {stop, k, p};
+}
+
+// What follows a block's scan once the reader stands where the scan stopped.
+bool TMPEGVideoTranscoder::FinishBlockScan(const TBlockScan& Scan, const TDctTableEntry* Table, bool keepFirst) {
+  switch (Scan.Stop) {
+    case TBlockScan::EndOfBlock:
+      FMaxCoefIndex = std::max(FMaxCoefIndex, Scan.Codes);
       return true;
-    case TStop::NearEnd:
-      FMaxCoefIndex = std::max(FMaxCoefIndex, k);
-      return CutCoefficientsNearEnd(Table, k + 1, p, keepFirst);
-    case TStop::Damaged:
+    case TBlockScan::NearEnd:
+      FMaxCoefIndex = std::max(FMaxCoefIndex, Scan.Codes);
+      return CutCoefficientsNearEnd(Table, Scan.Codes + 1, Scan.P, keepFirst);
+    case TBlockScan::Damaged:
       break;
   }
   MarkDamaged();
   return false;
+}
+
+bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst) {
+  const TScanTable& scan = Table == FTables->B15.Table() ? FFast->B15 : FFast->B14;
+  TScanCursor cursor{FReader.BitPosition(), 0, 0};
+  const std::int64_t start = cursor.Pos;
+  const TBlockScan s = ScanBlock(scan, Table, cursor, FastScanEnd(), p, keepFirst);
+  FReader.DumpBits(static_cast<std::int32_t>(cursor.Pos - start));
+  return FinishBlockScan(s, Table, keepFirst);
+}
+
+// The reader moves only when the loop hands over (near the end of the unit, at damage) and at
+// the end, in the same steps the block-by-block walk takes, so errors fall on the same bits.
+bool TMPEGVideoTranscoder::ScanNonIntraBlocks(int blocks) {
+  const std::int64_t fastEnd = FastScanEnd();
+  int b = 0;
+  if (FReader.BitPosition() < fastEnd && !FReader.Error()) {
+    const TDctTableEntry* table = FTables->B14.Table();
+    const TScanTable& scan = FFast->B14;
+    const std::uint8_t* data = FReader.Data();
+    TScanCursor cursor{FReader.BitPosition(), 0, 0};
+    const std::int64_t synced = cursor.Pos;  // where the reader stands
+    for (;; ++b) {
+      if (b == blocks) {
+        FReader.DumpBits(static_cast<std::int32_t>(cursor.Pos - synced));
+        return true;
+      }
+      if (!((FCodedBlocks >> b) & 1u)) continue;
+      // Every block starts before fastEnd: the loop hands over as soon as one ends past it.
+      if (cursor.Valid < 32) {
+        std::memcpy(&cursor.W, data + (cursor.Pos >> 3), 8);
+        cursor.W = __builtin_bswap64(cursor.W) << (cursor.Pos & 7);
+        cursor.Valid = 64 - static_cast<int>(cursor.Pos & 7);
+      }
+      // The short first code "1s" (run 0, level +-1) is always kept and never counted.
+      const bool keepFirst = (cursor.W >> 63) == 0;
+      if (!keepFirst) {
+        cursor.Pos += 2;
+        cursor.W <<= 2;
+        cursor.Valid -= 2;
+      }
+      const std::int64_t start = cursor.Pos;
+      const TBlockScan s = ScanBlock(scan, table, cursor, fastEnd, keepFirst ? 0 : 1, keepFirst);
+      if (s.Stop == TBlockScan::EndOfBlock && cursor.Pos < fastEnd) {
+        FMaxCoefIndex = std::max(FMaxCoefIndex, s.Codes);
+        continue;
+      }
+      FReader.DumpBits(static_cast<std::int32_t>(start - synced));
+      FReader.DumpBits(static_cast<std::int32_t>(cursor.Pos - start));
+      if (!FinishBlockScan(s, table, keepFirst)) return false;
+      ++b;
+      break;
+    }
+  }
+  for (; b < blocks; ++b) {
+    if ((FCodedBlocks >> b) & 1u) {
+      if (!DecodeBlock(b)) return false;
+    }
+  }
+  return true;
 }
 
 } // namespace varlow

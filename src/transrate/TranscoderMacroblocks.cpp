@@ -114,9 +114,13 @@ bool TMPEGVideoTranscoder::DecodeMacroBlock() {
     if (!DecodeCodedBlockPattern()) return false;
   }
   const int blocks = chroma_format == 1 ? 6 : 8;
-  for (int b = 0; b < blocks; ++b) {
-    if ((FCodedBlocks >> b) & 1u) {
-      if (!DecodeBlock(b)) return false;
+  if (!FWriting && !macroblock_intra) {
+    if (!ScanNonIntraBlocks(blocks)) return false;
+  } else {
+    for (int b = 0; b < blocks; ++b) {
+      if ((FCodedBlocks >> b) & 1u) {
+        if (!DecodeBlock(b)) return false;
+      }
     }
   }
   return !FReader.Error() && FReader.BitsLeft() >= 0;
