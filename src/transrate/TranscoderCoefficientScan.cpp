@@ -56,12 +56,13 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
   std::int32_t* curve = FCoefBits.data();
 
   TBlockScan::TStop stop;
-  std::int64_t pos = start;
   std::uint64_t w = Cursor.W;
   int valid = Cursor.Valid;
-  int k = 0;  // codes recorded so far
+  int rel = 0;  // bits from start
+  int k = 0;    // codes recorded so far
   for (;;) {
     if (valid < 32) {
+      const std::int64_t pos = start + rel;
       if (pos >= FastEnd) {
         stop = TBlockScan::NearEnd;
         break;
@@ -78,37 +79,36 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
         break;
       }
     }
-    const std::int64_t next = pos + c.Bits;
     if (c.Advance == 0) {
-      ends[k] = static_cast<std::uint16_t>(next - start);
-      pos = next;
+      rel += c.Bits;
+      ends[k] = static_cast<std::uint16_t>(rel);
       w <<= c.Bits;
       valid -= c.Bits;
       stop = TBlockScan::EndOfBlock;
       break;
     }
-    p += c.Advance;
-    if (p > kBlockPositions) {  // the run leads past the block's last position
+    if (p + c.Advance + c.PairAdvance > kBlockPositions) [[unlikely]] {
+      // A run leads past the block's last position: the first code's, or the second's after
+      // the first is recorded.
+      if (p + c.Advance <= kBlockPositions) {
+        rel += c.Bits;
+        ends[k++] = static_cast<std::uint16_t>(rel);
+        curve[k] += c.Bits;
+        w <<= c.Bits;
+        valid -= c.Bits;
+      }
       stop = TBlockScan::Damaged;
       break;
     }
-    ends[k++] = static_cast<std::uint16_t>(next - start);
-    curve[k] += c.Bits;
-    // The second code of a pair. Without one, PairBits and PairAdvance are 0: the end written
-    // here is overwritten by the next code, and the curve gains nothing.
-    p += c.PairAdvance;
-    if (p > kBlockPositions) {
-      pos = next;
-      w <<= c.Bits;
-      valid -= c.Bits;
-      stop = TBlockScan::Damaged;
-      break;
-    }
-    const std::int64_t after = next + c.PairBits;
-    ends[k] = static_cast<std::uint16_t>(after - start);
-    curve[k + 1] += c.PairBits;
-    k += c.PairBits != 0;
-    pos = after;
+    p += c.Advance + c.PairAdvance;
+    // The second code of a pair. Without one, PairBits is 0: the end written for it is
+    // overwritten by the next code, and the curve gains nothing.
+    ends[k] = static_cast<std::uint16_t>(rel + c.Bits);
+    ends[k + 1] = static_cast<std::uint16_t>(rel + c.Bits + c.PairBits);
+    curve[k + 1] += c.Bits;
+    curve[k + 2] += c.PairBits;
+    k += 1 + (c.PairBits != 0);
+    rel += c.Bits + c.PairBits;
     w <<= c.Bits + c.PairBits;
     valid -= c.Bits + c.PairBits;
   }
@@ -120,7 +120,7 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
   FBlockEntry = FCodeCount;
   FBlockStart = start;
   FCodeCount += 1 + static_cast<std::size_t>(k) + (stop == TBlockScan::EndOfBlock ? 1 : 0);
-  Cursor = {pos, w, valid};
+  Cursor = {start + rel, w, valid};
   return {stop, k, p};
 }
 
