@@ -168,8 +168,9 @@ private:
   struct TScanCode {
     std::uint8_t Bits;         // bits the code takes, its sign bit included; 0: not decided here
     std::uint8_t Advance;      // run + 1; 0 for the end of block
-    std::uint8_t PairBits;     // the same for a second run/level code the prefix also decides;
-    std::uint8_t PairAdvance;  // both 0 when there is none
+    std::uint8_t BothBits;     // Bits plus those of a second run/level code the prefix also
+                               // decides (the shift that consumes both, stored ready for it);
+    std::uint8_t PairAdvance;  // the second code's run + 1; Bits and 0 when there is none
   };
   static constexpr int kScanPrefixBits = 12;
   using TScanTable = std::array<TScanCode, std::size_t{1} << kScanPrefixBits>;

@@ -30,12 +30,15 @@ constexpr int kBlockPositions = 64;
 // starts at these bits. Inline: a few percent of the codes come this way.
 inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDctTableEntry* Table, std::uint64_t w) {
   const TDctTableEntry& e = Table[w >> 48];
-  if (e.Run < kEndOfBlockMarker) return {static_cast<std::uint8_t>(e.Length + 1), static_cast<std::uint8_t>(e.Run + 1), 0, 0};
-  if (e.Run == kEndOfBlockMarker) return {e.Length, 0, 0, 0};
+  if (e.Run < kEndOfBlockMarker) {
+    const auto bits = static_cast<std::uint8_t>(e.Length + 1);
+    return {bits, static_cast<std::uint8_t>(e.Run + 1), bits, 0};
+  }
+  if (e.Run == kEndOfBlockMarker) return {e.Length, 0, e.Length, 0};
   if (e.Run == kEscapeMarker) {
     // Escape, run (6 bits), level (12 bits): the run follows the 6-bit escape code.
     const auto run = static_cast<std::uint8_t>((w >> (64 - 12)) & 63);
-    return {static_cast<std::uint8_t>(kEscapeBits), static_cast<std::uint8_t>(run + 1), 0, 0};
+    return {static_cast<std::uint8_t>(kEscapeBits), static_cast<std::uint8_t>(run + 1), static_cast<std::uint8_t>(kEscapeBits), 0};
   }
   return {0, 0, 0, 0};
 }
@@ -101,16 +104,16 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
       break;
     }
     p += c.Advance + c.PairAdvance;
-    // The second code of a pair. Without one, PairBits is 0: the end written for it is
+    // The second code of a pair. Without one, BothBits equals Bits: the end written for it is
     // overwritten by the next code, and the curve gains nothing.
     ends[k] = static_cast<std::uint16_t>(rel + c.Bits);
-    ends[k + 1] = static_cast<std::uint16_t>(rel + c.Bits + c.PairBits);
+    ends[k + 1] = static_cast<std::uint16_t>(rel + c.BothBits);
     curve[k + 1] += c.Bits;
-    curve[k + 2] += c.PairBits;
-    k += 1 + (c.PairBits != 0);
-    rel += c.Bits + c.PairBits;
-    w <<= c.Bits + c.PairBits;
-    valid -= c.Bits + c.PairBits;
+    curve[k + 2] += c.BothBits - c.Bits;
+    k += 1 + (c.BothBits != c.Bits);
+    rel += c.BothBits;
+    w <<= c.BothBits;
+    valid -= c.BothBits;
   }
 
   // The first code of a keepFirst block stays at every cut level, so it costs nothing to cut:

@@ -41,10 +41,11 @@ void TMPEGVideoTranscoder::BuildScanTable(const TDctTableEntry* Table, TScanTabl
     const TDctTableEntry* first = decided(i << (16 - kPrefix), kPrefix);
     if (first == nullptr || first->Run > kEndOfBlockMarker) continue;
     if (first->Run == kEndOfBlockMarker) {
-      Scan[i] = {first->Length, 0, 0, 0};
+      Scan[i] = {first->Length, 0, first->Length, 0};
       continue;
     }
-    Scan[i] = {static_cast<std::uint8_t>(first->Length + 1), static_cast<std::uint8_t>(first->Run + 1), 0, 0};
+    const auto bits = static_cast<std::uint8_t>(first->Length + 1);
+    Scan[i] = {bits, static_cast<std::uint8_t>(first->Run + 1), bits, 0};
     // A second run/level code that lies wholly in the rest of the prefix (its sign may follow).
     const int used = first->Length + 1;
     const int rest = kPrefix - used;
@@ -52,7 +53,7 @@ void TMPEGVideoTranscoder::BuildScanTable(const TDctTableEntry* Table, TScanTabl
     const std::uint32_t restBits = i & ((1u << rest) - 1);
     const TDctTableEntry* second = decided(restBits << (16 - rest), rest);
     if (second == nullptr || second->Run >= kEndOfBlockMarker) continue;
-    Scan[i].PairBits = static_cast<std::uint8_t>(second->Length + 1);
+    Scan[i].BothBits = static_cast<std::uint8_t>(bits + second->Length + 1);
     Scan[i].PairAdvance = static_cast<std::uint8_t>(second->Run + 1);
   }
 }
