@@ -13,6 +13,7 @@
 // Near the end of the unit the loop hands over to CutCoefficientsNearEnd, which reads through
 // the reader's checked operations, so the end of the data behaves as before.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "slice/SyntaxReaders.h"
@@ -156,19 +157,19 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
 // the end, in the same steps the block-by-block walk takes, so errors fall on the same bits.
 bool TMPEGVideoTranscoder::ScanNonIntraBlocks(int blocks) {
   const std::int64_t fastEnd = FastScanEnd();
-  int b = 0;
+  std::uint32_t coded = FCodedBlocks & ((1u << blocks) - 1);  // the blocks still to scan
   if (FReader.BitPosition() < fastEnd && !FReader.Error()) {
     const TDctTableEntry* table = FTables->B14.Table();
     const TScanTable& scan = FFast->B14;
     const std::uint8_t* data = FReader.Data();
     TScanCursor cursor{FReader.BitPosition(), 0, 0};
     const std::int64_t synced = cursor.Pos;  // where the reader stands
-    for (;; ++b) {
-      if (b == blocks) {
+    for (;;) {
+      if (coded == 0) {
         FReader.DumpBits(static_cast<std::int32_t>(cursor.Pos - synced));
         return true;
       }
-      if (!((FCodedBlocks >> b) & 1u)) continue;
+      coded &= coded - 1;
       // Every block starts before fastEnd: the loop hands over as soon as one ends past it.
       if (cursor.Valid < 32) {
         std::memcpy(&cursor.W, data + (cursor.Pos >> 3), 8);
@@ -191,14 +192,11 @@ bool TMPEGVideoTranscoder::ScanNonIntraBlocks(int blocks) {
       FReader.DumpBits(static_cast<std::int32_t>(start - synced));
       FReader.DumpBits(static_cast<std::int32_t>(cursor.Pos - start));
       if (!FinishBlockScan(s, table, keepFirst)) return false;
-      ++b;
       break;
     }
   }
-  for (; b < blocks; ++b) {
-    if ((FCodedBlocks >> b) & 1u) {
-      if (!DecodeBlock(b)) return false;
-    }
+  for (; coded != 0; coded &= coded - 1) {
+    if (!DecodeBlock(std::countr_zero(coded))) return false;
   }
   return true;
 }
