@@ -171,8 +171,8 @@ bool TMPEGVideoTranscoder::DecodeCodedBlockPattern() {
     // Block b (0..5) is coded when bit 5 - b of coded_block_pattern_420 is set; in 4:2:2
     // blocks 6 and 7 follow bits 1 and 0 of coded_block_pattern_1.
     std::uint32_t coded = 0;
-    for (int b = 0; b < 6; ++b)
-      if ((e.Value >> (5 - b)) & 1u) coded |= 1u << b;
+    // Without branches: the pattern is data, a branch per bit would be mispredicted often.
+    for (int b = 0; b < 6; ++b) coded |= ((static_cast<std::uint32_t>(e.Value) >> (5 - b)) & 1u) << b;
     if (chroma_format == 2) {
       const std::uint32_t cbp1 = Copy(2);
       if (cbp1 & 2u) coded |= 1u << 6;
