@@ -9,7 +9,9 @@
 //    the prefix holds two, so that common short codes go two per look-up
 //    (TranscoderTables.cpp); only longer codes, escapes and invalid bits look at the
 //    65,536-entry table;
-//  - the block's code ends written through a pointer into room the record keeps ahead.
+//  - the block's code ends written through a pointer into room the record keeps ahead;
+//  - the coded blocks of a non-intra macroblock scanned in one loop (ScanNonIntraBlocks) that
+//    keeps the bit cache from one block to the next and moves the reader once at the end.
 // Near the end of the unit the loop hands over to CutCoefficientsNearEnd, which reads through
 // the reader's checked operations, so the end of the data behaves as before.
 #include <algorithm>
