@@ -10,6 +10,7 @@
 #include "transrate/Buffer.h"
 #include "transrate/MPEGESFrameSeparator.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/TransrateMethod.h"
 
 namespace varlow {
 
@@ -65,6 +66,9 @@ public:
   HRESULT SetMPEGESTransReceiveFunctionObj(TMPEGESTransReceiveFunction Method);
   void SetGroupReportFunction(TGroupReportFunction Method) { FGroupReport = std::move(Method); }
   HRESULT SetMaxOutputBitrate(std::int32_t Bitrate);
+  // Chooses how pictures are brought under the rate; set before the first block.
+  void SetMethod(TTransrateMethod Method) { FMethod = Method; }
+  TTransrateMethod Method() const { return FMethod; }
   std::int32_t MaxOutputBitrate() const { return FMaxBitrate.Value(); }
   double BitsPerPicture() const { return FBitsPerPicture.Value(); }
   double Fps() const { return FFps; }
@@ -131,6 +135,7 @@ private:
   double FFramePeriodsOut = 0;
   TMPEGESTransReceiveFunction FTransReceiveFunctionObj;
   TGroupReportFunction FGroupReport;
+  TTransrateMethod FMethod = TTransrateMethod::Cut;
 };
 
 } // namespace varlow

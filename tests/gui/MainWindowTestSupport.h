@@ -19,7 +19,7 @@
 #include "browser/gui/PackListView.h"
 #include "browser/gui/QtTreeSink.h"
 #include "browser/gui/SliceListBox.h"
-#include "browser/gui/Unit1.h"
+#include "browser/gui/MainWindow.h"
 #include "support/FileStream.h"
 #include "support/gui/MessageBox.h"
 

@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "browser/gui/Unit1.h"
+#include "browser/gui/MainWindow.h"
 #include "support/Log.h"
 
 int main(int argc, char** argv) {

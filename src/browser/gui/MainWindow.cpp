@@ -1,5 +1,5 @@
 // The main window: construction, opening and closing files, the caption and window events.
-#include "browser/gui/Unit1.h"
+#include "browser/gui/MainWindow.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -149,11 +149,6 @@ void TForm1::Close1Click() {
 }
 
 void TForm1::Exit1Click() { close(); }
-
-// The tools and the About box are added by their own windows.
-void TForm1::Transrater1Click() {}
-void TForm1::HexEdit1Click() {}
-void TForm1::About1Click() {}
 
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);

@@ -9,7 +9,7 @@
 #include "browser/gui/PackListModel.h"
 #include "browser/gui/PackListView.h"
 #include "browser/gui/SliceListBox.h"
-#include "browser/gui/Unit1.h"
+#include "browser/gui/MainWindow.h"
 #include "support/Log.h"
 #include "support/Trap.h"
 #include "support/gui/WaitCursor.h"

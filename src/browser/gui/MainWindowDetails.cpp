@@ -10,7 +10,7 @@
 #include "browser/gui/PackListView.h"
 #include "browser/gui/QtTreeSink.h"
 #include "browser/gui/SliceListBox.h"
-#include "browser/gui/Unit1.h"
+#include "browser/gui/MainWindow.h"
 #include "support/Trap.h"
 #include "support/gui/WaitCursor.h"
 

@@ -6,7 +6,7 @@
 
 #include "browser/gui/PackListModel.h"
 #include "browser/gui/PackListView.h"
-#include "browser/gui/Unit1.h"
+#include "browser/gui/MainWindow.h"
 #include "support/Trap.h"
 
 namespace varlow {

@@ -72,11 +72,11 @@ class TForm1 final : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  // Building the window (Unit1Layout.cpp).
+  // Building the window (MainWindowLayout.cpp).
   void CreateControls();
   void CreateMenus();
 
-  // Events and navigation (Unit1Navigation.cpp).
+  // Events and navigation (MainWindowNavigation.cpp).
   void FormShow();
   void FormResize();
   void FormClose();
@@ -92,7 +92,7 @@ class TForm1 final : public QMainWindow {
   void SnapScrollBarBack();
   void SetScrollBarPosition(int position);
 
-  // The detail panes (Unit1Details.cpp).
+  // The detail panes (MainWindowDetails.cpp).
   void UpdatePack(std::int64_t offset);
   void UpdateSelectedPack();
   void lbSlicesClick();
