@@ -82,7 +82,17 @@ void TFileStream::WriteAt(std::int64_t position, std::span<const std::uint8_t> b
       if (errno == EINTR) continue;
       throw std::runtime_error(std::string("write failed: ") + std::strerror(errno));
     }
+    if (n == 0) throw std::runtime_error("write failed: no bytes written");  // would loop forever
     done += static_cast<std::size_t>(n);
+  }
+}
+
+void TFileStream::Flush() {
+  while (::fsync(fd_) != 0) {
+    if (errno == EINTR) continue;
+    // A file on a medium without a cache to flush (pipes, some devices) has nothing to lose.
+    if (errno == EINVAL || errno == EROFS) return;
+    throw std::runtime_error(std::string("flush failed: ") + std::strerror(errno));
   }
 }
 

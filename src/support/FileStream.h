@@ -36,6 +36,8 @@ public:
   void WriteAt(std::int64_t position, std::span<const std::uint8_t> bytes);
   // Appends at the end of the data written so far through Append.
   void Append(std::span<const std::uint8_t> bytes);
+  // Makes what was written durable (fsync); throws std::runtime_error on failure.
+  void Flush();
 
   // Device and inode, to tell whether two paths name the same file.
   std::uint64_t Device() const { return device_; }

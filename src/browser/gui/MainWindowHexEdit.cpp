@@ -1,8 +1,37 @@
-// The main window's HexEdit menu command.
+// The main window's Hex Edit menu command.
+#include <QPlainTextEdit>
+#include <QTreeWidget>
+
 #include "browser/gui/MainWindow.h"
+#include "browser/gui/PackListView.h"
+#include "hexedit/gui/HexEditForm.h"
+#include "support/Trap.h"
 
 namespace varlow {
 
-void TForm1::HexEdit1Click() {}
+void TForm1::HexEdit1Click() {
+  Trap("TForm1.HexEdit1Click", [this] {
+    TFileStream* stream = FIndex.Stream();
+    const int row = ListView1->SelectedRow();
+    if (!stream || row < 0 || row >= FIndex.PackCount()) return;
+    const std::int64_t offset = FIndex.Pack(row).Offset;
+    // The length is that of the pack in the detail panes; show the selected one there first if
+    // a move left them empty or on another pack.
+    if (FDumpLength <= 0 || FDumpOffset != offset) UpdatePack(offset);
+    if (FDumpLength <= 0 || FDumpOffset != offset || FPackLength <= 0) return;
+
+    bool fileWritten = false;
+    const bool saved = EditFile(stream, offset, FPackLength, this, &fileWritten);
+    if (!saved && !fileWritten) return;
+
+    // Show the file as it is now: the window from its first pack, the selected pack again.
+    RefreshPosition(FIndex.PackCount() > 0 ? FIndex.Pack(0).Offset : FIndex.WindowStart());
+    ListView1->viewport()->update();
+    Memo1->clear();
+    TreeView1->clear();
+    const int selected = ListView1->SelectedRow();
+    if (selected >= 0 && selected < FIndex.PackCount()) UpdatePack(FIndex.Pack(selected).Offset);
+  });
+}
 
 }  // namespace varlow
