@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+
+#include "hexedit/HexEditModel.h"
+#include "hexedit/HexEditText.h"
+
+using namespace varlow;
+
+namespace {
+
+std::vector<std::uint8_t> Counting(std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
+  return bytes;
+}
+
+} // namespace
+
+TEST(HexEditModel, RowsCellsAndTextColumnOfOneSixteenAndSeventeenBytes) {
+  const THexEditModel one(0, 1, {0x41});
+  EXPECT_EQ(one.RowCount(), 1);
+  EXPECT_EQ(one.CellText(1, 1), "41");
+  EXPECT_EQ(one.CellText(2, 1), "");
+  EXPECT_FALSE(one.HasByte(2, 1));
+  EXPECT_EQ(one.RowText(1), "A");
+
+  const THexEditModel sixteen(0, 16, Counting(16));
+  EXPECT_EQ(sixteen.RowCount(), 1);
+  EXPECT_EQ(sixteen.CellText(16, 1), "0F");
+  EXPECT_FALSE(sixteen.HasByte(1, 2));
+
+  const THexEditModel seventeen(0, 17, Counting(17));
+  EXPECT_EQ(seventeen.RowCount(), 2);
+  EXPECT_EQ(seventeen.CellText(1, 2), "10");
+  EXPECT_EQ(seventeen.CellText(2, 2), "");
+  EXPECT_EQ(seventeen.RowText(2), ".");  // 0x10 is below 0x14
+  // The text column and the fixed column/row are never byte cells.
+  EXPECT_FALSE(seventeen.HasByte(kHexTextColumn, 1));
+  EXPECT_FALSE(seventeen.HasByte(0, 1));
+  EXPECT_FALSE(seventeen.HasByte(1, 0));
+}
+
+TEST(HexEditModel, TextColumnReplacesOnlyTheFirstTwentyByteValues) {
+  const THexEditModel model(0, 4, {0x13, 0x14, 0x7F, 0xB7});
+  EXPECT_EQ(model.RowText(1), std::string(".\x14\x7F\xB7"));
+}
+
+TEST(HexEditModel, OffsetsAreFilePositionsWithAtLeastEightDigits) {
+  const THexEditModel model(0x1FFF0, 48, Counting(48));
+  EXPECT_EQ(model.OffsetText(1), "0001FFF0");
+  EXPECT_EQ(model.OffsetText(3), "00020010");
+  EXPECT_EQ(model.Position(3, 2), 0x20002);
+
+  const std::int64_t far = (std::int64_t{5} << 30) + 0x0C;  // past 4 GiB, not row-aligned
+  const THexEditModel beyond(far, 20, Counting(20));
+  EXPECT_EQ(beyond.OffsetText(1), "14000000C");
+  EXPECT_EQ(beyond.OffsetText(2), "14000001C");
+  EXPECT_EQ(beyond.Position(16, 1), far + 15);
+
+  const std::int64_t top = std::numeric_limits<std::int64_t>::max() - 16;
+  EXPECT_EQ(THexEditModel(top, 16, {}).OffsetText(1), "7FFFFFFFFFFFFFEF");
+}
+
+TEST(HexEditModel, RefusesRangesItCannotShow) {
+  EXPECT_THROW(THexEditModel(-1, 4, {}), std::invalid_argument);
+  EXPECT_THROW(THexEditModel(0, 0, {}), std::invalid_argument);
+  EXPECT_THROW(THexEditModel(0, kMaxHexEditLength + 1, {}), std::invalid_argument);
+  EXPECT_THROW(THexEditModel(std::numeric_limits<std::int64_t>::max() - 2, 4, {}), std::invalid_argument);
+  EXPECT_NO_THROW(THexEditModel(0, kMaxHexEditLength, {}));
+}
+
+TEST(HexEditModel, BytesPastTheEndOfTheFileAreEmptyAndTakeNoEdit) {
+  THexEditModel model(100, 40, Counting(20));  // the file ended 20 bytes into the range
+  EXPECT_EQ(model.RowCount(), 3);
+  EXPECT_EQ(model.BytesRead(), 20);
+  EXPECT_TRUE(model.HasByte(4, 2));
+  EXPECT_FALSE(model.HasByte(5, 2));
+  EXPECT_EQ(model.RowText(2), "....");  // bytes 0x10..0x13, and nothing for the missing ones
+  EXPECT_EQ(model.RowText(3), "");
+  EXPECT_EQ(model.OffsetText(3), "00000084");  // rows past the end still show their offsets
+  EXPECT_FALSE(model.AddChangedCell(5, 2, 0xFF));
+  EXPECT_FALSE(model.AddChangedCell(1, 3, 0xFF));
+  EXPECT_TRUE(model.ChangedCells().empty());
+  std::uint8_t value = 0;
+  EXPECT_FALSE(model.GetOriginalValue(5, 2, value));
+}
+
+TEST(HexEditModel, ChangeListHoldsOneRecordPerCellThatDiffers) {
+  THexEditModel model(0, 32, std::vector<std::uint8_t>(32, 0x00));
+  EXPECT_TRUE(model.AddChangedCell(1, 1, 0x00));  // same as the file: nothing recorded
+  EXPECT_TRUE(model.ChangedCells().empty());
+
+  model.AddChangedCell(3, 2, 0x40);
+  model.AddChangedCell(1, 1, 0x41);
+  model.AddChangedCell(3, 2, 0x41);  // overwritten in place, keeps its place
+  model.AddChangedCell(3, 2, 0x42);
+  EXPECT_EQ(model.ChangedCells(), (std::vector<TChangedCell>{{3, 2, 0x42}, {1, 1, 0x41}}));
+  EXPECT_TRUE(model.IsChanged(3, 2));
+  EXPECT_EQ(model.CellText(3, 2), "42");
+  EXPECT_EQ(model.RowText(2).substr(0, 3), "..B");
+  EXPECT_EQ(model.GetChangedCellIndex(1, 1), 1);
+
+  // Back to the byte in the file: the record goes, the cell is no longer marked.
+  model.AddChangedCell(3, 2, 0x00);
+  EXPECT_EQ(model.ChangedCells(), (std::vector<TChangedCell>{{1, 1, 0x41}}));
+  EXPECT_FALSE(model.IsChanged(3, 2));
+  EXPECT_EQ(model.GetChangedCellIndex(3, 2), -1);
+  std::uint8_t original = 0xFF;
+  EXPECT_TRUE(model.GetOriginalValue(1, 1, original));
+  EXPECT_EQ(original, 0x00);  // the bytes read stay as read
+}
+
+TEST(HexEditModel, LoadReadsWhatTheFileHolds) {
+  const auto path = std::filesystem::temp_directory_path() / ("varlow-hexload-" + std::to_string(getpid()));
+  std::ofstream(path, std::ios::binary) << std::string("0123456789");
+  auto stream = TFileStream::Open(path.string(), TFileStream::Mode::ReadOnly);
+  ASSERT_NE(stream, nullptr);
+  const THexEditModel tail = THexEditModel::Load(*stream, 6, 16);  // runs past the end
+  EXPECT_EQ(tail.BytesRead(), 4);
+  EXPECT_EQ(tail.RowText(1), "6789");
+  EXPECT_EQ(THexEditModel::Load(*stream, 50, 4).BytesRead(), 0);
+  std::filesystem::remove(path);
+}
+
+TEST(HexEditText, KeystrokesAreRepairedAndReadAsOneByte) {
+  struct Case {
+    const char* Edit;
+    const char* Cell;
+    int Value;  // -1: none
+  };
+  for (const Case& c : std::vector<Case>{
+           {"4 ", "4 ", 0x40},  // one digit typed: the high half, as the completed "40" shows
+           {"41", "41", 0x41},
+           {" 7", " 7", 0x07},
+           {"a1", "A1", 0xA1},  // upper case as typed
+           {"G5", "00", 0x00},
+           {"5G", "50", 0x50},
+           {"GG", "00", 0x00},
+           {"  ", "00", 0x00},
+           {"F", "F ", 0xF0},
+           {"", "00", -1},
+           {"123", "00", -1},
+       }) {
+    const TEditRepair repair = RepairEditText(c.Edit);
+    EXPECT_EQ(repair.CellText, c.Cell) << c.Edit;
+    EXPECT_EQ(repair.Value ? int{*repair.Value} : -1, c.Value) << c.Edit;
+  }
+}
