@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
@@ -21,35 +18,6 @@ std::vector<std::uint8_t> Counting(std::size_t count) {
 }
 
 } // namespace
-
-TEST(HexEditModel, RowsCellsAndTextColumnOfOneSixteenAndSeventeenBytes) {
-  const THexEditModel one(0, 1, {0x41});
-  EXPECT_EQ(one.RowCount(), 1);
-  EXPECT_EQ(one.CellText(1, 1), "41");
-  EXPECT_EQ(one.CellText(2, 1), "");
-  EXPECT_FALSE(one.HasByte(2, 1));
-  EXPECT_EQ(one.RowText(1), "A");
-
-  const THexEditModel sixteen(0, 16, Counting(16));
-  EXPECT_EQ(sixteen.RowCount(), 1);
-  EXPECT_EQ(sixteen.CellText(16, 1), "0F");
-  EXPECT_FALSE(sixteen.HasByte(1, 2));
-
-  const THexEditModel seventeen(0, 17, Counting(17));
-  EXPECT_EQ(seventeen.RowCount(), 2);
-  EXPECT_EQ(seventeen.CellText(1, 2), "10");
-  EXPECT_EQ(seventeen.CellText(2, 2), "");
-  EXPECT_EQ(seventeen.RowText(2), ".");  // 0x10 is below 0x14
-  // The text column and the fixed column/row are never byte cells.
-  EXPECT_FALSE(seventeen.HasByte(kHexTextColumn, 1));
-  EXPECT_FALSE(seventeen.HasByte(0, 1));
-  EXPECT_FALSE(seventeen.HasByte(1, 0));
-}
-
-TEST(HexEditModel, TextColumnReplacesOnlyTheFirstTwentyByteValues) {
-  const THexEditModel model(0, 4, {0x13, 0x14, 0x7F, 0xB7});
-  EXPECT_EQ(model.RowText(1), std::string(".\x14\x7F\xB7"));
-}
 
 TEST(HexEditModel, OffsetsAreFilePositionsWithAtLeastEightDigits) {
   const THexEditModel model(0x1FFF0, 48, Counting(48));
@@ -114,18 +82,6 @@ TEST(HexEditModel, ChangeListHoldsOneRecordPerCellThatDiffers) {
   std::uint8_t original = 0xFF;
   EXPECT_TRUE(model.GetOriginalValue(1, 1, original));
   EXPECT_EQ(original, 0x00);  // the bytes read stay as read
-}
-
-TEST(HexEditModel, LoadReadsWhatTheFileHolds) {
-  const auto path = std::filesystem::temp_directory_path() / ("varlow-hexload-" + std::to_string(getpid()));
-  std::ofstream(path, std::ios::binary) << std::string("0123456789");
-  auto stream = TFileStream::Open(path.string(), TFileStream::Mode::ReadOnly);
-  ASSERT_NE(stream, nullptr);
-  const THexEditModel tail = THexEditModel::Load(*stream, 6, 16);  // runs past the end
-  EXPECT_EQ(tail.BytesRead(), 4);
-  EXPECT_EQ(tail.RowText(1), "6789");
-  EXPECT_EQ(THexEditModel::Load(*stream, 50, 4).BytesRead(), 0);
-  std::filesystem::remove(path);
 }
 
 TEST(HexEditText, KeystrokesAreRepairedAndReadAsOneByte) {

@@ -92,14 +92,6 @@ TEST(HexEditWriter, WritesTheChangedBytesAndNothingElse) {
   EXPECT_EQ(file.OnDisk(), WithEdits(file.Original(), 10, cells));
 }
 
-TEST(HexEditWriter, TheLastByteOfTheFileCanBeWrittenWithoutGrowingIt) {
-  ScratchFile file;
-  auto stream = TFileStream::Open(file.Path(), TFileStream::Mode::ReadWrite);
-  const std::vector<TChangedCell> last = {{4, 1, 0x00}};  // range 60..63, its 4th byte ends the file
-  EXPECT_TRUE(WriteChangedCells(*stream, 60, last).Saved());
-  EXPECT_EQ(file.OnDisk(), WithEdits(file.Original(), 60, last));
-}
-
 TEST(HexEditWriter, ReadOnlyStreamWritesNothing) {
   ScratchFile file;
   auto stream = TFileStream::Open(file.Path(), TFileStream::Mode::ReadOnly);

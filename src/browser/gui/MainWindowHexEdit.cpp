@@ -1,5 +1,4 @@
 // The main window's Hex Edit menu command.
-#include <QPlainTextEdit>
 #include <QTreeWidget>
 
 #include "browser/gui/MainWindow.h"
@@ -27,7 +26,7 @@ void TForm1::HexEdit1Click() {
     // Show the file as it is now: the window from its first pack, the selected pack again.
     RefreshPosition(FIndex.PackCount() > 0 ? FIndex.Pack(0).Offset : FIndex.WindowStart());
     ListView1->viewport()->update();
-    Memo1->clear();
+    ClearDetailPanes();
     TreeView1->clear();
     const int selected = ListView1->SelectedRow();
     if (selected >= 0 && selected < FIndex.PackCount()) UpdatePack(FIndex.Pack(selected).Offset);
