@@ -487,17 +487,6 @@ class HexEditWindowTest : public QObject {
     QCOMPARE(ReadAll(path), expected);
   }
 
-  void hexEditWithoutAFileOrSelectionDoesNothing() {
-    auto main = ShowForm();
-    WhenHexEditOpens never([](THexEditForm& form) { form.reject(); });
-    main->HexEdit1Click();
-    main->OpenFile(FileOf(SampleStream()));
-    main->ListView1->clearSelection();
-    main->HexEdit1Click();
-    QCoreApplication::processEvents();
-    QVERIFY(!never.Ran());
-  }
-
   // Tools > Hex Edit on the open stream: the selected pack, saved into the file and shown again.
   void hexEditFromTheMainWindow() {
     TMessageCapture messages;

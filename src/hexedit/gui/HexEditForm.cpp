@@ -53,7 +53,11 @@ THexEditForm::THexEditForm(TFileStream* stream, std::int64_t offset, std::int64_
   resize(kClientWidth, kClientHeight);
 }
 
-THexEditForm::~THexEditForm() = default;
+THexEditForm::~THexEditForm() {
+  // Hidden while the window is whole: hiding makes the grid lay out and close its editor, which
+  // calls back into this window.
+  hide();
+}
 
 void THexEditForm::CreateControls() {
   StringGrid1 = new QTableView(this);
@@ -101,14 +105,17 @@ void THexEditForm::CreateControls() {
 void THexEditForm::FormShow() {
   Trap("THexEditForm.FormShow", [this] {
     FFileSize = FFileStream->Size();
-    FModel = std::make_unique<THexEditModel>(THexEditModel::Load(*FFileStream, FOffset, FLength));
-    FGridModel = new THexGridModel(*FModel, FFileStream->Writable(), this);
+    FGridModel = new THexGridModel(std::make_unique<THexEditModel>(THexEditModel::Load(*FFileStream, FOffset, FLength)),
+                                   FFileStream->Writable(), this);
+    FModel = &FGridModel->EditModel();
     StringGrid1->setModel(FGridModel);
     StringGrid1->setColumnWidth(kHexTextColumn - 1, kTextColumnWidth);
     bbtnOK->setEnabled(FFileStream->Writable());
     ShowStatus();
   });
 }
+
+const THexEditModel* THexEditForm::Model() const { return FModel; }
 
 bool THexEditForm::HasData() const { return FModel && FModel->BytesRead() > 0; }
 

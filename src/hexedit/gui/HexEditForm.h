@@ -1,7 +1,6 @@
 #pragma once
 #include <QDialog>
 #include <cstdint>
-#include <memory>
 
 #include "hexedit/HexEditModel.h"
 
@@ -31,7 +30,7 @@ class THexEditForm final : public QDialog {
   QString NoDataText() const;
   // Whether any byte went into the file, by a save or by the part of a failed one.
   bool FileWritten() const { return FFileWritten; }
-  const THexEditModel* Model() const { return FModel.get(); }
+  const THexEditModel* Model() const;
 
   // The in-place editor of a byte cell: its mask, and each change of its text, recorded at
   // once. Returns the text the cell shows after repair.
@@ -56,7 +55,7 @@ class THexEditForm final : public QDialog {
   TFileStream* FFileStream;
   std::int64_t FOffset;
   std::int64_t FLength;
-  std::unique_ptr<THexEditModel> FModel;
+  THexEditModel* FModel = nullptr;  // owned by the grid's model
   THexGridModel* FGridModel = nullptr;
   std::int64_t FFileSize = -1;  // when the window read the range
   bool FFileWritten = false;

@@ -4,10 +4,10 @@
 
 namespace varlow {
 
-THexGridModel::THexGridModel(THexEditModel& model, bool editable, QObject* parent)
-    : QAbstractTableModel(parent), FModel(model), FEditable(editable) {}
+THexGridModel::THexGridModel(std::unique_ptr<THexEditModel> model, bool editable, QObject* parent)
+    : QAbstractTableModel(parent), FModel(std::move(model)), FEditable(editable) {}
 
-int THexGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : FModel.RowCount(); }
+int THexGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : FModel->RowCount(); }
 
 int THexGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kHexTextColumn; }
 
@@ -18,10 +18,10 @@ QVariant THexGridModel::data(const QModelIndex& index, int role) const {
   switch (role) {
   case Qt::DisplayRole:
   case Qt::EditRole:
-    if (col == kHexTextColumn) return QString::fromStdString(Cp1251ToUtf8(FModel.RowText(row)));
-    return QString::fromStdString(FModel.CellText(col, row));
+    if (col == kHexTextColumn) return QString::fromStdString(Cp1251ToUtf8(FModel->RowText(row)));
+    return QString::fromStdString(FModel->CellText(col, row));
   case kChangedRole:
-    return FModel.IsChanged(col, row);
+    return FModel->IsChanged(col, row);
   default:
     return {};
   }
@@ -29,14 +29,14 @@ QVariant THexGridModel::data(const QModelIndex& index, int role) const {
 
 QVariant THexGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
-  if (orientation == Qt::Vertical) return QString::fromStdString(FModel.OffsetText(section + 1));
+  if (orientation == Qt::Vertical) return QString::fromStdString(FModel->OffsetText(section + 1));
   return QString();
 }
 
 Qt::ItemFlags THexGridModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
   // The text column and the cells past the bytes read are shown but never selected.
-  if (!FModel.HasByte(Col(index), Row(index))) return Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+  if (!FModel->HasByte(Col(index), Row(index))) return Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
   if (FEditable) flags |= Qt::ItemIsEditable;
   return flags;

@@ -1,5 +1,6 @@
 #pragma once
 #include <QAbstractTableModel>
+#include <memory>
 
 #include "hexedit/HexEditModel.h"
 
@@ -15,7 +16,10 @@ class THexGridModel final : public QAbstractTableModel {
  public:
   static constexpr int kChangedRole = Qt::UserRole + 1;  // bool: the byte differs from the file's
 
-  THexGridModel(THexEditModel& model, bool editable, QObject* parent = nullptr);
+  // Owns the edit model, so that it lives as long as any view that may still ask for it.
+  THexGridModel(std::unique_ptr<THexEditModel> model, bool editable, QObject* parent = nullptr);
+
+  THexEditModel& EditModel() { return *FModel; }
 
   // Grid numbering of an index: Col 1..17, Row 1..N.
   static int Col(const QModelIndex& index) { return index.column() + 1; }
@@ -32,7 +36,7 @@ class THexGridModel final : public QAbstractTableModel {
   void UpdateRow(int row);
 
  private:
-  THexEditModel& FModel;
+  std::unique_ptr<THexEditModel> FModel;
   bool FEditable;
 };
 
