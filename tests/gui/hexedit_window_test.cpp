@@ -412,7 +412,8 @@ class HexEditWindowTest : public QObject {
     QVERIFY(!EditFile(stream.get(), 64, 16));
     QVERIFY(!never.Ran());
     QCOMPARE(messages.Messages,
-             QStringList{QStringLiteral("Nothing to edit: the file ends at $00000040, before the pack at $00000040.")});
+             QStringList{QStringLiteral(
+                 "Nothing to edit: the pack at $00000040 lies past the end of the file, which ends at $00000040.")});
     QCOMPARE(ReadAll(path), Pattern());
 
     ScopedLogCapture log;
@@ -567,7 +568,7 @@ class HexEditWindowTest : public QObject {
     main->HexEdit1Click();
     QVERIFY(!never.Ran());
     QCOMPARE(messages.Messages.size(), 1);
-    QVERIFY(messages.Messages.first().startsWith(QStringLiteral("Nothing to edit: the file ends at")));
+    QVERIFY(messages.Messages.first().startsWith(QStringLiteral("Nothing to edit: the pack at")));
     QCOMPARE(QFileInfo(path).size(), offset);
   }
 

@@ -121,8 +121,8 @@ bool THexEditForm::HasData() const { return FModel && FModel->BytesRead() > 0; }
 
 QString THexEditForm::NoDataText() const {
   if (FModel && FFileSize >= 0 && FFileSize <= FOffset)
-    return QStringLiteral("Nothing to edit: the file ends at %1, before the pack at %2.")
-        .arg(OffsetText(FFileSize), OffsetText(FOffset));
+    return QStringLiteral("Nothing to edit: the pack at %1 lies past the end of the file, which ends at %2.")
+        .arg(OffsetText(FOffset), OffsetText(FFileSize));
   return QStringLiteral("The bytes at %1 could not be read from the file.").arg(OffsetText(FOffset));
 }
 
