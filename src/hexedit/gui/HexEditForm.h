@@ -28,7 +28,7 @@ class THexEditForm final : public QDialog {
   // Whether FormShow found any byte to show; otherwise NoDataText() says why.
   bool HasData() const;
   QString NoDataText() const;
-  // Whether any byte went into the file, by a save or by the part of a failed one.
+  // Whether any byte went into the file: by a save, or by a failed save that wrote some bytes.
   bool FileWritten() const { return FFileWritten; }
   const THexEditModel* Model() const;
 
