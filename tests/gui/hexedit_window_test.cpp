@@ -241,26 +241,12 @@ class HexEditWindowTest : public QObject {
     Key(*form, Qt::Key_Backspace);
     Key(*form, Qt::Key_Backspace);
     QCOMPARE(EditorText(*form), QStringLiteral("00"));  // two blanks make "00"
+    Type(*form, 3, 2, QStringLiteral("G"));
+    QCOMPARE(EditorText(*form), QStringLiteral("00"));  // not a hexadecimal digit: "00"
     Key(*form, Qt::Key_Home);
     Type(*form, 3, 2, QStringLiteral("DE"));
     LeaveCell(*form);
     QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{3, 2, 0xDE}, {5, 1, 0x77}}));
-  }
-
-  void badKeystrokesAreRepaired() {
-    const QString path = WriteFile(Pattern());
-    auto stream = Open(path);
-    auto form = ShowEditor(stream.get(), 0, 64);
-    Type(*form, 2, 1, QStringLiteral("G"));
-    QCOMPARE(EditorText(*form), QStringLiteral("00"));
-    LeaveCell(*form);
-    Type(*form, 2, 1, QStringLiteral("G5"));  // G is repaired to 0 before 5 replaces the second digit
-    LeaveCell(*form);
-    QCOMPARE(CellText(*form, 2, 1), QStringLiteral("05"));
-    Type(*form, 3, 1, QStringLiteral("5G"));
-    QCOMPARE(EditorText(*form), QStringLiteral("50"));
-    LeaveCell(*form);
-    QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{2, 1, 0x05}, {3, 1, 0x50}}));
   }
 
   void escapeTakesBackTheCellThenCancelsWithoutWriting() {
