@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "BrowseTestFiles.h"
@@ -79,6 +80,25 @@ TEST(CliHeaders, TreeOfAPack) {
   EXPECT_NE(json.out.find("{\"text\":\"vbv_delay = 65535 (16 bits)\",\"bitPos\":45,\"bitWidth\":16}"),
             std::string::npos)
       << json.out;
+}
+
+TEST(CliBrowse, NoPackStartsAtTheOffset) {
+  // Inside the sequence header, inside the I picture, and the file's last two bytes: no tree
+  // of made-up header values, no slice tree, but a message and status 1.
+  const std::string lastTwo = std::to_string(std::filesystem::file_size(test::SampleStream()) - 2);
+  for (const std::string& offset : {std::string("1"), std::string("0x64"), lastTwo}) {
+    for (const char* command : {"headers ", "slice "}) {
+      const std::string extra = std::string(command) == "slice " ? " --slice 0" : "";
+      const CliRun r = Cli(std::string(command) + kSample + " --offset " + offset + extra);
+      EXPECT_EQ(r.status, 1) << command << offset;
+      EXPECT_NE(r.out.find("no pack starts at offset"), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find(" = "), std::string::npos) << r.out;
+    }
+  }
+  const CliRun packs = Cli("slice " + kSample + " --offset 0x1E --slice 0");
+  EXPECT_EQ(packs.status, 0) << packs.out;
+  EXPECT_NE(packs.out.find("slice_start_code = $00000101 (32 bits)"), std::string::npos);
+  EXPECT_EQ(packs.out.find("!! "), std::string::npos);  // a sound slice has no damage node
 }
 
 TEST(CliBrowse, RefusalsAndBadArguments) {
