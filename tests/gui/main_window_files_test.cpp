@@ -3,7 +3,9 @@
 
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QTimer>
 #include <QMimeData>
 #include <QTextBlock>
 
@@ -124,6 +126,40 @@ class MainWindowFilesTest : public QObject {
     QCOMPARE(FForm->ListView1->SelectedRow(), 0);
     FForm->OpenFromArguments({QStringLiteral("varlow")});  // no argument: nothing changes
     QVERIFY(RowCount(*FForm) > 0);
+  }
+
+  void badCommandLinePathsAreRefusedAloud() {
+    TMessageCapture messages;
+    // A path that names nothing, and a folder: the message a refused file gets, no file open.
+    FForm->OpenFromArguments({QStringLiteral("varlow"), FDir.filePath(QStringLiteral("no-such.m2v"))});
+    ExpectNoFile();
+    FForm->OpenFromArguments({QStringLiteral("varlow"), FDir.path()});
+    ExpectNoFile();
+    QCOMPARE(messages.Messages, QStringList(2, QStringLiteral("Not valid MPEG-2 video elementary stream")));
+  }
+
+  void openDialogStartsInTheLastFolderWithVideoFilters() {
+    QTemporaryDir elsewhere;
+    const QString path = WriteFile(elsewhere, "clip.m2v", SampleBytes());
+    FForm->OpenFile(path);
+    QString folder;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      folder = dialog->directory().absolutePath();
+      filters = dialog->nameFilters();
+      dialog->reject();
+    });
+    FForm->Open1Click();
+    QCOMPARE(folder, QFileInfo(path).absolutePath());
+    QCOMPARE(filters, QStringList({QStringLiteral("MPEG video (*.m2v *.m1v *.mpv *.mpg *.m2p)"),
+                                   QStringLiteral("All files (*)")}));
+    QCOMPARE(FForm->FileName(), path);  // cancelled: the open file stays
+    // The folder is kept for the next run.
+    FForm.reset();
+    FForm = ShowForm();
+    QCOMPARE(FForm->OpenDialogFolder(), QFileInfo(path).absolutePath());
   }
 
   void droppedFileOpens() {
