@@ -73,11 +73,15 @@ class MainWindowDetailsTest : public QObject {
     const int expectedOffset = picture.indexOf(QByteArray::fromHex("00000101"));
     const int second = picture.indexOf(QByteArray::fromHex("00000102"));
     QCOMPARE(FForm->lbSlices->item(0)->text(),
-             QStringLiteral("$00000101 at %1, %2 bytes").arg(expectedOffset).arg(second - expectedOffset));
+             QStringLiteral("$00000101 @%1, %2 B").arg(expectedOffset).arg(second - expectedOffset));
+    QCOMPARE(FForm->lbSlices->item(0)->toolTip(),
+             QStringLiteral("Slice $00000101 starts at byte %1 of the pack and takes %2 bytes")
+                 .arg(expectedOffset)
+                 .arg(second - expectedOffset));
     const int lastOffset = picture.lastIndexOf(QByteArray::fromHex("000001"));
     QVERIFY(lastOffset > 1600);
     QVERIFY(FForm->lbSlices->item(items - 1)->text().contains(
-        QStringLiteral(" at %1, %2 bytes").arg(lastOffset).arg(picture.size() - lastOffset)));
+        QStringLiteral(" @%1, %2 B").arg(lastOffset).arg(picture.size() - lastOffset)));
 
     // The last slice lies beyond the dumped part: the dump moves to it and selects its start code.
     ChooseSlice(items - 1);

@@ -254,7 +254,7 @@ class MainWindowFilesTest : public QObject {
     QVERIFY(header->parent()->isExpanded());
     QCOMPARE(header->toolTip(0), QStringLiteral("bit 0 (byte 0, bit 0), 32 bits"));
     QVERIFY(FForm->lbSlices->count() > 1);
-    QVERIFY2(FForm->lbSlices->item(0)->text().startsWith(QStringLiteral("$00000101 at ")),
+    QVERIFY2(FForm->lbSlices->item(0)->text().startsWith(QStringLiteral("$00000101 @")),
              qPrintable(FForm->lbSlices->item(0)->text()));
 
     // Selecting a header line selects its bytes in the dump: temporal_reference is bits 32..41.

@@ -29,9 +29,16 @@ int HexPairColumn(const QString& line, int byteInLine) {
 }
 
 // An item of the slice list: the start code as the list always showed it, then where the
-// slice lies in the pack and how many bytes it takes.
-QString SliceItemText(const std::string& code, const TSliceSpan& span) {
-  return QStringLiteral("%1 at %2, %3 bytes").arg(QString::fromStdString(code)).arg(span.Offset).arg(span.Size);
+// slice lies in the pack and how many bytes it takes ("$00000104 @3881, 849 B"); its tooltip
+// says the same in words.
+QListWidgetItem* SliceItem(const std::string& code, const TSliceSpan& span) {
+  const QString name = QString::fromStdString(code);
+  auto* item = new QListWidgetItem(QStringLiteral("%1 @%2, %3 B").arg(name).arg(span.Offset).arg(span.Size));
+  item->setToolTip(QStringLiteral("Slice %1 starts at byte %2 of the pack and takes %3 bytes")
+                       .arg(name)
+                       .arg(span.Offset)
+                       .arg(span.Size));
+  return item;
 }
 
 }  // namespace
@@ -74,7 +81,7 @@ void TForm1::UpdatePack(std::int64_t offset) {
     headerTree.Flush();
     FSliceSpans = details.SliceSpans;
     for (std::size_t i = 0; i < details.Slices.size(); ++i)
-      lbSlices->addItem(SliceItemText(details.Slices[i], details.SliceSpans[i]));
+      lbSlices->addItem(SliceItem(details.Slices[i], details.SliceSpans[i]));
     TreeView1->expandAll();
   });
 }

@@ -22,7 +22,6 @@ namespace {
 
 constexpr int kClientWidth = 958;
 constexpr int kPanel1Height = 210;
-constexpr int kBottomPaneHeight = 192;
 constexpr int kMemoWidth = 568;
 constexpr int kScrollBarWidth = 16;
 constexpr int kDumpLineChars = 76;  // a full dump line with a 9-digit offset
@@ -36,7 +35,7 @@ constexpr int kMemoMinWidth = 160;
 constexpr int kSliceListMinWidth = 90;
 constexpr int kSliceTreeMinWidth = 120;
 // The slice list's width shows an item of a slice some way into a large picture in full.
-constexpr const char* kWideSliceItem = "$000001AF at 999999, 99999 bytes";
+constexpr const char* kWideSliceItem = "$000001AF @99999, 9999 B";
 
 template <class Widget>
 Widget* Named(Widget* widget, const char* name) {
@@ -55,15 +54,15 @@ QTreeWidget* NewTree(QWidget* parent, const char* name) {
   return tree;
 }
 
-// A caption above a control, as the bottom panel's labelled panes are laid out.
+// A caption above a control, as the bottom panel's labelled panes are laid out. The control
+// takes the height the caption leaves (192 pixels with the design's font).
 QWidget* Captioned(QLabel* label, QWidget* control) {
   auto* pane = new QWidget;
   auto* column = new QVBoxLayout(pane);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(2);
   column->addWidget(label);
-  column->addWidget(control);
-  column->addStretch(1);
+  column->addWidget(control, 1);
   return pane;
 }
 
@@ -148,7 +147,6 @@ void TForm1::CreateControls() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setFont(DumpFont());
   Memo1->setMinimumWidth(kMemoMinWidth);
-  Memo1->setFixedHeight(kBottomPaneHeight);
   // Keep the selection of a tree node's bytes visible while the tree has the focus.
   QPalette memoPalette = Memo1->palette();
   memoPalette.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -160,12 +158,10 @@ void TForm1::CreateControls() {
   Label1 = Named(new QLabel(QStringLiteral("Slices")), "Label1");
   lbSlices = Named(new TSliceListBox, "lbSlices");
   lbSlices->setMinimumWidth(kSliceListMinWidth);
-  lbSlices->setFixedHeight(kBottomPaneHeight);
 
   Label2 = Named(new QLabel(QStringLiteral("Slice Details")), "Label2");
   tvSliceDetails = NewTree(nullptr, "tvSliceDetails");
   tvSliceDetails->setMinimumWidth(kSliceTreeMinWidth);
-  tvSliceDetails->setFixedHeight(kBottomPaneHeight);
 
   Splitter2->addWidget(Captioned(lbPacket, Memo1));
   Splitter2->addWidget(Captioned(Label1, lbSlices));
