@@ -101,6 +101,25 @@ TEST(CliBrowse, NoPackStartsAtTheOffset) {
   EXPECT_EQ(packs.out.find("!! "), std::string::npos);  // a sound slice has no damage node
 }
 
+TEST(CliSlice, DamagedSliceShowsWhereTheDamageBegins) {
+  // The sample with zeros where the first macroblock of its first slice should start.
+  auto bytes = test::ReadFileBytes(test::SampleStream());
+  std::size_t slice = 0x1E;
+  while (!(bytes[slice] == 0 && bytes[slice + 1] == 0 && bytes[slice + 2] == 1 && bytes[slice + 3] == 1)) ++slice;
+  bytes[slice + 4] = 0x08;  // quantiser_scale_code 1, extra_bit_slice 0, then zeros
+  bytes[slice + 5] = 0x00;
+  bytes[slice + 6] = 0x40;
+  test::TTempStreamFile damaged("damaged", bytes);
+  const std::string bit = std::to_string((slice - 0x1E) * 8 + 38);
+  const CliRun text = Cli("slice '" + damaged.Path() + "' --offset 0x1E --slice 0");
+  EXPECT_EQ(text.status, 0) << text.out;
+  EXPECT_NE(text.out.find("    !! Invalid code at bit " + bit + ": expected macroblock_address_increment"),
+            std::string::npos)
+      << text.out;
+  const CliRun json = Cli("slice '" + damaged.Path() + "' --offset 0x1E --slice 0 --json");
+  EXPECT_NE(json.out.find("\"bitPos\":" + bit + ",\"bitWidth\":0,\"damage\":true"), std::string::npos) << json.out;
+}
+
 TEST(CliBrowse, RefusalsAndBadArguments) {
   const CliRun missing = Cli("packs /nonexistent/file.m2v");
   EXPECT_NE(missing.status, 0);

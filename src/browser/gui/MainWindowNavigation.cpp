@@ -123,6 +123,7 @@ void TForm1::MyScrollMouseDown() {
 }
 
 void TForm1::ListView1Wheel(int rows) {
+  if (FIndex.Stream() == nullptr) return;  // no file: nothing to move through
   Trap("TForm1.MyScrollMouseDown", [this, rows] {
     BeginScrollMove();
     // Row by row as the arrows step, so the remembered bar position stays right.
