@@ -33,7 +33,8 @@ class TForm1 final : public QMainWindow {
 
   // Opens `path` as File > Open does after its dialog (also for the command line and drops).
   void OpenFile(const QString& path);
-  // Opens the first argument after the program name, if there is one.
+  // Opens the first argument after the program name, if there is one; a path that names
+  // nothing or a folder is refused with the message a file that is no video stream gets.
   void OpenFromArguments(const QStringList& arguments);
 
   // The folder File > Open starts in: that of the file last opened (kept between runs), or

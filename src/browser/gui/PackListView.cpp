@@ -65,6 +65,10 @@ void TPackListView::PlaceNote() {
 }
 
 void TPackListView::wheelEvent(QWheelEvent* event) {
+  if (event->angleDelta().y() == 0) {  // a sideways wheel still scrolls the columns
+    QTableView::wheelEvent(event);
+    return;
+  }
   event->accept();
   FWheelAngle += event->angleDelta().y();
   const int rows = WheelRowsFromAngle(FWheelAngle);
