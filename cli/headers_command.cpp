@@ -28,7 +28,10 @@ int RunHeaders(const Args& args) {
   TMemoryTree tree;
   TPackDetails details;
   if (!UpdatePack(index, *offset, tree, details)) {
-    std::fprintf(stderr, "varlow-cli: nothing to read at offset %lld\n", *offset);
+    if (details.Status == TPackStatus::NoPackStarts)
+      std::fprintf(stderr, "varlow-cli: no pack starts at offset %lld\n", *offset);
+    else
+      std::fprintf(stderr, "varlow-cli: nothing to read at offset %lld\n", *offset);
     return 1;
   }
   if (Flag(args, "--json")) std::printf("%s\n", tree.ToJson().c_str());

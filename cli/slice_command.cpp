@@ -37,7 +37,11 @@ int RunSlice(const Args& args) {
   TPackIndex index;
   index.SetStream(std::move(stream));
   TMemoryTree tree;
-  UpdataSliceDetails(index, *offset, static_cast<std::int32_t>(slice), tree, nullptr);
+  const TSliceRequestResult result = UpdataSliceDetails(index, *offset, static_cast<std::int32_t>(slice), tree, nullptr);
+  if (result == TSliceRequestResult::NoPackStarts) {
+    std::fprintf(stderr, "varlow-cli: no pack starts at offset %lld\n", *offset);
+    return 1;
+  }
   if (tree.Size() == 0) {
     std::fprintf(stderr, "varlow-cli: no slice %s at offset %lld\n", sliceText->c_str(), *offset);
     return 1;

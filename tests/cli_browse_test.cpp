@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "BrowseTestFiles.h"
@@ -79,6 +80,44 @@ TEST(CliHeaders, TreeOfAPack) {
   EXPECT_NE(json.out.find("{\"text\":\"vbv_delay = 65535 (16 bits)\",\"bitPos\":45,\"bitWidth\":16}"),
             std::string::npos)
       << json.out;
+}
+
+TEST(CliBrowse, NoPackStartsAtTheOffset) {
+  // Inside the sequence header, inside the I picture, and the file's last two bytes: no tree
+  // of made-up header values, no slice tree, but a message and status 1.
+  const std::string lastTwo = std::to_string(std::filesystem::file_size(test::SampleStream()) - 2);
+  for (const std::string& offset : {std::string("1"), std::string("0x64"), lastTwo}) {
+    for (const char* command : {"headers ", "slice "}) {
+      const std::string extra = std::string(command) == "slice " ? " --slice 0" : "";
+      const CliRun r = Cli(std::string(command) + kSample + " --offset " + offset + extra);
+      EXPECT_EQ(r.status, 1) << command << offset;
+      EXPECT_NE(r.out.find("no pack starts at offset"), std::string::npos) << r.out;
+      EXPECT_EQ(r.out.find(" = "), std::string::npos) << r.out;
+    }
+  }
+  const CliRun packs = Cli("slice " + kSample + " --offset 0x1E --slice 0");
+  EXPECT_EQ(packs.status, 0) << packs.out;
+  EXPECT_NE(packs.out.find("slice_start_code = $00000101 (32 bits)"), std::string::npos);
+  EXPECT_EQ(packs.out.find("!! "), std::string::npos);  // a sound slice has no damage node
+}
+
+TEST(CliSlice, DamagedSliceShowsWhereTheDamageBegins) {
+  // The sample with zeros where the first macroblock of its first slice should start.
+  auto bytes = test::ReadFileBytes(test::SampleStream());
+  std::size_t slice = 0x1E;
+  while (!(bytes[slice] == 0 && bytes[slice + 1] == 0 && bytes[slice + 2] == 1 && bytes[slice + 3] == 1)) ++slice;
+  bytes[slice + 4] = 0x08;  // quantiser_scale_code 1, extra_bit_slice 0, then zeros
+  bytes[slice + 5] = 0x00;
+  bytes[slice + 6] = 0x40;
+  test::TTempStreamFile damaged("damaged", bytes);
+  const std::string bit = std::to_string((slice - 0x1E) * 8 + 38);
+  const CliRun text = Cli("slice '" + damaged.Path() + "' --offset 0x1E --slice 0");
+  EXPECT_EQ(text.status, 0) << text.out;
+  EXPECT_NE(text.out.find("    !! Invalid code at bit " + bit + ": expected macroblock_address_increment"),
+            std::string::npos)
+      << text.out;
+  const CliRun json = Cli("slice '" + damaged.Path() + "' --offset 0x1E --slice 0 --json");
+  EXPECT_NE(json.out.find("\"bitPos\":" + bit + ",\"bitWidth\":0,\"damage\":true"), std::string::npos) << json.out;
 }
 
 TEST(CliBrowse, RefusalsAndBadArguments) {

@@ -142,8 +142,11 @@ TEST(SliceCrafted, IntraEscapesAndEscapedCoefficients) {
   w.Bits("0000 01 000000 100000000001");  // escape, run 0, level -2047
   w.Bits("11 1");                         // run 0, level -1
   w.Bits("10");                           // end of block
+  const std::int64_t y2Start = w.BitCount();
   w.Bits("1111 1111 1 101 0101 0110 10");  // Y2: DC size 11 (9 bits), differential, EOB
+  const std::int64_t y2End = w.BitCount();
   w.Bits("100 10 100 10 00 10 00 10");   // Y3, Y4, U1, V1 empty
+  const std::int64_t macroblockEnd = w.BitCount();
   Result r = Explain({}, w);
   EXPECT_EQ(r.hr, S_OK);
   ASSERT_EQ(r.traces.size(), 1u);
@@ -199,7 +202,15 @@ TEST(SliceCrafted, IntraEscapesAndEscapedCoefficients) {
   EXPECT_EQ(increment.bitWidth, 1);
   const auto& minusOne = r.tree.At(r.Find("Run = 0, Level = -1 (2 bits)"));
   EXPECT_EQ(minusOne.bitWidth, 3);  // code and sign
-  EXPECT_EQ(r.tree.At(r.Find("MacroBlock 0")).bitPos, TTreeSink::kNoPosition);
+  // A macroblock spans its escapes, increment, modes and blocks; a block its DC and codes.
+  const auto& macroblock = r.tree.At(r.Find("MacroBlock 0"));
+  EXPECT_EQ(macroblock.bitPos, sliceStart + 32 + 6);
+  EXPECT_EQ(macroblock.bitWidth, macroblockEnd - (sliceStart + 32 + 6));
+  const auto& y2 = r.tree.At(r.Find("Block Y2"));
+  EXPECT_EQ(y2.bitPos, y2Start);
+  EXPECT_EQ(y2.bitWidth, y2End - y2Start);
+  EXPECT_EQ(r.tree.At(r.Find("Coefficients (B-14) intra")).bitPos, TTreeSink::kNoPosition);
+  EXPECT_TRUE(r.tree.Damage().empty());
 }
 
 TEST(SliceCrafted, IntraVlcFormatOneEndsAtOnce) {
@@ -355,6 +366,93 @@ TEST(SliceCrafted, InvalidAddressIncrementEndsTheSlice) {
   EXPECT_EQ(count("wex: Error in TMPEGVideoViewer.DecodePMackroBlock call... 0, 0"), 1);
   EXPECT_EQ(count("ByteIndex: "), 1);
   EXPECT_EQ(count("000000000111110000000000"), 1);  // the 24 bits sent to the debug channel
+  // Besides the log, the tree marks the place: under the macroblock, at the bad code's first bit.
+  const auto damage = r.tree.Damage();
+  ASSERT_EQ(damage.size(), 1u);
+  const auto& node = r.tree.At(damage[0]);
+  EXPECT_EQ(node.text, "Invalid code at bit " + std::to_string(macroblockStart) +
+                           ": expected macroblock_address_increment (found 0000 0000 0111 1100)");
+  EXPECT_EQ(node.bitPos, macroblockStart);
+  EXPECT_EQ(node.parent, r.Find("MacroBlock 0"));
+  EXPECT_NE(r.tree.ToText().find("    !! Invalid code at bit "), std::string::npos);
+  EXPECT_NE(r.tree.ToJson().find("\"damage\":true"), std::string::npos);
+}
+
+// Each place where the walk meets a code no table knows gets one damage node, where the code
+// would have stood; the walk's behaviour around it stays as it was.
+TEST(SliceCrafted, DamageNodesWhereTheWalkMeetsInvalidCodes) {
+  // An intra block whose first AC bits match no B-14 code: the list ends there, and the next
+  // block starts on the same bits.
+  {
+    BitWriter w;
+    PictureHeader(w, {});
+    SliceHeader(w);
+    w.Bits("1 1 100");  // increment, intra, Y1 DC size 0
+    const std::int64_t bad = w.BitCount();
+    w.Bits("0000 0000 0000 0001");  // no B-14 code starts with fifteen zeros
+    Result r = Explain({}, w, /*close=*/false);
+    const auto damage = r.tree.Damage();
+    ASSERT_GE(damage.size(), 1u);
+    const auto& first = r.tree.At(damage[0]);
+    EXPECT_EQ(first.text, "Invalid code at bit " + std::to_string(bad) +
+                              ": expected a DCT coefficient code of table B-14 (found 0000 0000 0000 0001)");
+    EXPECT_EQ(first.bitPos, bad);
+    EXPECT_EQ(r.tree.At(first.parent).text, "Coefficients (B-14) intra");
+    EXPECT_EQ(r.traces.at(0).InvalidCodes, static_cast<int>(damage.size()));
+  }
+  // A run that carries the scan position past the 64th coefficient.
+  {
+    BitWriter w;
+    PictureHeader(w, {});
+    SliceHeader(w);
+    w.Bits("1 1 100");
+    const std::int64_t escape = w.BitCount();
+    w.Bits("0000 01 111111 000000000001");  // escape with run 63 from position 1
+    w.Bits("10 100 10 100 10 100 10 00 10 00 10");
+    Result r = Explain({}, w);
+    const auto damage = r.tree.Damage();
+    ASSERT_EQ(damage.size(), 1u);
+    EXPECT_EQ(r.tree.At(damage[0]).bitPos, escape);
+    EXPECT_NE(r.tree.At(damage[0]).text.find("expected End Of Block: the escape's run passes the 64th coefficient"),
+              std::string::npos);
+  }
+  // An invalid horizontal motion_code: the node comes before the value the walk shows for it.
+  {
+    BitWriter w;
+    Picture p;
+    p.type = 2;
+    p.fcode[0][0] = p.fcode[0][1] = 1;
+    PictureHeader(w, p);
+    SliceHeader(w);
+    w.Bits("1 001");  // forward only
+    const std::int64_t code = w.BitCount();
+    w.Bits("0000 0000 1111");
+    Result r = Explain({}, w);
+    const auto damage = r.tree.Damage();
+    ASSERT_GE(damage.size(), 1u);
+    EXPECT_EQ(r.tree.At(damage[0]).bitPos, code);
+    const auto vector = r.tree.At(damage[0]).parent;
+    EXPECT_EQ(r.tree.At(vector).text, "Motion Vector");
+    EXPECT_EQ(r.Texts(vector).at(1), "motion_code[0][0][0] = 67 (67 bits)");
+  }
+  // An invalid coded_block_pattern, shown and skipped with its 67 bits as before.
+  {
+    BitWriter w;
+    Picture p;
+    p.type = 2;
+    PictureHeader(w, p);
+    SliceHeader(w);
+    w.Bits("1 01");  // increment, pattern only
+    const std::int64_t cbp = w.BitCount();
+    w.Bits("0000 0000 0000 0000");
+    Result r = Explain({}, w);
+    const auto damage = r.tree.Damage();
+    ASSERT_GE(damage.size(), 1u);
+    EXPECT_EQ(r.tree.At(damage[0]).bitPos, cbp);
+    const auto pattern = r.tree.At(damage[0]).parent;
+    EXPECT_EQ(r.tree.At(pattern).text, "Coded Block Pattern");
+    EXPECT_EQ(r.Texts(pattern).at(1), "coded_block_pattern_420 = 67 (67 bits)");
+  }
 }
 
 TEST(SliceCrafted, InvalidVerticalMotionCodeIsReportedLikeTheHorizontal) {

@@ -16,13 +16,25 @@ constexpr std::int32_t kMaxBackSteps = 52;
 
 }  // namespace
 
-void UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex, TTreeSink& sink,
-                        TTreeSink::NodeId* sliceNode) {
+TSliceRequestResult UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex,
+                                       TTreeSink& sink, TTreeSink::NodeId* sliceNode) {
   if (sliceNode != nullptr) *sliceNode = TTreeSink::kRoot;
-  Trap("TForm1.UpdataSliceDetails", [&] {
+  TSliceRequestResult result = TSliceRequestResult::Failed;
+  const bool ran = Trap("TForm1.UpdataSliceDetails", [&] {
+    result = TSliceRequestResult::NothingRead;
     TFileStream* stream = index.Stream();
     if (stream == nullptr) return;
     std::lock_guard lock(index.IndexLock());
+
+    // A pack must start at the offset: the list may be older than the file's bytes.
+    std::uint8_t code4[4] = {};
+    const std::int64_t probe = stream->ReadAt(pictureOffset, code4);
+    if (probe <= 0) return;
+    if (probe < 4 || !IsIndexedStartCode(code4)) {
+      result = TSliceRequestResult::NoPackStarts;
+      return;
+    }
+    result = TSliceRequestResult::NoSequenceHeader;
 
     // The governing sequence header: back one indexed pack at a time, at most 52 packs.
     std::int64_t q = pictureOffset;
@@ -43,6 +55,12 @@ void UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int3
     const std::int64_t sequenceBytes = ReadBlockAt(*stream, sequenceOffset, index.DataBuffer(), kSequenceReadSize);
     if (pictureBytes <= 0 || sequenceBytes <= 0) {
       LogMessage("wex: Error in TForm1.btnDetailsClick - reading sequence header...");
+      result = TSliceRequestResult::NothingRead;
+      return;
+    }
+    // Read again with the picture: the start code must still be there.
+    if (pictureBytes < 4 || !IsIndexedStartCode(index.ScanBuffer().Data())) {
+      result = TSliceRequestResult::NoPackStarts;
       return;
     }
 
@@ -51,7 +69,9 @@ void UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int3
     viewer.DecodeFrame(index.DataBuffer().Data(), static_cast<std::int32_t>(sequenceBytes));
     viewer.SetSlice(index.ScanBuffer().Data(), static_cast<std::int32_t>(pictureBytes), sliceIndex);
     if (sliceNode != nullptr) *sliceNode = viewer.SliceNode();
+    result = TSliceRequestResult::Explained;
   });
+  return ran ? result : TSliceRequestResult::Failed;
 }
 
 }  // namespace varlow

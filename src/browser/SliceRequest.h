@@ -6,12 +6,22 @@
 
 namespace varlow {
 
+// What a slice request came to.
+enum class TSliceRequestResult {
+  Explained,        // the analyser ran (the tree may still be empty: no such slice)
+  NothingRead,      // no file, or nothing could be read at the offset
+  NoPackStarts,     // no indexed start code begins at the offset: the analyser did not run
+  NoSequenceHeader, // none within 52 packs before the picture, or the back search failed
+  Failed,           // a failure was trapped
+};
+
 // Explains slice `sliceIndex` (0-based, in file order; negative: every slice) of the picture
 // pack at `pictureOffset` into `sink`: walks back at most 52 packs to the governing sequence
 // header, reads 2 MiB of picture data and 1 MiB of sequence data, runs the slice analyser.
 // `sliceNode` receives the analyser's last slice node (TTreeSink::kRoot when none), which the
-// window expands one level. Failures are logged under "TForm1.UpdataSliceDetails".
-void UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex, TTreeSink& sink,
+// window expands one level. The analyser runs only when an indexed start code begins at
+// `pictureOffset`. Failures are logged under "TForm1.UpdataSliceDetails".
+TSliceRequestResult UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex, TTreeSink& sink,
                         TTreeSink::NodeId* sliceNode);
 
 } // namespace varlow

@@ -9,6 +9,18 @@ namespace varlow {
 
 namespace {
 
+constexpr std::int32_t kFoundBitsShown = 16;
+
+// Up to 16 bits of the block from `bitPos`, in groups of four ("0000 0000 01"); bits past the
+// end of the block are not shown.
+std::string BitsAt(const std::uint8_t* data, std::int32_t size, std::int64_t bitPos) {
+  std::string bits;
+  for (std::int64_t i = bitPos; i < bitPos + kFoundBitsShown && i >= 0 && i < std::int64_t{size} * 8; ++i) {
+    if (i > bitPos && (i - bitPos) % 4 == 0) bits += ' ';
+    bits += ((data[i / 8] >> (7 - i % 8)) & 1) ? '1' : '0';
+  }
+  return bits;
+}
 
 }  // namespace
 
@@ -30,6 +42,23 @@ TTreeSink::NodeId TMPEGVideoViewer::Add(NodeId parent, std::string_view fmt, std
                                         std::int64_t bitPos, std::int32_t bitWidth) {
   if (FTreeView == nullptr) return TTreeSink::kRoot;
   return FTreeView->AddChild(parent, Format(fmt, args), bitPos, bitWidth);
+}
+
+void TMPEGVideoViewer::MarkDamage(NodeId parent, std::int64_t bitPos, std::string_view expected) {
+  if (FTrace != nullptr) ++FTrace->InvalidCodes;
+  if (FTreeView == nullptr) return;
+  const std::string found = BitsAt(FBitStream.Data(), FBitStream.Size(), bitPos);
+  FTreeView->AddDamage(parent,
+                       found.empty() ? Format("Invalid code at bit %d: expected %s (found the end of the data)",
+                                              {bitPos, expected})
+                                     : Format("Invalid code at bit %d: expected %s (found %s)", {bitPos, expected, found}),
+                       bitPos);
+}
+
+void TMPEGVideoViewer::CloseRange(NodeId node, std::int64_t start) {
+  const std::int64_t width = Position() - start;
+  if (FTreeView != nullptr && node != TTreeSink::kRoot && width > 0)
+    FTreeView->SetRange(node, start, static_cast<std::int32_t>(width));
 }
 
 HRESULT TMPEGVideoViewer::DecodeFrame(const std::uint8_t* Data, std::int32_t Size) {

@@ -49,7 +49,7 @@ public:
     std::int64_t StartBit = 0;   // position of the slice start code
     std::int64_t EndBit = 0;     // reader position when the macroblock loop ended
     std::int32_t MacroBlocks = 0;
-    std::int32_t InvalidCodes = 0;  // codes no table knows, and runs past the 64th coefficient
+    std::int32_t InvalidCodes = 0;  // codes no table knows, and runs past the 64th coefficient (one damage node each)
     bool Completed = false;         // false when the slice ended on a bad address increment
   };
   const std::vector<TSliceTrace>& SliceTraces() const { return FSliceTraces; }
@@ -76,6 +76,7 @@ private:
   bool DecodeSlice(TPictureKind kind, std::int32_t sliceNumber);
   bool ExplainSlice(TPictureKind kind, std::int32_t sliceNumber);
   bool DecodeMacroBlock(TPictureKind kind);
+  bool ExplainMacroBlock(TPictureKind kind);
   bool DecodeMacroBlockModes(TPictureKind kind);
   void ExplainIntraModes();
   void ExplainPredictedModes(TPictureKind kind);
@@ -83,6 +84,7 @@ private:
   // Coded block pattern, blocks and coefficients (ViewerBlocks.cpp).
   bool DecodeCodedBlockPattern();
   bool DecodeBlock(std::int32_t i, bool checkCoded);
+  bool ExplainBlockBits(std::int32_t i);
   bool DecodeIntraCoefficients(bool tableB15);
   bool DecodeNonIntraCoefficients();
   bool DecodeCoefficientLoop(const TDctTableEntry* table, std::int32_t n, bool signByReadBits,
@@ -95,6 +97,11 @@ private:
   // Adds a node with a formatted text; `bitPos`/`bitWidth` locate the element shown.
   NodeId Add(NodeId parent, std::string_view fmt, std::initializer_list<FormatArg> args,
              std::int64_t bitPos = TTreeSink::kNoPosition, std::int32_t bitWidth = 0);
+  // Marks a code no table knows at `bitPos`: a damage node under `parent` that says where and
+  // what was expected there, with the bits found. Counted in the slice's trace.
+  void MarkDamage(NodeId parent, std::int64_t bitPos, std::string_view expected);
+  // Gives a container node (a macroblock, a block) the bits from `start` to the reader's position.
+  void CloseRange(NodeId node, std::int64_t start);
   std::int64_t Position() const { return FBitStream.BitPosition(); }
   // The last x position at which a macroblock row still has a macroblock.
   std::int32_t LastMacroBlockX() const { return ((FHorizontalSize + 15) / 16) * 16 - 16; }

@@ -11,7 +11,7 @@ bool TMPEGVideoViewer::DecodeCodedBlockPattern() {
     FCodedBlockPatternNode = Add(FMacroBlockNode, "Coded Block Pattern", {});
     std::int64_t pos = Position();
     TCodeRead cbp = PeekCodedBlockPattern(bs, FCBPTable);
-    if (!cbp.Valid) ++FTrace->InvalidCodes;
+    if (!cbp.Valid) MarkDamage(FCodedBlockPatternNode, pos, "coded_block_pattern");
     coded_block_pattern_420 = cbp.Value;
     Add(FCodedBlockPatternNode, "coded_block_pattern_420 = %d (%d bits)", {cbp.Value, cbp.Length}, pos, cbp.Length);
     bs.DumpBits(cbp.Length);
@@ -37,17 +37,27 @@ bool TMPEGVideoViewer::DecodeCodedBlockPattern() {
 // One block: intra DC size and differential, then the run/level list. P and B macroblocks show
 // blocks that the coded block pattern leaves out as "not coded".
 bool TMPEGVideoViewer::DecodeBlock(std::int32_t i, bool checkCoded) {
-  TBitStream4& bs = FBitStream;
   const std::string_view name = BlockName(i);
   if (checkCoded && !FBlockCoded[static_cast<std::size_t>(i)]) {
     FBlockNode = Add(FMacroBlockNode, "Block %s (not coded)", {name});
     return true;
   }
   FBlockNode = Add(FMacroBlockNode, "Block %s", {name});
+  const NodeId node = FBlockNode;
+  const std::int64_t start = Position();
+  const bool explained = ExplainBlockBits(i);
+  CloseRange(node, start);  // a block that ends on a bad code spans the bits read up to it
+  return explained;
+}
+
+// The bits of a coded block: intra DC size and differential, then its run/level codes.
+bool TMPEGVideoViewer::ExplainBlockBits(std::int32_t i) {
+  TBitStream4& bs = FBitStream;
   if (macroblock_intra) {
     std::int64_t pos = Position();
     const bool luminance = i < 4;
     TCodeRead size = luminance ? PeekDctDcSizeLuminance(bs) : PeekDctDcSizeChrominance(bs);
+    if (!size.Valid) MarkDamage(FBlockNode, pos, luminance ? "dct_dc_size_luminance" : "dct_dc_size_chrominance");
     bs.DumpBitsNoCheck(size.Length);
     dct_dc_size = size.Value;
     Add(FBlockNode, luminance ? "dct_dc_size_luminance = %d (%d bits)" : "dct_dc_size_chrominance = %d (%d bits)",
@@ -85,11 +95,12 @@ bool TMPEGVideoViewer::DecodeNonIntraCoefficients() {
 }
 
 // The run/level codes from scan position n to the end of block. False on a code no table
-// knows (nothing consumed, no node); a run that takes the position past 63 ends the list
-// silently with the code unread.
+// knows (nothing consumed); a run that takes the position past 63 ends the list with the code
+// unread. Both leave a damage node where they stopped.
 bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::int32_t n, bool signByReadBits,
                                              std::string_view endOfBlockText) {
   TBitStream4& bs = FBitStream;
+  const bool b15 = table == FB15Table;
   for (;;) {
     std::int64_t pos = Position();
     TCoefficientRead c = PeekDctCoefficient(bs, table);
@@ -103,7 +114,7 @@ bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::i
         std::int32_t run = static_cast<std::int32_t>(bs.ReadBits(6));
         n += run;
         if (n >= 64) {
-          ++FTrace->InvalidCodes;
+          MarkDamage(FCoefficientsNode, pos, "End Of Block: the escape's run passes the 64th coefficient");
           return true;
         }
         std::int32_t level = 0;
@@ -118,11 +129,13 @@ bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::i
         Add(FCoefficientsNode, "Escape: Run = %d, Level = %d (%d bits)", {run, level, width}, pos, width);
         break;
       }
-      case TCoefficientKind::Invalid: ++FTrace->InvalidCodes; return false;
+      case TCoefficientKind::Invalid:
+        MarkDamage(FCoefficientsNode, pos, b15 ? "a DCT coefficient code of table B-15" : "a DCT coefficient code of table B-14");
+        return false;
       case TCoefficientKind::RunLevel: {
         n += c.Run;
         if (n >= 64) {
-          ++FTrace->InvalidCodes;
+          MarkDamage(FCoefficientsNode, pos, "End Of Block: the code's run passes the 64th coefficient");
           return true;
         }
         bs.DumpBitsNoCheck(c.Length);

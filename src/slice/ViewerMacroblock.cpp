@@ -100,11 +100,21 @@ bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber)
   return true;
 }
 
+// One macroblock; its node spans the bits from its first escape or address increment to the
+// end of its last block.
 bool TMPEGVideoViewer::DecodeMacroBlock(TPictureKind kind) {
-  TBitStream4& bs = FBitStream;
+  const std::int64_t start = Position();
   FMacroBlockNode = Add(FSliceNode, "MacroBlock %d", {FMacroBlockCount});
+  const NodeId node = FMacroBlockNode;
   ++FMacroBlockCount;
   ++FTrace->MacroBlocks;
+  const bool explained = ExplainMacroBlock(kind);
+  if (explained) CloseRange(node, start);
+  return explained;
+}
+
+bool TMPEGVideoViewer::ExplainMacroBlock(TPictureKind kind) {
+  TBitStream4& bs = FBitStream;
 
   for (;;) {
     std::int64_t pos = Position();
@@ -121,7 +131,7 @@ bool TMPEGVideoViewer::DecodeMacroBlock(TPictureKind kind) {
 
   TCodeRead increment = PeekMacroblockAddressIncrement(bs);
   if (!increment.Valid) {
-    ++FTrace->InvalidCodes;
+    MarkDamage(FMacroBlockNode, Position(), "macroblock_address_increment");
     if (kind == TPictureKind::P) {
       bs.OutputDebugStringNumBits(24);
       LogMessageFmt("ByteIndex: %d, Data Size = %d, %d",
@@ -209,7 +219,7 @@ void TMPEGVideoViewer::ExplainPredictedModes(TPictureKind kind) {
   FModesNode = Add(FMacroBlockNode, "MacroBlock Modes", {});
   std::int64_t pos = Position();
   TCodeRead type = PeekMacroblockType(bs, static_cast<std::int32_t>(kind));
-  if (!type.Valid) ++FTrace->InvalidCodes;
+  if (!type.Valid) MarkDamage(FModesNode, pos, "macroblock_type");
   Add(FModesNode, "macroblock_type = %d (%d bits)", {type.Value, type.Length}, pos, type.Length);
   bs.DumpBits(type.Length);
   macroblock_type = type.Value;

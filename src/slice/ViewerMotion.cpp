@@ -39,7 +39,7 @@ bool TMPEGVideoViewer::DecodePMotionVector(std::int32_t r, std::int32_t s) {
       TCodeRead code = PeekMotionCode(bs, FMVTable);
       motion_code[r][s][t] = code.Value;
       if (!code.Valid) {
-        ++FTrace->InvalidCodes;
+        MarkDamage(FMotionVectorNode, pos, "motion_code");
         LogMessageFmt(t == 0 ? "wex: Error in TMPEGVideoViewer.DecodePMotionVector - invalid motion vector code "
                                "Fmacroblock.motion_code[r, s, 0] = %d, FNextX = %d, FNextY = %d"
                              : "wex: Error in TMPEGVideoViewer.DecodePMotionVector - invalid motion vector code "

@@ -8,10 +8,22 @@ namespace varlow {
 TTreeSink::NodeId TMemoryTree::AddChild(NodeId parent, std::string_view text, std::int64_t bitPos,
                                         std::int32_t bitWidth) {
   auto id = static_cast<NodeId>(nodes_.size());
-  nodes_.push_back(Node{std::string(text), bitPos, bitWidth, parent, {}});
+  nodes_.push_back(Node{std::string(text), bitPos, bitWidth, parent, false, {}});
   if (parent == kRoot) roots_.push_back(id);
   else nodes_.at(static_cast<std::size_t>(parent)).children.push_back(id);
   return id;
+}
+
+TTreeSink::NodeId TMemoryTree::AddDamage(NodeId parent, std::string_view text, std::int64_t bitPos) {
+  const NodeId id = AddChild(parent, text, bitPos, 0);
+  nodes_[static_cast<std::size_t>(id)].damage = true;
+  return id;
+}
+
+void TMemoryTree::SetRange(NodeId node, std::int64_t bitPos, std::int32_t bitWidth) {
+  if (node < 0 || static_cast<std::size_t>(node) >= nodes_.size()) return;
+  nodes_[static_cast<std::size_t>(node)].bitPos = bitPos;
+  nodes_[static_cast<std::size_t>(node)].bitWidth = bitWidth;
 }
 
 void TMemoryTree::Clear() {
@@ -50,10 +62,18 @@ std::vector<TTreeSink::NodeId> TMemoryTree::FindPrefix(std::string_view prefix) 
   return out;
 }
 
+std::vector<TTreeSink::NodeId> TMemoryTree::Damage() const {
+  std::vector<NodeId> out;
+  for (NodeId id : Preorder())
+    if (At(id).damage) out.push_back(id);
+  return out;
+}
+
 std::string TMemoryTree::ToText() const {
   std::string out;
   for (NodeId id : Preorder()) {
     out.append(static_cast<std::size_t>(2 * Depth(id)), ' ');
+    if (At(id).damage) out += "!! ";  // stands out in plain text as the colour does in the window
     out += At(id).text;
     out += '\n';
   }
@@ -95,6 +115,7 @@ std::string TMemoryTree::ToJson() const {
       out += "{\"text\":" + JsonString(n.text);
       if (n.bitPos != kNoPosition)
         out += ",\"bitPos\":" + std::to_string(n.bitPos) + ",\"bitWidth\":" + std::to_string(n.bitWidth);
+      if (n.damage) out += ",\"damage\":true";
       if (!n.children.empty()) {
         out += ",\"children\":";
         list(n.children);

@@ -14,11 +14,14 @@ public:
     std::int64_t bitPos = kNoPosition;
     std::int32_t bitWidth = 0;
     NodeId parent = kRoot;
+    bool damage = false;  // marks where the data stops making sense
     std::vector<NodeId> children;
   };
 
   NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
                   std::int32_t bitWidth = 0) override;
+  NodeId AddDamage(NodeId parent, std::string_view text, std::int64_t bitPos) override;
+  void SetRange(NodeId node, std::int64_t bitPos, std::int32_t bitWidth) override;
 
   const Node& At(NodeId id) const { return nodes_.at(static_cast<std::size_t>(id)); }
   const std::vector<NodeId>& Roots() const { return roots_; }
@@ -34,11 +37,13 @@ public:
   std::vector<NodeId> FindAll(std::string_view text) const;
   // Ids of every node whose text starts with `prefix`, in display order.
   std::vector<NodeId> FindPrefix(std::string_view prefix) const;
+  // Ids of every damage node, in display order.
+  std::vector<NodeId> Damage() const;
 
-  // One node per line, indented by two spaces per depth level.
+  // One node per line, indented by two spaces per depth level; damage nodes begin with "!! ".
   std::string ToText() const;
-  // A JSON array of {"text", "bitPos", "bitWidth", "children"} objects; positions are
-  // left out for nodes that have none.
+  // A JSON array of {"text", "bitPos", "bitWidth", "damage", "children"} objects; positions
+  // are left out for nodes that have none, "damage" for nodes that do not mark damage.
   std::string ToJson() const;
 
 private:

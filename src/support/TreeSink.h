@@ -19,6 +19,16 @@ public:
   // its width; nodes that stand for no single element pass kNoPosition and 0.
   virtual NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
                           std::int32_t bitWidth = 0) = 0;
+
+  // Appends a node that marks where the data stops making sense (a code no table knows) at
+  // `bitPos`. Sinks that can show it apart (a colour, a flag) do so; others add a plain node.
+  virtual NodeId AddDamage(NodeId parent, std::string_view text, std::int64_t bitPos) {
+    return AddChild(parent, text, bitPos, 0);
+  }
+
+  // Gives a node added without a position the bit range it spans, once its last element has
+  // been read (a macroblock, a block). Sinks that keep no positions ignore it.
+  virtual void SetRange(NodeId /*node*/, std::int64_t /*bitPos*/, std::int32_t /*bitWidth*/) {}
 };
 
 } // namespace varlow

@@ -3,7 +3,9 @@
 
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QTimer>
 #include <QMimeData>
 #include <QTextBlock>
 
@@ -107,10 +109,14 @@ class MainWindowFilesTest : public QObject {
     const QString path = WriteFile(FDir, "readonly.m2v", SampleBytes());
     QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     FForm->OpenFile(path);
-    QCOMPARE(FForm->windowTitle(), QStringLiteral("Varlow (") + path + QStringLiteral(")"));
+    // The title says the file is read-only (root may write any file: no mark then).
+    const QString mark = geteuid() != 0 ? QStringLiteral(" [read-only]") : QString();
+    QCOMPARE(FForm->windowTitle(), QStringLiteral("Varlow (") + path + QStringLiteral(")") + mark);
     QVERIFY(RowCount(*FForm) > 0);
     QVERIFY(FForm->Index().Stream() != nullptr);
     if (geteuid() != 0) QVERIFY(!FForm->Index().Stream()->Writable());
+    FForm->OpenFile(FileOf(SampleStream()));  // a writable file: no mark
+    QVERIFY(!FForm->windowTitle().contains(QStringLiteral("[read-only]")));
   }
 
   void fileOnTheCommandLineOpens() {
@@ -120,6 +126,40 @@ class MainWindowFilesTest : public QObject {
     QCOMPARE(FForm->ListView1->SelectedRow(), 0);
     FForm->OpenFromArguments({QStringLiteral("varlow")});  // no argument: nothing changes
     QVERIFY(RowCount(*FForm) > 0);
+  }
+
+  void badCommandLinePathsAreRefusedAloud() {
+    TMessageCapture messages;
+    // A path that names nothing, and a folder: the message a refused file gets, no file open.
+    FForm->OpenFromArguments({QStringLiteral("varlow"), FDir.filePath(QStringLiteral("no-such.m2v"))});
+    ExpectNoFile();
+    FForm->OpenFromArguments({QStringLiteral("varlow"), FDir.path()});
+    ExpectNoFile();
+    QCOMPARE(messages.Messages, QStringList(2, QStringLiteral("Not valid MPEG-2 video elementary stream")));
+  }
+
+  void openDialogStartsInTheLastFolderWithVideoFilters() {
+    QTemporaryDir elsewhere;
+    const QString path = WriteFile(elsewhere, "clip.m2v", SampleBytes());
+    FForm->OpenFile(path);
+    QString folder;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      folder = dialog->directory().absolutePath();
+      filters = dialog->nameFilters();
+      dialog->reject();
+    });
+    FForm->Open1Click();
+    QCOMPARE(folder, QFileInfo(path).absolutePath());
+    QCOMPARE(filters, QStringList({QStringLiteral("MPEG video (*.m2v *.m1v *.mpv *.mpg *.m2p)"),
+                                   QStringLiteral("All files (*)")}));
+    QCOMPARE(FForm->FileName(), path);  // cancelled: the open file stays
+    // The folder is kept for the next run.
+    FForm.reset();
+    FForm = ShowForm();
+    QCOMPARE(FForm->OpenDialogFolder(), QFileInfo(path).absolutePath());
   }
 
   void droppedFileOpens() {
@@ -185,8 +225,10 @@ class MainWindowFilesTest : public QObject {
     DragThumbTo(FForm->ScrollBar1, static_cast<int>((far - 1000000) / 100));
     QCOMPARE(RowOffset(*FForm, 0), far);
     QCOMPARE(Cell(*FForm, 0, 0), QStringLiteral("$140000000"));
-    QTest::keyClick(FForm->ListView1, Qt::Key_Home);  // no selection after a scroll-bar move: nothing
-    QCOMPARE(RowOffset(*FForm, 0), far);
+    // The first row is selected after the move, so the next key acts at once.
+    QCOMPARE(FForm->ListView1->SelectedRow(), 0);
+    QTest::keyClick(FForm->ListView1, Qt::Key_Home);
+    QCOMPARE(RowOffset(*FForm, 0), 0);
   }
 
   void selectedPackFillsTheDetailPanes() {
@@ -212,7 +254,8 @@ class MainWindowFilesTest : public QObject {
     QVERIFY(header->parent()->isExpanded());
     QCOMPARE(header->toolTip(0), QStringLiteral("bit 0 (byte 0, bit 0), 32 bits"));
     QVERIFY(FForm->lbSlices->count() > 1);
-    QCOMPARE(FForm->lbSlices->item(0)->text(), QStringLiteral("$00000101"));
+    QVERIFY2(FForm->lbSlices->item(0)->text().startsWith(QStringLiteral("$00000101 @")),
+             qPrintable(FForm->lbSlices->item(0)->text()));
 
     // Selecting a header line selects its bytes in the dump: temporal_reference is bits 32..41.
     const QByteArray bytes = SampleBytes().mid(static_cast<int>(offset), 1600);

@@ -22,6 +22,9 @@ QList<int> ColumnWidths(const TForm1& form) {
   return widths;
 }
 
+// The width that shows the design columns (500 pixels), the list's frame and the scroll bar.
+int DefaultListPanelWidth(const TForm1& form) { return 500 + 2 * form.ListView1->frameWidth() + 16; }
+
 }  // namespace
 
 class MainWindowSettingsTest : public QObject {
@@ -40,7 +43,9 @@ class MainWindowSettingsTest : public QObject {
     QCOMPARE(form->pos(), QPoint(364, 199));
     QCOMPARE(form->width(), 958);
     QCOMPARE(form->centralWidget()->height(), 672);
-    QCOMPARE(form->Panel2->width(), 700);
+    // The list panel is as wide as its columns and scroll bar; the header tree has the rest.
+    QCOMPARE(form->Panel2->width(), DefaultListPanelWidth(*form));
+    QCOMPARE(form->Panel3->width(), 958 - form->Panel2->width() - form->Splitter1->handleWidth());
     QCOMPARE(form->Panel1->height(), 210);
     QCOMPARE(ColumnWidths(*form), QList<int>({120, 70, 170, 80, 60}));
     QCOMPARE(form->windowTitle(), QStringLiteral("Varlow "));
@@ -93,7 +98,7 @@ class MainWindowSettingsTest : public QObject {
     QCOMPARE(form->pos(), QPoint(77, 199));
     QCOMPARE(form->width(), 958);
     QCOMPARE(ColumnWidths(*form), QList<int>({99, 70, 170, 80, 44}));
-    QCOMPARE(form->Panel2->width(), 700);
+    QCOMPARE(form->Panel2->width(), DefaultListPanelWidth(*form));
     QVERIFY(!form->isMaximized());
   }
 

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QSettings>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
 #include <stdexcept>
@@ -28,6 +29,12 @@ constexpr int kDesignLeft = 364;
 constexpr int kDesignTop = 199;
 constexpr int kDesignClientWidth = 958;
 constexpr int kDesignClientHeight = 672;
+
+const QString kRefusedMessage = QStringLiteral("Not valid MPEG-2 video elementary stream");
+
+// Where the folder of the file last opened is kept, apart from the window layout's values.
+QSettings RecentSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow Recent")); }
+const QString kLastFolderKey = QStringLiteral("LastFolder");
 
 // The local file named by a drop, if it names exactly one.
 QString DroppedFile(const QMimeData* mime) {
@@ -52,6 +59,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     connect(ListView1, &TPackListView::KeyUp, this, &TForm1::ListView1KeyUp);
     connect(ListView1, &TPackListView::MouseDown, this, &TForm1::ListView1MouseDown);
     connect(ListView1, &TPackListView::Resized, this, &TForm1::FormResize);
+    connect(ListView1, &TPackListView::WheelRows, this, &TForm1::ListView1Wheel);
+    connect(ScrollBar1, &TFileScrollBar::WheelRows, this, &TForm1::ListView1Wheel);
     connect(lbSlices, &QListWidget::itemClicked, this, &TForm1::lbSlicesClick);
     connect(lbSlices, &TSliceListBox::KeyPressed, this, [this](bool selectionMoved, bool typed) {
       if (selectionMoved)
@@ -70,19 +79,37 @@ void TForm1::RefreshCaption() {
   Trap("TForm1.RefreshCaption", [this] {
     QString caption = QStringLiteral("Varlow ");
     if (!FFileName.isEmpty()) caption += QStringLiteral("(") + FFileName + QStringLiteral(")");
+    // Hex Edit cannot save into a file opened for reading only: say so before the user tries.
+    if (!FFileName.isEmpty() && FIndex.Stream() != nullptr && !FIndex.Stream()->Writable())
+      caption += QStringLiteral(" [read-only]");
     setWindowTitle(caption);
   });
 }
 
+QStringList TForm1::OpenDialogFilters() {
+  return {QStringLiteral("MPEG video (*.m2v *.m1v *.mpv *.mpg *.m2p)"), QStringLiteral("All files (*)")};
+}
+
+QString TForm1::OpenDialogFolder() const {
+  const QString folder = RecentSettings().value(kLastFolderKey).toString();
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::currentPath();
+}
+
 void TForm1::Open1Click() {
-  const QString path =
-      QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("MPEG ES Files (*.m2v);;All Files (*)"));
-  if (path.isEmpty()) return;
-  OpenFile(path);
+  QFileDialog dialog(this);
+  dialog.setObjectName(QStringLiteral("OpenDialog1"));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters(OpenDialogFilters());
+  dialog.setDirectory(OpenDialogFolder());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  OpenFile(dialog.selectedFiles().first());
 }
 
 void TForm1::OpenFile(const QString& path) {
-  if (!QFileInfo::exists(path)) return;
+  const QFileInfo info(path);
+  if (!info.exists()) return;
+  RecentSettings().setValue(kLastFolderKey, info.absolutePath());
   bool refused = false;
   Trap("TForm1.Open1Click", [&] {
     TWaitCursor wait;
@@ -92,9 +119,6 @@ void TForm1::OpenFile(const QString& path) {
     FIndex.SetStream(nullptr);
     SetScrollBarPosition(0);
 
-    // Read-write so that Hex Edit can write back; a read-only file or medium still opens for
-    // browsing.
-    auto stream = TFileStream::Open(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadWriteOrReadOnly);
     // A file that cannot be opened or is refused: no file stays open and nothing of the
     // previous one stays on show.
     auto showNoFile = [this] {
@@ -105,6 +129,15 @@ void TForm1::OpenFile(const QString& path) {
       ClearDetailPanes();
       TreeView1->clear();
     };
+    // A folder holds no stream: refused like a file without video start codes.
+    if (info.isDir()) {
+      showNoFile();
+      refused = true;
+      return;
+    }
+    // Read-write so that Hex Edit can write back; a read-only file or medium still opens for
+    // browsing.
+    auto stream = TFileStream::Open(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadWriteOrReadOnly);
     if (!stream) {
       showNoFile();
       throw std::runtime_error("the file cannot be opened");
@@ -128,12 +161,18 @@ void TForm1::OpenFile(const QString& path) {
     }
     ListView1->viewport()->update();
   });
-  if (refused) ShowMessage(this, QStringLiteral("Not valid MPEG-2 video elementary stream"));
+  if (refused) ShowMessage(this, kRefusedMessage);
 }
 
 void TForm1::OpenFromArguments(const QStringList& arguments) {
   if (arguments.size() < 2) return;
-  OpenFile(QFileInfo(arguments.at(1)).absoluteFilePath());
+  const QFileInfo info(arguments.at(1));
+  // A path that names nothing is refused as a file that is no video stream is, not ignored.
+  if (!info.exists()) {
+    ShowMessage(this, kRefusedMessage);
+    return;
+  }
+  OpenFile(info.absoluteFilePath());
 }
 
 void TForm1::Close1Click() {

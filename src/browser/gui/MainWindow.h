@@ -2,7 +2,9 @@
 #include <QMainWindow>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "browser/PackDetails.h"
 #include "browser/PackIndex.h"
 
 class QAction;
@@ -31,8 +33,14 @@ class TForm1 final : public QMainWindow {
 
   // Opens `path` as File > Open does after its dialog (also for the command line and drops).
   void OpenFile(const QString& path);
-  // Opens the first argument after the program name, if there is one.
+  // Opens the first argument after the program name, if there is one; a path that names
+  // nothing or a folder is refused with the message a file that is no video stream gets.
   void OpenFromArguments(const QStringList& arguments);
+
+  // The folder File > Open starts in: that of the file last opened (kept between runs), or
+  // the working folder.
+  QString OpenDialogFolder() const;
+  static QStringList OpenDialogFilters();
 
   void RefreshCaption();
   void LoadRegistrySettings();
@@ -42,6 +50,7 @@ class TForm1 final : public QMainWindow {
   TPackListView* ListView1 = nullptr;
   TFileScrollBar* ScrollBar1 = nullptr;
   QSplitter* Splitter1 = nullptr;
+  QSplitter* Splitter2 = nullptr;  // between the bottom panes: hex dump, slice list, slice tree
   QWidget* Panel1 = nullptr;
   QWidget* Panel2 = nullptr;
   QWidget* Panel3 = nullptr;
@@ -75,6 +84,8 @@ class TForm1 final : public QMainWindow {
   // Building the window (MainWindowLayout.cpp).
   void CreateControls();
   void CreateMenus();
+  // The list panel's width that shows every column and the scroll bar, no more.
+  int DefaultListPanelWidth() const;
 
   // Events and navigation (MainWindowNavigation.cpp).
   void FormShow();
@@ -84,6 +95,16 @@ class TForm1 final : public QMainWindow {
   void ListView1KeyUp(QKeyEvent* event);
   void ListView1MouseDown();
   void MyScrollMouseDown();
+  // The wheel over the list or its scroll bar: `rows` single steps, down when positive.
+  void ListView1Wheel(int rows);
+  // The start and the end of every scroll-bar move: the panes are cleared before it; after it
+  // the first row is selected and shown, so that the next key acts at once.
+  void BeginScrollMove();
+  void EndScrollMove();
+  // The move a change of `d` single steps of the bar from the remembered position stands for.
+  void ScrollBarMove(int d);
+  // The note in the list area when a file is open but the window holds no pack.
+  void UpdateListNote();
   void RefreshPosition(std::int64_t position);
   // Runs a move of the index window, then shows its result in the list and the scroll bar.
   template <class Move>
@@ -99,14 +120,22 @@ class TForm1 final : public QMainWindow {
   void lbSlicesKeyPress();
   void UpdataSliceDetails();
   void SelectElementBytes(const QTreeWidget* tree);
+  // Selects pack bytes first..last in the dump (cursor at the first), moving the dump's window
+  // to them when they lie outside it.
+  void SelectPackBytes(std::int64_t first, std::int64_t last);
+  void ShowDumpWindow(std::int32_t windowStart);
+  void ShowNoPackNote(std::int64_t offset);
   void ClearDetailPanes();
 
   TPackIndex FIndex;
   TPackListModel* FListModel = nullptr;
   QString FFileName;
   std::int32_t FPackLength = 0;
-  std::int64_t FDumpOffset = 0;  // file offset of the pack in Memo1
-  std::int32_t FDumpLength = 0;  // bytes of it dumped there
+  std::int64_t FDumpOffset = 0;              // file offset of the pack in Memo1
+  std::vector<std::uint8_t> FPackBytes;      // that pack's bytes (empty: no pack shown)
+  std::vector<TSliceSpan> FSliceSpans;       // where each item of lbSlices lies in the pack
+  std::int32_t FDumpWindowStart = 0;         // first pack byte of the dumped window
+  int FWheelRemainder = 0;                   // wheel angle not yet worth a notch
   bool FShownOnce = false;
 };
 

@@ -5,12 +5,14 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "browser/DumpWindow.h"
 #include "browser/PackDetails.h"
 #include "browser/SliceRequest.h"
 #include "browser/gui/PackListView.h"
 #include "browser/gui/QtTreeSink.h"
 #include "browser/gui/SliceListBox.h"
 #include "browser/gui/MainWindow.h"
+#include "support/Format.h"
 #include "support/Trap.h"
 #include "support/gui/WaitCursor.h"
 
@@ -18,13 +20,25 @@ namespace varlow {
 
 namespace {
 
-constexpr int kDumpBytesPerLine = 16;
 constexpr int kDumpByteChars = 3;  // two hex digits and a space
 
 // Character position of the hex pair of `byteInLine` in one dump line ("<offset>   <pairs>").
 int HexPairColumn(const QString& line, int byteInLine) {
   const int pairsStart = static_cast<int>(line.indexOf(QStringLiteral("   "))) + 3;
   return pairsStart + kDumpByteChars * byteInLine;
+}
+
+// An item of the slice list: the start code as the list always showed it, then where the
+// slice lies in the pack and how many bytes it takes ("$00000104 @3881, 849 B"); its tooltip
+// says the same in words.
+QListWidgetItem* SliceItem(const std::string& code, const TSliceSpan& span) {
+  const QString name = QString::fromStdString(code);
+  auto* item = new QListWidgetItem(QStringLiteral("%1 @%2, %3 B").arg(name).arg(span.Offset).arg(span.Size));
+  item->setToolTip(QStringLiteral("Slice %1 starts at byte %2 of the pack and takes %3 bytes")
+                       .arg(name)
+                       .arg(span.Offset)
+                       .arg(span.Size));
+  return item;
 }
 
 }  // namespace
@@ -38,42 +52,74 @@ void TForm1::ClearDetailPanes() {
   Memo1->clear();
   lbSlices->clear();
   tvSliceDetails->clear();
+  FPackBytes.clear();
+  FSliceSpans.clear();
+  FDumpWindowStart = 0;
 }
 
 void TForm1::UpdatePack(std::int64_t offset) {
   Trap("TForm1.UpdatePack", [this, offset] {
     TWaitCursor wait;
     Memo1->clear();
-    FDumpLength = 0;
+    FPackBytes.clear();
     TPackDetails details;
     TQtTreeSink headerTree(TreeView1);
-    // A read that gives nothing leaves the dump empty and the trees as they were.
-    if (!::varlow::UpdatePack(FIndex, offset, headerTree, details)) return;
-    FPackLength = details.Pack.Length;
-
-    QString dump;
-    for (const std::string& line : details.HexLines) {
-      if (!dump.isEmpty()) dump += QLatin1Char('\n');
-      dump += QString::fromStdString(Cp1251ToUtf8(line));
+    if (!::varlow::UpdatePack(FIndex, offset, headerTree, details)) {
+      // No pack starts there any more: never a tree of bytes that are not a start code.
+      if (details.Status == TPackStatus::NoPackStarts) ShowNoPackNote(offset);
+      // A read that gives nothing leaves the dump empty and the trees as they were.
+      return;
     }
-    Memo1->setPlainText(dump);
-    QTextCursor top(Memo1->document());
-    Memo1->setTextCursor(top);
+    FPackLength = details.Pack.Length;
     FDumpOffset = details.Pack.Offset;
-    FDumpLength = std::min(details.Pack.Length, kHexDumpLimit);
+    FPackBytes = std::move(details.Bytes);
+    ShowDumpWindow(0);
 
     TreeView1->clear();
     lbSlices->clear();
     tvSliceDetails->clear();
     headerTree.Flush();
-    for (const std::string& slice : details.Slices) lbSlices->addItem(QString::fromStdString(slice));
+    FSliceSpans = details.SliceSpans;
+    for (std::size_t i = 0; i < details.Slices.size(); ++i)
+      lbSlices->addItem(SliceItem(details.Slices[i], details.SliceSpans[i]));
     TreeView1->expandAll();
   });
 }
 
-void TForm1::lbSlicesClick() { UpdataSliceDetails(); }
+void TForm1::ShowNoPackNote(std::int64_t offset) {
+  FPackLength = 0;  // Hex Edit has no pack to edit
+  TreeView1->clear();
+  lbSlices->clear();
+  tvSliceDetails->clear();
+  FSliceSpans.clear();
+  Memo1->setPlainText(QStringLiteral("No pack starts at offset $%1 any more: the file has changed on disk since "
+                                     "the list was read. Move the list to read it again.")
+                          .arg(QString::fromStdString(HexUpper(static_cast<std::uint64_t>(offset), 8))));
+}
 
-void TForm1::lbSlicesKeyPress() { UpdataSliceDetails(); }
+void TForm1::ShowDumpWindow(std::int32_t windowStart) {
+  FDumpWindowStart = windowStart;
+  const std::vector<std::string> lines = DumpWindowLines(
+      FPackBytes.data(), static_cast<std::int32_t>(FPackBytes.size()), FDumpOffset, windowStart);
+  QString dump;
+  for (const std::string& line : lines) {
+    if (!dump.isEmpty()) dump += QLatin1Char('\n');
+    dump += QString::fromStdString(Cp1251ToUtf8(line));
+  }
+  Memo1->setPlainText(dump);
+  Memo1->setTextCursor(QTextCursor(Memo1->document()));  // the top of the window in view
+}
+
+void TForm1::lbSlicesClick() {
+  UpdataSliceDetails();
+  const int slice = lbSlices->SelectedRow();
+  if (slice < 0 || static_cast<std::size_t>(slice) >= FSliceSpans.size()) return;
+  // The dump follows to the slice and selects its start code.
+  const TSliceSpan& span = FSliceSpans[static_cast<std::size_t>(slice)];
+  SelectPackBytes(span.Offset, span.Offset + 3);
+}
+
+void TForm1::lbSlicesKeyPress() { lbSlicesClick(); }
 
 void TForm1::UpdataSliceDetails() {
   Trap("TForm1.UpdataSliceDetails", [this] {
@@ -84,39 +130,53 @@ void TForm1::UpdataSliceDetails() {
 
     TQtTreeSink sink(tvSliceDetails);
     TTreeSink::NodeId sliceNode = TTreeSink::kRoot;
-    ::varlow::UpdataSliceDetails(FIndex, FIndex.Pack(row).Offset, slice, sink, &sliceNode);
+    const std::int64_t offset = FIndex.Pack(row).Offset;
+    if (::varlow::UpdataSliceDetails(FIndex, offset, slice, sink, &sliceNode) == TSliceRequestResult::NoPackStarts) {
+      ShowNoPackNote(offset);
+      return;
+    }
     sink.Flush();
     if (QTreeWidgetItem* item = sink.Item(sliceNode)) item->setExpanded(true);
   });
 }
 
-// Selecting a node of either tree selects the bytes of its element in the hex dump, when they
-// lie in the dumped part of the pack: both trees count positions from the start of that pack.
+// Selecting a node of either tree selects the bytes of its element in the hex dump: both trees
+// count positions from the start of the pack shown there.
 void TForm1::SelectElementBytes(const QTreeWidget* tree) {
   const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+  const QVariant pos = selected.isEmpty() ? QVariant() : selected.first()->data(0, kBitPosRole);
+  const std::int64_t bitPos = pos.isValid() ? pos.toLongLong() : -1;
+  if (bitPos < 0) {
+    SelectPackBytes(-1, -1);
+    return;
+  }
+  const std::int64_t bitWidth = std::max(1, selected.first()->data(0, kBitWidthRole).toInt());
+  SelectPackBytes(bitPos / 8, (bitPos + bitWidth - 1) / 8);
+}
+
+void TForm1::SelectPackBytes(std::int64_t first, std::int64_t last) {
   QTextCursor cursor = Memo1->textCursor();
   cursor.clearSelection();
-  if (selected.isEmpty() || FDumpLength <= 0) {
+  const auto length = static_cast<std::int64_t>(FPackBytes.size());
+  if (first < 0 || first >= length) {
     Memo1->setTextCursor(cursor);
     return;
   }
-  const QVariant pos = selected.first()->data(0, kBitPosRole);
-  const std::int64_t bitPos = pos.isValid() ? pos.toLongLong() : -1;
-  const std::int64_t bitWidth = std::max(1, selected.first()->data(0, kBitWidthRole).toInt());
-  const std::int64_t firstByte = bitPos / 8;
-  if (bitPos < 0 || firstByte >= FDumpLength) {
-    Memo1->setTextCursor(cursor);
-    return;
-  }
-  const std::int64_t lastByte = std::min<std::int64_t>((bitPos + bitWidth - 1) / 8, FDumpLength - 1);
+  last = std::clamp(last, first, length - 1);
+  const std::int32_t window = DumpWindowFor(static_cast<std::int32_t>(first), static_cast<std::int32_t>(last),
+                                            static_cast<std::int32_t>(length), FDumpWindowStart);
+  if (window != FDumpWindowStart) ShowDumpWindow(window);
+  const std::int64_t windowEnd = std::min<std::int64_t>(length, FDumpWindowStart + kHexDumpLimit);
+  last = std::min(last, windowEnd - 1);
 
   auto charPosition = [this](std::int64_t byte, int extra) {
-    const QTextBlock block = Memo1->document()->findBlockByNumber(static_cast<int>(byte / kDumpBytesPerLine));
+    const int line = DumpLineOfByte(static_cast<std::int32_t>(byte), FDumpWindowStart);
+    const QTextBlock block = Memo1->document()->findBlockByNumber(line);
     return block.position() + HexPairColumn(block.text(), static_cast<int>(byte % kDumpBytesPerLine)) + extra;
   };
   // Anchor at the end, cursor at the start, so the start of a long element is scrolled into view.
-  cursor.setPosition(charPosition(lastByte, 2));
-  cursor.setPosition(charPosition(firstByte, 0), QTextCursor::KeepAnchor);
+  cursor.setPosition(charPosition(last, 2));
+  cursor.setPosition(charPosition(first, 0), QTextCursor::KeepAnchor);
   Memo1->setTextCursor(cursor);
   Memo1->ensureCursorVisible();
 }

@@ -21,17 +21,21 @@ namespace varlow {
 namespace {
 
 constexpr int kClientWidth = 958;
-constexpr int kClientHeight = 672;
-constexpr int kPanel2Width = 700;
 constexpr int kPanel1Height = 210;
-constexpr int kBottomPaneHeight = 192;
 constexpr int kMemoWidth = 568;
-constexpr int kSliceListWidth = 89;
-constexpr int kSliceTreeMinWidth = 160;
 constexpr int kScrollBarWidth = 16;
 constexpr int kDumpLineChars = 76;  // a full dump line with a 9-digit offset
 constexpr int kPaneChrome = 36;     // frame, margins and a vertical scroll bar around a pane's text
 constexpr int kColumnWidths[TPackListModel::kColumnCount] = {120, 70, 170, 80, 60};
+// Below these widths a pane stops shrinking (its text scrolls inside it), and so does the
+// window once every pane is at its minimum: the panes never cover each other.
+constexpr int kListMinWidth = 160;
+constexpr int kHeaderTreeMinWidth = 120;
+constexpr int kMemoMinWidth = 160;
+constexpr int kSliceListMinWidth = 90;
+constexpr int kSliceTreeMinWidth = 120;
+// The slice list's width shows an item of a slice some way into a large picture in full.
+constexpr const char* kWideSliceItem = "$000001AF @99999, 9999 B";
 
 template <class Widget>
 Widget* Named(Widget* widget, const char* name) {
@@ -50,13 +54,16 @@ QTreeWidget* NewTree(QWidget* parent, const char* name) {
   return tree;
 }
 
-// A caption above a control, as the bottom panel's labelled panes are laid out.
-QVBoxLayout* Captioned(QLabel* label, QWidget* control) {
-  auto* column = new QVBoxLayout;
+// A caption above a control, as the bottom panel's labelled panes are laid out. The control
+// takes the height the caption leaves (192 pixels with the design's font).
+QWidget* Captioned(QLabel* label, QWidget* control) {
+  auto* pane = new QWidget;
+  auto* column = new QVBoxLayout(pane);
+  column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(2);
   column->addWidget(label);
-  column->addWidget(control);
-  return column;
+  column->addWidget(control, 1);
+  return pane;
 }
 
 // Courier New, 12 pixels, or the closest fixed-pitch face the system has.
@@ -73,6 +80,10 @@ QFont DumpFont() {
 }
 
 }  // namespace
+
+int TForm1::DefaultListPanelWidth() const {
+  return ListView1->horizontalHeader()->length() + 2 * ListView1->frameWidth() + kScrollBarWidth;
+}
 
 void TForm1::CreateControls() {
   auto* central = new QWidget(this);
@@ -112,25 +123,30 @@ void TForm1::CreateControls() {
   Splitter1->addWidget(Panel3);
   Splitter1->setStretchFactor(0, 0);
   Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({kPanel2Width, kClientWidth - kPanel2Width - Splitter1->handleWidth()});
+  ListView1->setMinimumWidth(kListMinWidth);
+  TreeView1->setMinimumWidth(kHeaderTreeMinWidth);
+  // The list panel as wide as its columns and scroll bar; the header tree gets the rest.
+  const int listWidth = DefaultListPanelWidth();
+  Splitter1->setSizes({listWidth, std::max(kHeaderTreeMinWidth, kClientWidth - listWidth - Splitter1->handleWidth())});
 
-  // Bottom panel: hex dump, slice list and slice tree, each under its caption.
+  // Bottom panel: hex dump, slice list and slice tree, each under its caption, side by side in
+  // a splitter so that a user can give any of them more room.
   Panel1 = Named(new QWidget(central), "Panel1");
   Panel1->setFixedHeight(kPanel1Height);
   auto* panel1Layout = new QHBoxLayout(Panel1);
   panel1Layout->setContentsMargins(4, 2, 4, 2);
-  panel1Layout->setSpacing(6);
+  Splitter2 = Named(new QSplitter(Qt::Horizontal, Panel1), "Splitter2");
+  Splitter2->setHandleWidth(6);
+  Splitter2->setChildrenCollapsible(false);
+  panel1Layout->addWidget(Splitter2);
 
-  lbPacket = Named(new QLabel(QStringLiteral("Pack Hex View"), Panel1), "lbPacket");
-  Memo1 = Named(new QPlainTextEdit(Panel1), "Memo1");
+  lbPacket = Named(new QLabel(QStringLiteral("Pack Hex View")), "lbPacket");
+  Memo1 = Named(new QPlainTextEdit, "Memo1");
   Memo1->setReadOnly(true);
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setFont(DumpFont());
-  // The design width, or more when this system's fixed-pitch face is wider than Courier New:
-  // a full line with a 9-digit offset (76 characters) fits without a horizontal scroll bar.
-  const int dumpLineWidth = QFontMetrics(Memo1->font()).horizontalAdvance(QString(kDumpLineChars, QLatin1Char('0')));
-  Memo1->setFixedSize(std::max(kMemoWidth, dumpLineWidth + kPaneChrome), kBottomPaneHeight);
+  Memo1->setMinimumWidth(kMemoMinWidth);
   // Keep the selection of a tree node's bytes visible while the tree has the focus.
   QPalette memoPalette = Memo1->palette();
   memoPalette.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -139,20 +155,26 @@ void TForm1::CreateControls() {
                        memoPalette.color(QPalette::Active, QPalette::HighlightedText));
   Memo1->setPalette(memoPalette);
 
-  Label1 = Named(new QLabel(QStringLiteral("Slices"), Panel1), "Label1");
-  lbSlices = Named(new TSliceListBox(Panel1), "lbSlices");
-  // Likewise an item "$000001AF" fits beside the list's vertical scroll bar.
-  const int sliceItemWidth = lbSlices->fontMetrics().horizontalAdvance(QStringLiteral("$000001AF"));
-  lbSlices->setFixedSize(std::max(kSliceListWidth, sliceItemWidth + kPaneChrome), kBottomPaneHeight);
+  Label1 = Named(new QLabel(QStringLiteral("Slices")), "Label1");
+  lbSlices = Named(new TSliceListBox, "lbSlices");
+  lbSlices->setMinimumWidth(kSliceListMinWidth);
 
-  Label2 = Named(new QLabel(QStringLiteral("Slice Details"), Panel1), "Label2");
-  tvSliceDetails = NewTree(Panel1, "tvSliceDetails");
-  tvSliceDetails->setMinimumWidth(kSliceTreeMinWidth);  // 281 at the design width; it takes the rest
-  tvSliceDetails->setFixedHeight(kBottomPaneHeight);
+  Label2 = Named(new QLabel(QStringLiteral("Slice Details")), "Label2");
+  tvSliceDetails = NewTree(nullptr, "tvSliceDetails");
+  tvSliceDetails->setMinimumWidth(kSliceTreeMinWidth);
 
-  panel1Layout->addLayout(Captioned(lbPacket, Memo1));
-  panel1Layout->addLayout(Captioned(Label1, lbSlices));
-  panel1Layout->addLayout(Captioned(Label2, tvSliceDetails), 1);
+  Splitter2->addWidget(Captioned(lbPacket, Memo1));
+  Splitter2->addWidget(Captioned(Label1, lbSlices));
+  Splitter2->addWidget(Captioned(Label2, tvSliceDetails));
+  Splitter2->setStretchFactor(0, 0);
+  Splitter2->setStretchFactor(1, 0);
+  Splitter2->setStretchFactor(2, 1);
+  // The design width, or more when this system's fixed-pitch face is wider than Courier New:
+  // a full line with a 9-digit offset (76 characters) fits without a horizontal scroll bar.
+  const int dumpLineWidth = QFontMetrics(Memo1->font()).horizontalAdvance(QString(kDumpLineChars, QLatin1Char('0')));
+  const int memoWidth = std::max(kMemoWidth, dumpLineWidth + kPaneChrome);
+  const int sliceListWidth = lbSlices->fontMetrics().horizontalAdvance(QString::fromLatin1(kWideSliceItem)) + kPaneChrome;
+  Splitter2->setSizes({memoWidth, sliceListWidth, kSliceTreeMinWidth});
 
   outer->addWidget(Splitter1, 1);
   outer->addWidget(Panel1);

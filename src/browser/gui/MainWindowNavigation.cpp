@@ -4,12 +4,14 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
+#include <cstdlib>
 
 #include "browser/gui/FileScrollBar.h"
 #include "browser/gui/PackListModel.h"
 #include "browser/gui/PackListView.h"
 #include "browser/gui/SliceListBox.h"
 #include "browser/gui/MainWindow.h"
+#include "support/Format.h"
 #include "support/Log.h"
 #include "support/Trap.h"
 #include "support/gui/WaitCursor.h"
@@ -21,6 +23,18 @@ void TForm1::RefreshPosition(std::int64_t position) {
   FIndex.SetRowsPerPage(ListView1->VisibleRowCount());
   FIndex.RefreshPosition(position);
   FListModel->IndexRefilled();
+  UpdateListNote();
+}
+
+void TForm1::UpdateListNote() {
+  if (FIndex.Stream() == nullptr || FIndex.PackCount() > 0) {
+    ListView1->SetNote({});
+    return;
+  }
+  const QString offset = QString::fromStdString(HexUpper(static_cast<std::uint64_t>(FIndex.WindowStart()), 8));
+  ListView1->SetNote(QStringLiteral("No start codes near offset $%1: this part of the file holds no packs. "
+                                    "Drag the scroll bar elsewhere to look further.")
+                         .arg(offset));
 }
 
 template <class Move>
@@ -32,6 +46,7 @@ void TForm1::MoveWindow(Move&& move) {
 
 void TForm1::ShowWindowMoved() {
   FListModel->IndexRefilled();
+  UpdateListNote();
   SnapScrollBarBack();
   ListView1->viewport()->update();
 }
@@ -99,43 +114,65 @@ void TForm1::ListView1MouseDown() {
 
 void TForm1::MyScrollMouseDown() {
   Trap("TForm1.MyScrollMouseDown", [this] {
-    ListView1->clearSelection();
-    lbSlices->clear();
-    Memo1->clear();
-    tvSliceDetails->clear();
-
+    BeginScrollMove();
     // What the user did shows in how far the bar moved from where the program last put it:
     // an arrow moves it by the single step (1), the trough by the page step (10).
-    const int d = FIndex.ScrollPos() - ScrollBar1->value();
-    if (d == 1) {
-      MoveWindow([this] { FIndex.StepUp(); });
-      LogMessage("one up");
-    } else if (d == -1) {
-      if (FIndex.PageFull()) {
-        MoveWindow([this] { FIndex.StepDown(); });
-        LogMessage("one down");
-      } else {
-        SnapScrollBarBack();  // the window already reaches the end of the file
-      }
-    } else if (d == 10) {
-      MoveWindow([this] { FIndex.PageUp(); });
-      LogMessage("page up");
-    } else if (d == -10) {
-      if (FIndex.PageFull()) {
-        MoveWindow([this] { FIndex.PageDown(); });
-        LogMessage("page down");
-      } else {
-        SnapScrollBarBack();
-      }
-    } else {
-      const int target = ScrollBar1->value();
-      FIndex.SetScrollPos(target);
-      TWaitCursor wait;
-      MoveWindow([this, target] { FIndex.JumpToScrollPos(target); });
-      LogMessage("other");
-    }
-    ListView1->viewport()->update();
+    ScrollBarMove(FIndex.ScrollPos() - ScrollBar1->value());
+    EndScrollMove();
   });
+}
+
+void TForm1::ListView1Wheel(int rows) {
+  if (FIndex.Stream() == nullptr) return;  // no file: nothing to move through
+  Trap("TForm1.MyScrollMouseDown", [this, rows] {
+    BeginScrollMove();
+    // Row by row as the arrows step, so the remembered bar position stays right.
+    for (int i = 0; i < std::abs(rows); ++i) ScrollBarMove(rows > 0 ? -1 : 1);
+    EndScrollMove();
+  });
+}
+
+void TForm1::BeginScrollMove() {
+  ListView1->clearSelection();
+  ClearDetailPanes();  // the header tree keeps its content
+}
+
+void TForm1::EndScrollMove() {
+  ListView1->viewport()->update();
+  if (FListModel->rowCount() == 0) return;
+  ListView1->SelectRow(0);
+  ListView1->setFocus();
+  UpdateSelectedPack();
+}
+
+void TForm1::ScrollBarMove(int d) {
+  if (d == 1) {
+    MoveWindow([this] { FIndex.StepUp(); });
+    LogMessage("one up");
+  } else if (d == -1) {
+    if (FIndex.PageFull()) {
+      MoveWindow([this] { FIndex.StepDown(); });
+      LogMessage("one down");
+    } else {
+      SnapScrollBarBack();  // the window already reaches the end of the file
+    }
+  } else if (d == 10) {
+    MoveWindow([this] { FIndex.PageUp(); });
+    LogMessage("page up");
+  } else if (d == -10) {
+    if (FIndex.PageFull()) {
+      MoveWindow([this] { FIndex.PageDown(); });
+      LogMessage("page down");
+    } else {
+      SnapScrollBarBack();
+    }
+  } else {
+    const int target = ScrollBar1->value();
+    FIndex.SetScrollPos(target);
+    TWaitCursor wait;
+    MoveWindow([this, target] { FIndex.JumpToScrollPos(target); });
+    LogMessage("other");
+  }
 }
 
 }  // namespace varlow

@@ -2,9 +2,24 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace varlow {
+
+namespace {
+
+constexpr int kAnglePerNotch = 120;  // one notch of a common wheel, in eighths of a degree
+constexpr int kRowsPerNotch = 3;
+
+}  // namespace
+
+int WheelRowsFromAngle(int& angle) {
+  const int notches = angle / kAnglePerNotch;  // towards zero: the rest waits for more
+  angle -= notches * kAnglePerNotch;
+  return -notches * kRowsPerNotch;  // turning away from the user (positive) moves up
+}
 
 TPackListView::TPackListView(QWidget* parent) : QTableView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -27,6 +42,37 @@ TPackListView::TPackListView(QWidget* parent) : QTableView(parent) {
   pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
   pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
   setPalette(pal);
+
+  FNote = new QLabel(viewport());
+  FNote->setObjectName(QStringLiteral("ListView1Note"));
+  FNote->setAlignment(Qt::AlignCenter);
+  FNote->setWordWrap(true);
+  FNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+  FNote->hide();
+}
+
+void TPackListView::SetNote(const QString& text) {
+  FNote->setText(text);
+  FNote->setVisible(!text.isEmpty());
+  PlaceNote();
+}
+
+QString TPackListView::Note() const { return FNote->isHidden() ? QString() : FNote->text(); }
+
+void TPackListView::PlaceNote() {
+  const int margin = 12;
+  FNote->setGeometry(viewport()->rect().adjusted(margin, margin, -margin, -margin));
+}
+
+void TPackListView::wheelEvent(QWheelEvent* event) {
+  if (event->angleDelta().y() == 0) {  // a sideways wheel still scrolls the columns
+    QTableView::wheelEvent(event);
+    return;
+  }
+  event->accept();
+  FWheelAngle += event->angleDelta().y();
+  const int rows = WheelRowsFromAngle(FWheelAngle);
+  if (rows != 0) emit WheelRows(rows);
 }
 
 int TPackListView::VisibleRowCount() const {
@@ -63,6 +109,7 @@ void TPackListView::mousePressEvent(QMouseEvent* event) {
 
 void TPackListView::resizeEvent(QResizeEvent* event) {
   QTableView::resizeEvent(event);
+  PlaceNote();
   emit Resized();
 }
 

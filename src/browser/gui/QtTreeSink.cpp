@@ -24,6 +24,26 @@ TTreeSink::NodeId TQtTreeSink::AddChild(NodeId parent, std::string_view text, st
   return static_cast<NodeId>(FItems.size() - 1);
 }
 
+TTreeSink::NodeId TQtTreeSink::AddDamage(NodeId parent, std::string_view text, std::int64_t bitPos) {
+  const NodeId id = AddChild(parent, text, bitPos, 0);
+  QTreeWidgetItem* item = Item(id);
+  item->setData(0, kDamageRole, true);
+  item->setForeground(0, QColor(0xB0, 0x00, 0x00));
+  item->setBackground(0, QColor(0xFF, 0xDD, 0xDD));
+  QFont font = item->font(0);
+  font.setBold(true);
+  item->setFont(0, font);
+  return id;
+}
+
+void TQtTreeSink::SetRange(NodeId node, std::int64_t bitPos, std::int32_t bitWidth) {
+  QTreeWidgetItem* item = Item(node);
+  if (item == nullptr) return;
+  item->setData(0, kBitPosRole, QVariant::fromValue<qint64>(bitPos));
+  item->setData(0, kBitWidthRole, bitWidth);
+  item->setToolTip(0, ElementToolTip(bitPos, bitWidth));
+}
+
 void TQtTreeSink::Flush() {
   if (FRoots.empty()) return;
   QList<QTreeWidgetItem*> roots;
@@ -39,6 +59,7 @@ QTreeWidgetItem* TQtTreeSink::Item(NodeId id) const {
 }
 
 QString ElementToolTip(std::int64_t bitPos, std::int32_t bitWidth) {
+  if (bitWidth <= 0) return QStringLiteral("bit %1 (byte %2, bit %3)").arg(bitPos).arg(bitPos / 8).arg(bitPos % 8);
   return QStringLiteral("bit %1 (byte %2, bit %3), %4 %5")
       .arg(bitPos)
       .arg(bitPos / 8)
