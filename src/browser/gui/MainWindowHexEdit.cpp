@@ -16,8 +16,8 @@ void TForm1::HexEdit1Click() {
     const std::int64_t offset = FIndex.Pack(row).Offset;
     // The length is that of the pack in the detail panes; show the selected one there first if
     // a move left them empty or on another pack.
-    if (FDumpLength <= 0 || FDumpOffset != offset) UpdatePack(offset);
-    if (FDumpLength <= 0 || FDumpOffset != offset || FPackLength <= 0) return;
+    if (FPackBytes.empty() || FDumpOffset != offset) UpdatePack(offset);
+    if (FPackBytes.empty() || FDumpOffset != offset || FPackLength <= 0) return;
 
     bool fileWritten = false;
     const bool saved = EditFile(stream, offset, FPackLength, this, &fileWritten);
