@@ -78,7 +78,9 @@ private:
 // varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]
 int RunTransrate(const Args& args) {
   const auto files = Positionals(args, {"--bitrate", "--method"});
-  if (files.size() != 2) {
+  const bool valueMissing = (Flag(args, "--bitrate") && !Option(args, "--bitrate")) ||
+                            (Flag(args, "--method") && !Option(args, "--method"));
+  if (files.size() != 2 || valueMissing) {
     std::fputs("usage: varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]\n", stderr);
     return 2;
   }
