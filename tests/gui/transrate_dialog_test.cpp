@@ -12,6 +12,7 @@
 #include <random>
 
 #include "MainWindowTestSupport.h"
+#include "support/gui/SpinEdit64.h"
 #include "transrate/gui/OutputFileDialog.h"
 #include "transrate/gui/TransrateForm.h"
 #include "transrate/gui/TransrateProgressForm.h"
@@ -154,9 +155,20 @@ class TransrateDialogTest : public QObject {
     QVERIFY(GetOutputMaxBitrate(bitrate, method));
     QCOMPARE(bitrate, 1'500'000);
     QCOMPARE(method, TTransrateMethod::Cut);
+    // What is typed is what is passed on, held to the dialog's limits.
+    for (const auto& [typed, expected] : {std::pair{"2000000", 2'000'000}, std::pair{"99999999", 50'000'000}}) {
+      OnModal<TTransrateFrm>([typed](TTransrateFrm* f) {
+        f->SpinEdit641->selectAll();
+        QTest::keyClicks(f->SpinEdit641, QString::fromLatin1(typed));
+        QTest::mouseClick(f->BitBtn1, Qt::LeftButton);
+      });
+      QVERIFY(GetOutputMaxBitrate(bitrate, method));
+      QCOMPARE(bitrate, expected);
+    }
     OnModal<TTransrateFrm>([](TTransrateFrm* f) { QTest::mouseClick(f->BitBtn2, Qt::LeftButton); });
+    bitrate = 1234;
     QVERIFY(!GetOutputMaxBitrate(bitrate, method));
-    QCOMPARE(bitrate, 1'500'000);
+    QCOMPARE(bitrate, 1234);
     // A new dialog starts at 5,000,000 again.
     qint64 shown = 0;
     OnModal<TTransrateFrm>([&shown](TTransrateFrm* f) {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "support/Trap.h"
+#include "support/gui/SpinEdit64.h"
 
 namespace varlow {
 
@@ -21,7 +22,7 @@ TTransrateFrm::TTransrateFrm(QWidget* parent) : QDialog(parent) {
 
   Label1 = new QLabel(QStringLiteral("Output Max Bitrate"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
-  SpinEdit641 = new TBitrateSpinEdit(this);
+  SpinEdit641 = new TSpinEdit64(this);
   SpinEdit641->setObjectName(QStringLiteral("SpinEdit641"));
   SpinEdit641->SetMinValue(kMinBitrate);
   SpinEdit641->SetMaxValue(kMaxBitrate);

@@ -1,13 +1,17 @@
 #pragma once
 #include <QDialog>
+#include <QtGlobal>
 #include <cstdint>
 
 #include "transrate/TransrateMethod.h"
-#include "transrate/gui/BitrateSpinEdit.h"
 
 class QComboBox;
 class QLabel;
 class QPushButton;
+
+namespace varlow {
+class TSpinEdit64;
+}
 
 namespace varlow {
 
@@ -26,7 +30,7 @@ class TTransrateFrm final : public QDialog {
   void SetMethod(TTransrateMethod Method);
 
   QLabel* Label1 = nullptr;
-  TBitrateSpinEdit* SpinEdit641 = nullptr;
+  TSpinEdit64* SpinEdit641 = nullptr;
   QLabel* Label2 = nullptr;
   QLabel* Label3 = nullptr;
   QComboBox* cbMethod = nullptr;
