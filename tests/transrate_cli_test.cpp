@@ -103,7 +103,7 @@ TEST(TransrateCommand, AFailedRunLeavesNoFileAndKeepsAnExistingOne) {
   const std::string noise = folder + "/noise.bin";
   {
     std::ofstream bytes(noise, std::ios::binary);
-    for (int i = 0; i < 500'000; ++i) bytes.put(static_cast<char>((i * 7919 + i / 13) & 0xFF));
+    for (std::uint32_t i = 0; i < 500'000; ++i) bytes.put(static_cast<char>((i * 7919u + i / 13) & 0xFF));
   }
   std::vector<std::string> inputs = {noise};
   if (Exists(SharedStream("negative/gen2brain_test.mpg"))) inputs.push_back(SharedStream("negative/gen2brain_test.mpg"));

@@ -30,8 +30,11 @@ void* operator new(std::size_t size) {
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return operator new(size); }  // sanitizers replace it apart
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 using namespace varlow;
 using namespace varlow::test;
