@@ -30,11 +30,23 @@ void* operator new(std::size_t size) {
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }  // sanitizers replace it apart
+// Every plain form is replaced, not only the one the library forms forward to: a sanitizer
+// runtime serves each form itself, and a block must be freed by the family that made it.
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 using namespace varlow;
 using namespace varlow::test;

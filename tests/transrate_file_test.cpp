@@ -153,7 +153,8 @@ TEST_F(TransrateFileTest, InputsWithoutAStreamFailAndLeaveNothingBehind) {
 
 TEST_F(TransrateFileTest, UnwritableOrMissingPlacesFailWithAMessage) {
   const std::string input = OwnStream("p420_plain.m2v");
-  for (const std::string& out : {Path("missing/out.m2v"), std::string("/proc/varlow_out.m2v"), FDir.string()}) {
+  for (const std::string& out :
+       {Path("missing/out.m2v"), std::string("/proc/varlow_out.m2v"), FDir.string(), FDir.string() + "/", std::string()}) {
     const TTransrateResult result = TransrateFile(input, out, At(1'500'000));
     EXPECT_EQ(result.Status, TTransrateStatus::Failed) << out;
     EXPECT_FALSE(result.Message.empty()) << out;

@@ -47,6 +47,7 @@ TTemporaryOutputFile::TTemporaryOutputFile(const std::string& TargetPath) : FTar
   if (targetExists && S_ISDIR(target.st_mode)) throw std::runtime_error(FTargetPath + " is a folder");
 
   const fs::path path(FTargetPath);
+  if (!path.has_filename()) throw std::runtime_error("\"" + FTargetPath + "\" is not a file name");
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
   // A hidden name in the same folder, so the rename stays on one file system.
   const std::string stem = (folder / ("." + path.filename().string() + ".varlow-")).string();
