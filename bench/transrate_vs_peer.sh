@@ -70,17 +70,28 @@ timed() {
   return $status
 }
 # The decoded luma of FILE into OUT, one picture after another: every decoded picture once,
-# none repeated or dropped for timing.
-decode_luma() { ffmpeg -nostdin -v error -y -i "$1" -fps_mode passthrough -vf extractplanes=y -f rawvideo -pix_fmt gray "$2"; }
+# none repeated or dropped for timing. What the decoder reports goes to $tmp/decode.log.
+decode_luma() {
+  ffmpeg -nostdin -v error -y -i "$1" -fps_mode passthrough -vf extractplanes=y -f rawvideo -pix_fmt gray "$2" \
+    2>"$tmp/decode.log" || true
+}
 # PSNR-Y of decoded FILE against the input's decoded luma ($tmp/in.y), picture n against
-# picture n, and the number of pictures decoded.
-psnr_y() {  # file -> "psnr pictures"
+# picture n, the number of pictures decoded and the number of lines ffmpeg reported as errors.
+psnr_y() {  # file -> "psnr pictures errors"
   decode_luma "$1" "$tmp/out.y"
-  local pictures=$(($(size_of "$tmp/out.y") / (width * height)))
+  local pictures=$(($(size_of "$tmp/out.y") / (width * height))) errors
+  errors=$(wc -l <"$tmp/decode.log")
   ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt gray -s "${width}x$height" -r 25 -i "$tmp/out.y" \
     -f rawvideo -pix_fmt gray -s "${width}x$height" -r 25 -i "$tmp/in.y" -lavfi "[0:v][1:v]psnr=shortest=1" \
-    -f null - 2>&1 | awk -v n="$pictures" '/Parsed_psnr/ && / PSNR y:/ {sub(/.* PSNR y:/, ""); y = $1}
-      END {print (y == "" ? "?" : y), n}'
+    -f null - 2>&1 | awk -v n="$pictures" -v e="$errors" '/Parsed_psnr/ && / PSNR y:/ {sub(/.* PSNR y:/, ""); y = $1}
+      END {printf "%s %d %d\n", (y == "" ? "?" : (y == "inf" ? y : sprintf("%.2f", y))), n, e}'
+}
+# Notes on a decoded output: its picture count when it differs from the input's, its errors.
+decode_notes() {  # pictures errors
+  local note=""
+  [ "$1" = "$in_frames" ] || note="; $1 of $in_frames pictures!"
+  [ "$2" = 0 ] || note="$note; $2 decoder errors"
+  echo "$note"
 }
 
 # Does the command know --method? (It refuses an unknown option with a usage message.)
@@ -125,7 +136,7 @@ for input in "${streams[@]}"; do
       echo "  below the command's 1.5 Mbit/s floor: not run"
       continue
     fi
-    row tool "size kB" "PSNR-Y dB" "wall s" "cpu s" "pictures, notes"
+    row tool "size kB" "PSNR-Y dB" "wall s" "cpu s" "notes"
     size=() psnr=()
 
     for method in requant cut; do
@@ -138,12 +149,13 @@ for input in "${streams[@]}"; do
       # shellcheck disable=SC2046
       timed "$cli" transrate "$input" "$out" --bitrate "$rate" $(method_option $method) 2>/dev/null ||
         note="exit status $?"
-      read -r y n < <(psnr_y "$out")
-      [ "$n" = "$in_frames" ] || note="$note; pictures $n of $in_frames!"
+      read -r y n e < <(psnr_y "$out")
+      note="$note$(decode_notes "$n" "$e")"
+      [ "$(size_of "$out")" -ge $((in_size * 97 / 100)) ] && note="$note; leaves the stream as it is"
       size[$method]=$(size_of "$out") psnr[$method]=$y
       label="varlow $method"
       [ $methods = 0 ] && label="varlow default"
-      row "$label" "$(kb "${size[$method]}")" "$y" "$t_wall" "$t_cpu" "$n$note"
+      row "$label" "$(kb "${size[$method]}")" "$y" "$t_wall" "$t_cpu" "${note#; }"
     done
     target=${size[requant]}
 
@@ -163,9 +175,9 @@ for input in "${streams[@]}"; do
         passes=1
         note="$note; passes the stream through$(cmp -s "$input" "$tmp/peer.m2v" && echo " unchanged" || true)"
       fi
-      read -r y n < <(psnr_y "$tmp/peer.m2v")
+      read -r y n e < <(psnr_y "$tmp/peer.m2v")
       size[peer]=$got psnr[peer]=$y
-      row M2VRequantiser "$(kb "$got")" "$y" "$t_wall" "$t_cpu" "$n; $note"
+      row M2VRequantiser "$(kb "$got")" "$y" "$t_wall" "$t_cpu" "$note$(decode_notes "$n" "$e")"
       [ $passes = 0 ] && echo "$name $percent $factor" >>"$tmp/factors"
     else
       row M2VRequantiser n/a n/a n/a n/a "not installed (Debian package m2vrequantiser)"
@@ -206,17 +218,19 @@ for input in "${streams[@]}"; do
       reencode -q:v $best -qmin 1
       how="-q:v $best (rate control misses on so short a stream)"
     fi
-    read -r y n < <(psnr_y "$tmp/ffmpeg.m2v")
+    read -r y n e < <(psnr_y "$tmp/ffmpeg.m2v")
     size[ffmpeg]=$got psnr[ffmpeg]=$y
-    row "ffmpeg re-encode" "$(kb "$got")" "$y" "$t_wall" "$t_cpu" "$n; $how"
+    row "ffmpeg re-encode" "$(kb "$got")" "$y" "$t_wall" "$t_cpu" "$how$(decode_notes "$n" "$e")"
 
     # The targets' figures: dB over the peer (where it transrates) and over the cut, dB under
     # the re-encode.
-    vs_peer=n/a
+    vs_peer=n/a vs_cut=$(gap requant cut) vs_ffmpeg=$(gap ffmpeg requant)
     [ $have_peer = 1 ] && [ $passes = 0 ] && vs_peer=$(gap requant peer)
     [ $passes = 1 ] && vs_peer="(passes)"
-    printf '%-20s %4s %10s %10s %10s\n' "$name" "$percent%" "$vs_peer" "$(gap requant cut)" \
-      "$(gap ffmpeg requant)" >>"$summary"
+    if [ "$target" -ge $((in_size * 97 / 100)) ]; then  # nothing to compare: varlow left it as it was
+      vs_peer="(varlow" vs_cut="passes" vs_ffmpeg="it)"
+    fi
+    printf '%-20s %4s %10s %10s %10s\n' "$name" "$percent%" "$vs_peer" "$vs_cut" "$vs_ffmpeg" >>"$summary"
   done
 done
 
@@ -250,7 +264,7 @@ for method in requant cut; do
   # shellcheck disable=SC2046
   speed[$method]=$(mbps "$(size_of "$long")" "$(best_cpu "$cli" transrate "$long" "$tmp/out.m2v" --bitrate "$sd_rate" \
     $(method_option $method))")
-  printf '  %-16s %8s\n' "varlow $method" "${speed[$method]}"
+  printf '  %-16s %8s\n' "varlow $([ $methods = 1 ] && echo $method || echo default)" "${speed[$method]}"
 done
 factor=$(awk '$1 == "sd_texture.m2v" && $2 == 60 {print $3}' "$tmp/factors" 2>/dev/null || true)
 if [ $have_peer = 1 ] && [ -n "$factor" ]; then
