@@ -70,8 +70,8 @@ public:
   void SetMethod(TTransrateMethod Method) { FMethod = Method; }
   // Knobs of the re-quantising method's rate control.
   struct TRequantTuning {
-    double BPictureShare = 0.6;   // a B picture's coefficient share against a reference picture's
-    float RoundingBias = 0.0f;    // dead zone of the level choice, in steps
+    double BPictureShare = 0.55;  // a B picture's coefficient share against a reference picture's
+    float RoundingBias = 0.45f;   // dead zone of the level choice, in steps
     double BudgetUse = 0.985;     // the part of a group's budget the plan aims at
   };
   void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }

@@ -328,6 +328,8 @@ private:
   TMatrices FMatrices{};
   std::array<std::array<std::int32_t, 64>, 4> FWeights{};  // by scan position, as FMatrices
   std::array<std::uint8_t, 32> FCodeMap{};                 // input quantiser_scale_code -> output
+  std::array<std::array<float, 64>, 4> FInverseSteps{};    // see RequantBlocks
+  std::array<std::int32_t, 4> FInverseScale{-1, -1, -1, -1};
   double FSliceScale = 1;
   double FScaleSum = 0, FScaleWeight = 0;
   std::int64_t FSliceInputStart = 0;

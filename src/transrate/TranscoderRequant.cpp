@@ -6,6 +6,7 @@
 // exactly as it did from the input.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "support/Log.h"
 #include "transrate/MPEGVideoTranscoder.h"
@@ -36,6 +37,7 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
   const auto& scan = alternate_scan ? kAlternateScan : kZigzagScan;
   for (std::size_t m = 0; m < 4; ++m)
     for (std::size_t n = 0; n < 64; ++n) FWeights[m][n] = FMatrices[m][scan[n]];
+  FInverseScale.fill(-1);
 
   double scale = FSettings.Scale;
   const std::int64_t inputDone = FReader.BitPosition();
@@ -59,15 +61,25 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
   }
   FSliceScale = std::clamp(scale, 1.0, kMaxScale);
 
+  // log quantiser_scale by code, for the linear and the non-linear table.
+  static const auto kLogScale = [] {
+    std::array<std::array<double, 32>, 2> t{};
+    for (int c = 1; c < 32; ++c) {
+      t[0][static_cast<std::size_t>(c)] = std::log(static_cast<double>(QuantiserScale(c, false)));
+      t[1][static_cast<std::size_t>(c)] = std::log(static_cast<double>(QuantiserScale(c, true)));
+    }
+    return t;
+  }();
   const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
+  const auto& logScale = kLogScale[nonLinear ? 1 : 0];
+  const double logRatio = std::log(FSliceScale);
   FCodeMap[0] = 0;
   for (int in = 1; in < 32; ++in) {
-    const double qsIn = QuantiserScale(in, nonLinear);
-    const double target = std::log(qsIn * FSliceScale);
+    const double target = logScale[static_cast<std::size_t>(in)] + logRatio;
     int best = in;
     double bestDistance = 1e9;
     for (int c = in; c < 32; ++c) {
-      const double distance = std::abs(std::log(static_cast<double>(QuantiserScale(c, nonLinear))) - target);
+      const double distance = std::abs(logScale[static_cast<std::size_t>(c)] - target);
       if (distance < bestDistance) {
         bestDistance = distance;
         best = c;
@@ -229,6 +241,69 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     Block.Count = 1;
     p = 1;
   }
+  // While refills stay inside the unit and its padding, the codes come from a local bit cache
+  // (as in the cut's loops); the reader takes over near the end of the unit.
+  {
+    const std::uint8_t* data = FReader.Data();
+    const std::int64_t start = FReader.BitPosition();
+    const std::int64_t fastEnd = FastScanEnd();
+    const TDctTableEntry* shortTable = table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
+    std::int64_t pos = start;
+    std::uint64_t w = 0;
+    int valid = 0;
+    for (;;) {
+      if (valid < 32) {
+        if (pos >= fastEnd) break;
+        std::memcpy(&w, data + (pos >> 3), 8);
+        w = __builtin_bswap64(w) << (pos & 7);
+        valid = 64 - static_cast<int>(pos & 7);
+      }
+      const TDctTableEntry& shortEntry = shortTable[w >> 56];
+      const TDctTableEntry& e = shortEntry.Length != 0 ? shortEntry : table[w >> 48];
+      std::int32_t run;
+      std::int32_t level;
+      int bits;
+      if (e.Run < kEndOfBlockMarker) {
+        bits = e.Length + 1;
+        run = e.Run;
+        level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
+      } else if (e.Run == kEndOfBlockMarker) {
+        FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
+        return !FReader.Error();
+      } else if (e.Run == kEscapeMarker) {
+        run = static_cast<std::int32_t>((w >> 52) & 63);
+        if (FMpeg1Walk) {
+          const auto firstByte = static_cast<std::int32_t>((w >> 44) & 0xFF);
+          const auto secondByte = static_cast<std::int32_t>((w >> 36) & 0xFF);
+          bits = firstByte == 0x00 || firstByte == 0x80 ? 28 : 20;
+          level = firstByte == 0x00   ? secondByte
+                  : firstByte == 0x80 ? secondByte - 256
+                  : firstByte >= 0x80 ? firstByte - 256
+                                      : firstByte;
+        } else {
+          bits = kEscapeBits;
+          level = EscapeLevel(static_cast<std::uint32_t>((w >> 40) & 0xFFF));
+        }
+      } else {
+        level = 0;
+        bits = 0;
+        run = 0;
+      }
+      p += run;
+      if (level == 0 || p >= kBlockPositions) {
+        FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+        return false;
+      }
+      Block.Pos[static_cast<std::size_t>(Block.Count)] = static_cast<std::uint8_t>(p);
+      Block.Level[static_cast<std::size_t>(Block.Count)] = static_cast<std::int16_t>(level);
+      ++Block.Count;
+      ++p;
+      pos += bits;
+      w <<= bits;
+      valid -= bits;
+    }
+    FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+  }
   for (;;) {
     const TDctTableEntry& e = table[Next16()];
     std::int32_t run;
@@ -290,11 +365,18 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
       std::copy_n(in.Pos.begin(), n, out.Pos.begin());
       std::copy_n(in.Level.begin(), n, out.Level.begin());
     } else {
+      // 16 / (weight x quantiser_scale) by scan position, kept while the quantiser stays.
+      std::array<float, 64>& inverse = FInverseSteps[matrix];
+      if (FInverseScale[matrix] != qsOut) {
+        for (std::size_t i = 0; i < 64; ++i) inverse[i] = 16.0f / static_cast<float>(w[i] * qsOut);
+        FInverseScale[matrix] = qsOut;
+      }
       for (int i = 0; i < in.Count; ++i) {
         const std::size_t pos = in.Pos[static_cast<std::size_t>(i)];
         const std::int32_t F = TLevelQuantiser::Reconstruct(in.Level[static_cast<std::size_t>(i)], w[pos], qsIn, intra,
                                                             FMpeg1Walk);
-        const std::int32_t level = TLevelQuantiser::Requantise(F, w[pos], qsOut, intra, FMpeg1Walk, bias, maxLevel);
+        const std::int32_t level =
+            TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
         if (level == 0) continue;
         out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
         out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
