@@ -181,6 +181,12 @@ private:
   bool DecodeSlice();
   bool DecodeMacroBlock();
   bool DecodeAddressIncrement();
+  // Macroblocks a slice may hold: one row, or in MPEG-1 (whose slices may run on over several
+  // rows) the picture.
+  std::int32_t SliceMacroblockLimit() const {
+    const std::int32_t width = (horizontal_size + 15) / 16;
+    return FMpeg1Walk ? width * ((vertical_size + 15) / 16) : width;
+  }
   bool DecodeMacroBlockHeader();
   bool DecodeMacroBlockModes();
   bool DecodeMotionVectors(int s);

@@ -52,7 +52,7 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
     }
     Copy(1);  // extra_bit_slice
     FMbColumn = -1;
-    const std::int32_t mbWidth = (horizontal_size + 15) / 16;
+    const std::int32_t mbWidth = SliceMacroblockLimit();
     for (;;) {
       // The slice ends where 23 zero bits begin: the stuffing before the next start code.
       if (PeekBits(23) == 0 || FReader.Error()) break;
@@ -124,7 +124,7 @@ bool TMPEGVideoTranscoder::DecodeAddressIncrement() {
   FMbColumn += increment;
   FNextX = 16 * FMbColumn;
   FIncrement = increment;
-  return FMbColumn < (horizontal_size + 15) / 16;
+  return FMbColumn < SliceMacroblockLimit();
 }
 
 // From macroblock_modes to coded_block_pattern. FQuantCode receives a quantiser_scale_code,

@@ -109,7 +109,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   }
   Copy(1);  // extra_bit_slice
   FMbColumn = -1;
-  const std::int32_t mbWidth = (horizontal_size + 15) / 16;
+  const std::int32_t mbWidth = SliceMacroblockLimit();
   const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
 
   // A P macroblock without motion that loses all its blocks becomes a skipped macroblock,
