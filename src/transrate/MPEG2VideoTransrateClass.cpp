@@ -203,6 +203,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     frame.Sequence = FTranscoder->SequenceValues();
     const HRESULT analysed = FTranscoder->Analyse(FrameType, frame.Data->DataPtr(), Size);
     FTranscoder->TakeCutRecord(frame.Record);
+    frame.BlockBits = BlockBits(frame.Record);
     TPictureCost& cost = FFrameBits[static_cast<std::size_t>(FFrameCount)];
     cost.Bits.fill(0);
     frame.Damaged = analysed < 0 || FTranscoder->Damaged();

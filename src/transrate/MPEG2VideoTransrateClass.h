@@ -39,6 +39,9 @@ struct TPictureCost {
   std::int32_t MaxCoefIndex = 0;
 };
 
+// The bits of a picture's run/level and end-of-block codes, from its analysis record.
+std::int64_t BlockBits(const TMPEGVideoTranscoder::TCutRecord& Record);
+
 // The level fill: all pictures rise together, one code position at a time, in stream order;
 // level 0 charges each picture its fixed bits. A picture takes a level only once that level is
 // paid for, so the group stays within Budget unless its fixed bits alone exceed it. Returns one
@@ -123,6 +126,7 @@ private:
     TMPEGVideoTranscoder::TSequenceValues Sequence{};  // transcoder state the analysis started from
     std::unique_ptr<TBuffer> Requantised;  // the re-quantising pass's output
     std::int32_t OutputSize = 0;           // bytes of it, or 0 when the picture goes out as it came
+    std::int64_t BlockBits = 0;            // bits of all run/level and end-of-block codes
   };
 
   // The re-quantising method (TransrateRequantGroup.cpp): plans and re-quantises the held

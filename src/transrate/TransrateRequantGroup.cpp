@@ -19,13 +19,21 @@ constexpr int kPlanRetries = 2;
 // Room beyond the input size for a re-quantised picture, which is about never larger.
 constexpr std::int32_t kRequantMargin = 1024;
 
-std::int64_t CoefficientBits(const TPictureCost& Cost) {
+} // namespace
+
+// What re-quantising can shrink: every block's run/level codes and its end of block, from the
+// analysis record (per block: its code count n, the ends of its n codes, the end of its end of
+// block).
+std::int64_t BlockBits(const TMPEGVideoTranscoder::TCutRecord& Record) {
   std::int64_t bits = 0;
-  for (int k = 1; k <= Cost.MaxCoefIndex; ++k) bits += Cost.Bits[static_cast<std::size_t>(k)];
+  const std::vector<std::uint16_t>& ends = Record.CodeEnds;
+  for (std::size_t i = 0; i < ends.size();) {
+    const std::size_t n = ends[i];
+    if (i + n + 1 < ends.size()) bits += ends[i + n + 1];
+    i += n + 2;
+  }
   return bits;
 }
-
-} // namespace
 
 void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& Report) {
   FLastCutLevels.assign(static_cast<std::size_t>(Count), kMaxLevel);
@@ -37,9 +45,9 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
       target *= static_cast<double>(Report.BudgetBits) / static_cast<double>(spent) * FTuning.BudgetUse;
       spent = RequantPictures(Count, target);
     }
-    if (spent > Report.BudgetBits) {
-      // Re-quantising alone does not fit: the cut keeps the budget whenever the fixed bits
-      // allow.
+    if (spent > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits) {
+      // Re-quantising alone does not fit: the cut keeps the budget whenever its fixed bits
+      // allow. (When they do not, nothing keeps it, and the re-quantised group is smaller.)
       FLastCutLevels = FillCutLevels(FFrameBits, Count, Report.BudgetBits);
       for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j)
         CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], Report);
@@ -65,7 +73,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
   std::vector<double> coefficient(n), fixed(n), weight(n);
   for (std::size_t j = 0; j < n; ++j) {
     const double size = static_cast<double>(FFrames[j].Data->DataSize()) * 8;
-    coefficient[j] = FFrames[j].Damaged ? 0.0 : static_cast<double>(CoefficientBits(FFrameBits[j]));
+    coefficient[j] = FFrames[j].Damaged ? 0.0 : static_cast<double>(FFrames[j].BlockBits);
     fixed[j] = size - coefficient[j];
     weight[j] = FFrames[j].Type == kBidirectional ? FTuning.BPictureShare : 1.0;
   }
