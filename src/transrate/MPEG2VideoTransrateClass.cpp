@@ -58,16 +58,27 @@ std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, 
   return levels;
 }
 
-TMPEG2VideoTransrateClass::TMPEG2VideoTransrateClass()
-    : FTranscoder(std::make_unique<TMPEGVideoTranscoder>()), FOutput(kOutputBlockSize, 0) {
-  FMaxBitrate.SetValue(10'000'000);
-  FSeparator.SetMPEGESReceiveFunctionObj(
-      [this](std::int32_t StreamId, std::int32_t Reserved, const std::uint8_t* Data, std::int32_t Size) {
-        return MPEGESReceiveFunctionObj(StreamId, Reserved, Data, Size);
-      });
+// Members start empty; what needs memory is made inside the trap, so a failure is logged and
+// the controller still exists (without a transcoder it holds no pictures).
+TMPEG2VideoTransrateClass::TMPEG2VideoTransrateClass() {
+  Trap("TMPEG2VideoTransrateClass.Create", [this] {
+    FMaxBitrate.SetValue(10'000'000);
+    FSeparator.SetMPEGESReceiveFunctionObj(
+        [this](std::int32_t StreamId, std::int32_t Reserved, const std::uint8_t* Data, std::int32_t Size) {
+          return MPEGESReceiveFunctionObj(StreamId, Reserved, Data, Size);
+        });
+    FTranscoder = std::make_unique<TMPEGVideoTranscoder>();
+    FOutput.SetCapacity(kOutputBlockSize);
+  });
 }
 
-TMPEG2VideoTransrateClass::~TMPEG2VideoTransrateClass() = default;
+TMPEG2VideoTransrateClass::~TMPEG2VideoTransrateClass() {
+  Trap("TMPEG2VideoTransrateClass.Destroy", [this] {
+    FFrames.clear();
+    FFrameBits.clear();
+    FTranscoder.reset();
+  });
+}
 
 HRESULT TMPEG2VideoTransrateClass::SetMPEGESTransReceiveFunctionObj(TMPEGESTransReceiveFunction Method) {
   HRESULT result = E_FAIL;
@@ -115,16 +126,12 @@ HRESULT TMPEG2VideoTransrateClass::MPEGESReceiveFunctionObj(std::int32_t, std::i
   Trap("TMPEG2VideoTransrateClass.MPEGESReceiveFunctionObj", [&] {
     const std::int32_t T = FSeparator.FrameCodingType();
     const bool gopStart = FSeparator.GOPStart();
+    if (T == kIntra || T == kPredicted || T == kBidirectional) FollowFrameRate(Data, Size);
     if (T == kIntra) {
       if (!FStarted) {
-        bool progressive = false;
-        FFps = 0;
-        GetParams(Data, Size, FFps, progressive);
-        LogMessageFmt("FPS: %f", {FFps});
         // A frame rate without a value leaves the stream unstarted: the next intra picture
         // tries again.
         if (!(FFps > 0)) throw std::domain_error("no usable frame rate");
-        FBitsPerPicture.SetValue(FMaxBitrate.Value() / FFps);
         FStarted = -1;
       }
       result = AddFrame(Data, Size, kIntra, gopStart);
@@ -144,11 +151,19 @@ bool TMPEG2VideoTransrateClass::GetParams(const std::uint8_t* Data, std::int32_t
                                           bool& Progressive) {
   bool result = false;
   const bool ran = TrapToDebugChannel("wex: Error in GetParams call...", [&] {
-    if (Data == nullptr || Size < 12 || !IsStartCode(Data, 0, 0xB3)) return;
-    const int frameRateCode = Data[7] & 0x0F;
+    if (Data == nullptr) return;
+    // The sequence header may follow a sequence end code (streams joined one after another);
+    // a picture start code ends the headers.
+    std::int32_t header = 0;
+    while (Size - header > 4 && !IsStartCode(Data, header, 0xB3)) {
+      if (IsStartCode(Data, header, 0x00)) return;
+      ++header;
+    }
+    if (Size - header < 12 || !IsStartCode(Data, header, 0xB3)) return;
+    const int frameRateCode = Data[header + 7] & 0x0F;
     int extensionN = 0;
     int extensionD = 0;
-    for (std::int32_t i = 0; Size - i > 4; ++i) {
+    for (std::int32_t i = header + 12; Size - i > 4 && !IsStartCode(Data, i, 0x00); ++i) {
       if (IsStartCode(Data, i, 0xB5) && (Data[i + 4] >> 4) == 1) {
         if (i + 9 < Size) {
           Progressive = (Data[i + 5] & 0x08) != 0;
@@ -184,6 +199,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
                                             bool GOPStart) {
   HRESULT result = E_FAIL;
   Trap("TMPEG2VideoTransrateClass.AddFrame", [&] {
+    if (!FTranscoder) throw std::logic_error("no transcoder");  // its creation failed
     // A new GOP closes the held group; so does a group that filled every slot.
     if ((GOPStart && FFrameCount > 0) || FFrameCount >= kMaxFrames) ProcessFrames();
     // The slots grow with the longest group seen, up to kMaxFrames.
@@ -197,6 +213,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     frame.Data->Clear();
     frame.Data->Append(Data, Size);
     frame.Type = FrameType;
+    frame.Fps = FFps;
 
     // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
     FTranscoder->SetMpeg1(FMethod == TTransrateMethod::Requant);
@@ -239,13 +256,13 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
 HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
   HRESULT result = E_FAIL;
   Trap("TMPEG2VideoTransrateClass.ProcessFrames", [&] {
-    const double bitsPerPicture = FBitsPerPicture.Value();
     double budget = 0;
     TGroupReport report;
     report.Pictures = FFrameCount;
     for (int j = 0; j < FFrameCount; ++j) {
       const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
-      budget += frame.FramePicture ? bitsPerPicture : bitsPerPicture / 2;
+      budget += PictureBudget(frame);
+      if (frame.Fps > 0) report.Seconds += (frame.FramePicture ? 1.0 : 0.5) / frame.Fps;
       report.FixedBits += FFrameBits[static_cast<std::size_t>(j)].Bits[0];
       report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
     }
@@ -263,6 +280,25 @@ HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
     result = S_OK;
   });
   return result;
+}
+
+void TMPEG2VideoTransrateClass::FollowFrameRate(const std::uint8_t* Data, std::int32_t Size) {
+  double fps = 0;
+  bool progressive = false;
+  if (!GetParams(Data, Size, fps, progressive)) return;
+  if (fps != FFps || !FStarted) LogMessageFmt("FPS: %f", {fps});
+  // A sequence header without a usable rate keeps the one in force.
+  if (!(fps > 0)) return;
+  FFps = fps;
+  FBitsPerPicture.SetValue(FMaxBitrate.Value() / FFps);
+}
+
+// Bits one held picture may take: its sequence's frame period at the rate asked for; a field
+// picture half of it.
+double TMPEG2VideoTransrateClass::PictureBudget(const THeldFrame& Frame) const {
+  if (!(Frame.Fps > 0)) return 0;
+  const double bitsPerPicture = FMaxBitrate.Value() / Frame.Fps;
+  return Frame.FramePicture ? bitsPerPicture : bitsPerPicture / 2;
 }
 
 void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel,

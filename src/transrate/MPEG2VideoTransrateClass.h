@@ -28,6 +28,7 @@ struct TGroupReport {
   std::int64_t FixedBits = 0;   // bits no cut removes (alignment reserve included)
   std::int64_t InputBits = 0;
   std::int64_t OutputBits = 0;
+  double Seconds = 0;           // playing time of the group's pictures, each at its own frame rate
 };
 using TGroupReportFunction = std::function<void(const TGroupReport&)>;
 
@@ -100,8 +101,9 @@ public:
   // Chooses the cut levels of the held group, cuts and delivers it.
   HRESULT ProcessFrames();
 
-  // frame rate (with the sequence extension's factor) and progressive_sequence of a unit that
-  // begins with a sequence header; false when it does not.
+  // frame rate (with the sequence extension's factor) and progressive_sequence from the
+  // sequence header at the front of a unit (a sequence end code may come before it); false
+  // when the unit does not begin with one.
   static bool GetParams(const std::uint8_t* Data, std::int32_t Size, double& Fps, bool& Progressive);
   // picture_structure from the first picture coding extension of the unit; false when the unit
   // has none.
@@ -121,6 +123,7 @@ private:
     std::unique_ptr<TBuffer> Data;
     std::int32_t Type = 0;
     bool FramePicture = true;
+    double Fps = 0;  // frame rate of the sequence the picture belongs to
     bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
     TMPEGVideoTranscoder::TCutRecord Record;  // made by the analysis pass, for the cut
     TMPEGVideoTranscoder::TSequenceValues Sequence{};  // transcoder state the analysis started from
@@ -137,6 +140,9 @@ private:
 
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
   void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
+  // Takes the frame rate of a unit that begins a sequence; it holds for the pictures that follow.
+  void FollowFrameRate(const std::uint8_t* Data, std::int32_t Size);
+  double PictureBudget(const THeldFrame& Frame) const;
 
   TMPEGESVideoFrameSeparatorEx FSeparator;
   std::unique_ptr<TMPEGVideoTranscoder> FTranscoder;

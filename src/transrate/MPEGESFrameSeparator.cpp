@@ -35,7 +35,25 @@ std::int32_t FindStartCode(const std::uint8_t* d, std::int32_t from, std::int32_
 
 } // namespace
 
-TMPEGESVideoFrameSeparatorEx::TMPEGESVideoFrameSeparatorEx() : FBuffer(kInitialCapacity, 0) {}
+// The buffer is allocated inside the trap: a failure is logged and the separator still
+// exists; its buffer then grows with the first block.
+TMPEGESVideoFrameSeparatorEx::TMPEGESVideoFrameSeparatorEx() {
+  try {
+    FBuffer.SetCapacity(kInitialCapacity);
+  } catch (...) {
+    try {
+      LogMessage("wex: error in TMPEGESVideoFrameSeparatorEx.Create call...");
+    } catch (...) {
+    }
+  }
+}
+
+TMPEGESVideoFrameSeparatorEx::~TMPEGESVideoFrameSeparatorEx() {
+  Trap("TMPEGESVideoFrameSeparatorEx.Destroy", [this] {
+    FReceiveFunctionObj = nullptr;
+    FBuffer.Clear();
+  });
+}
 
 HRESULT TMPEGESVideoFrameSeparatorEx::SetMPEGESReceiveFunctionObj(TMPEGESReceiveFunction Method) {
   HRESULT result = E_FAIL;

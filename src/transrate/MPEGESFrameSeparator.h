@@ -26,6 +26,9 @@ public:
   static constexpr std::int32_t kMaxUnitSize = 64 * 1024 * 1024;
 
   TMPEGESVideoFrameSeparatorEx();
+  ~TMPEGESVideoFrameSeparatorEx();
+  TMPEGESVideoFrameSeparatorEx(const TMPEGESVideoFrameSeparatorEx&) = delete;
+  TMPEGESVideoFrameSeparatorEx& operator=(const TMPEGESVideoFrameSeparatorEx&) = delete;
 
   HRESULT SetMPEGESReceiveFunctionObj(TMPEGESReceiveFunction Method);
   // Appends a block and delivers every unit it completes.

@@ -1,0 +1,61 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "transrate/TransrateMethod.h"
+
+namespace varlow {
+
+// Where a file transrate stands, reported after each block of input.
+struct TTransrateProgress {
+  std::int64_t InputRead = 0;   // bytes of the input read so far
+  std::int64_t InputSize = 0;   // the input's size when the run began
+  std::int64_t PicturesOut = 0;
+  std::int64_t OutputBytes = 0;
+  double OutputBitrate = 0;     // average bit/s of the output written so far (0 until a group is out)
+
+  // Share of the input read, 0 .. 1.
+  double Share() const;
+};
+
+// Called on the running thread after each block; returning false cancels the run.
+using TTransrateProgressFunction = std::function<bool(const TTransrateProgress&)>;
+
+struct TTransrateOptions {
+  std::int32_t Bitrate = 5'000'000;
+  TTransrateMethod Method = TTransrateMethod::Requant;
+};
+
+enum class TTransrateStatus {
+  Succeeded,
+  Cancelled,
+  Failed,
+  Refused,  // the output path names the input file
+};
+
+struct TTransrateResult {
+  TTransrateStatus Status = TTransrateStatus::Failed;
+  std::string Message;  // why the run failed or was refused; empty on success
+  std::int64_t PicturesIn = 0;
+  std::int64_t PicturesOut = 0;
+  std::int64_t InputBytes = 0;   // bytes read
+  std::int64_t OutputBytes = 0;  // bytes written
+  double Seconds = 0;            // playing time of the pictures written
+  double AverageBitrate = 0;     // OutputBytes * 8 / Seconds
+  std::int32_t Groups = 0;
+  std::int32_t GroupsOverBudget = 0;  // groups whose output exceeded their bit budget
+
+  bool Succeeded() const { return Status == TTransrateStatus::Succeeded; }
+};
+
+// Transrates the file at InputPath into OutputPath: reads it in 2 MiB blocks from its start,
+// feeds a transrate controller and writes what it delivers to a temporary file beside the
+// target. Only a run that read the whole input and wrote every picture is flushed to disk and
+// renamed over OutputPath; on cancel or failure the temporary file is removed and a file that
+// was at OutputPath stays as it was. An OutputPath naming the input itself (same device and
+// inode) is refused before anything is written.
+TTransrateResult TransrateFile(const std::string& InputPath, const std::string& OutputPath,
+                               const TTransrateOptions& Options, const TTransrateProgressFunction& Progress = {});
+
+}  // namespace varlow
