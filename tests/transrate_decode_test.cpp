@@ -78,6 +78,28 @@ std::vector<std::uint8_t> FirstGroups(const std::vector<std::uint8_t>& s, std::s
   return s;
 }
 
+// The B pictures that lead an open first group: they predict from a picture before the stream
+// starts, so ffmpeg leaves them out where libmpeg2 shows them concealed.
+std::size_t LeadingPicturesFfmpegDrops(const std::vector<std::uint8_t>& s) {
+  bool open = false;
+  std::size_t leading = 0;
+  bool afterIntra = false;
+  for (std::size_t i = 0; i + 7 < s.size(); ++i) {
+    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
+    if (s[i + 3] == 0xB8 && !afterIntra) open = (s[i + 7] & 0x40) == 0;
+    if (s[i + 3] != 0) continue;
+    const int type = (s[i + 5] >> 3) & 7;
+    if (!afterIntra) {
+      afterIntra = type == 1;
+    } else if (type == 3) {
+      ++leading;
+    } else {
+      break;
+    }
+  }
+  return open ? leading : 0;
+}
+
 struct TStreamCase {
   const char* Name;  // a test stream, or a shared stream when Shared
   bool Shared;
@@ -108,15 +130,15 @@ std::size_t MaxPictures() { return std::getenv("VARLOW_LONG_TESTS") ? SIZE_MAX :
 // Floors of the decoded output's distance from the decoded input, per picture and per band of
 // 16 lines, by the share of the stream's rate kept. A slice decoded with the wrong quantiser,
 // table or vectors falls far below them. Re-quantising must stay within what its coarser
-// quantiser explains; cutting codes loses more (a detailed 128x128 picture drops to 21 dB at
-// 60%), so the cut has floors of its own.
+// quantiser explains (a detailed 128x128 picture at 60% comes to 25 dB); cutting codes loses
+// more (21 dB there), so the cut has floors of its own.
 struct TFloor {
   double Picture;
   double Band;
 };
 TFloor FloorFor(bool cutting, double share) {
   if (share >= 1.0) return cutting ? TFloor{28, 20} : TFloor{30, 22};
-  if (share >= 0.55) return cutting ? TFloor{20, 16} : TFloor{25, 18};
+  if (share >= 0.55) return cutting ? TFloor{20, 16} : TFloor{24, 18};
   if (share >= 0.35) return cutting ? TFloor{18, 14} : TFloor{21, 15};
   return cutting ? TFloor{18, 13} : TFloor{20, 15};
 }
@@ -160,6 +182,7 @@ void CheckStream(TTransrateMethod method, const TStreamCase& stream) {
   if (shares.back() < 1.0) shares.push_back(1.25);
   const auto tags = PictureTags(input);
   const bool mpeg1 = IsMpeg1(input);
+  const std::size_t skipped = LeadingPicturesFfmpegDrops(input);
   for (double share : shares) {
     const auto bitrate = static_cast<std::int32_t>(rate * share);
     std::ostringstream label;
@@ -201,9 +224,10 @@ void CheckStream(TTransrateMethod method, const TStreamCase& stream) {
     // ffmpeg to within IDCT rounding on every picture but the last two it may hold back.
     const TDecodedLuma libmpeg2 = DecodeLumaWithMpeg2dec(outPath, width, height);
     EXPECT_TRUE(libmpeg2.Clean);
-    EXPECT_GE(libmpeg2.Pictures.size() + 2, ffmpeg.Pictures.size());
-    for (std::size_t p = 0; p < std::min(libmpeg2.Pictures.size(), ffmpeg.Pictures.size()); ++p)
-      EXPECT_GE(Distance(libmpeg2.Pictures[p], ffmpeg.Pictures[p], width, height).WorstBand, 40) << "picture " << p;
+    EXPECT_GE(libmpeg2.Pictures.size() + 2, ffmpeg.Pictures.size() + skipped);
+    for (std::size_t p = 0; p + skipped < libmpeg2.Pictures.size() && p < ffmpeg.Pictures.size(); ++p)
+      EXPECT_GE(Distance(libmpeg2.Pictures[p + skipped], ffmpeg.Pictures[p], width, height).WorstBand, 40)
+          << "picture " << p;
   }
 }
 
