@@ -6,18 +6,20 @@
 #   M2VRequantiser   at the size varlow requant reached (factor = input size / that size)
 #   ffmpeg           a single-threaded decode + mpeg2video re-encode at varlow requant's rate
 # then the figures the targets are stated in (dB over M2VRequantiser and over the cut, dB under
-# the re-encode, speed ratios from CPU time), and varlow's peak memory on a 2 GB input.
-#   bench/transrate_vs_peer.sh [VARLOW_CLI] [--no-memory]
+# the re-encode, speed ratios from CPU time), and varlow's peak memory on a 32 MB and a 500 MB
+# input (--2g: 2 GB, the size the memory target names; --no-memory: neither).
+#   bench/transrate_vs_peer.sh [VARLOW_CLI] [--no-memory | --2g]
 # Streams: the project's test streams (build/test-streams) and three 720x576 streams with
 # texture and motion made here once into build/bench-streams. A command that does not know
 # --method runs its default in the requant column; the cut column then reads n/a.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cli=$top/build/cli/varlow-cli
-memory=1
+memory=500000000
 for arg in "$@"; do
   case $arg in
     --no-memory) memory=0 ;;
+    --2g) memory=2000000000 ;;
     *) cli=$arg ;;
   esac
 done
@@ -227,6 +229,7 @@ for input in "${streams[@]}"; do
     vs_peer=n/a vs_cut=$(gap requant cut) vs_ffmpeg=$(gap ffmpeg requant)
     [ $have_peer = 1 ] && [ $passes = 0 ] && vs_peer=$(gap requant peer)
     [ $passes = 1 ] && vs_peer="(passes)"
+    [ -n "${size[cut]:-}" ] && [ "${size[cut]}" -ge $((in_size * 97 / 100)) ] && vs_cut="(passes)"
     if [ "$target" -ge $((in_size * 97 / 100)) ]; then  # nothing to compare: varlow left it as it was
       vs_peer="(varlow" vs_cut="passes" vs_ffmpeg="it)"
     fi
@@ -281,15 +284,17 @@ echo "  requant / ffmpeg: $(ratio "${speed[requant]}" "${speed[ffmpeg]}")x as fa
 [ -n "${speed[peer]:-}" ] &&
   echo "  requant time / M2VRequantiser time: $(ratio "${speed[peer]}" "${speed[requant]}") (target <= 0.67)"
 
-if [ $memory = 1 ]; then
-  # Peak memory on about 2 GB: the SD texture stream over and over (each copy starts with a
-  # sequence header, so the whole file is one long valid stream).
+if [ "$memory" != 0 ]; then
+  # Peak memory on the 32 MB stream above and on a big one made of it (each copy starts with a
+  # sequence header, so the whole file is one long valid stream): flat memory reads the same.
   big=$tmp/big.m2v
   cp "$long" "$big"
-  while [ "$(size_of "$big")" -lt 1000000000 ]; do cat "$big" "$big" >"$big.2" && mv "$big.2" "$big"; done
-  cat "$big" "$big" >"$big.2" && mv "$big.2" "$big"
-  # shellcheck disable=SC2046
-  timed "$cli" transrate "$big" "$tmp/out.m2v" --bitrate "$sd_rate" $(method_option requant) 2>/dev/null || true
-  printf '\npeak memory transrating %.0f MB (requant, 60%%): %.1f MiB (target < 64 MiB), %.0f s\n' \
-    "$(awk "BEGIN{print $(size_of "$big") / 1e6}")" "$(awk "BEGIN{print $t_peak / 1024}")" "$t_wall"
+  while [ "$(size_of "$big")" -lt "$memory" ]; do cat "$big" "$big" >"$big.2" && mv "$big.2" "$big"; done
+  echo
+  for f in "$long" "$big"; do
+    # shellcheck disable=SC2046
+    timed "$cli" transrate "$f" "$tmp/out.m2v" --bitrate "$sd_rate" $(method_option requant) 2>/dev/null || true
+    printf 'peak memory transrating %5.0f MB (requant, 60%%): %5.1f MiB (target < 64 MiB at 2 GB), %.0f s\n' \
+      "$(awk "BEGIN{print $(size_of "$f") / 1e6}")" "$(awk "BEGIN{print $t_peak / 1024}")" "$t_wall"
+  done
 fi
