@@ -216,9 +216,11 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     frame.Fps = FFps;
 
     // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
+    FTranscoder->SetMpeg1(FMethod == TTransrateMethod::Requant);
     frame.Sequence = FTranscoder->SequenceValues();
     const HRESULT analysed = FTranscoder->Analyse(FrameType, frame.Data->DataPtr(), Size);
     FTranscoder->TakeCutRecord(frame.Record);
+    frame.BlockBits = BlockBits(frame.Record);
     TPictureCost& cost = FFrameBits[static_cast<std::size_t>(FFrameCount)];
     cost.Bits.fill(0);
     frame.Damaged = analysed < 0 || FTranscoder->Damaged();
@@ -265,11 +267,15 @@ HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
       report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
     }
     report.BudgetBits = static_cast<std::int64_t>(budget);
-    FLastCutLevels = FillCutLevels(FFrameBits, FFrameCount, report.BudgetBits);
     const std::int32_t count = FFrameCount;
     FFrameCount = 0;  // the group is consumed even when a delivery fails
-    for (std::size_t j = 0; j < static_cast<std::size_t>(count); ++j)
-      CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], report);
+    if (FMethod == TTransrateMethod::Requant) {
+      RequantGroup(count, report);
+    } else {
+      FLastCutLevels = FillCutLevels(FFrameBits, count, report.BudgetBits);
+      for (std::size_t j = 0; j < static_cast<std::size_t>(count); ++j)
+        CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], report);
+    }
     if (FGroupReport) FGroupReport(report);
     result = S_OK;
   });
@@ -301,6 +307,7 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   const std::int32_t inputSize = Frame.Data->DataSize();
   // Pictures that keep every code, and pictures the transcoder could not parse, go out as they
   // came in: a cut never amplifies damage in the input.
+  if (Frame.Damaged) ++FDamagedPictures;
   if (Frame.Damaged || CutLevel >= Cost.MaxCoefIndex) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
     Deliver(input, inputSize, Frame.Type, Frame.FramePicture);
@@ -317,6 +324,7 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   const HRESULT cut = FTranscoder->Cut(Frame.Type, input, FOutput.DataPtr(), inputSize, outputSize, CutLevel);
   FTranscoder->SetSequenceValues(following);  // the next analysis goes on from the latest headers
   if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
+    if (FTranscoder->Damaged()) ++FDamagedPictures;
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
     Deliver(input, inputSize, Frame.Type, Frame.FramePicture);
     return;

@@ -40,6 +40,9 @@ struct TPictureCost {
   std::int32_t MaxCoefIndex = 0;
 };
 
+// The bits of a picture's run/level and end-of-block codes, from its analysis record.
+std::int64_t BlockBits(const TMPEGVideoTranscoder::TCutRecord& Record);
+
 // The level fill: all pictures rise together, one code position at a time, in stream order;
 // level 0 charges each picture its fixed bits. A picture takes a level only once that level is
 // paid for, so the group stays within Budget unless its fixed bits alone exceed it. Returns one
@@ -69,6 +72,15 @@ public:
   HRESULT SetMaxOutputBitrate(std::int32_t Bitrate);
   // Chooses how pictures are brought under the rate; set before the first block.
   void SetMethod(TTransrateMethod Method) { FMethod = Method; }
+  // Knobs of the re-quantising method's rate control.
+  struct TRequantTuning {
+    double BPictureShare = 0.55;  // a B picture's coefficient share against a reference picture's
+    float RoundingBias = 0.45f;   // dead zone of the level choice, in steps
+    double BudgetUse = 0.985;     // the part of a group's budget the plan aims at
+  };
+  void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }
+  // Pictures delivered unchanged because a pass could not parse them.
+  std::int64_t DamagedPictures() const { return FDamagedPictures; }
   TTransrateMethod Method() const { return FMethod; }
   std::int32_t MaxOutputBitrate() const { return FMaxBitrate.Value(); }
   double BitsPerPicture() const { return FBitsPerPicture.Value(); }
@@ -115,7 +127,16 @@ private:
     bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
     TMPEGVideoTranscoder::TCutRecord Record;  // made by the analysis pass, for the cut
     TMPEGVideoTranscoder::TSequenceValues Sequence{};  // transcoder state the analysis started from
+    std::unique_ptr<TBuffer> Requantised;  // the re-quantising pass's output
+    std::int32_t OutputSize = 0;           // bytes of it, or 0 when the picture goes out as it came
+    std::int64_t BlockBits = 0;            // bits of all run/level and end-of-block codes
   };
+
+  // The re-quantising method (TransrateRequantGroup.cpp): plans and re-quantises the held
+  // group, and delivers it; falls back to the cut when the group would not fit its budget.
+  void RequantGroup(std::int32_t Count, TGroupReport& Report);
+  std::int64_t RequantPictures(std::int32_t Count, double Target);
+  void RequantPicture(THeldFrame& Frame, const TPictureCost& Cost, double Share, double Alpha, std::int64_t TargetBits);
 
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
   void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
@@ -141,7 +162,10 @@ private:
   double FFramePeriodsOut = 0;
   TMPEGESTransReceiveFunction FTransReceiveFunctionObj;
   TGroupReportFunction FGroupReport;
-  TTransrateMethod FMethod = TTransrateMethod::Cut;
+  TTransrateMethod FMethod = TTransrateMethod::Requant;
+  TRequantTuning FTuning;
+  std::array<double, 4> FAlpha{1.0, 1.0, 1.0, 1.0};  // rate model per picture_coding_type
+  std::int64_t FDamagedPictures = 0;
 };
 
 } // namespace varlow

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "slice/BitStream4.h"
+#include "slice/SyntaxReaders.h"
 #include "slice/VLCConstTables.h"
 #include "slice/VLC_Table_Builder.h"
 #include "support/HResult.h"
@@ -48,16 +49,39 @@ public:
   HRESULT Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
               std::int32_t& OutputSize, std::int32_t CutLevel);
 
+  // Re-quantising pass over one picture unit (TranscoderRequant.cpp): every coded block is
+  // re-quantised with a coarser quantiser and the slice layer is written anew. The quantiser
+  // step grows by about Scale; with a TargetBits the step follows, slice by slice, the bits
+  // actually written so that the picture lands near that size.
+  struct TRequantSettings {
+    double Scale = 1;               // wanted ratio of the new quantiser step to the input's
+    std::int64_t TargetBits = 0;    // wanted size of the picture in bits; 0: Scale throughout
+    double Alpha = 1;               // model: coefficient bits go as step ratio ^ -Alpha
+    float RoundingBias = 0;         // dead zone, in steps (see TLevelQuantiser::Requantise)
+  };
+  HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
+                     std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings);
+  // The step ratio the last re-quantising pass used, averaged over the input bits.
+  double UsedScale() const { return FScaleWeight > 0 ? FScaleSum / FScaleWeight : 1.0; }
+  // Whether the passes walk MPEG-1 pictures (the cut carries them unchanged; the re-quantiser
+  // walks them).
+  void SetMpeg1(bool Walk) { FMpeg1Allowed = Walk; }
+
+  // The quantiser matrices in force, in raster order: intra, non-intra, chroma intra, chroma
+  // non-intra.
+  using TMatrices = std::array<std::array<std::uint8_t, 64>, 4>;
+
   // Sequence-level values that a picture unit without a sequence header inherits. The
   // controller keeps them per held picture, so that a picture's cutting pass starts from the
   // state its analysis pass started from.
   struct TSequenceValues {
     std::int32_t HorizontalSizeValue, VerticalSizeValue, HorizontalSize, VerticalSize, ChromaFormat;
     bool HaveSequenceExtension;
+    TMatrices Matrices;
   };
   TSequenceValues SequenceValues() const {
     return {horizontal_size_value, vertical_size_value, horizontal_size, vertical_size, chroma_format,
-            FHaveSequenceExtension};
+            FHaveSequenceExtension, FMatrices};
   }
   void SetSequenceValues(const TSequenceValues& v) {
     horizontal_size_value = v.HorizontalSizeValue;
@@ -66,6 +90,7 @@ public:
     vertical_size = v.VerticalSize;
     chroma_format = v.ChromaFormat;
     FHaveSequenceExtension = v.HaveSequenceExtension;
+    FMatrices = v.Matrices;
   }
 
   // What the analysis pass records for the cutting pass of the same picture: the bit positions
@@ -155,6 +180,14 @@ private:
   // Slices, macroblocks and blocks: one walker for I, P and B pictures.
   bool DecodeSlice();
   bool DecodeMacroBlock();
+  bool DecodeAddressIncrement();
+  // Macroblocks a slice may hold: one row, or in MPEG-1 (whose slices may run on over several
+  // rows) the picture.
+  std::int32_t SliceMacroblockLimit() const {
+    const std::int32_t width = (horizontal_size + 15) / 16;
+    return FMpeg1Walk ? width * ((vertical_size + 15) / 16) : width;
+  }
+  bool DecodeMacroBlockHeader();
   bool DecodeMacroBlockModes();
   bool DecodeMotionVectors(int s);
   bool DecodeMotionVector(int r, int s);
@@ -184,7 +217,7 @@ private:
     std::array<TCBPTableEntry, 512> CBP;
   };
   static const TFastTables& SharedFastTables();
-  static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w);
+  static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w, int escapeBits);
   bool ScanCoefficients(const TDctTableEntry* Table, int p, bool keepFirst);
   // All coded blocks of a non-intra macroblock in one loop that keeps its bit cache between
   // blocks; the analysis pass's path for them.
@@ -228,6 +261,49 @@ private:
     ++FCodeCount;
   }
   bool CutCoefficientsNearEnd(const TDctTableEntry* Table, int k, int p, bool keepFirst);
+  // Escape width: 24 bits in MPEG-2; in MPEG-1 20, or 28 when the first level byte is 0x00 or
+  // 0x80. w holds the escape left-aligned.
+  int EscapeBits(std::uint64_t w) const {
+    if (!FMpeg1Walk) return kEscapeBits;
+    const auto first = static_cast<std::uint32_t>(w >> (64 - 20)) & 0xFFu;
+    return first == 0x00 || first == 0x80 ? 28 : 20;
+  }
+  // MPEG-1 pictures: no sequence extension, walked only when allowed.
+  bool Mpeg1Picture() const { return FMpeg1Allowed && !FHaveSequenceExtension; }
+  void ParseQuantMatrixExtension();
+  void LoadMatrix(std::array<std::uint8_t, 64>& Matrix);
+
+  // The re-quantising walk (TranscoderRequant.cpp).
+  struct TRequantBlock {
+    std::int64_t DcStart = 0, DcEnd = 0;  // intra DC bits in the input
+    int Count = 0;                        // coefficients, in scan order
+    std::array<std::uint8_t, 64> Pos{};   // their scan positions
+    std::array<std::int16_t, 64> Level{};
+  };
+  struct TRequantMacroblock {
+    int Increment = 0;  // macroblock_address_increment with its escapes
+    int Flags = 0;      // macroblock_type
+    int QuantIn = 0;    // input quantiser_scale_code in force for it
+    std::int64_t TypeEnd = 0, MotionTypeEnd = 0, DctType = -1, MotionStart = 0, MotionEnd = 0;
+    std::uint32_t Coded = 0;
+    std::array<TRequantBlock, 8> Blocks;
+  };
+  struct TRequantOutBlock {
+    int Count = 0;
+    std::array<std::uint8_t, 64> Pos{};
+    std::array<std::int16_t, 64> Level{};
+  };
+  bool RequantSlice();
+  bool ReadRequantMacroblock(TRequantMacroblock& Mb);
+  bool ReadRequantBlock(int b, TRequantBlock& Block);
+  std::uint32_t RequantBlocks(const TRequantMacroblock& Mb, int QuantOut);
+  void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
+                              std::uint32_t Coded, bool Identity);
+  void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity);
+  void WriteRunLevel(int Run, int Level, bool B15, bool First);
+  void PrepareRequantSlice();
+  int QuantOutFor(int QuantIn) const { return FCodeMap[static_cast<std::size_t>(QuantIn & 31)]; }
+  std::int64_t WrittenBits() const { return std::int64_t{FWriter.BytesWritten()} * 8 + FWriter.BitPos(); }
   void MarkDamaged() { FDamaged = true; }
   void SetMotionLayout(const TMotionLayout& Layout) {
     motion_vector_count = Layout.MotionVectorCount;
@@ -249,6 +325,25 @@ private:
   const TFastTables* FFast;
   bool FWriting = false;
   bool FDamaged = false;
+  bool FRequanting = false;
+  bool FMpeg1Allowed = false;
+  bool FMpeg1Walk = false;  // the current picture is an MPEG-1 picture being walked
+
+  // Re-quantisation state.
+  TRequantSettings FSettings;
+  TMatrices FMatrices{};
+  std::array<std::array<std::int32_t, 64>, 4> FWeights{};  // by scan position, as FMatrices
+  std::array<std::uint8_t, 32> FCodeMap{};                 // input quantiser_scale_code -> output
+  std::array<std::array<float, 64>, 4> FInverseSteps{};    // see RequantBlocks
+  std::array<std::int32_t, 4> FInverseScale{-1, -1, -1, -1};
+  double FSliceScale = 1;
+  double FScaleSum = 0, FScaleWeight = 0;
+  std::int64_t FSliceInputStart = 0;
+  std::int64_t FPictureInputBits = 0;
+  std::array<TRequantOutBlock, 8> FOutBlocks;
+  TRequantMacroblock FCurrentMb, FPendingMb;
+  std::int32_t q_scale_type = 0;
+  std::int32_t alternate_scan = 0;
 
   std::array<std::int32_t, kCurveSize> FCoefBits{};
   std::int32_t FMaxCoefIndex = 0;
@@ -285,6 +380,10 @@ private:
   std::int32_t mv_format = 1;
   std::int32_t dmv = 0;
   std::uint32_t FCodedBlocks = 0;  // bit b set when block b is coded
+  std::int64_t FTypeEnd = 0;       // input bit position after the macroblock_type code
+  std::int32_t FIncrement = 0;     // of the current macroblock, escapes included
+  std::int32_t FQuantCode = 0;     // the current macroblock's quantiser_scale_code, when it has one
+  std::int64_t FMotionStart = 0, FMotionEnd = 0;
 };
 
 } // namespace varlow

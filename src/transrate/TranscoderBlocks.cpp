@@ -102,7 +102,7 @@ bool TMPEGVideoTranscoder::CutCoefficients(const TDctTableEntry* Table, int p, b
       return true;  // the end of block stays whatever the cut
     } else if (e.Run == kEscapeMarker) {
       run = static_cast<int>((w >> (64 - 12)) & 63);
-      bits = kEscapeBits;
+      bits = EscapeBits(w);
     } else {
       FReader.DumpBits(static_cast<std::int32_t>(pos - start));
       MarkDamaged();
@@ -185,7 +185,7 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
     int bits;
     if (c.Kind == TCoefficientKind::Escape) {
       run = static_cast<int>(FReader.NextBitsDW(12) & 63);
-      bits = kEscapeBits;
+      bits = FMpeg1Walk ? EscapeBits(std::uint64_t{FReader.NextBitsDW(20)} << 44) : kEscapeBits;
     } else if (c.Kind == TCoefficientKind::RunLevel) {
       run = c.Run;
       bits = c.Length + 1;

@@ -31,7 +31,8 @@ constexpr int kBlockPositions = 64;
 
 // The entry of a code the prefix does not decide, from the full table. {0, 0} when no code
 // starts at these bits. Inline: a few percent of the codes come this way.
-inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDctTableEntry* Table, std::uint64_t w) {
+inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDctTableEntry* Table, std::uint64_t w,
+                                                                      int escapeBits) {
   const TDctTableEntry& e = Table[w >> 48];
   if (e.Run < kEndOfBlockMarker) {
     const auto bits = static_cast<std::uint8_t>(e.Length + 1);
@@ -41,7 +42,7 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
   if (e.Run == kEscapeMarker) {
     // Escape, run (6 bits), level (12 bits): the run follows the 6-bit escape code.
     const auto run = static_cast<std::uint8_t>((w >> (64 - 12)) & 63);
-    return {static_cast<std::uint8_t>(kEscapeBits), static_cast<std::uint8_t>(run + 1), static_cast<std::uint8_t>(kEscapeBits), 0};
+    return {static_cast<std::uint8_t>(escapeBits), static_cast<std::uint8_t>(run + 1), static_cast<std::uint8_t>(escapeBits), 0};
   }
   return {0, 0, 0, 0};
 }
@@ -79,7 +80,7 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
     }
     TScanCode c = Scan[w >> (64 - kScanPrefixBits)];
     if (c.Bits == 0) [[unlikely]] {
-      c = LongCode(Table, w);
+      c = LongCode(Table, w, EscapeBits(w));
       if (c.Bits == 0) {
         stop = TBlockScan::Damaged;
         break;

@@ -31,14 +31,18 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
     FNextY = 16 * (row - 1);
     // Slices this walker cannot follow are damage: MPEG-1 pictures (no picture coding
     // extension), 4:4:4 and unknown picture types. The rest of the unit is then copied as is.
-    if (!FHaveCodingExtension || (chroma_format != 1 && chroma_format != 2) || picture_coding_type < kIntra ||
-        picture_coding_type > kBidirectional) {
+    if ((!FHaveCodingExtension && !FMpeg1Walk) || (chroma_format != 1 && chroma_format != 2) ||
+        picture_coding_type < kIntra || picture_coding_type > kBidirectional) {
       if (chroma_format == 3) LogMessage("wex: Error 4:4:4 format - TODO");
       MarkDamaged();
       return;
     }
     // A slice below the picture is carried unchanged, uncut.
     if (FNextY >= vertical_size) return;
+    if (FRequanting) {
+      clean = RequantSlice();
+      return;
+    }
     Copy(5);  // quantiser_scale_code, unchanged
     if (FReader.Next1Bit() == 1) {
       Copy(1);  // slice_extension_flag
@@ -48,7 +52,7 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
     }
     Copy(1);  // extra_bit_slice
     FMbColumn = -1;
-    const std::int32_t mbWidth = (horizontal_size + 15) / 16;
+    const std::int32_t mbWidth = SliceMacroblockLimit();
     for (;;) {
       // The slice ends where 23 zero bits begin: the stuffing before the next start code.
       if (PeekBits(23) == 0 || FReader.Error()) break;
@@ -71,10 +75,36 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
 }
 
 bool TMPEGVideoTranscoder::DecodeMacroBlock() {
+  if (!DecodeAddressIncrement()) return false;
+  if (!DecodeMacroBlockHeader()) return false;
+  const int blocks = chroma_format == 1 ? 6 : 8;
+  if (!FWriting && !macroblock_intra) {
+    if (!ScanNonIntraBlocks(blocks)) return false;
+  } else {
+    for (int b = 0; b < blocks; ++b) {
+      if ((FCodedBlocks >> b) & 1u) {
+        if (!DecodeBlock(b)) return false;
+      }
+    }
+  }
+  return !FReader.Error() && FReader.BitsLeft() >= 0;
+}
+
+// macroblock_address_increment with its escapes (and MPEG-1 stuffing); moves FMbColumn and
+// FNextX. FIncrement receives the whole increment.
+bool TMPEGVideoTranscoder::DecodeAddressIncrement() {
   std::int32_t increment = 0;
-  while (PeekBits(11) == kMacroblockEscape && !FReader.Error()) {
-    Copy(11);
-    increment += kMacroblockEscapeIncrement;
+  for (;;) {
+    const std::uint32_t next11 = PeekBits(11);
+    if (FReader.Error()) break;
+    if (next11 == kMacroblockEscape) {
+      Copy(11);
+      increment += kMacroblockEscapeIncrement;
+    } else if (next11 == kMacroblockStuffing && FMpeg1Walk) {
+      Copy(11);  // MPEG-1 macroblock_stuffing
+    } else {
+      break;
+    }
   }
   const TCodeRead address =
       InsideUnit() ? MacroblockAddressIncrementOf(Next16()) : PeekMacroblockAddressIncrement(FReader);
@@ -93,10 +123,17 @@ bool TMPEGVideoTranscoder::DecodeMacroBlock() {
   increment += address.Value;
   FMbColumn += increment;
   FNextX = 16 * FMbColumn;
-  if (FMbColumn >= (horizontal_size + 15) / 16) return false;
+  FIncrement = increment;
+  return FMbColumn < SliceMacroblockLimit();
+}
 
+// From macroblock_modes to coded_block_pattern. FQuantCode receives a quantiser_scale_code,
+// FMotionStart and FMotionEnd the input bits of the motion vectors (with the concealment
+// marker bit).
+bool TMPEGVideoTranscoder::DecodeMacroBlockHeader() {
   if (!DecodeMacroBlockModes()) return false;
-  if (macroblock_quant) Copy(5);  // quantiser_scale_code, unchanged
+  if (macroblock_quant) FQuantCode = static_cast<std::int32_t>(Copy(5));  // quantiser_scale_code, unchanged
+  FMotionStart = FReader.BitPosition();
   const bool concealment = macroblock_intra && concealment_motion_vectors;
   if (concealment) {
     // Concealment vectors: one vector, frame format in frame pictures, field format in field
@@ -110,20 +147,11 @@ bool TMPEGVideoTranscoder::DecodeMacroBlock() {
     if (!DecodeMotionVectors(1)) return false;
   }
   if (concealment) Copy(1);  // marker_bit
+  FMotionEnd = FReader.BitPosition();
   if (macroblock_pattern) {
     if (!DecodeCodedBlockPattern()) return false;
   }
-  const int blocks = chroma_format == 1 ? 6 : 8;
-  if (!FWriting && !macroblock_intra) {
-    if (!ScanNonIntraBlocks(blocks)) return false;
-  } else {
-    for (int b = 0; b < blocks; ++b) {
-      if ((FCodedBlocks >> b) & 1u) {
-        if (!DecodeBlock(b)) return false;
-      }
-    }
-  }
-  return !FReader.Error() && FReader.BitsLeft() >= 0;
+  return true;
 }
 
 bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
@@ -134,6 +162,7 @@ bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
     // In I pictures the code 00 is no code at all.
     if (!type.Valid || (picture_coding_type == kIntra && PeekBits(2) == 0)) return;
     Copy(type.Length);
+    FTypeEnd = FReader.BitPosition();
     macroblock_quant = (type.Value & kMacroblockQuant) != 0;
     macroblock_motion_forward = (type.Value & kMacroblockMotionForward) != 0;
     macroblock_motion_backward = (type.Value & kMacroblockMotionBackward) != 0;

@@ -6,6 +6,7 @@
 #include "support/Log.h"
 #include "support/Trap.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/RequantTables.h"
 #include "transrate/TranscoderNames.h"
 #include "syntax/StartCodes.h"
 
@@ -20,6 +21,10 @@ constexpr std::uint32_t kStartCodePrefix = 0x000001;
 TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()), FFast(&SharedFastTables()) {
   BuildShortTable(FTables->B14.Table(), FShortB14);
   BuildShortTable(FTables->B15.Table(), FShortB15);
+  FMatrices[0] = kDefaultIntraMatrix;
+  FMatrices[1].fill(16);
+  FMatrices[2] = FMatrices[0];
+  FMatrices[3] = FMatrices[1];
 }
 
 TMPEGVideoTranscoder::~TMPEGVideoTranscoder() = default;
@@ -47,6 +52,28 @@ HRESULT TMPEGVideoTranscoder::DirectCutBLevels(const std::uint8_t* Input, std::u
                                                std::int32_t InputSize, std::int32_t& OutputSize,
                                                std::int32_t CutLevel) {
   return RunPass(kBidirectionalNames, Input, Output, InputSize, &OutputSize, CutLevel);
+}
+
+HRESULT TMPEGVideoTranscoder::Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
+                                         std::int32_t InputSize, std::int32_t& OutputSize,
+                                         const TRequantSettings& Settings) {
+  if (PictureType < 1 || PictureType > 3) return E_FAIL;
+  static constexpr TPassNames kRequantNames[3] = {
+      {kIntraNames.AnalysisPass, "TMPEGVideoTranscoder.Requantise", kIntraNames.Picture, kIntraNames.Slice,
+       kIntraNames.SliceTag, kIntraNames.Modes},
+      {kPredictedNames.AnalysisPass, "TMPEGVideoTranscoder.RequantisePFrame", kPredictedNames.Picture,
+       kPredictedNames.Slice, kPredictedNames.SliceTag, kPredictedNames.Modes},
+      {kBidirectionalNames.AnalysisPass, "TMPEGVideoTranscoder.RequantiseBFrame", kBidirectionalNames.Picture,
+       kBidirectionalNames.Slice, kBidirectionalNames.SliceTag, kBidirectionalNames.Modes}};
+  FSettings = Settings;
+  FScaleSum = 0;
+  FScaleWeight = 0;
+  FPictureInputBits = std::int64_t{std::max(InputSize, 0)} * 8;
+  FRequanting = true;
+  FRecorded = nullptr;
+  const HRESULT result = RunPass(kRequantNames[PictureType - 1], Input, Output, InputSize, &OutputSize, 0);
+  FRequanting = false;
+  return result;
 }
 
 HRESULT TMPEGVideoTranscoder::Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size) {
@@ -192,8 +219,30 @@ void TMPEGVideoTranscoder::CopyExtension() {
     ParseSequenceExtension();
   } else if (id == kPictureCodingExtensionId) {
     ParsePictureCodingExtensionHeader();
+  } else if (id == kQuantMatrixExtensionId) {
+    ParseQuantMatrixExtension();
   }
   // Every other extension is carried byte for byte by the next CopyToNextStartCode.
+}
+
+void TMPEGVideoTranscoder::LoadMatrix(std::array<std::uint8_t, 64>& Matrix) {
+  for (int i = 0; i < 64; ++i) Matrix[kZigzagScan[static_cast<std::size_t>(i)]] = static_cast<std::uint8_t>(Copy(8));
+}
+
+void TMPEGVideoTranscoder::ParseQuantMatrixExtension() {
+  Trap("TMPEGVideoTranscoder.ParseQuantMatrixExtension", [&] {
+    Copy(4);  // extension_start_code_identifier
+    if (Copy(1)) {  // load_intra_quantiser_matrix: chrominance follows it
+      LoadMatrix(FMatrices[0]);
+      FMatrices[2] = FMatrices[0];
+    }
+    if (Copy(1)) {  // load_non_intra_quantiser_matrix
+      LoadMatrix(FMatrices[1]);
+      FMatrices[3] = FMatrices[1];
+    }
+    if (Copy(1)) LoadMatrix(FMatrices[2]);  // load_chroma_intra_quantiser_matrix
+    if (Copy(1)) LoadMatrix(FMatrices[3]);  // load_chroma_non_intra_quantiser_matrix
+  });
 }
 
 bool TMPEGVideoTranscoder::ParseSequenceHeader() {
@@ -209,10 +258,14 @@ bool TMPEGVideoTranscoder::ParseSequenceHeader() {
     Copy(1);   // marker_bit
     Copy(10);  // vbv_buffer_size_value
     Copy(1);   // constrained_parameters_flag
-    if (Copy(1))  // load_intra_quantiser_matrix
-      for (int i = 0; i < 64; ++i) Copy(8);
-    if (Copy(1))  // load_non_intra_quantiser_matrix
-      for (int i = 0; i < 64; ++i) Copy(8);
+    // The matrices (sent in zigzag order) hold for luminance and chrominance alike until a
+    // quant matrix extension says otherwise; a matrix not sent is the default one.
+    FMatrices[0] = kDefaultIntraMatrix;
+    FMatrices[1].fill(16);
+    if (Copy(1)) LoadMatrix(FMatrices[0]);  // load_intra_quantiser_matrix
+    if (Copy(1)) LoadMatrix(FMatrices[1]);  // load_non_intra_quantiser_matrix
+    FMatrices[2] = FMatrices[0];
+    FMatrices[3] = FMatrices[1];
     horizontal_size = horizontal_size_value;
     vertical_size = vertical_size_value;
     FHaveSequenceExtension = false;
@@ -253,14 +306,29 @@ bool TMPEGVideoTranscoder::ParsePictureHeader() {
     Copy(10);  // temporal_reference
     picture_coding_type = static_cast<std::int32_t>(Copy(3));
     Copy(16);  // vbv_delay, unchanged
+    std::int32_t forward = 15;
+    std::int32_t backward = 15;
     if (picture_coding_type == 2 || picture_coding_type == 3) {
       Copy(1);  // full_pel_forward_vector
-      Copy(3);  // forward_f_code
+      forward = static_cast<std::int32_t>(Copy(3));  // forward_f_code
     }
     if (picture_coding_type == 3) {
       Copy(1);  // full_pel_backward_vector
-      Copy(3);  // backward_f_code
+      backward = static_cast<std::int32_t>(Copy(3));  // backward_f_code
     }
+    // An MPEG-1 picture has no coding extension: its vectors take the header's f_codes, and
+    // the rest is what MPEG-1 fixes (frame pictures, frame prediction, zigzag, table B-14,
+    // linear quantiser, 8-bit DC). A picture coding extension overwrites all of it.
+    FMpeg1Walk = Mpeg1Picture();
+    f_code[0][0] = f_code[0][1] = forward;
+    f_code[1][0] = f_code[1][1] = backward;
+    intra_dc_precision = 0;
+    picture_structure = 3;
+    frame_pred_frame_dct = 1;
+    concealment_motion_vectors = 0;
+    intra_vlc_format = 0;
+    q_scale_type = 0;
+    alternate_scan = 0;
     while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_picture + extra_information_picture
     Copy(1);  // extra_bit_picture
     FHaveCodingExtension = false;
@@ -283,14 +351,15 @@ bool TMPEGVideoTranscoder::ParsePictureCodingExtensionHeader() {
     Copy(1);  // top_field_first
     frame_pred_frame_dct = static_cast<std::int32_t>(Copy(1));
     concealment_motion_vectors = static_cast<std::int32_t>(Copy(1));
-    Copy(1);  // q_scale_type
+    q_scale_type = static_cast<std::int32_t>(Copy(1));
     intra_vlc_format = static_cast<std::int32_t>(Copy(1));
-    Copy(1);  // alternate_scan
+    alternate_scan = static_cast<std::int32_t>(Copy(1));
     Copy(1);  // repeat_first_field
     Copy(1);  // chroma_420_type
     Copy(1);  // progressive_frame
     if (Copy(1)) Copy(20);  // composite_display_flag: v_axis, field_sequence, sub_carrier, burst, phase
     FHaveCodingExtension = true;
+    FMpeg1Walk = false;
   });
 }
 

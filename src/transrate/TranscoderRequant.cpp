@@ -1,0 +1,463 @@
+// The re-quantising walk: the slice layer of a picture written anew. Each macroblock is read
+// whole (through the same element readers as the cut), its blocks are re-quantised with a
+// coarser quantiser, and it is written back with a macroblock_type, quantiser_scale_code and
+// coded_block_pattern that fit what is left. Everything that shapes the prediction - address
+// increments, motion types and vectors, intra DC - stays as it was, so every decoder predicts
+// exactly as it did from the input.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "support/Log.h"
+#include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/RequantTables.h"
+#include "transrate/Requantiser.h"
+#include "transrate/TranscoderNames.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr int kIntra = 1;
+constexpr int kPredicted = 2;
+constexpr int kFramePicture = 3;
+constexpr int kBlockPositions = 64;
+
+// The slice-by-slice step may move by at most this factor from one slice to the next.
+constexpr double kSliceStepChange = 1.3;
+constexpr double kMaxScale = 24.0;
+// A macroblock keeps the quantiser in force when it lies this close (in log) to its own.
+constexpr double kKeepQuantiser = 0.12;
+
+} // namespace
+
+// Scan-order weights, the step of this slice (from the bits spent so far against the picture's
+// target) and the map from input to output quantiser_scale_code it gives.
+void TMPEGVideoTranscoder::PrepareRequantSlice() {
+  const auto& scan = alternate_scan ? kAlternateScan : kZigzagScan;
+  for (std::size_t m = 0; m < 4; ++m)
+    for (std::size_t n = 0; n < 64; ++n) FWeights[m][n] = FMatrices[m][scan[n]];
+  FInverseScale.fill(-1);
+
+  double scale = FSettings.Scale;
+  const std::int64_t inputDone = FReader.BitPosition();
+  if (FSettings.TargetBits > 0 && FPictureInputBits > 0 && FScaleWeight > 0) {
+    const double progress = static_cast<double>(inputDone) / static_cast<double>(FPictureInputBits);
+    const double written = static_cast<double>(WrittenBits());
+    const double target = static_cast<double>(FSettings.TargetBits);
+    if (progress > 0.01 && progress < 1) {
+      // The rate so far and the rate the rest needs, both against the plan (output in
+      // proportion to input); the step moves by their ratio through the rate model.
+      const double rateSoFar = written / (target * progress);
+      const double rateNeeded = std::max((target - written) / (target * (1 - progress)), 0.05);
+      const double alpha = std::clamp(FSettings.Alpha, 0.4, 4.0);
+      const double used = FScaleSum / FScaleWeight;
+      const double wanted = used * std::pow(rateSoFar / rateNeeded, 1.0 / alpha);
+      // Early in the picture the rate so far says little: lean on the planned step.
+      const double trust = std::min(1.0, progress * 5);
+      scale = std::exp((1 - trust) * std::log(FSettings.Scale) + trust * std::log(std::max(wanted, 1e-3)));
+      scale = std::clamp(scale, FSliceScale / kSliceStepChange, FSliceScale * kSliceStepChange);
+    }
+  }
+  FSliceScale = std::clamp(scale, 1.0, kMaxScale);
+
+  // log quantiser_scale by code, for the linear and the non-linear table.
+  static const auto kLogScale = [] {
+    std::array<std::array<double, 32>, 2> t{};
+    for (int c = 1; c < 32; ++c) {
+      t[0][static_cast<std::size_t>(c)] = std::log(static_cast<double>(QuantiserScale(c, false)));
+      t[1][static_cast<std::size_t>(c)] = std::log(static_cast<double>(QuantiserScale(c, true)));
+    }
+    return t;
+  }();
+  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
+  const auto& logScale = kLogScale[nonLinear ? 1 : 0];
+  const double logRatio = std::log(FSliceScale);
+  FCodeMap[0] = 0;
+  for (int in = 1; in < 32; ++in) {
+    const double target = logScale[static_cast<std::size_t>(in)] + logRatio;
+    int best = in;
+    double bestDistance = 1e9;
+    for (int c = in; c < 32; ++c) {
+      const double distance = std::abs(logScale[static_cast<std::size_t>(c)] - target);
+      if (distance < bestDistance) {
+        bestDistance = distance;
+        best = c;
+      }
+    }
+    FCodeMap[static_cast<std::size_t>(in)] = static_cast<std::uint8_t>(best);
+  }
+}
+
+bool TMPEGVideoTranscoder::RequantSlice() {
+  FSliceInputStart = FReader.BitPosition();
+  PrepareRequantSlice();
+  FWriting = false;  // the slice's own elements are read here and written below
+  std::int32_t quantIn = static_cast<std::int32_t>(Copy(5));
+  FWriting = true;
+  if (quantIn == 0) {
+    MarkDamaged();
+    return false;
+  }
+  std::int32_t quantInForce = QuantOutFor(quantIn);  // the output's quantiser in force
+  FWriter.PutBits(static_cast<std::uint32_t>(quantInForce), 5);
+  if (FReader.Next1Bit() == 1) {
+    Copy(1);  // slice_extension_flag
+    Copy(1);  // intra_slice
+    Copy(7);  // slice_picture_id_enable, slice_picture_id
+    while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_slice + extra_information_slice
+  }
+  Copy(1);  // extra_bit_slice
+  FMbColumn = -1;
+  const std::int32_t mbWidth = SliceMacroblockLimit();
+  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
+
+  // A P macroblock without motion that loses all its blocks becomes a skipped macroblock,
+  // which predicts alike (zero vector, predictors reset). The first and the last macroblock
+  // of a slice cannot be skipped, so such a macroblock waits until the next one shows it is
+  // not the last; it keeps its input blocks otherwise.
+  bool first = true;
+  bool pending = false;
+  std::int32_t pendingIncrement = 0;
+  std::int32_t carry = 0;  // increments of macroblocks turned into skipped ones
+  bool ok = true;
+  const auto writeIdentity = [&](const TRequantMacroblock& mb, std::int32_t increment) {
+    std::int32_t flags = mb.Flags & ~kMacroblockQuant;
+    if (mb.QuantIn != quantInForce) {
+      flags |= kMacroblockQuant;
+      quantInForce = mb.QuantIn;
+    }
+    WriteRequantMacroblock(mb, increment, flags, mb.QuantIn, mb.Coded, true);
+  };
+
+  FWriting = false;
+  for (;;) {
+    if (PeekBits(23) == 0 || FReader.Error()) break;
+    if (FReader.BitsLeft() < 0 || FMbColumn + 1 >= mbWidth || !ReadRequantMacroblock(FCurrentMb)) {
+      LogMessageFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
+      ok = false;
+      break;
+    }
+    TRequantMacroblock& mb = FCurrentMb;
+    if (mb.Flags & kMacroblockQuant) quantIn = mb.QuantIn;
+    mb.QuantIn = quantIn;
+    if (quantIn == 0) {
+      ok = false;
+      break;
+    }
+    if (pending) {
+      carry = pendingIncrement;  // the waiting macroblock is skipped after all
+      pending = false;
+    }
+    const bool intra = (mb.Flags & kMacroblockIntra) != 0;
+    const bool pattern = (mb.Flags & kMacroblockPattern) != 0;
+    std::int32_t quantOut = QuantOutFor(quantIn);
+    if (quantOut != quantInForce) {
+      // The quantiser in force serves when it is as coarse as the input's and close to the
+      // wanted one: the change would cost more than it saves.
+      const double inForce = QuantiserScale(quantInForce, nonLinear);
+      const double wanted = QuantiserScale(quantOut, nonLinear);
+      if (inForce >= QuantiserScale(quantIn, nonLinear) && std::abs(std::log(inForce / wanted)) < kKeepQuantiser)
+        quantOut = quantInForce;
+    }
+    const std::uint32_t coded = intra || pattern ? RequantBlocks(mb, quantOut) : 0u;
+    std::int32_t flags = mb.Flags & ~(kMacroblockQuant | kMacroblockPattern);
+    const std::int32_t increment = carry + mb.Increment;
+    if (intra || coded != 0) {
+      if (!intra) flags |= kMacroblockPattern;
+      if (quantOut != quantInForce) {
+        flags |= kMacroblockQuant;
+        quantInForce = quantOut;
+      }
+      WriteRequantMacroblock(mb, increment, flags, quantOut, coded, false);
+    } else if (picture_coding_type == kPredicted && !(flags & kMacroblockMotionForward)) {
+      if (first) {
+        writeIdentity(mb, increment);
+      } else {
+        FPendingMb = mb;
+        pendingIncrement = increment;
+        pending = true;
+        carry = 0;
+        continue;
+      }
+    } else {
+      // Motion without blocks: the same prediction, no pattern, no quantiser.
+      WriteRequantMacroblock(mb, increment, flags, quantInForce, 0, false);
+    }
+    carry = 0;
+    first = false;
+  }
+  if (ok && pending) writeIdentity(FPendingMb, pendingIncrement);
+  FWriting = true;
+  FScaleSum += FSliceScale * static_cast<double>(FReader.BitPosition() - FSliceInputStart);
+  FScaleWeight += static_cast<double>(FReader.BitPosition() - FSliceInputStart);
+  if (!ok || FReader.BitsLeft() < 0 || FReader.Error()) {
+    MarkDamaged();
+    return false;
+  }
+  return true;
+}
+
+bool TMPEGVideoTranscoder::ReadRequantMacroblock(TRequantMacroblock& Mb) {
+  if (!DecodeAddressIncrement()) return false;
+  FQuantCode = 0;
+  if (!DecodeMacroBlockHeader()) return false;
+  Mb.Increment = FIncrement;
+  Mb.Flags = (macroblock_quant ? kMacroblockQuant : 0) | (macroblock_motion_forward ? kMacroblockMotionForward : 0) |
+             (macroblock_motion_backward ? kMacroblockMotionBackward : 0) |
+             (macroblock_pattern ? kMacroblockPattern : 0) | (macroblock_intra ? kMacroblockIntra : 0);
+  Mb.QuantIn = FQuantCode;
+  Mb.TypeEnd = FTypeEnd;
+  const bool motion = macroblock_motion_forward || macroblock_motion_backward;
+  const bool framePicture = picture_structure == kFramePicture;
+  Mb.MotionTypeEnd = FTypeEnd + (motion && (!framePicture || !frame_pred_frame_dct) ? 2 : 0);
+  Mb.DctType = framePicture && !frame_pred_frame_dct && (macroblock_intra || macroblock_pattern) ? Mb.MotionTypeEnd : -1;
+  Mb.MotionStart = FMotionStart;
+  Mb.MotionEnd = FMotionEnd;
+  const int blocks = chroma_format == 1 ? 6 : 8;
+  Mb.Coded = FCodedBlocks & ((1u << blocks) - 1);
+  for (int b = 0; b < blocks; ++b) {
+    if (((Mb.Coded >> b) & 1u) && !ReadRequantBlock(b, Mb.Blocks[static_cast<std::size_t>(b)])) return false;
+  }
+  return !FReader.Error() && FReader.BitsLeft() >= 0;
+}
+
+// One block's coefficients, in scan order, with the input bits of its intra DC.
+bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
+  Block.Count = 0;
+  int p = 0;
+  const TDctTableEntry* table = FTables->B14.Table();
+  if (macroblock_intra) {
+    Block.DcStart = FReader.BitPosition();
+    if (!DecodeDCDifferential(b)) return false;
+    Block.DcEnd = FReader.BitPosition();
+    if (intra_vlc_format) table = FTables->B15.Table();
+    p = 1;
+  } else if (PeekBits(1) == 1) {
+    // The short first code "1s": run 0, level +-1.
+    const std::uint32_t code = Copy(2);
+    Block.Pos[0] = 0;
+    Block.Level[0] = static_cast<std::int16_t>(code & 1u ? -1 : 1);
+    Block.Count = 1;
+    p = 1;
+  }
+  // While refills stay inside the unit and its padding, the codes come from a local bit cache
+  // (as in the cut's loops); the reader takes over near the end of the unit.
+  {
+    const std::uint8_t* data = FReader.Data();
+    const std::int64_t start = FReader.BitPosition();
+    const std::int64_t fastEnd = FastScanEnd();
+    const TDctTableEntry* shortTable = table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
+    std::int64_t pos = start;
+    std::uint64_t w = 0;
+    int valid = 0;
+    for (;;) {
+      if (valid < 32) {
+        if (pos >= fastEnd) break;
+        std::memcpy(&w, data + (pos >> 3), 8);
+        w = __builtin_bswap64(w) << (pos & 7);
+        valid = 64 - static_cast<int>(pos & 7);
+      }
+      const TDctTableEntry& shortEntry = shortTable[w >> 56];
+      const TDctTableEntry& e = shortEntry.Length != 0 ? shortEntry : table[w >> 48];
+      std::int32_t run;
+      std::int32_t level;
+      int bits;
+      if (e.Run < kEndOfBlockMarker) {
+        bits = e.Length + 1;
+        run = e.Run;
+        level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
+      } else if (e.Run == kEndOfBlockMarker) {
+        FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
+        return !FReader.Error();
+      } else if (e.Run == kEscapeMarker) {
+        run = static_cast<std::int32_t>((w >> 52) & 63);
+        if (FMpeg1Walk) {
+          const auto firstByte = static_cast<std::int32_t>((w >> 44) & 0xFF);
+          const auto secondByte = static_cast<std::int32_t>((w >> 36) & 0xFF);
+          bits = firstByte == 0x00 || firstByte == 0x80 ? 28 : 20;
+          level = firstByte == 0x00   ? secondByte
+                  : firstByte == 0x80 ? secondByte - 256
+                  : firstByte >= 0x80 ? firstByte - 256
+                                      : firstByte;
+        } else {
+          bits = kEscapeBits;
+          level = EscapeLevel(static_cast<std::uint32_t>((w >> 40) & 0xFFF));
+        }
+      } else {
+        level = 0;
+        bits = 0;
+        run = 0;
+      }
+      p += run;
+      if (level == 0 || p >= kBlockPositions) {
+        FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+        return false;
+      }
+      Block.Pos[static_cast<std::size_t>(Block.Count)] = static_cast<std::uint8_t>(p);
+      Block.Level[static_cast<std::size_t>(Block.Count)] = static_cast<std::int16_t>(level);
+      ++Block.Count;
+      ++p;
+      pos += bits;
+      w <<= bits;
+      valid -= bits;
+    }
+    FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+  }
+  for (;;) {
+    const TDctTableEntry& e = table[Next16()];
+    std::int32_t run;
+    std::int32_t level;
+    if (e.Run < kEndOfBlockMarker) {
+      const std::uint32_t code = Copy(e.Length + 1);
+      run = e.Run;
+      level = code & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
+    } else if (e.Run == kEndOfBlockMarker) {
+      Copy(e.Length);
+      return !FReader.Error();
+    } else if (e.Run == kEscapeMarker) {
+      Copy(6);
+      run = static_cast<std::int32_t>(Copy(6));
+      if (FMpeg1Walk) {
+        const std::uint32_t firstByte = Copy(8);
+        if (firstByte == 0x00) {
+          level = static_cast<std::int32_t>(Copy(8));
+        } else if (firstByte == 0x80) {
+          level = static_cast<std::int32_t>(Copy(8)) - 256;
+        } else {
+          level = firstByte >= 0x80 ? static_cast<std::int32_t>(firstByte) - 256 : static_cast<std::int32_t>(firstByte);
+        }
+      } else {
+        level = EscapeLevel(Copy(12));
+      }
+      if (level == 0) return false;
+    } else {
+      return false;
+    }
+    p += run;
+    if (p >= kBlockPositions || FReader.Error()) return false;
+    Block.Pos[static_cast<std::size_t>(Block.Count)] = static_cast<std::uint8_t>(p);
+    Block.Level[static_cast<std::size_t>(Block.Count)] = static_cast<std::int16_t>(level);
+    ++Block.Count;
+    ++p;
+  }
+}
+
+// Re-quantises the macroblock's coded blocks from its input quantiser to QuantOut into
+// FOutBlocks; returns the blocks that keep a coefficient (every block of an intra macroblock).
+std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, int QuantOut) {
+  const bool intra = (Mb.Flags & kMacroblockIntra) != 0;
+  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
+  const std::int32_t qsIn = QuantiserScale(Mb.QuantIn, nonLinear);
+  const std::int32_t qsOut = QuantiserScale(QuantOut, nonLinear);
+  const std::int32_t maxLevel = FMpeg1Walk ? 255 : 2047;
+  const float bias = FSettings.RoundingBias;
+  std::uint32_t coded = 0;
+  for (std::uint32_t left = Mb.Coded; left != 0; left &= left - 1) {
+    const int b = __builtin_ctz(left);
+    const TRequantBlock& in = Mb.Blocks[static_cast<std::size_t>(b)];
+    TRequantOutBlock& out = FOutBlocks[static_cast<std::size_t>(b)];
+    const std::size_t matrix = (intra ? 0u : 1u) + (b >= 4 && chroma_format != 1 ? 2u : 0u);
+    const std::array<std::int32_t, 64>& w = FWeights[matrix];
+    int n = 0;
+    if (qsOut == qsIn) {
+      n = in.Count;
+      std::copy_n(in.Pos.begin(), n, out.Pos.begin());
+      std::copy_n(in.Level.begin(), n, out.Level.begin());
+    } else {
+      // 16 / (weight x quantiser_scale) by scan position, kept while the quantiser stays.
+      std::array<float, 64>& inverse = FInverseSteps[matrix];
+      if (FInverseScale[matrix] != qsOut) {
+        for (std::size_t i = 0; i < 64; ++i) inverse[i] = 16.0f / static_cast<float>(w[i] * qsOut);
+        FInverseScale[matrix] = qsOut;
+      }
+      for (int i = 0; i < in.Count; ++i) {
+        const std::size_t pos = in.Pos[static_cast<std::size_t>(i)];
+        const std::int32_t F = TLevelQuantiser::Reconstruct(in.Level[static_cast<std::size_t>(i)], w[pos], qsIn, intra,
+                                                            FMpeg1Walk);
+        const std::int32_t level =
+            TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
+        if (level == 0) continue;
+        out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
+        out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
+        ++n;
+      }
+    }
+    out.Count = n;
+    if (intra || n > 0) coded |= 1u << b;
+  }
+  return coded;
+}
+
+void TMPEGVideoTranscoder::WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
+                                                  std::uint32_t Coded, bool Identity) {
+  const TRequantCodes& codes = TRequantCodes::Shared();
+  for (; Increment > 33; Increment -= kMacroblockEscapeIncrement) FWriter.PutBits(kMacroblockEscape, 11);
+  const TVlcCode address = codes.AddressIncrement(Increment);
+  const TVlcCode type = codes.MacroblockType(picture_coding_type, Flags);
+  if (address.Length == 0 || type.Length == 0) {
+    MarkDamaged();
+    return;
+  }
+  FWriter.PutBits(address.Code, address.Length);
+  FWriter.PutBits(type.Code, type.Length);
+  const bool intra = (Flags & kMacroblockIntra) != 0;
+  const bool pattern = (Flags & kMacroblockPattern) != 0;
+  CopyInputBits(Mb.TypeEnd, Mb.MotionTypeEnd);  // frame_motion_type or field_motion_type
+  if (Mb.DctType >= 0 && (intra || pattern)) CopyInputBits(Mb.DctType, Mb.DctType + 1);
+  if (Flags & kMacroblockQuant) FWriter.PutBits(static_cast<std::uint32_t>(QuantOut), 5);
+  CopyInputBits(Mb.MotionStart, Mb.MotionEnd);
+  if (pattern) {
+    std::uint32_t cbp = 0;
+    for (int b = 0; b < 6; ++b) cbp |= ((Coded >> b) & 1u) << (5 - b);
+    const TVlcCode c = codes.CodedBlockPattern(static_cast<int>(cbp));
+    FWriter.PutBits(c.Code, c.Length);
+    if (chroma_format == 2) FWriter.PutBits(((Coded >> 6) & 1u) << 1 | ((Coded >> 7) & 1u), 2);
+  }
+  for (std::uint32_t left = Coded; left != 0; left &= left - 1) {
+    const int b = __builtin_ctz(left);
+    WriteBlock(Mb.Blocks[static_cast<std::size_t>(b)], FOutBlocks[static_cast<std::size_t>(b)], intra, Identity);
+  }
+}
+
+void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity) {
+  const bool b15 = Intra && intra_vlc_format;
+  if (Intra) CopyInputBits(In.DcStart, In.DcEnd);
+  const int count = Identity ? In.Count : Out.Count;
+  const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data();
+  const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data();
+  int last = Intra ? 0 : -1;
+  for (int i = 0; i < count; ++i) {
+    WriteRunLevel(pos[i] - last - 1, level[i], b15, !Intra && i == 0);
+    last = pos[i];
+  }
+  const TVlcCode eob = TRequantCodes::Shared().EndOfBlock(b15);
+  FWriter.PutBits(eob.Code, eob.Length);
+}
+
+void TMPEGVideoTranscoder::WriteRunLevel(int Run, int Level, bool B15, bool First) {
+  const int magnitude = Level < 0 ? -Level : Level;
+  const std::uint32_t sign = Level < 0 ? 1u : 0u;
+  if (First && Run == 0 && magnitude == 1) {
+    FWriter.PutBits(2u | sign, 2);  // the short first code "1s"
+    return;
+  }
+  const TVlcCode code = TRequantCodes::Shared().RunLevel(B15, Run, magnitude);
+  if (code.Length > 0) {
+    FWriter.PutBits(code.Code << 1 | sign, code.Length + 1);
+    return;
+  }
+  FWriter.PutBits(1, 6);  // escape
+  FWriter.PutBits(static_cast<std::uint32_t>(Run), 6);
+  if (!FMpeg1Walk) {
+    FWriter.PutBits(static_cast<std::uint32_t>(Level) & 0xFFFu, 12);
+  } else if (magnitude < 128) {
+    FWriter.PutBits(static_cast<std::uint32_t>(Level) & 0xFFu, 8);
+  } else if (Level > 0) {
+    FWriter.PutBits(static_cast<std::uint32_t>(Level), 16);  // 0x00, then the level
+  } else {
+    FWriter.PutBits(0x8000u | static_cast<std::uint32_t>(Level + 256), 16);  // 0x80, then level + 256
+  }
+}
+
+} // namespace varlow

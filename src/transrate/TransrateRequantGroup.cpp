@@ -1,0 +1,152 @@
+// Rate control of the re-quantising method. A held group is planned picture by picture in
+// stream order: what is left of the group's budget is shared out over the pictures still to
+// come, each keeping its fixed bits and a share of its coefficient bits, B pictures a smaller
+// share than reference pictures (their errors do not propagate). A picture's share becomes a
+// quantiser step through a rate model per picture type, which each re-quantised picture
+// corrects; within the picture the transcoder follows the bits actually written slice by
+// slice. A group that still ends over its budget is planned again tighter, and at last cut.
+#include <algorithm>
+#include <cmath>
+
+#include "transrate/MPEG2VideoTransrateClass.h"
+
+namespace varlow {
+
+namespace {
+
+constexpr int kBidirectional = 3;
+constexpr int kPlanRetries = 2;
+// Room beyond the input size for a re-quantised picture, which is about never larger.
+constexpr std::int32_t kRequantMargin = 1024;
+
+} // namespace
+
+// What re-quantising can shrink: every block's run/level codes and its end of block, from the
+// analysis record (per block: its code count n, the ends of its n codes, the end of its end of
+// block).
+std::int64_t BlockBits(const TMPEGVideoTranscoder::TCutRecord& Record) {
+  std::int64_t bits = 0;
+  const std::vector<std::uint16_t>& ends = Record.CodeEnds;
+  for (std::size_t i = 0; i < ends.size();) {
+    const std::size_t n = ends[i];
+    if (i + n + 1 < ends.size()) bits += ends[i + n + 1];
+    i += n + 2;
+  }
+  return bits;
+}
+
+void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& Report) {
+  FLastCutLevels.assign(static_cast<std::size_t>(Count), kMaxLevel);
+  for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j) FFrames[j].OutputSize = 0;
+  if (Report.InputBits > Report.BudgetBits) {
+    double target = static_cast<double>(Report.BudgetBits) * FTuning.BudgetUse;
+    std::int64_t spent = RequantPictures(Count, target);
+    for (int attempt = 0; spent > Report.BudgetBits && attempt < kPlanRetries; ++attempt) {
+      target *= static_cast<double>(Report.BudgetBits) / static_cast<double>(spent) * FTuning.BudgetUse;
+      spent = RequantPictures(Count, target);
+    }
+    if (spent > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits) {
+      // Re-quantising alone does not fit: the cut keeps the budget whenever its fixed bits
+      // allow. (When they do not, nothing keeps it, and the re-quantised group is smaller.)
+      FLastCutLevels = FillCutLevels(FFrameBits, Count, Report.BudgetBits);
+      for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j)
+        CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], Report);
+      return;
+    }
+  }
+  for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j) {
+    THeldFrame& frame = FFrames[j];
+    if (frame.Damaged) ++FDamagedPictures;
+    if (frame.OutputSize > 0) {
+      Report.OutputBits += std::int64_t{frame.OutputSize} * 8;
+      Deliver(frame.Requantised->DataPtr(), frame.OutputSize, frame.Type, frame.FramePicture);
+    } else {
+      Report.OutputBits += std::int64_t{frame.Data->DataSize()} * 8;
+      Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.FramePicture);
+    }
+  }
+}
+
+// One planning pass over the group toward Target bits; returns the bits the group came to.
+std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, double Target) {
+  const auto n = static_cast<std::size_t>(Count);
+  std::vector<double> coefficient(n), fixed(n), weight(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    const double size = static_cast<double>(FFrames[j].Data->DataSize()) * 8;
+    coefficient[j] = FFrames[j].Damaged ? 0.0 : static_cast<double>(FFrames[j].BlockBits);
+    fixed[j] = size - coefficient[j];
+    weight[j] = FFrames[j].Type == kBidirectional ? FTuning.BPictureShare : 1.0;
+  }
+  // The bits pictures j.. come to when a reference picture keeps `share` of its coefficient
+  // bits.
+  const auto planned = [&](std::size_t from, double share) {
+    double bits = 0;
+    for (std::size_t k = from; k < n; ++k) bits += fixed[k] + coefficient[k] * std::min(1.0, share * weight[k]);
+    return bits;
+  };
+  std::int64_t spent = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    THeldFrame& frame = FFrames[j];
+    frame.OutputSize = 0;
+    const std::int64_t inputBits = std::int64_t{frame.Data->DataSize()} * 8;
+    if (frame.Damaged || coefficient[j] <= 0) {
+      spent += inputBits;
+      continue;
+    }
+    // The share that spends exactly what is left on the rest of the group.
+    const double left = Target - static_cast<double>(spent);
+    double low = 0;
+    double high = 1.0 / std::min(FTuning.BPictureShare, 1.0);
+    if (planned(j, high) > left) {
+      for (int i = 0; i < 40; ++i) {
+        const double mid = (low + high) / 2;
+        (planned(j, mid) > left ? high : low) = mid;
+      }
+    }
+    const double share = std::min(1.0, low * weight[j]);
+    if (share >= 0.999) {
+      spent += inputBits;
+      continue;
+    }
+    const auto type = static_cast<std::size_t>(std::clamp(frame.Type, 1, 3));
+    const auto targetBits = static_cast<std::int64_t>(fixed[j] + coefficient[j] * share);
+    RequantPicture(frame, FFrameBits[j], share, FAlpha[type], targetBits);
+    if (frame.OutputSize <= 0) {
+      spent += inputBits;
+      continue;
+    }
+    const std::int64_t outBits = std::int64_t{frame.OutputSize} * 8;
+    spent += outBits;
+    // The rate model: the coefficient bits kept against the step ratio used.
+    const double kept = (static_cast<double>(outBits) - fixed[j]) / coefficient[j];
+    const double used = FTranscoder->UsedScale();
+    if (used > 1.05 && kept > 0.02 && kept < 0.98) {
+      const double alpha = std::clamp(-std::log(kept) / std::log(used), 0.4, 4.0);
+      FAlpha[type] = 0.6 * FAlpha[type] + 0.4 * alpha;
+    }
+  }
+  return spent;
+}
+
+void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, const TPictureCost&, double Share, double Alpha,
+                                               std::int64_t TargetBits) {
+  const std::int32_t inputSize = Frame.Data->DataSize();
+  const std::int32_t needed = inputSize + kRequantMargin;
+  if (!Frame.Requantised) Frame.Requantised = std::make_unique<TBuffer>(needed, 0);
+  if (Frame.Requantised->Capacity() < needed) Frame.Requantised->SetCapacity(needed + needed / 2);
+  TMPEGVideoTranscoder::TRequantSettings settings;
+  settings.Scale = std::pow(std::max(Share, 1e-3), -1.0 / std::max(Alpha, 0.1));
+  settings.TargetBits = TargetBits;
+  settings.Alpha = Alpha;
+  settings.RoundingBias = FTuning.RoundingBias;
+  std::int32_t outputSize = needed;
+  const auto following = FTranscoder->SequenceValues();
+  FTranscoder->SetSequenceValues(Frame.Sequence);
+  const HRESULT result = FTranscoder->Requantise(Frame.Type, Frame.Data->DataPtr(), Frame.Requantised->DataPtr(),
+                                                 inputSize, outputSize, settings);
+  FTranscoder->SetSequenceValues(following);
+  if (FTranscoder->Damaged()) Frame.Damaged = true;
+  Frame.OutputSize = result < 0 || Frame.Damaged || outputSize <= 0 || outputSize >= inputSize ? 0 : outputSize;
+}
+
+} // namespace varlow
