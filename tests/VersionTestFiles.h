@@ -71,8 +71,8 @@ inline Bytes ElfWithSection(const std::string& sectionName, const Bytes& content
 }
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace varlow::test

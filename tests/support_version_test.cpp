@@ -14,8 +14,7 @@ namespace {
 class VersionInfoTest : public ::testing::Test {
  protected:
   std::string Path(const std::string& name) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("varlow-version-" + std::to_string(::getpid()));
+    const auto dir = std::filesystem::temp_directory_path() / ("varlow-version-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     dirs_.push_back(dir);
     return (dir / name).string();
@@ -108,10 +107,10 @@ TEST_F(VersionInfoTest, TruncatedAndDamagedFilesNeverReadOutOfBounds) {
     return MessageOf<ENoVersion>(FileWith(bytes));
   };
   const std::size_t table = good.size() - 3 * 64;
-  EXPECT_EQ(damaged(0x28, ~std::uint64_t{0}, 8), "No version information");    // table offset
-  EXPECT_EQ(damaged(0x3C, 0xFFFE, 2), "No version information");               // section count
-  EXPECT_EQ(damaged(0x3E, 40, 2), "No version information");                   // name table index
+  EXPECT_EQ(damaged(0x28, ~std::uint64_t{0}, 8), "No version information");      // table offset
+  EXPECT_EQ(damaged(0x3C, 0xFFFE, 2), "No version information");                 // section count
+  EXPECT_EQ(damaged(0x3E, 40, 2), "No version information");                     // name table index
   EXPECT_EQ(damaged(table + 64 + 32, 1ull << 62, 8), "No version information");  // section size
   EXPECT_EQ(damaged(table + 64 + 24, 1ull << 63, 8), "No version information");  // section offset
-  EXPECT_EQ(damaged(table + 64, 0xFFFFFFF0u, 4), "No version information");     // name offset
+  EXPECT_EQ(damaged(table + 64, 0xFFFFFFF0u, 4), "No version information");      // name offset
 }

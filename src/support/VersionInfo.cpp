@@ -50,7 +50,11 @@ std::optional<TSectionPlace> FindElfSection(const TFileStream& file, std::string
   std::uint8_t header[kElfHeaderSize];
   if (!ReadExactly(file, 0, header)) return std::nullopt;
   const std::span<const std::uint8_t> h(header);
-  if (std::memcmp(header, "\x7f" "ELF", 4) != 0 || header[4] != 2 /* 64-bit */ || header[5] != 1 /* LE */)
+  if (std::memcmp(header,
+                  "\x7f"
+                  "ELF",
+                  4) != 0 ||
+      header[4] != 2 /* 64-bit */ || header[5] != 1 /* LE */)
     return std::nullopt;
   const std::uint64_t tableOffset = U64(h, 0x28);
   const std::uint16_t entrySize = U16(h, 0x3A);
@@ -68,8 +72,10 @@ std::optional<TSectionPlace> FindElfSection(const TFileStream& file, std::string
     const std::uint64_t realCount = count;
     count = 1;
     if (!readEntry(0)) return std::nullopt;
-    if (realCount == 0) count = U64(entry, 32);
-    else count = realCount;
+    if (realCount == 0)
+      count = U64(entry, 32);
+    else
+      count = realCount;
     if (namesIndex == kExtendedIndex) namesIndex = U32(entry, 40);
   }
   if (count > (size - tableOffset) / entrySize) return std::nullopt;
