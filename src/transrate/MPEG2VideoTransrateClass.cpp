@@ -120,7 +120,7 @@ HRESULT TMPEG2VideoTransrateClass::MPEGESReceiveFunctionObj(std::int32_t, std::i
         bool progressive = false;
         FFps = 0;
         GetParams(Data, Size, FFps, progressive);
-        LogMessageFmt("FPS: %f", {FFps});
+        LogDebugFmt("FPS: %f", {FFps});
         // A frame rate without a value leaves the stream unstarted: the next intra picture
         // tries again.
         if (!(FFps > 0)) throw std::domain_error("no usable frame rate");
