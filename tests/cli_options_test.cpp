@@ -2,6 +2,7 @@
 // with status 2, and the debug channel on standard error only with --verbose.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +22,10 @@ struct CliResult {
 };
 
 CliResult RunCli(const std::string& arguments) {
-  const std::string errPath = ::testing::TempDir() + "varlow_cli_options_stderr.txt";
+  // One file per run: ctest runs the tests of this binary side by side in separate processes.
+  static int runs = 0;
+  const std::string errPath = ::testing::TempDir() + "varlow_cli_options_stderr_" + std::to_string(::getpid()) + "_" +
+                              std::to_string(runs++) + ".txt";
   CliResult r;
   FILE* pipe = ::popen((std::string(VARLOW_CLI_PATH) + " " + arguments + " 2>'" + errPath + "'").c_str(), "r");
   if (!pipe) return r;
@@ -78,7 +82,7 @@ TEST(CliOptions, BadCommandLinesExitWithTwoAndUsageOnStandardError) {
 
 TEST(CliOptions, DebugLinesOnlyWithVerboseErrorsAlways) {
   const std::string input = varlow::test::OwnStream("p420_plain.m2v");
-  const std::string out = ::testing::TempDir() + "cli_options_out.m2v";
+  const std::string out = ::testing::TempDir() + "cli_options_out_" + std::to_string(::getpid()) + ".m2v";
   const CliResult quiet = RunCli("transrate '" + input + "' '" + out + "' --bitrate 1500000");
   EXPECT_EQ(quiet.status, 0);
   EXPECT_FALSE(Has(quiet.err, "FPS: ")) << quiet.err;
