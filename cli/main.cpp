@@ -1,38 +1,102 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "support/Log.h"
+#include "support/VersionInfo.h"
 
 namespace {
 
-void Usage() {
-  std::fputs(
-      "usage:\n"
-      "  varlow-cli packs FILE [--from OFFSET] [--rows N] [--json]\n"
-      "  varlow-cli headers FILE --offset OFFSET [--json]\n"
-      "  varlow-cli slice FILE --offset OFFSET --slice K|all [--json]\n"
-      "  varlow-cli transrate IN OUT [--bitrate N]\n",
-      stderr);
+constexpr const char* kUsage =
+    "usage: varlow-cli COMMAND FILE... [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  varlow-cli packs FILE [--from OFFSET] [--rows N] [--json]\n"
+    "      the packs of the index window that starts at OFFSET (default 0, at most 256 rows)\n"
+    "  varlow-cli headers FILE --offset OFFSET [--json]\n"
+    "      the header tree of the pack at OFFSET\n"
+    "  varlow-cli slice FILE --offset OFFSET --slice K|all [--json]\n"
+    "      the bit-level tree of slice K (or of every slice) of the picture at OFFSET\n"
+    "  varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]\n"
+    "      brings IN under N bit/s (1500000 to 50000000, default 5000000) into OUT\n"
+    "  varlow-cli stats FILE [--json]\n"
+    "      statistics of the whole stream\n"
+    "  varlow-cli pictures FILE [--csv]\n"
+    "      one line per picture\n"
+    "\n"
+    "OFFSET may be decimal or hexadecimal (0x1A2B or $1A2B).\n"
+    "\n"
+    "options:\n"
+    "  --verbose    also print the diagnostic trace lines (errors are always printed)\n"
+    "  --help, -h   print this help and exit\n"
+    "  --version    print the version and exit\n"
+    "\n"
+    "exit status: 0 success, 1 failure, 2 bad command line\n";
+
+void PrintUsage(FILE* to) { std::fputs(kUsage, to); }
+
+// The version line as the About box shows it, read back from this program's own version block;
+// the numbers it was built with when the block cannot be read.
+std::string VersionLineOfThisProgram() {
+  try {
+    return varlow::TVersionInfo(varlow::ExecutablePath()).VersionText();
+  } catch (const std::exception&) {
+    return varlow::VersionLine(VARLOW_VERSION_MAJOR, VARLOW_VERSION_MINOR, VARLOW_VERSION_PATCH, VARLOW_VERSION_TWEAK);
+  }
 }
 
-} // namespace
+bool IsHelp(const std::string& a) { return a == "--help" || a == "-h"; }
+
+int Dispatch(const std::string& command, const varlow::cli::Args& args) {
+  if (command == "packs") return varlow::cli::RunPacks(args);
+  if (command == "headers") return varlow::cli::RunHeaders(args);
+  if (command == "slice") return varlow::cli::RunSlice(args);
+  if (command == "transrate") return varlow::cli::RunTransrate(args);
+  if (!command.empty() && command[0] == '-')
+    std::fprintf(stderr, "varlow-cli: unknown option '%s'\n", command.c_str());
+  else
+    std::fprintf(stderr, "varlow-cli: unknown command '%s'\n", command.c_str());
+  PrintUsage(stderr);
+  return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   varlow::InitLogPrefix();
-  if (argc < 2) {
-    Usage();
-    return 2;
+  // --verbose may stand anywhere; the commands never see it.
+  std::vector<std::string> words;
+  bool verbose = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--verbose") == 0)
+      verbose = true;
+    else
+      words.emplace_back(argv[i]);
   }
-  std::string command = argv[1];
-  varlow::cli::Args args(argv + 2, argv + argc);
+  varlow::SetDebugChannelEnabled(verbose);
+
   int rc = 2;
-  if (command == "packs") rc = varlow::cli::RunPacks(args);
-  else if (command == "headers") rc = varlow::cli::RunHeaders(args);
-  else if (command == "slice") rc = varlow::cli::RunSlice(args);
-  else if (command == "transrate") rc = varlow::cli::RunTransrate(args);
-  else Usage();
+  if (words.empty()) {
+    PrintUsage(stderr);
+  } else if (words[0] == "--version") {
+    std::printf("varlow-cli %s\n", VersionLineOfThisProgram().c_str());
+    rc = 0;
+  } else if (IsHelp(words[0]) || words[0] == "help") {
+    PrintUsage(stdout);
+    rc = 0;
+  } else {
+    varlow::cli::Args args(words.begin() + 1, words.end());
+    bool help = false;
+    for (const auto& a : args) help = help || IsHelp(a);
+    if (help) {
+      PrintUsage(stdout);
+      rc = 0;
+    } else {
+      rc = Dispatch(words[0], args);
+    }
+  }
   varlow::ClearLogPrefix();
   return rc;
 }

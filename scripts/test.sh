@@ -10,12 +10,12 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 echo "== build and test (gcc) =="
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARLOW_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== build and test under ASan + UBSan =="
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARLOW_SANITIZE=ON -DVARLOW_BENCH=OFF
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARLOW_SANITIZE=ON -DVARLOW_BENCH=OFF -DVARLOW_WERROR=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp" \
@@ -23,7 +23,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== fuzz (clang, libFuzzer, bounded) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVARLOW_FUZZ=ON -DVARLOW_GUI=OFF -DVARLOW_TESTS=OFF -DVARLOW_BENCH=OFF
+  -DVARLOW_FUZZ=ON -DVARLOW_GUI=OFF -DVARLOW_TESTS=OFF -DVARLOW_BENCH=OFF -DVARLOW_WERROR=ON
 cmake --build build-fuzz -j "$jobs"
 fuzz_seconds=${VARLOW_FUZZ_SECONDS:-45}
 for f in build-fuzz/fuzz/fuzz_*; do

@@ -71,7 +71,7 @@ void TBitStream4::OutputDebugStringNumBits(std::int32_t n) noexcept {
     std::string text(static_cast<std::size_t>(n), '0');
     for (std::int32_t i = 0; i < n; ++i)
       if ((bits >> (n - 1 - i)) & 1u) text[static_cast<std::size_t>(i)] = '1';
-    OutputDebugStringA(text);
+    OutputDebugChannelString(text);
   } catch (...) {
     // A diagnostic must never end the caller's walk.
   }

@@ -134,7 +134,7 @@ void TMPEGVideoViewer::DispatchExtension() {
     case kSequenceExtensionId: ParseSequenceExtension(); break;
     case kPictureCodingExtensionId: ParsePictureCodingExtensionHeader(); break;
     case kQuantMatrixExtensionId:
-      LogMessage("Quant Matrix Extension - to be implemented...");
+      LogDebug("Quant Matrix Extension - to be implemented...");
       SkipExtension();
       break;
     case 2:

@@ -80,7 +80,7 @@ bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber)
       const char* format = kind == TPictureKind::I   ? "here1 I FNextX = %d, FNextY = %d"
                            : kind == TPictureKind::P ? "here1 P FNextX = %d, FNextY = %d"
                                                      : "here1 B FNextX = %d, FNextY = %d";
-      LogMessageFmt(format, {FNextX, FNextY});
+      LogDebugFmt(format, {FNextX, FNextY});
       return false;
     }
     // MPEG-1 slices may run over several rows: a full row goes on with the next one.
@@ -134,7 +134,7 @@ bool TMPEGVideoViewer::ExplainMacroBlock(TPictureKind kind) {
     MarkDamage(FMacroBlockNode, Position(), "macroblock_address_increment");
     if (kind == TPictureKind::P) {
       bs.OutputDebugStringNumBits(24);
-      LogMessageFmt("ByteIndex: %d, Data Size = %d, %d",
+      LogDebugFmt("ByteIndex: %d, Data Size = %d, %d",
                     {bs.ByteIndex(), bs.Size(), static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(bs.Data()))});
       LogMessageFmt("wex: Error in TMPEGVideoViewer.DecodePMackroBlock call... %d, %d", {FNextX, FNextY});
     }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <limits.h>
 
@@ -18,6 +19,12 @@ std::string& Prefix() {
 LogSink& Sink() {
   static LogSink sink;
   return sink;
+}
+
+// Atomic because a transrate run logs from its worker thread.
+std::atomic<bool>& DebugEnabled() {
+  static std::atomic<bool> enabled{true};
+  return enabled;
 }
 
 } // namespace
@@ -42,6 +49,24 @@ bool LogMessage(std::string_view message) {
 
 bool LogMessageFmt(std::string_view fmt, std::initializer_list<FormatArg> args) {
   return LogMessage(Format(fmt, args));
+}
+
+void SetDebugChannelEnabled(bool enabled) { DebugEnabled().store(enabled, std::memory_order_relaxed); }
+
+bool DebugChannelEnabled() { return DebugEnabled().load(std::memory_order_relaxed); }
+
+bool LogDebug(std::string_view message) {
+  if (DebugChannelEnabled()) LogMessage(message);
+  return true;
+}
+
+bool LogDebugFmt(std::string_view fmt, std::initializer_list<FormatArg> args) {
+  const std::string message = Format(fmt, args);
+  return LogDebug(message);
+}
+
+void OutputDebugChannelString(std::string_view text) {
+  if (DebugChannelEnabled()) OutputDebugStringA(text);
 }
 
 void InitLogPrefix() {

@@ -26,6 +26,19 @@ bool LogMessage(std::string_view message);
 // Formats with Format() and logs the result. A mismatched argument list throws to the caller.
 bool LogMessageFmt(std::string_view fmt, std::initializer_list<FormatArg> args);
 
+// The debug channel: developers' trace and diagnostic lines (those without the "wex: " lead, such
+// as the frame-rate line and the slice walkers' traces). They are written like LogMessage's lines
+// while the channel is on (the start state, which the window keeps); varlow-cli turns it off
+// unless --verbose is given. Error lines ("wex: Error in ...") go through LogMessage and are
+// never filtered. The arguments are formatted even when the channel is off, so a mismatched
+// format fails the same way with and without --verbose.
+void SetDebugChannelEnabled(bool enabled);
+bool DebugChannelEnabled();
+bool LogDebug(std::string_view message);
+bool LogDebugFmt(std::string_view fmt, std::initializer_list<FormatArg> args);
+// Writes the text as one debug line without the prefix (the bit dumps of the slice readers).
+void OutputDebugChannelString(std::string_view text);
+
 // Start-up and shutdown of the prefix: "<file name of /proc/self/exe>: ".
 void InitLogPrefix();
 void ClearLogPrefix();

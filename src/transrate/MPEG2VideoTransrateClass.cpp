@@ -286,7 +286,7 @@ void TMPEG2VideoTransrateClass::FollowFrameRate(const std::uint8_t* Data, std::i
   double fps = 0;
   bool progressive = false;
   if (!GetParams(Data, Size, fps, progressive)) return;
-  if (fps != FFps || !FStarted) LogMessageFmt("FPS: %f", {fps});
+  if (fps != FFps || !FStarted) LogDebugFmt("FPS: %f", {fps});
   // A sequence header without a usable rate keeps the one in force.
   if (!(fps > 0)) return;
   FFps = fps;

@@ -57,7 +57,7 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
       // The slice ends where 23 zero bits begin: the stuffing before the next start code.
       if (PeekBits(23) == 0 || FReader.Error()) break;
       if (FReader.BitsLeft() < 0 || FMbColumn + 1 >= mbWidth || !DecodeMacroBlock()) {
-        LogMessageFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
+        LogDebugFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
         MarkDamaged();
         return;
       }
@@ -111,7 +111,7 @@ bool TMPEGVideoTranscoder::DecodeAddressIncrement() {
   if (!address.Valid) {
     if (picture_coding_type == kPredicted) {
       FReader.OutputDebugStringNumBits(24);
-      LogMessageFmt("ByteIndex: %d, Data Size = %d, %d",
+      LogDebugFmt("ByteIndex: %d, Data Size = %d, %d",
                     {FReader.ByteIndex(), FReader.Size(), static_cast<std::int64_t>(
                                                               reinterpret_cast<std::uintptr_t>(FReader.Data()))});
       LogMessageFmt("wex: Error in TMPEGVideoTranscoder.DecodePMackroBlock call... %d, %d", {FNextX, FNextY});
@@ -242,7 +242,7 @@ bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
               "Fmacroblock.motion_code[r, s, 0] = %d, FNextX = %d, FNextY = %d",
               {static_cast<int>(e.Value), FNextX, FNextY});
           FReader.OutputDebugStringNumBits(11);
-          LogMessageFmt("%d", {FMotionVectorCalls});
+          LogDebugFmt("%d", {FMotionVectorCalls});
         }
         return;
       }

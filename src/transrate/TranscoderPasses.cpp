@@ -183,7 +183,7 @@ bool TMPEGVideoTranscoder::DecodePicture() {
       } else if (code == kExtensionStartCode) {
         CopyExtension();
       } else {
-        LogMessage("unknown code - $" + HexUpper(code, 10));
+        LogDebug("unknown code - $" + HexUpper(code, 10));
         CopyStartCode();
       }
     } while (CopyToNextStartCode());

@@ -93,7 +93,7 @@ void TTimerSpeedButton64::paintEvent(QPaintEvent*) {
   QStyleOptionButton option;
   option.initFrom(this);
   option.state |= isDown() ? QStyle::State_Sunken : QStyle::State_Raised;
-  style()->drawPrimitive(QStyle::PE_PanelButtonBevel, &option, &painter, this);
+  style()->drawPrimitive(QStyle::PE_PanelButtonCommand, &option, &painter, this);
 
   const int shift = isDown() ? 1 : 0;
   QPixmap glyph = GlyphForState();

@@ -1,0 +1,101 @@
+// varlow-cli's own options: help and version on standard output with status 0, bad command lines
+// with status 2, and the debug channel on standard error only with --verbose.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "TestStreams.h"
+#include "support/VersionInfo.h"
+
+namespace {
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CliResult RunCli(const std::string& arguments) {
+  // One file per run: ctest runs the tests of this binary side by side in separate processes.
+  static int runs = 0;
+  const std::string errPath = ::testing::TempDir() + "varlow_cli_options_stderr_" + std::to_string(::getpid()) + "_" +
+                              std::to_string(runs++) + ".txt";
+  CliResult r;
+  FILE* pipe = ::popen((std::string(VARLOW_CLI_PATH) + " " + arguments + " 2>'" + errPath + "'").c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errPath);
+  r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  std::filesystem::remove(errPath);
+  return r;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(CliOptions, HelpGoesToStandardOutputWithStatusZero) {
+  for (const char* how : {"--help", "-h", "packs --help", "--verbose --help"}) {
+    const CliResult r = RunCli(how);
+    EXPECT_EQ(r.status, 0) << how;
+    EXPECT_TRUE(r.err.empty()) << how << ": " << r.err;
+    for (const char* line :
+         {"varlow-cli packs FILE [--from OFFSET] [--rows N] [--json]",
+          "varlow-cli headers FILE --offset OFFSET [--json]",
+          "varlow-cli slice FILE --offset OFFSET --slice K|all [--json]",
+          "varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]", "varlow-cli stats FILE [--json]",
+          "varlow-cli pictures FILE [--csv]", "--verbose", "--version"})
+      EXPECT_TRUE(Has(r.out, line)) << how << " lacks " << line;
+  }
+}
+
+TEST(CliOptions, VersionPrintsTheProjectVersionLine) {
+  const CliResult r = RunCli("--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "varlow-cli " +
+                       varlow::VersionLine(VARLOW_VERSION_MAJOR, VARLOW_VERSION_MINOR, VARLOW_VERSION_PATCH,
+                                           VARLOW_VERSION_TWEAK) +
+                       "\n");
+  EXPECT_TRUE(r.err.empty());
+}
+
+TEST(CliOptions, BadCommandLinesExitWithTwoAndUsageOnStandardError) {
+  for (const char* how : {"", "frobnicate", "--frobnicate", "-x", "--verbose"}) {
+    const CliResult r = RunCli(how);
+    EXPECT_EQ(r.status, 2) << "'" << how << "'";
+    EXPECT_TRUE(r.out.empty()) << how;
+    EXPECT_TRUE(Has(r.err, "usage:")) << how;
+  }
+  EXPECT_TRUE(Has(RunCli("frobnicate").err, "unknown command 'frobnicate'"));
+  EXPECT_TRUE(Has(RunCli("--frobnicate").err, "unknown option '--frobnicate'"));
+}
+
+TEST(CliOptions, DebugLinesOnlyWithVerboseErrorsAlways) {
+  const std::string input = varlow::test::OwnStream("p420_plain.m2v");
+  const std::string out = ::testing::TempDir() + "cli_options_out_" + std::to_string(::getpid()) + ".m2v";
+  const CliResult quiet = RunCli("transrate '" + input + "' '" + out + "' --bitrate 1500000");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_FALSE(Has(quiet.err, "FPS: ")) << quiet.err;
+  const CliResult verbose = RunCli("--verbose transrate '" + input + "' '" + out + "' --bitrate 1500000");
+  EXPECT_EQ(verbose.status, 0);
+  EXPECT_TRUE(Has(verbose.err, "varlow-cli: FPS: ")) << verbose.err;
+  const CliResult verboseLast = RunCli("transrate '" + input + "' '" + out + "' --bitrate 1500000 --verbose");
+  EXPECT_EQ(verboseLast.status, 0);
+  EXPECT_TRUE(Has(verboseLast.err, "varlow-cli: FPS: "));
+  std::filesystem::remove(out);
+
+  // A real error still reaches standard error without --verbose.
+  const CliResult missing = RunCli("packs '" + ::testing::TempDir() + "no-such-file.m2v'");
+  EXPECT_NE(missing.status, 0);
+  EXPECT_FALSE(missing.err.empty());
+}
