@@ -58,6 +58,7 @@ public:
     std::int64_t TargetBits = 0;    // wanted size of the picture in bits; 0: Scale throughout
     double Alpha = 1;               // model: coefficient bits go as step ratio ^ -Alpha
     float RoundingBias = 0;         // dead zone, in steps (see TLevelQuantiser::Requantise)
+    double MinStepRatio = 1;        // a new step is the input's or at least this much coarser
   };
   HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
                      std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings);

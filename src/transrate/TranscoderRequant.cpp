@@ -73,12 +73,17 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
   const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
   const auto& logScale = kLogScale[nonLinear ? 1 : 0];
   const double logRatio = std::log(FSliceScale);
+  const double logMinRatio = std::log(std::max(FSettings.MinStepRatio, 1.0)) - 1e-9;
   FCodeMap[0] = 0;
   for (int in = 1; in < 32; ++in) {
     const double target = logScale[static_cast<std::size_t>(in)] + logRatio;
     int best = in;
     double bestDistance = 1e9;
     for (int c = in; c < 32; ++c) {
+      // Steps a little coarser than the input's add much error for few bits saved (the
+      // reconstruction points of the two quantisers interleave badly): they are left out.
+      if (c != in && logScale[static_cast<std::size_t>(c)] - logScale[static_cast<std::size_t>(in)] < logMinRatio)
+        continue;
       const double distance = std::abs(logScale[static_cast<std::size_t>(c)] - target);
       if (distance < bestDistance) {
         bestDistance = distance;

@@ -75,7 +75,11 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     const double size = static_cast<double>(FFrames[j].Data->DataSize()) * 8;
     coefficient[j] = FFrames[j].Damaged ? 0.0 : static_cast<double>(FFrames[j].BlockBits);
     fixed[j] = size - coefficient[j];
-    weight[j] = FFrames[j].Type == kBidirectional ? FTuning.BPictureShare : 1.0;
+    // A reference picture's error drifts into every picture predicted from it: the earlier in
+    // the group, the more pictures it reaches, the more it keeps.
+    weight[j] = FFrames[j].Type == kBidirectional
+                    ? FTuning.BPictureShare
+                    : 1.0 + FTuning.DriftShare * static_cast<double>(n - 1 - j) / static_cast<double>(n);
   }
   // The bits pictures j.. come to when a reference picture keeps `share` of its coefficient
   // bits.
@@ -96,7 +100,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     // The share that spends exactly what is left on the rest of the group.
     const double left = Target - static_cast<double>(spent);
     double low = 0;
-    double high = 1.0 / std::min(FTuning.BPictureShare, 1.0);
+    double high = 1.0 / std::min(FTuning.BPictureShare, 1.0);  // every picture keeps all
     if (planned(j, high) > left) {
       for (int i = 0; i < 40; ++i) {
         const double mid = (low + high) / 2;
@@ -139,6 +143,7 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, const TPicture
   settings.TargetBits = TargetBits;
   settings.Alpha = Alpha;
   settings.RoundingBias = FTuning.RoundingBias;
+  settings.MinStepRatio = FTuning.MinStepRatio;
   std::int32_t outputSize = needed;
   const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);
