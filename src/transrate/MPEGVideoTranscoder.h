@@ -335,8 +335,15 @@ private:
   TMatrices FMatrices{};
   std::array<std::array<std::int32_t, 64>, 4> FWeights{};  // by scan position, as FMatrices
   std::array<std::uint8_t, 32> FCodeMap{};                 // input quantiser_scale_code -> output
-  std::array<std::array<float, 64>, 4> FInverseSteps{};    // see RequantBlocks
-  std::array<std::int32_t, 4> FInverseScale{-1, -1, -1, -1};
+  // 16 / (weight x quantiser_scale) by matrix, quantiser_scale_code and scan position, and
+  // which codes of each matrix are made (see RequantBlocks).
+  std::array<std::array<std::array<float, 64>, 32>, 4> FInverseSteps{};
+  std::array<std::uint32_t, 4> FInverseKnown{};
+  struct TWeightsKey {
+    TMatrices Matrices{};
+    std::int32_t AlternateScan = -1;
+    bool NonLinear = false;
+  } FWeightsKey;
   double FSliceScale = 1;
   double FScaleSum = 0, FScaleWeight = 0;
   std::int64_t FSliceInputStart = 0;
