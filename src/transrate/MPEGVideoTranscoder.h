@@ -19,8 +19,12 @@ namespace varlow {
 // twice by the same walker: an analysis pass that records what the k-th codes of all blocks
 // cost (the cost curve), and a cutting pass that writes the picture with the chosen cut.
 //
+// The same walker also re-quantises (Requantise, TranscoderRequant.cpp): it reads each
+// macroblock whole and writes it back with coarser levels.
+//
 // A picture that cannot be parsed completely (an invalid code, a macroblock running past the
-// unit, 4:4:4, a picture without a picture coding extension) is reported through Damaged();
+// unit, 4:4:4, an MPEG-2 picture without a picture coding extension, an MPEG-1 picture unless
+// SetMpeg1 allows it) is reported through Damaged();
 // its caller then copies it unchanged.
 class TMPEGVideoTranscoder {
 public:

@@ -114,7 +114,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     }
     const auto type = static_cast<std::size_t>(std::clamp(frame.Type, 1, 3));
     const auto targetBits = static_cast<std::int64_t>(fixed[j] + coefficient[j] * share);
-    RequantPicture(frame, FFrameBits[j], share, FAlpha[type], targetBits);
+    RequantPicture(frame, share, FAlpha[type], targetBits);
     if (frame.OutputSize <= 0) {
       spent += inputBits;
       continue;
@@ -132,8 +132,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
   return spent;
 }
 
-void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, const TPictureCost&, double Share, double Alpha,
-                                               std::int64_t TargetBits) {
+void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, double Alpha, std::int64_t TargetBits) {
   const std::int32_t inputSize = Frame.Data->DataSize();
   const std::int32_t needed = inputSize + kRequantMargin;
   if (!Frame.Requantised) Frame.Requantised = std::make_unique<TBuffer>(needed, 0);
