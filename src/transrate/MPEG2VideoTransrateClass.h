@@ -138,6 +138,8 @@ private:
   std::int64_t RequantPictures(std::int32_t Count, double Target);
   void RequantPicture(THeldFrame& Frame, double Share, double Alpha, std::int64_t TargetBits);
 
+  void AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost);
+  void CutRequantisedGroup(std::int32_t Count, TGroupReport& Report);
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
   void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
 

@@ -45,12 +45,8 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
       target *= static_cast<double>(Report.BudgetBits) / static_cast<double>(spent) * FTuning.BudgetUse;
       spent = RequantPictures(Count, target);
     }
-    if (spent > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits) {
-      // Re-quantising alone does not fit: the cut keeps the budget whenever its fixed bits
-      // allow. (When they do not, nothing keeps it, and the re-quantised group is smaller.)
-      FLastCutLevels = FillCutLevels(FFrameBits, Count, Report.BudgetBits);
-      for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j)
-        CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], Report);
+    if (spent > Report.BudgetBits) {
+      CutRequantisedGroup(Count, Report);
       return;
     }
   }
@@ -65,6 +61,39 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
       Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.FramePicture);
     }
   }
+}
+
+// Re-quantising alone did not fit: the re-quantised pictures are analysed again and cut as a
+// group, which keeps the budget whenever their fixed bits allow. Should re-quantising have left
+// more fixed bits than the input had and so lost a budget the input's could keep, the input is
+// cut instead.
+void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupReport& Report) {
+  const auto n = static_cast<std::size_t>(Count);
+  std::vector<THeldFrame> requantised(n);
+  std::vector<TPictureCost> costs(n);
+  std::int64_t fixed = 0;
+  const auto following = FTranscoder->SequenceValues();
+  for (std::size_t j = 0; j < n; ++j) {
+    const THeldFrame& frame = FFrames[j];
+    THeldFrame& r = requantised[j];
+    const bool changed = frame.OutputSize > 0;
+    const std::int32_t size = changed ? frame.OutputSize : frame.Data->DataSize();
+    r.Data = std::make_unique<TBuffer>(size, 0);
+    r.Data->Append(changed ? frame.Requantised->DataPtr() : frame.Data->DataPtr(), size);
+    r.Type = frame.Type;
+    r.FramePicture = frame.FramePicture;
+    r.Sequence = frame.Sequence;
+    FTranscoder->SetSequenceValues(frame.Sequence);
+    AnalyseHeldFrame(r, costs[j]);
+    r.Damaged = r.Damaged || frame.Damaged;
+    fixed += costs[j].Bits[0];
+  }
+  FTranscoder->SetSequenceValues(following);
+  const bool fromInput = fixed > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits;
+  std::vector<THeldFrame>& frames = fromInput ? FFrames : requantised;
+  const std::vector<TPictureCost>& frameCosts = fromInput ? FFrameBits : costs;
+  FLastCutLevels = FillCutLevels(frameCosts, Count, Report.BudgetBits);
+  for (std::size_t j = 0; j < n; ++j) CutAndDeliver(frames[j], frameCosts[j], FLastCutLevels[j], Report);
 }
 
 // One planning pass over the group toward Target bits; returns the bits the group came to.
