@@ -32,6 +32,7 @@ struct TPic {
   int qScaleType = 0;
   int intraVlc = 0;
   int nonIntraWeight0 = 0;  // a quant matrix extension's non-intra entry 0; 0: none
+  int structure = 3;        // picture_structure
 };
 
 // A whole unit: sequence header (and extension), picture header (and coding extension), one
@@ -60,7 +61,8 @@ std::vector<std::uint8_t> Unit(const TSeq& s, const TPic& p, const std::function
     const std::uint32_t forward = p.type >= 2 ? 1 : 15;
     const std::uint32_t backward = p.type == 3 ? 1 : 15;
     w.Put(forward, 4).Put(forward, 4).Put(backward, 4).Put(backward, 4);
-    w.Put(0, 2).Put(3, 2).Put(0, 1).Put(1, 1).Put(0, 1);  // dc precision, frame picture, tff, fpfd, cmv
+    // intra_dc_precision, picture_structure, top_field_first, frame_pred_frame_dct, concealment
+    w.Put(0, 2).Put(static_cast<std::uint32_t>(p.structure), 2).Put(0, 1).Put(p.structure == 3 ? 1 : 0, 1).Put(0, 1);
     w.Put(static_cast<std::uint32_t>(p.qScaleType), 1).Put(static_cast<std::uint32_t>(p.intraVlc), 1);
     w.Put(0, 1).Put(0, 1).Put(0, 1).Put(1, 1).Put(0, 1);  // zigzag, rff, chroma_420_type, progressive, composite
   }
@@ -154,6 +156,8 @@ std::string Explain(const std::vector<std::uint8_t>& stream) {
       {std::regex(R"(macroblock_type = (\d+).*)"), "t$1"},
       {std::regex(R"(coded_block_pattern_420 = (\d+).*)"), "cbp$1"},
       {std::regex(R"(motion_code\[.*\] = (-?\d+).*)"), "mv$1"},
+      {std::regex(R"(field_motion_type = (\d+).*)"), "fmt$1"},
+      {std::regex(R"(motion_vertical_field_select\[.*\] = (\d+).*)"), "sel$1"},
       {std::regex(R"(Block (\w\d))"), "$1"},
       {std::regex(R"(Run = (\d+), Level = (-?\d+).*)"), "$1/$2"},
       {std::regex(R"(Escape: Run = (\d+), Level = (-?\d+).*)"), "e$1/$2"},
@@ -293,4 +297,16 @@ TEST(RequantCrafted, Mpeg1EscapesOfEightAndSixteenBits) {
   EXPECT_EQ(Explain(unit), "q5 | +1 t1 Y1 e0/200 e0/-200 e0/100 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
   EXPECT_EQ(Explain(Requantise(unit, 1, 1.2, true)),
             "q6 | +1 t1 Y1 e0/167 e0/-167 e0/83 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
+}
+
+// In a field picture the motion type and the field select of a macroblock that loses its blocks
+// stay as they were.
+TEST(RequantCrafted, FieldPictureMacroblockKeepsItsFieldMotion) {
+  const auto unit = Unit({}, {.type = 2, .structure = 1}, [](TTestBitWriter& w) {
+    w.Put(2, 5).Put(0, 1);
+    w.Bits("1 1 01 1 1 1");  // MC coded, field_motion_type 1, field select 1, vector 0
+    w.Bits("1010 10 10");    // Y1: level 1
+  });
+  EXPECT_EQ(Explain(unit), "q2 | +1 t10 fmt1 sel1 mv0 mv0 cbp32 Y1 0/1 eob");
+  EXPECT_EQ(Explain(Requantise(unit, 2, 2.0)), "q4 | +1 t8 fmt1 sel1 mv0 mv0");
 }

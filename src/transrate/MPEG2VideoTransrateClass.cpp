@@ -218,31 +218,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
     FTranscoder->SetMpeg1(FMethod == TTransrateMethod::Requant);
     frame.Sequence = FTranscoder->SequenceValues();
-    const HRESULT analysed = FTranscoder->Analyse(FrameType, frame.Data->DataPtr(), Size);
-    FTranscoder->TakeCutRecord(frame.Record);
-    frame.BlockBits = BlockBits(frame.Record);
-    TPictureCost& cost = FFrameBits[static_cast<std::size_t>(FFrameCount)];
-    cost.Bits.fill(0);
-    frame.Damaged = analysed < 0 || FTranscoder->Damaged();
-    if (frame.Damaged) {
-      cost.MaxCoefIndex = 0;
-      cost.Bits[0] = Size * 8;
-    } else {
-      const std::int32_t maxIndex = std::min(FTranscoder->MaxCoefIndex(), kMaxLevel);
-      std::int64_t fixed = static_cast<std::int64_t>(Size) * 8;
-      for (int k = 1; k <= maxIndex; ++k) {
-        cost.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
-        fixed -= cost.Bits[static_cast<std::size_t>(k)];
-      }
-      // A cut slice may end anywhere in its last byte: reserve the alignment bits up front and
-      // give them back at the level that keeps every code (where the picture is copied as is).
-      if (maxIndex > 0) {
-        fixed += FTranscoder->AlignmentReserve();
-        cost.Bits[static_cast<std::size_t>(maxIndex)] -= FTranscoder->AlignmentReserve();
-      }
-      cost.Bits[0] = static_cast<std::int32_t>(fixed);
-      cost.MaxCoefIndex = maxIndex;
-    }
+    AnalyseHeldFrame(frame, FFrameBits[static_cast<std::size_t>(FFrameCount)]);
     std::int32_t structure = kFramePicture;
     GetPictureStructure(frame.Data->DataPtr(), Size, structure);
     frame.FramePicture = structure == kFramePicture;
@@ -251,6 +227,36 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     result = S_OK;
   });
   return result;
+}
+
+// The analysis pass over a held picture (from the transcoder's current state): its cut
+// record, its block bits and its cost curve; a picture it cannot parse is damaged.
+void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost) {
+  const std::int32_t Size = Frame.Data->DataSize();
+  const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size);
+  FTranscoder->TakeCutRecord(Frame.Record);
+  Frame.BlockBits = BlockBits(Frame.Record);
+  Cost.Bits.fill(0);
+  Frame.Damaged = analysed < 0 || FTranscoder->Damaged();
+  if (Frame.Damaged) {
+    Cost.MaxCoefIndex = 0;
+    Cost.Bits[0] = Size * 8;
+    return;
+  }
+  const std::int32_t maxIndex = std::min(FTranscoder->MaxCoefIndex(), kMaxLevel);
+  std::int64_t fixed = static_cast<std::int64_t>(Size) * 8;
+  for (int k = 1; k <= maxIndex; ++k) {
+    Cost.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
+    fixed -= Cost.Bits[static_cast<std::size_t>(k)];
+  }
+  // A cut slice may end anywhere in its last byte: reserve the alignment bits up front and
+  // give them back at the level that keeps every code (where the picture is copied as is).
+  if (maxIndex > 0) {
+    fixed += FTranscoder->AlignmentReserve();
+    Cost.Bits[static_cast<std::size_t>(maxIndex)] -= FTranscoder->AlignmentReserve();
+  }
+  Cost.Bits[0] = static_cast<std::int32_t>(fixed);
+  Cost.MaxCoefIndex = maxIndex;
 }
 
 HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {

@@ -52,8 +52,9 @@ std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, 
 
 // Brings an MPEG-2 video elementary stream under a maximum bit rate. The input arrives in
 // blocks; the separator cuts picture units; the pictures of one group of pictures are held and
-// analysed into cost curves, and when the next group begins one cut level per picture is chosen
-// so that the group fits the budget of its duration. Each cut picture then goes, in stream
+// analysed, and when the next group begins the group is brought within the budget of its
+// duration: by re-quantising its blocks (the default method, TransrateRequantGroup.cpp) or by
+// choosing one cut level per picture from the cost curves. Each picture then goes, in stream
 // order, to the receive method.
 class TMPEG2VideoTransrateClass {
 public:
@@ -72,16 +73,18 @@ public:
   HRESULT SetMaxOutputBitrate(std::int32_t Bitrate);
   // Chooses how pictures are brought under the rate; set before the first block.
   void SetMethod(TTransrateMethod Method) { FMethod = Method; }
+  TTransrateMethod Method() const { return FMethod; }
   // Knobs of the re-quantising method's rate control.
   struct TRequantTuning {
-    double BPictureShare = 0.55;  // a B picture's coefficient share against a reference picture's
+    double BPictureShare = 0.7;   // a B picture's coefficient share against a reference picture's
     float RoundingBias = 0.45f;   // dead zone of the level choice, in steps
     double BudgetUse = 0.985;     // the part of a group's budget the plan aims at
+    double MinStepRatio = 1.8;    // see TMPEGVideoTranscoder::TRequantSettings
+    double DriftShare = 0.6;      // extra share of the first reference picture of a group
   };
   void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }
   // Pictures delivered unchanged because a pass could not parse them.
   std::int64_t DamagedPictures() const { return FDamagedPictures; }
-  TTransrateMethod Method() const { return FMethod; }
   std::int32_t MaxOutputBitrate() const { return FMaxBitrate.Value(); }
   double BitsPerPicture() const { return FBitsPerPicture.Value(); }
   double Fps() const { return FFps; }
@@ -136,8 +139,10 @@ private:
   // group, and delivers it; falls back to the cut when the group would not fit its budget.
   void RequantGroup(std::int32_t Count, TGroupReport& Report);
   std::int64_t RequantPictures(std::int32_t Count, double Target);
-  void RequantPicture(THeldFrame& Frame, const TPictureCost& Cost, double Share, double Alpha, std::int64_t TargetBits);
+  void RequantPicture(THeldFrame& Frame, double Share, double Alpha, std::int64_t TargetBits);
 
+  void AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost);
+  void CutRequantisedGroup(std::int32_t Count, TGroupReport& Report);
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
   void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
   // Takes the frame rate of a unit that begins a sequence; it holds for the pictures that follow.

@@ -19,8 +19,12 @@ namespace varlow {
 // twice by the same walker: an analysis pass that records what the k-th codes of all blocks
 // cost (the cost curve), and a cutting pass that writes the picture with the chosen cut.
 //
+// The same walker also re-quantises (Requantise, TranscoderRequant.cpp): it reads each
+// macroblock whole and writes it back with coarser levels.
+//
 // A picture that cannot be parsed completely (an invalid code, a macroblock running past the
-// unit, 4:4:4, a picture without a picture coding extension) is reported through Damaged();
+// unit, 4:4:4, an MPEG-2 picture without a picture coding extension, an MPEG-1 picture unless
+// SetMpeg1 allows it) is reported through Damaged();
 // its caller then copies it unchanged.
 class TMPEGVideoTranscoder {
 public:
@@ -58,6 +62,7 @@ public:
     std::int64_t TargetBits = 0;    // wanted size of the picture in bits; 0: Scale throughout
     double Alpha = 1;               // model: coefficient bits go as step ratio ^ -Alpha
     float RoundingBias = 0;         // dead zone, in steps (see TLevelQuantiser::Requantise)
+    double MinStepRatio = 1;        // a new step is the input's or at least this much coarser
   };
   HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
                      std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings);
@@ -334,8 +339,15 @@ private:
   TMatrices FMatrices{};
   std::array<std::array<std::int32_t, 64>, 4> FWeights{};  // by scan position, as FMatrices
   std::array<std::uint8_t, 32> FCodeMap{};                 // input quantiser_scale_code -> output
-  std::array<std::array<float, 64>, 4> FInverseSteps{};    // see RequantBlocks
-  std::array<std::int32_t, 4> FInverseScale{-1, -1, -1, -1};
+  // 16 / (weight x quantiser_scale) by matrix, quantiser_scale_code and scan position, and
+  // which codes of each matrix are made (see RequantBlocks).
+  std::array<std::array<std::array<float, 64>, 32>, 4> FInverseSteps{};
+  std::array<std::uint32_t, 4> FInverseKnown{};
+  struct TWeightsKey {
+    TMatrices Matrices{};
+    std::int32_t AlternateScan = -1;
+    bool NonLinear = false;
+  } FWeightsKey;
   double FSliceScale = 1;
   double FScaleSum = 0, FScaleWeight = 0;
   std::int64_t FSliceInputStart = 0;

@@ -13,7 +13,7 @@ struct TLevelQuantiser {
   // 2047.
   static std::int32_t Magnitude(std::int32_t m, std::int32_t WQ, bool intra, bool mpeg1) {
     std::int32_t F = ((2 * m + (intra ? 0 : 1)) * WQ) >> 5;
-    if (mpeg1 && F != 0 && (F & 1) == 0) F -= 1;
+    F -= static_cast<std::int32_t>(mpeg1 & (F != 0) & ((F & 1) == 0));
     return F > 2047 ? 2047 : F;
   }
 
@@ -26,33 +26,26 @@ struct TLevelQuantiser {
   // The level at WQ = weight x quantiser_scale whose reconstruction is closest to F; a level
   // of smaller magnitude wins while its error exceeds the nearest one's by at most Bias steps
   // (a dead zone that trades a little error for shorter codes). Limited to +-MaxLevel.
-  // InverseStep is 16 / WQ.
+  // InverseStep is 16 / WQ. Written with selects rather than branches: the choices depend on
+  // the data and would be mispredicted often.
   static std::int32_t Requantise(std::int32_t F, std::int32_t WQ, float InverseStep, bool intra, bool mpeg1,
                                  float Bias, std::int32_t MaxLevel) {
-    if (F == 0 || WQ <= 0) return 0;
+    if (WQ <= 0) return 0;
     const std::int32_t a = F < 0 ? -F : F;
     const float x = static_cast<float>(a) * InverseStep;  // about m (intra) or m + 1/2
     std::int32_t lo = static_cast<std::int32_t>(intra ? x : x - 0.5f);
-    if (lo < 0) lo = 0;
-    if (lo > MaxLevel) lo = MaxLevel;
+    lo = lo < 0 ? 0 : (lo > MaxLevel ? MaxLevel : lo);
     const std::int32_t hi = lo < MaxLevel ? lo + 1 : lo;
-    const auto error = [&](std::int32_t m) {
-      const std::int32_t d = m == 0 ? a : Magnitude(m, WQ, intra, mpeg1) - a;
-      return static_cast<float>(d < 0 ? -d : d);
-    };
-    const float slack = Bias * static_cast<float>(WQ) * (1.0f / 16.0f);
-    std::int32_t best = hi;
-    float bestError = error(hi);
-    // Smaller magnitudes, the nearest first: each wins if its error is within the slack of the
-    // smallest error so far.
-    if (lo < hi) {
-      const float e = error(lo);
-      if (e <= bestError + slack) {
-        bestError = e < bestError ? e : bestError;
-        best = lo;
-      }
-    }
-    if (best > 0 && static_cast<float>(a) <= bestError + slack) best = 0;
+    const std::int32_t recLo = lo == 0 ? 0 : Magnitude(lo, WQ, intra, mpeg1);
+    const std::int32_t errorLo = recLo > a ? recLo - a : a - recLo;
+    const std::int32_t recHi = Magnitude(hi, WQ, intra, mpeg1);
+    const std::int32_t errorHi = recHi > a ? recHi - a : a - recHi;
+    const std::int32_t slack = static_cast<std::int32_t>(Bias * static_cast<float>(WQ) * (1.0f / 16.0f));
+    // The smaller magnitudes, the nearest first: each wins within the slack of the smallest
+    // error so far.
+    std::int32_t best = errorLo <= errorHi + slack ? lo : hi;
+    const std::int32_t bestError = errorLo < errorHi ? errorLo : errorHi;
+    best = a <= bestError + slack ? 0 : best;
     return F < 0 ? -best : best;
   }
 };

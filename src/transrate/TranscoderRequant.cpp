@@ -34,10 +34,17 @@ constexpr double kKeepQuantiser = 0.12;
 // Scan-order weights, the step of this slice (from the bits spent so far against the picture's
 // target) and the map from input to output quantiser_scale_code it gives.
 void TMPEGVideoTranscoder::PrepareRequantSlice() {
-  const auto& scan = alternate_scan ? kAlternateScan : kZigzagScan;
-  for (std::size_t m = 0; m < 4; ++m)
-    for (std::size_t n = 0; n < 64; ++n) FWeights[m][n] = FMatrices[m][scan[n]];
-  FInverseScale.fill(-1);
+  // The weights by scan position, and the inverse steps made from them, change only with the
+  // matrices, the scan and the quantiser table.
+  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
+  if (FWeightsKey.Matrices != FMatrices || FWeightsKey.AlternateScan != alternate_scan ||
+      FWeightsKey.NonLinear != nonLinear) {
+    FWeightsKey = {FMatrices, alternate_scan, nonLinear};
+    const auto& scan = alternate_scan ? kAlternateScan : kZigzagScan;
+    for (std::size_t m = 0; m < 4; ++m)
+      for (std::size_t n = 0; n < 64; ++n) FWeights[m][n] = FMatrices[m][scan[n]];
+    FInverseKnown.fill(0);
+  }
 
   double scale = FSettings.Scale;
   const std::int64_t inputDone = FReader.BitPosition();
@@ -70,15 +77,19 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
     }
     return t;
   }();
-  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
   const auto& logScale = kLogScale[nonLinear ? 1 : 0];
   const double logRatio = std::log(FSliceScale);
+  const double logMinRatio = std::log(std::max(FSettings.MinStepRatio, 1.0)) - 1e-9;
   FCodeMap[0] = 0;
   for (int in = 1; in < 32; ++in) {
     const double target = logScale[static_cast<std::size_t>(in)] + logRatio;
     int best = in;
     double bestDistance = 1e9;
     for (int c = in; c < 32; ++c) {
+      // Steps a little coarser than the input's add much error for few bits saved (the
+      // reconstruction points of the two quantisers interleave badly): they are left out.
+      if (c != in && logScale[static_cast<std::size_t>(c)] - logScale[static_cast<std::size_t>(in)] < logMinRatio)
+        continue;
       const double distance = std::abs(logScale[static_cast<std::size_t>(c)] - target);
       if (distance < bestDistance) {
         bestDistance = distance;
@@ -365,11 +376,11 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
       std::copy_n(in.Pos.begin(), n, out.Pos.begin());
       std::copy_n(in.Level.begin(), n, out.Level.begin());
     } else {
-      // 16 / (weight x quantiser_scale) by scan position, kept while the quantiser stays.
-      std::array<float, 64>& inverse = FInverseSteps[matrix];
-      if (FInverseScale[matrix] != qsOut) {
+      // 16 / (weight x quantiser_scale) by scan position, made once per matrix and code.
+      std::array<float, 64>& inverse = FInverseSteps[matrix][static_cast<std::size_t>(QuantOut & 31)];
+      if (!((FInverseKnown[matrix] >> (QuantOut & 31)) & 1u)) {
         for (std::size_t i = 0; i < 64; ++i) inverse[i] = 16.0f / static_cast<float>(w[i] * qsOut);
-        FInverseScale[matrix] = qsOut;
+        FInverseKnown[matrix] |= 1u << (QuantOut & 31);
       }
       for (int i = 0; i < in.Count; ++i) {
         const std::size_t pos = in.Pos[static_cast<std::size_t>(i)];
@@ -377,10 +388,10 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
                                                             FMpeg1Walk);
         const std::int32_t level =
             TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
-        if (level == 0) continue;
+        // Stored in any case, kept only when not zero: no branch on the data.
         out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
         out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
-        ++n;
+        n += level != 0 ? 1 : 0;
       }
     }
     out.Count = n;

@@ -45,12 +45,8 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
       target *= static_cast<double>(Report.BudgetBits) / static_cast<double>(spent) * FTuning.BudgetUse;
       spent = RequantPictures(Count, target);
     }
-    if (spent > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits) {
-      // Re-quantising alone does not fit: the cut keeps the budget whenever its fixed bits
-      // allow. (When they do not, nothing keeps it, and the re-quantised group is smaller.)
-      FLastCutLevels = FillCutLevels(FFrameBits, Count, Report.BudgetBits);
-      for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j)
-        CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], Report);
+    if (spent > Report.BudgetBits) {
+      CutRequantisedGroup(Count, Report);
       return;
     }
   }
@@ -67,6 +63,39 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
   }
 }
 
+// Re-quantising alone did not fit: the re-quantised pictures are analysed again and cut as a
+// group, which keeps the budget whenever their fixed bits allow. Should re-quantising have left
+// more fixed bits than the input had and so lost a budget the input's could keep, the input is
+// cut instead.
+void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupReport& Report) {
+  const auto n = static_cast<std::size_t>(Count);
+  std::vector<THeldFrame> requantised(n);
+  std::vector<TPictureCost> costs(n);
+  std::int64_t fixed = 0;
+  const auto following = FTranscoder->SequenceValues();
+  for (std::size_t j = 0; j < n; ++j) {
+    const THeldFrame& frame = FFrames[j];
+    THeldFrame& r = requantised[j];
+    const bool changed = frame.OutputSize > 0;
+    const std::int32_t size = changed ? frame.OutputSize : frame.Data->DataSize();
+    r.Data = std::make_unique<TBuffer>(size, 0);
+    r.Data->Append(changed ? frame.Requantised->DataPtr() : frame.Data->DataPtr(), size);
+    r.Type = frame.Type;
+    r.FramePicture = frame.FramePicture;
+    r.Sequence = frame.Sequence;
+    FTranscoder->SetSequenceValues(frame.Sequence);
+    AnalyseHeldFrame(r, costs[j]);
+    r.Damaged = r.Damaged || frame.Damaged;
+    fixed += costs[j].Bits[0];
+  }
+  FTranscoder->SetSequenceValues(following);
+  const bool fromInput = fixed > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits;
+  std::vector<THeldFrame>& frames = fromInput ? FFrames : requantised;
+  const std::vector<TPictureCost>& frameCosts = fromInput ? FFrameBits : costs;
+  FLastCutLevels = FillCutLevels(frameCosts, Count, Report.BudgetBits);
+  for (std::size_t j = 0; j < n; ++j) CutAndDeliver(frames[j], frameCosts[j], FLastCutLevels[j], Report);
+}
+
 // One planning pass over the group toward Target bits; returns the bits the group came to.
 std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, double Target) {
   const auto n = static_cast<std::size_t>(Count);
@@ -75,7 +104,11 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     const double size = static_cast<double>(FFrames[j].Data->DataSize()) * 8;
     coefficient[j] = FFrames[j].Damaged ? 0.0 : static_cast<double>(FFrames[j].BlockBits);
     fixed[j] = size - coefficient[j];
-    weight[j] = FFrames[j].Type == kBidirectional ? FTuning.BPictureShare : 1.0;
+    // A reference picture's error drifts into every picture predicted from it: the earlier in
+    // the group, the more pictures it reaches, the more it keeps.
+    weight[j] = FFrames[j].Type == kBidirectional
+                    ? FTuning.BPictureShare
+                    : 1.0 + FTuning.DriftShare * static_cast<double>(n - 1 - j) / static_cast<double>(n);
   }
   // The bits pictures j.. come to when a reference picture keeps `share` of its coefficient
   // bits.
@@ -96,7 +129,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     // The share that spends exactly what is left on the rest of the group.
     const double left = Target - static_cast<double>(spent);
     double low = 0;
-    double high = 1.0 / std::min(FTuning.BPictureShare, 1.0);
+    double high = 1.0 / std::min(FTuning.BPictureShare, 1.0);  // every picture keeps all
     if (planned(j, high) > left) {
       for (int i = 0; i < 40; ++i) {
         const double mid = (low + high) / 2;
@@ -110,7 +143,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     }
     const auto type = static_cast<std::size_t>(std::clamp(frame.Type, 1, 3));
     const auto targetBits = static_cast<std::int64_t>(fixed[j] + coefficient[j] * share);
-    RequantPicture(frame, FFrameBits[j], share, FAlpha[type], targetBits);
+    RequantPicture(frame, share, FAlpha[type], targetBits);
     if (frame.OutputSize <= 0) {
       spent += inputBits;
       continue;
@@ -128,8 +161,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
   return spent;
 }
 
-void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, const TPictureCost&, double Share, double Alpha,
-                                               std::int64_t TargetBits) {
+void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, double Alpha, std::int64_t TargetBits) {
   const std::int32_t inputSize = Frame.Data->DataSize();
   const std::int32_t needed = inputSize + kRequantMargin;
   if (!Frame.Requantised) Frame.Requantised = std::make_unique<TBuffer>(needed, 0);
@@ -139,6 +171,7 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, const TPicture
   settings.TargetBits = TargetBits;
   settings.Alpha = Alpha;
   settings.RoundingBias = FTuning.RoundingBias;
+  settings.MinStepRatio = FTuning.MinStepRatio;
   std::int32_t outputSize = needed;
   const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);
