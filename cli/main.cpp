@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   else if (command == "headers") rc = varlow::cli::RunHeaders(args);
   else if (command == "slice") rc = varlow::cli::RunSlice(args);
   else if (command == "transrate") rc = varlow::cli::RunTransrate(args);
+  else if (command == "picture") rc = varlow::cli::RunPicture(args);
   else Usage();
   varlow::ClearLogPrefix();
   return rc;
