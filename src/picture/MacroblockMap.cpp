@@ -1,7 +1,7 @@
 #include "picture/MacroblockMap.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,14 +19,20 @@ constexpr std::int32_t kForward = 8, kBackward = 4, kIntra = 1;
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
-// sscanf over a node text, which is not NUL-terminated.
-template <class... T>
-bool Scan(std::string_view text, const char* format, T*... values) {
-  char buffer[128];
-  const std::size_t n = std::min(text.size(), sizeof buffer - 1);
-  std::memcpy(buffer, text.data(), n);
-  buffer[n] = 0;
-  return std::sscanf(buffer, format, values...) == static_cast<int>(sizeof...(T));
+// The integers of a node text after its fixed prefix: "motion_code[0][1][0] = -3 (4 bits)" with
+// the prefix "motion_code[" gives 0, 1, 0, -3, 4. False when the text has another prefix.
+template <std::size_t N>
+bool Numbers(std::string_view text, std::string_view prefix, std::int32_t (&values)[N]) {
+  if (!StartsWith(text, prefix)) return false;
+  const char* p = text.data() + prefix.size();
+  const char* end = text.data() + text.size();
+  for (std::size_t i = 0; i < N; ++i) {
+    while (p < end && *p != '-' && (*p < '0' || *p > '9')) ++p;
+    auto [next, error] = std::from_chars(p, end, values[i]);
+    if (error != std::errc()) return false;
+    p = next;
+  }
+  return true;
 }
 
 } // namespace
@@ -54,21 +60,25 @@ TTreeSink::NodeId TMacroblockSink::AddChild(NodeId parent, std::string_view text
   const auto id = static_cast<NodeId>(FNodes.size());
   const TNode parentKind = parent == kRoot || parent >= id ? TNode::Other : FNodes[static_cast<std::size_t>(parent)];
   TNode kind = TNode::Other;
-  int a = 0, b = 0, c = 0, d = 0;
-  unsigned code = 0;
+  std::int32_t v[4] = {};
+  std::int32_t one[1] = {};
   if (parent == kRoot) {
-    if (Scan(text, "Slice %d", &a)) {
+    if (Numbers(text, "Slice ", one)) {
       kind = TNode::Slice;
-      StartSlice(a);
+      StartSlice(one[0]);
     }
   } else if (parentKind == TNode::Slice) {
-    if (Scan(text, "slice_start_code = $%x", &code)) {
+    if (StartsWith(text, "slice_start_code = $")) {
+      // The slice's vertical position is the last byte of the start code.
+      const auto hex = text.substr(std::string_view("slice_start_code = $").size(), 8);
+      std::uint32_t code = 0;
+      std::from_chars(hex.data(), hex.data() + hex.size(), code, 16);
       FSliceStartRow = static_cast<std::int32_t>(code & 0xFF) - 1;
-    } else if (Scan(text, "slice_vertical_position_extension = %d", &a)) {
-      FSliceStartRow += a << 7;
-    } else if (Scan(text, "quantiser_scale_code = %d", &a)) {
-      FSliceQuant = a;
-    } else if (Scan(text, "MacroBlock %d", &a)) {
+    } else if (Numbers(text, "slice_vertical_position_extension = ", one)) {
+      FSliceStartRow += one[0] << 7;
+    } else if (Numbers(text, "quantiser_scale_code = ", one)) {
+      FSliceQuant = one[0];
+    } else if (Numbers(text, "MacroBlock ", one)) {
       EndMacroblock();
       FMb = TPending{};
       FMb.Open = true;
@@ -76,33 +86,36 @@ TTreeSink::NodeId TMacroblockSink::AddChild(NodeId parent, std::string_view text
       kind = TNode::Macroblock;
     }
   } else if (parentKind == TNode::Macroblock) {
-    if (StartsWith(text, "macroblock_escape")) {
+    if (text.empty() || text[0] == 'B') {
+      // Blocks: nothing the overlay needs.
+    } else if (StartsWith(text, "macroblock_escape")) {
       FMb.Increment += 33;
-    } else if (Scan(text, "macroblock_address_increment = %d", &a)) {
-      FMb.Increment += a;
+    } else if (Numbers(text, "macroblock_address_increment = ", one)) {
+      FMb.Increment += one[0];
     } else if (text == "MacroBlock Modes") {
       kind = TNode::Modes;
-    } else if (Scan(text, "quantiser_scale_code = %d", &a)) {
-      FMb.Quant = a;
-    } else if (Scan(text, "Motion Vectors %d", &a)) {
+    } else if (Numbers(text, "quantiser_scale_code = ", one)) {
+      FMb.Quant = one[0];
+    } else if (Numbers(text, "Motion Vectors ", one)) {
       kind = TNode::Vectors;
-      FVectorsS = a & 1;
+      FVectorsS = one[0] & 1;
       FVectorR = -1;
     }
   } else if (parentKind == TNode::Modes) {
-    if (Scan(text, "macroblock_type = %d", &a)) FMb.Type = a;
-    else if (Scan(text, "frame_motion_type = %d", &a) || Scan(text, "field_motion_type = %d", &a)) FMb.MotionType = a;
+    if (Numbers(text, "macroblock_type = ", one)) FMb.Type = one[0];
+    else if (Numbers(text, "frame_motion_type = ", one) || Numbers(text, "field_motion_type = ", one)) FMb.MotionType = one[0];
   } else if (parentKind == TNode::Vectors) {
-    if (Scan(text, "motion_vertical_field_select[%d][%d] = %d", &a, &b, &c)) {
-      FMb.FieldSelect[a & 1][b & 1] = c;
+    std::int32_t select[3] = {};
+    if (Numbers(text, "motion_vertical_field_select[", select)) {
+      FMb.FieldSelect[select[0] & 1][select[1] & 1] = select[2];
     } else if (text == "Motion Vector") {
       FVectorR = std::min(FVectorR + 1, 1);
       FMb.VectorsSeen[FVectorsS] = FVectorR + 1;
       kind = TNode::Vector;
     }
   } else if (parentKind == TNode::Vector) {
-    if (Scan(text, "motion_code[%d][%d][%d] = %d", &a, &b, &c, &d)) FMb.Code[a & 1][b & 1][c & 1] = d;
-    else if (Scan(text, "motion_residual[%d][%d][%d] = %d", &a, &b, &c, &d)) FMb.Residual[a & 1][b & 1][c & 1] = d;
+    if (Numbers(text, "motion_code[", v)) FMb.Code[v[0] & 1][v[1] & 1][v[2] & 1] = v[3];
+    else if (Numbers(text, "motion_residual[", v)) FMb.Residual[v[0] & 1][v[1] & 1][v[2] & 1] = v[3];
   }
   FNodes.push_back(kind);
   return id;
@@ -230,9 +243,15 @@ TMacroblockMap TMacroblockSink::Finish() {
 TMacroblockMap AnalysePictureMacroblocks(const TFileStream& stream, std::int64_t offset) {
   TMacroblockMap map;
   Trap("AnalysePictureMacroblocks", [&] {
+    std::int64_t forward = std::int64_t{2} << 20;
     for (std::int64_t reach = std::int64_t{1} << 20; reach <= (std::int64_t{256} << 20); reach *= 8) {
-      TUnitWindow window(stream, offset, reach, std::int64_t{8} << 20);
+      TUnitWindow window(stream, offset, reach, forward);
       const std::int64_t target = window.IndexAt(offset);
+      if (target < 0 && !window.ReachesFileEnd() && forward < (std::int64_t{64} << 20)) {
+        forward *= 8;  // a picture longer than the bytes read
+        reach /= 8;
+        continue;
+      }
       if (target < 0 || !window.Units()[static_cast<std::size_t>(target)].IsPicture()) return;
       const std::int64_t sequence = window.SequenceHeaderBefore(target);
       if (sequence < 0) {

@@ -13,10 +13,11 @@ namespace varlow {
 
 namespace {
 
-constexpr std::int64_t kFirstBackReach = std::int64_t{4} << 20;
+constexpr std::int64_t kFirstBackReach = std::int64_t{1} << 20;
 constexpr std::int64_t kLastBackReach = std::int64_t{256} << 20;
-// Enough for the rest of a long group of large pictures.
-constexpr std::int64_t kForwardReach = std::int64_t{24} << 20;
+// The picture and, for the prefetch, the rest of its group; reached further for a larger picture.
+constexpr std::int64_t kForwardReach = std::int64_t{4} << 20;
+constexpr std::int64_t kLastForwardReach = std::int64_t{64} << 20;
 
 } // namespace
 
@@ -65,9 +66,15 @@ TPictureResult TPictureDecoder::DecodeFresh(std::int64_t offset, const std::atom
   std::unique_ptr<TUnitWindow> window;
   TDecodePlan plan;
   std::int64_t target = -1;
+  std::int64_t forward = kForwardReach;
   for (std::int64_t reach = kFirstBackReach;; reach *= 4) {
-    window = std::make_unique<TUnitWindow>(*FStream, offset, reach, kForwardReach);
+    window = std::make_unique<TUnitWindow>(*FStream, offset, reach, forward);
     target = window->IndexAt(offset);
+    if (target < 0 && !window->ReachesFileEnd() && forward < kLastForwardReach) {
+      forward *= 4;  // the picture is longer than the bytes read
+      reach /= 4;
+      continue;
+    }
     if (target < 0 || !window->Units()[static_cast<std::size_t>(target)].IsPicture()) {
       result.Status = TPictureResult::TStatus::NotAPicture;
       result.Message = "No picture starts at this offset.";
@@ -160,7 +167,8 @@ TPictureResult TPictureDecoder::DecodeFresh(std::int64_t offset, const std::atom
   return result;
 }
 
-void TPictureDecoder::Prefetch(const std::atomic<bool>* cancel, std::int32_t maxPictures) {
+std::vector<std::int64_t> TPictureDecoder::Prefetch(const std::atomic<bool>* cancel, std::int32_t maxPictures) {
+  std::vector<std::int64_t> decoded;
   Trap("TPictureDecoder.Prefetch", [&] {
     if (!FRun) return;
     auto onFrame = [&](std::int64_t key, TDecodedPicturePtr frame) { Keep(key, std::move(frame)); };
@@ -169,11 +177,13 @@ void TPictureDecoder::Prefetch(const std::atomic<bool>* cancel, std::int32_t max
       const TPacket& packet = FRun->Packets[FRun->Next];
       FRun->Decoder->Send(packet.Bytes, packet.Key, false, onFrame);
       ++FRun->Next;
+      decoded.push_back(packet.Key);
       // The next group's I picture brings out the last anchor of this one; the pictures after
       // it are the next group's.
       if (packet.GroupStart && n > 0) break;
     }
   });
+  return decoded;
 }
 
 } // namespace varlow

@@ -35,8 +35,9 @@ public:
 
   TPictureResult Decode(std::int64_t offset, const std::atomic<bool>* cancel = nullptr);
   // Decodes on after the picture asked for last, to the end of its group or `maxPictures`
-  // pictures, so that stepping on through the group is served from the cache.
-  void Prefetch(const std::atomic<bool>* cancel = nullptr, std::int32_t maxPictures = 16);
+  // pictures, so that stepping on through the group is served from the cache. Returns the
+  // offsets of the picture packs it decoded, in coding order.
+  std::vector<std::int64_t> Prefetch(const std::atomic<bool>* cancel = nullptr, std::int32_t maxPictures = 16);
 
   TPictureCache& Cache() { return FCache; }
   const std::string& Path() const { return FPath; }

@@ -12,7 +12,8 @@ TUnitWindow::TUnitWindow(const TFileStream& stream, std::int64_t position, std::
   FBytes.resize(static_cast<std::size_t>(end - FStart));
   const std::int64_t got = stream.ReadAt(FStart, FBytes);
   FBytes.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, got)));
-  FUnits = ScanStreamUnits(FBytes, FStart, FStart + got >= size);
+  FAtEnd = FStart + got >= size;
+  FUnits = ScanStreamUnits(FBytes, FStart, FAtEnd);
 }
 
 std::int64_t TUnitWindow::IndexAt(std::int64_t offset) const {

@@ -16,6 +16,7 @@ public:
   const std::vector<TStreamUnit>& Units() const { return FUnits; }
   std::int64_t Start() const { return FStart; }
   bool ReachesFileStart() const { return FStart == 0; }
+  bool ReachesFileEnd() const { return FAtEnd; }
   // Index of the unit that starts at `offset`, or -1.
   std::int64_t IndexAt(std::int64_t offset) const;
   // Index of the last sequence header before unit `index`, or -1.
@@ -27,6 +28,7 @@ public:
 
 private:
   std::int64_t FStart = 0;
+  bool FAtEnd = true;
   std::vector<std::uint8_t> FBytes;
   std::vector<TStreamUnit> FUnits;
 };

@@ -24,8 +24,9 @@ std::vector<TStreamUnit> PictureUnits(const std::string& path) {
   return pictures;
 }
 
+// The picture and the analyser's findings for it are on screen.
 bool WaitShown(TPicturePane& pane, std::int64_t offset) {
-  return QTest::qWaitFor([&] { return pane.ShownOffset() == offset; }, 20000);
+  return QTest::qWaitFor([&] { return pane.ShownOffset() == offset && pane.MapReady(); }, 20000);
 }
 
 QColor PixelAt(QWidget* widget, QPointF point) { return widget->grab().toImage().pixelColor(point.toPoint()); }

@@ -11,7 +11,6 @@
 #include "picture/PictureDecoder.h"
 #include "picture/gui/OverlayPainter.h"
 #include "picture/gui/PictureView.h"
-#include "support/FileStream.h"
 #include "support/Trap.h"
 
 namespace varlow {
@@ -19,7 +18,6 @@ namespace varlow {
 struct TPicturePane::TResult {
   std::int64_t Offset = -1;
   TDecodedPicturePtr Picture;
-  TMacroblockMap Map;
   QImage Image;  // the frame, converted on the worker
   QString Message;
 };
@@ -101,7 +99,7 @@ void TPicturePane::ShowPicture(std::int64_t offset) {
   if (offset < 0 || FPath.isEmpty()) {
     FShownOffset = -1;
     FPicture.reset();
-    FMap = {};
+    FMap = std::make_shared<const TMacroblockMap>();
     FView->SetPicture({}, nullptr, TFieldView::Frame);
     FStatus->clear();
     return;
@@ -110,8 +108,7 @@ void TPicturePane::ShowPicture(std::int64_t offset) {
 }
 
 void TPicturePane::WorkerLoop() {
-  std::unique_ptr<TPictureDecoder> decoder;
-  std::unique_ptr<TFileStream> stream;
+  std::unique_ptr<TPictureLoader> loader;
   for (;;) {
     TRequest request;
     {
@@ -127,11 +124,8 @@ void TPicturePane::WorkerLoop() {
     result->Offset = request.Offset;
     Trap("TPicturePane.WorkerLoop", [&] {
       const std::string path = request.Path.toStdString();
-      if (!decoder || decoder->Path() != path) {
-        decoder = std::make_unique<TPictureDecoder>(path);
-        stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
-      }
-      const TPictureResult decoded = decoder->Decode(request.Offset, &FCancel);
+      if (!loader || loader->Path() != path) loader = std::make_unique<TPictureLoader>(path);
+      const TPictureResult decoded = loader->LoadPicture(request.Offset, &FCancel);
       if (decoded.Status == TPictureResult::TStatus::Cancelled) {
         result.reset();
         return;
@@ -141,14 +135,21 @@ void TPicturePane::WorkerLoop() {
         return;
       }
       result->Picture = decoded.Picture;
-      if (stream) result->Map = AnalysePictureMacroblocks(*stream, request.Offset);
-      result->Image = PictureToImage(*decoded.Picture);
-      if (decoded.Picture->Damaged) result->Message = tr("The decoder concealed damage in this picture.");
+      result->Image = PictureToImage(*result->Picture);
+      if (result->Picture->Damaged) result->Message = tr("The decoder concealed damage in this picture.");
     });
     if (!result) continue;
+    // The picture goes on screen first; the analyser's findings follow it.
     QMetaObject::invokeMethod(this, [this, result] { Deliver(result); }, Qt::QueuedConnection);
-    // Stepping on through the group is then served from the cache.
-    if (decoder && !FCancel) decoder->Prefetch(&FCancel);
+    if (!loader || !result->Picture || FCancel) continue;
+    TPictureLoader::TMapPtr map;
+    Trap("TPicturePane.WorkerLoop", [&] { map = loader->Map(request.Offset); });
+    if (map) {
+      QMetaObject::invokeMethod(this, [this, offset = request.Offset, map] { DeliverMap(offset, map); },
+                                Qt::QueuedConnection);
+    }
+    // Stepping on through the group is then served from the caches.
+    if (!FCancel) loader->Prefetch(&FCancel);
   }
 }
 
@@ -159,11 +160,11 @@ void TPicturePane::Deliver(std::shared_ptr<TResult> result) {
   }
   FShownOffset = result->Offset;
   FPicture = result->Picture;
-  FMap = std::move(result->Map);
+  FMap = std::make_shared<const TMacroblockMap>();
   FView->SetHighlight({});
   if (FPicture) {
     const TFieldView view = static_cast<TFieldView>(FFieldBox->currentIndex());
-    FView->SetPicture(view == TFieldView::Frame ? result->Image : PictureToImage(*FPicture, view), &FMap, view);
+    FView->SetPicture(view == TFieldView::Frame ? result->Image : PictureToImage(*FPicture, view), FMap.get(), view);
     FStatus->setText(result->Message.isEmpty()
                          ? tr("%1x%2 %3 picture at $%4")
                                .arg(FPicture->Width)
@@ -179,10 +180,17 @@ void TPicturePane::Deliver(std::shared_ptr<TResult> result) {
   emit PictureShown(result->Offset);
 }
 
+void TPicturePane::DeliverMap(std::int64_t offset, TPictureLoader::TMapPtr map) {
+  if (offset != FShownOffset || !FPicture) return;
+  FMap = std::move(map);
+  RefreshImage();
+  emit MapShown(offset);
+}
+
 void TPicturePane::RefreshImage() {
   if (!FPicture) return;
   const TFieldView view = static_cast<TFieldView>(FFieldBox->currentIndex());
-  FView->SetPicture(PictureToImage(*FPicture, view), &FMap, view);
+  FView->SetPicture(PictureToImage(*FPicture, view), FMap.get(), view);
 }
 
 void TPicturePane::LayersChanged() {
@@ -207,7 +215,7 @@ void TPicturePane::HighlightMacroblock(int sliceIndex, int numberInSlice) {
   if (sliceIndex >= 0) {
     highlight.SliceIndex = sliceIndex;
     if (numberInSlice >= 0) {
-      for (const TMacroblockInfo& mb : FMap.Macroblocks) {
+      for (const TMacroblockInfo& mb : FMap->Macroblocks) {
         if (mb.SliceIndex == sliceIndex && mb.NumberInSlice == numberInSlice) highlight.Address = mb.Address;
       }
     }

@@ -11,6 +11,7 @@
 
 #include "picture/DecodedPicture.h"
 #include "picture/MacroblockMap.h"
+#include "picture/PictureLoader.h"
 #include "picture/gui/PictureImage.h"
 
 class QCheckBox;
@@ -39,7 +40,9 @@ public:
   void ShowPicture(std::int64_t offset);
 
   std::int64_t ShownOffset() const { return FShownOffset; }
-  const TMacroblockMap& Map() const { return FMap; }
+  // Whether the analyser's findings for the picture on screen are in.
+  bool MapReady() const { return FMap->MacroblocksPerRow > 0; }
+  const TMacroblockMap& Map() const { return *FMap; }
   TPictureView* View() const { return FView; }
   QString Status() const;
 
@@ -52,6 +55,8 @@ signals:
   void MacroblockClicked(int sliceIndex, int numberInSlice, int address);
   // A requested picture is on screen (or its message is).
   void PictureShown(qint64 offset);
+  // The analyser's findings for the picture on screen are in.
+  void MapShown(qint64 offset);
 
 private:
   struct TRequest {
@@ -62,6 +67,7 @@ private:
 
   void WorkerLoop();
   void Deliver(std::shared_ptr<TResult> result);
+  void DeliverMap(std::int64_t offset, TPictureLoader::TMapPtr map);
   void RefreshImage();
   void LayersChanged();
   void ZoomChanged(int index);
@@ -80,7 +86,7 @@ private:
   QString FPath;
   std::int64_t FShownOffset = -1;
   TDecodedPicturePtr FPicture;
-  TMacroblockMap FMap;
+  TPictureLoader::TMapPtr FMap = std::make_shared<const TMacroblockMap>();
 
   // Worker: the newest request waits in FPending; FCancel stops the one running.
   std::mutex FLock;
