@@ -265,3 +265,27 @@ TEST(PictureDecode, DamagedStreamsGiveWhatTheDecoderRecovers) {
     EXPECT_EQ(result.Picture->Width, 720);
   }
 }
+
+TEST(PictureDecode, CommandLineWritesLayersAndRefusesBadRequests) {
+  const std::string path = test::OwnStream("i420_interlaced.m2v");
+  const auto pictures = PicturesToCheck(FileUnits(path));
+  const std::string png = (std::filesystem::temp_directory_path() / "varlow_picture_layers.png").string();
+  auto run = [&](const std::string& arguments) {
+    const std::string command = std::string(VARLOW_CLI_PATH) + " picture " + arguments + " > /dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const std::string base = "'" + path + "' --offset " + std::to_string(pictures.back().Offset) + " --png '" + png + "'";
+  ASSERT_EQ(run(base + " --overlay types,quant,mv,slices"), 0);
+  // The layers are drawn over the picture and the legend goes below it: a PNG taller than 576.
+  const std::string size = test::Capture("ffprobe -v error -show_entries stream=width,height -of csv=p=0 '" + png + "'");
+  EXPECT_EQ(size.substr(0, 4), "720,");
+  EXPECT_GT(std::stoi(size.substr(4)), 576);
+  EXPECT_EQ(run(base + " --field top"), 0);
+  EXPECT_EQ(test::Capture("ffprobe -v error -show_entries stream=height -of csv=p=0 '" + png + "'"), "288\n");
+  EXPECT_EQ(run(base + " --overlay types,colours"), 2);
+  EXPECT_EQ(run(base + " --field middle"), 2);
+  EXPECT_EQ(run("'" + path + "' --offset 0 --png '" + png + "'"), 1);  // a sequence header
+  std::filesystem::remove(png);
+  EXPECT_EQ(run("'" + path + "' --offset " + std::to_string(pictures.back().Offset) + " --png /nonexistent-dir/out.png"), 1);
+}

@@ -207,8 +207,10 @@ QImage ComposePicture(const TDecodedPicture& picture, const TMacroblockMap* map,
     PaintOverlay(painter, *map, layers, highlight);
   }
   if (!layers.Any()) return image;
-  const QImage legend = PaintLegend(layers, image.width());
-  QImage out(image.width(), image.height() + legend.height(), QImage::Format_RGB888);
+  // A small picture still gets a legend wide enough for its names.
+  const QImage legend = PaintLegend(layers, std::max(image.width(), 180));
+  QImage out(legend.width(), image.height() + legend.height(), QImage::Format_RGB888);
+  out.fill(QColor(32, 32, 32));
   QPainter painter(&out);
   painter.drawImage(0, 0, image);
   painter.drawImage(0, image.height(), legend);
