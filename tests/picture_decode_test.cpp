@@ -8,6 +8,7 @@
 #include "picture/DecodePlan.h"
 #include "picture/MacroblockMap.h"
 #include "picture/PictureDecoder.h"
+#include "picture/PictureLoader.h"
 #include "picture/StreamUnits.h"
 #include "picture_ffmpeg_support.h"
 #include "support/FileStream.h"
@@ -183,6 +184,16 @@ TEST(PictureDecode, NextPictureOfTheGroupComesFromTheCacheAfterPrefetch) {
   // What came from the cache is what a fresh decode gives.
   TPictureDecoder fresh(path);
   EXPECT_EQ(fresh.Decode(pictures[4]).Picture->Y, decoder.Decode(pictures[4]).Picture->Y);
+
+  // The loader keeps the analyser's findings of the pictures it decoded ahead as well.
+  TPictureLoader loader(path);
+  const auto loaded = loader.Load(pictures[2]);
+  ASSERT_TRUE(loaded.Map);
+  EXPECT_EQ(loaded.Map->MacroblocksPerRow, 45);
+  loader.Prefetch();
+  const auto ahead = loader.Map(pictures[3]);
+  EXPECT_EQ(loader.Map(pictures[3]), ahead);  // the same record, not a second analysis
+  EXPECT_EQ(loader.Load(pictures[3]).Map, ahead);
 }
 
 TEST(PictureDecode, CacheDropsTheLeastRecentlyUsedOverItsBudget) {

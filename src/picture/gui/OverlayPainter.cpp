@@ -91,7 +91,7 @@ void PaintOverlay(QPainter& painter, const TMacroblockMap& map, const TOverlayLa
   if (layers.Types || layers.Quant) {
     for (const TMacroblockInfo& mb : map.Macroblocks) {
       QColor c = layers.Types ? KindColour(mb.Kind) : QuantColour(mb.QuantiserScaleCode);
-      c.setAlpha(layers.Types ? 90 : 110);
+      c.setAlpha(layers.Types ? 140 : 120);
       painter.fillRect(MacroblockRect(map, mb), c);
     }
   }
