@@ -6,7 +6,30 @@ namespace varlow {
 
 namespace {
 
-std::uint8_t Clamp(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
+// The matrix's products for every 8-bit value, and a clipping table over their sums' range:
+// a 1080p frame converts with table reads and adds only.
+struct TConversionTables {
+  int Luma[256], RedFromCr[256], GreenFromCb[256], GreenFromCr[256], BlueFromCb[256];
+  std::uint8_t Clip[2048];
+  static constexpr int kClipBias = 768;
+
+  TConversionTables() {
+    for (int v = 0; v < 256; ++v) {
+      Luma[v] = 298 * (v - 16) + 128;
+      RedFromCr[v] = 409 * (v - 128);
+      GreenFromCb[v] = -100 * (v - 128);
+      GreenFromCr[v] = -208 * (v - 128);
+      BlueFromCb[v] = 516 * (v - 128);
+    }
+    for (int i = 0; i < 2048; ++i) Clip[i] = static_cast<std::uint8_t>(std::clamp(i - kClipBias, 0, 255));
+  }
+  std::uint8_t Out(int sum) const { return Clip[std::clamp((sum >> 8) + kClipBias, 0, 2047)]; }
+};
+
+const TConversionTables& Tables() {
+  static const TConversionTables tables;
+  return tables;
+}
 
 } // namespace
 
@@ -29,13 +52,13 @@ QImage PictureToImage(const TDecodedPicture& picture, TFieldView view) {
     const std::uint8_t* cbRow = picture.Cb.data() + static_cast<std::size_t>(cy) * static_cast<std::size_t>(picture.ChromaWidth);
     const std::uint8_t* crRow = picture.Cr.data() + static_cast<std::size_t>(cy) * static_cast<std::size_t>(picture.ChromaWidth);
     std::uint8_t* out = image.scanLine(row);
+    const TConversionTables& t = Tables();
     for (int x = 0; x < width; ++x) {
-      const int c = 298 * (lumaRow[x] - 16);
-      const int d = cbRow[x >> chromaColumnShift] - 128;
-      const int e = crRow[x >> chromaColumnShift] - 128;
-      out[3 * x] = Clamp((c + 409 * e + 128) >> 8);
-      out[3 * x + 1] = Clamp((c - 100 * d - 208 * e + 128) >> 8);
-      out[3 * x + 2] = Clamp((c + 516 * d + 128) >> 8);
+      const int c = t.Luma[lumaRow[x]];
+      const std::uint8_t cb = cbRow[x >> chromaColumnShift], cr = crRow[x >> chromaColumnShift];
+      out[3 * x] = t.Out(c + t.RedFromCr[cr]);
+      out[3 * x + 1] = t.Out(c + t.GreenFromCb[cb] + t.GreenFromCr[cr]);
+      out[3 * x + 2] = t.Out(c + t.BlueFromCb[cb]);
     }
   }
   return image;
