@@ -300,3 +300,33 @@ TEST(PictureDecode, CommandLineWritesLayersAndRefusesBadRequests) {
   std::filesystem::remove(png);
   EXPECT_EQ(run("'" + path + "' --offset " + std::to_string(pictures.back().Offset) + " --png /nonexistent-dir/out.png"), 1);
 }
+
+TEST(PictureDecode, PictureCutByTheEndOfTheFileShowsWhatIsLeft) {
+  // The stream cut in the middle of its fourth picture's slices.
+  const std::string source = test::OwnStream("i420_interlaced.m2v");
+  auto bytes = test::ReadFileBytes(source);
+  const auto units = ScanStreamUnits(bytes, 0, true);
+  std::vector<TStreamUnit> pictures;
+  for (const auto& u : units)
+    if (u.IsPicture()) pictures.push_back(u);
+  ASSERT_GE(pictures.size(), 4u);
+  const TStreamUnit& cut = pictures[3];
+  bytes.resize(static_cast<std::size_t>(cut.Offset + cut.Length / 2));
+  const std::string path = (std::filesystem::temp_directory_path() / "varlow_picture_cut.m2v").string();
+  {
+    auto out = TFileStream::Open(path, TFileStream::Mode::Create);
+    ASSERT_TRUE(out);
+    out->Append(bytes);
+  }
+  TPictureDecoder decoder(path);
+  const TPictureResult result = decoder.Decode(cut.Offset);
+  ASSERT_EQ(result.Status, TPictureResult::TStatus::Ok) << result.Message;
+  EXPECT_EQ(result.Picture->Height, 576);
+  // The analyser reaches about half of the macroblocks; the rest is what the overlay marks.
+  auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+  const TMacroblockMap map = AnalysePictureMacroblocks(*stream, cut.Offset);
+  EXPECT_EQ(map.MacroblocksPerRow, 45);
+  EXPECT_GT(map.Macroblocks.size(), 45u * 4u);
+  EXPECT_LT(map.Macroblocks.size(), 45u * 36u);
+  std::filesystem::remove(path);
+}
