@@ -142,7 +142,10 @@ std::int32_t TMacroblockSink::Reconstruct(std::int32_t r, std::int32_t s, std::i
     delta = (std::abs(code) - 1) * f + FMb.Residual[r][s][t] + 1;
     if (code < 0) delta = -delta;
   }
-  const bool fieldInFrame = FPicture.PictureStructure == 3 && FMb.FieldSelect[r][s] >= 0;
+  // Field and dual-prime vectors of a frame picture count field lines vertically, the
+  // prediction kept for them frame lines.
+  const bool fieldInFrame = FPicture.PictureStructure == 3 && (FMb.MotionType == 1 || FMb.MotionType == 3) &&
+                            (FMb.Type & kIntra) == 0;
   const std::int32_t prediction = fieldInFrame && t == 1 ? FPmv[r][s][t] >> 1 : FPmv[r][s][t];
   std::int32_t vector = prediction + delta;
   if (vector < -16 * f) vector += 32 * f;
@@ -220,7 +223,7 @@ void TMacroblockSink::EndMacroblock() {
         v.Y *= 2;
       }
       // A field vector of a frame picture moves in field lines: twice as far in the frame.
-      if (FPicture.PictureStructure == 3 && v.FieldSelect >= 0) v.Y *= 2;
+      if (FPicture.PictureStructure == 3 && (FMb.MotionType == 1 || FMb.MotionType == 3) && !intra) v.Y *= 2;
     }
     if (count == 1) std::memcpy(FPmv[1][s], FPmv[0][s], sizeof FPmv[0][s]);
     if (!intra) mb.VectorCount[s] = count;
