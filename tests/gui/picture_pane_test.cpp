@@ -55,7 +55,7 @@ class PicturePaneTest : public QObject {
     pane.ShowPicture(pictures[3].Offset);
     pane.ShowPicture(pictures[5].Offset);
     QVERIFY(WaitShown(pane, pictures[5].Offset));
-    QVERIFY(pane.Status().startsWith(QStringLiteral("720X576")));
+    QVERIFY(pane.Status().startsWith(QStringLiteral("720x576 ")));
     QCOMPARE(pane.Map().MacroblocksPerRow, 45);
     QCOMPARE(static_cast<int>(pane.Map().Macroblocks.size()), 45 * 36);
     // A field view keeps the frame's geometry for the overlay.

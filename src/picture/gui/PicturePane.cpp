@@ -170,8 +170,7 @@ void TPicturePane::Deliver(std::shared_ptr<TResult> result) {
                                .arg(FPicture->Width)
                                .arg(FPicture->Height)
                                .arg(QChar(FPicture->PictureType))
-                               .arg(result->Offset, 8, 16, QChar('0'))
-                               .toUpper()
+                               .arg(QString::number(result->Offset, 16).rightJustified(8, QChar('0')).toUpper())
                          : result->Message);
   } else {
     FView->SetPicture({}, nullptr, TFieldView::Frame);
