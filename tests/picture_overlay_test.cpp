@@ -126,9 +126,13 @@ TEST(PictureOverlay, VectorsAreRebuiltFromCodesWithPredictionAndWrap) {
   feed.Vector(0, 0, 1, 0, 2, 0);  // y: delta (2-1)*2+0+1 = 3 field lines
   feed.FieldSelect(1, 0, 0);
   feed.Vector(1, 0, 0, 0, -1, 1);  // y: -((1-1)*2+1+1) = -2
+  // Dual prime: one vector, no field select, predicted in field lines from the first vector.
+  feed.Macroblock(3, 1, 8, 3);
+  feed.Vectors(0);
+  feed.Vector(0, 0, 0, 0, 1, 0);  // y: 6 frame lines kept -> 3 field lines + 1 = 4
   const TMacroblockMap map = sink.Finish();
 
-  ASSERT_EQ(map.Macroblocks.size(), 7u);
+  ASSERT_EQ(map.Macroblocks.size(), 8u);
   const auto& m = map.Macroblocks;
   EXPECT_EQ(m[0].Kind, TMacroblockKind::Forward);
   EXPECT_EQ(m[0].Vectors[0][0].X, 6);
@@ -152,6 +156,9 @@ TEST(PictureOverlay, VectorsAreRebuiltFromCodesWithPredictionAndWrap) {
   EXPECT_EQ(m[6].Vectors[0][0].Y, 6);   // 3 field lines = 6 frame half samples
   EXPECT_EQ(m[6].Vectors[1][0].Y, -4);  // -2 field lines
   EXPECT_EQ(m[6].QuantiserScaleCode, 8);
+  EXPECT_EQ(m[7].VectorCount[0], 1);
+  EXPECT_EQ(m[7].Vectors[0][0].X, 1);
+  EXPECT_EQ(m[7].Vectors[0][0].Y, 8);  // 4 field lines
   ASSERT_EQ(map.Slices.size(), 2u);
   EXPECT_EQ(map.Slices[0].FirstAddress, 0);
   EXPECT_EQ(map.Slices[0].LastAddress, 3);
