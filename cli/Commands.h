@@ -21,5 +21,6 @@ int RunPacks(const Args& args);
 int RunHeaders(const Args& args);
 int RunSlice(const Args& args);
 int RunTransrate(const Args& args);
+int RunPicture(const Args& args);
 
 } // namespace varlow::cli

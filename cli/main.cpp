@@ -25,6 +25,9 @@ constexpr const char* kUsage =
     "      statistics of the whole stream\n"
     "  varlow-cli pictures FILE [--csv]\n"
     "      one line per picture\n"
+    "  varlow-cli picture FILE --offset OFFSET --png OUT [--overlay types,quant,mv,slices]\n"
+    "                     [--field frame|top|bottom]\n"
+    "      the decoded picture at OFFSET as PNG, with the analyser's findings drawn on it\n"
     "\n"
     "OFFSET may be decimal or hexadecimal (0x1A2B or $1A2B).\n"
     "\n"
@@ -54,6 +57,7 @@ int Dispatch(const std::string& command, const varlow::cli::Args& args) {
   if (command == "headers") return varlow::cli::RunHeaders(args);
   if (command == "slice") return varlow::cli::RunSlice(args);
   if (command == "transrate") return varlow::cli::RunTransrate(args);
+  if (command == "picture") return varlow::cli::RunPicture(args);
   if (!command.empty() && command[0] == '-')
     std::fprintf(stderr, "varlow-cli: unknown option '%s'\n", command.c_str());
   else

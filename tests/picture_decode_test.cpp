@@ -1,0 +1,332 @@
+// The decoded picture at a pack offset against ffmpeg's decode of the same frame, the walk back
+// to the references it needs, the cache, and damaged input.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "picture/DecodePlan.h"
+#include "picture/MacroblockMap.h"
+#include "picture/PictureDecoder.h"
+#include "picture/PictureLoader.h"
+#include "picture/StreamUnits.h"
+#include "picture_ffmpeg_support.h"
+#include "support/FileStream.h"
+
+using namespace varlow;
+
+namespace {
+
+std::vector<TStreamUnit> FileUnits(const std::string& path) {
+  const auto bytes = test::ReadFileBytes(path);
+  return ScanStreamUnits(bytes, 0, true);
+}
+
+// The first I and P picture and a B picture after the group's first P (so not a leading one).
+std::vector<TStreamUnit> PicturesToCheck(const std::vector<TStreamUnit>& units) {
+  std::vector<TStreamUnit> chosen;
+  bool haveI = false, haveP = false, haveB = false;
+  for (const TStreamUnit& u : units) {
+    if (!u.IsPicture() || u.SecondField) continue;
+    if (u.PictureCodingType == 1 && !haveI) { chosen.push_back(u); haveI = true; }
+    else if (u.PictureCodingType == 2 && !haveP) { chosen.push_back(u); haveP = true; }
+    else if (u.PictureCodingType == 3 && haveP && !haveB) { chosen.push_back(u); haveB = true; }
+  }
+  return chosen;
+}
+
+void ExpectMatchesFfmpeg(const std::string& path) {
+  SCOPED_TRACE(path);
+  if (!test::Exists(path)) GTEST_SKIP() << "missing " << path;
+  const auto positions = test::FramePacketPositions(path);
+  ASSERT_FALSE(positions.empty());
+  const auto pictures = PicturesToCheck(FileUnits(path));
+  ASSERT_GE(pictures.size(), 2u);
+  TPictureDecoder decoder(path);
+  for (const TStreamUnit& unit : pictures) {
+    SCOPED_TRACE("offset " + std::to_string(unit.Offset) + " type " + std::to_string(unit.PictureCodingType));
+    const TPictureResult result = decoder.Decode(unit.Offset);
+    ASSERT_EQ(result.Status, TPictureResult::TStatus::Ok) << result.Message;
+    const int index = test::DisplayIndexOf(positions, unit.Offset);
+    ASSERT_GE(index, 0);
+    const auto reference = test::FfmpegYPlane(path, index, result.Picture->Y.size());
+    EXPECT_GT(test::PsnrY(result.Picture->Y, reference), 48.0);
+    EXPECT_EQ(result.Picture->PictureType, "?IPB"[unit.PictureCodingType]);
+  }
+}
+
+} // namespace
+
+TEST(PictureDecode, IPAndBPicturesMatchFfmpegOnOwnStreams) {
+  for (const auto& name : test::OwnStreamNames()) ExpectMatchesFfmpeg(test::OwnStream(name));
+  ExpectMatchesFfmpeg(test::OwnStream("matrices.m2v"));
+  ExpectMatchesFfmpeg(test::SampleStream());
+}
+
+TEST(PictureDecode, IPAndBPicturesMatchFfmpegOnThirdPartyStreams) {
+  for (const char* name : {"lowrisc_test.m2v", "greyramp.mpg", "gen2brain_test.m1v", "idet_interlaced_bff.m2v",
+                           "idet_soft_telecine.m2v", "cinecutie_test.m2v", "test_2.mpg"})
+    ExpectMatchesFfmpeg(test::SharedStream(name));
+}
+
+TEST(PictureDecode, WrittenPngMatchesFfmpegWithoutOverlays) {
+  // 4:2:2 interlaced B picture and an MPEG-1 P picture, through the command-line tool.
+  for (const char* name : {"i422_interlaced.m2v", "mpeg1.m1v"}) {
+    const std::string path = test::OwnStream(name);
+    SCOPED_TRACE(path);
+    const auto pictures = PicturesToCheck(FileUnits(path));
+    const TStreamUnit& unit = pictures.back();
+    const std::string png = (std::filesystem::temp_directory_path() / ("varlow_picture_" + std::string(name) + ".png")).string();
+    const std::string command = std::string(VARLOW_CLI_PATH) + " picture '" + path + "' --offset " +
+                                std::to_string(unit.Offset) + " --png '" + png + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const auto mine = test::FfmpegLuma(png, -1);
+    const auto reference = test::FfmpegLuma(path, test::DisplayIndexOf(test::FramePacketPositions(path), unit.Offset));
+    EXPECT_GT(test::PsnrY(mine, reference), 48.0);
+    std::filesystem::remove(png);
+  }
+}
+
+TEST(PictureDecode, OpenGroupLeadingBPictureWithoutEarlierGroupSaysReferenceMissing) {
+  // The first group is open and nothing precedes it; the second group's leading B pictures are
+  // decoded from the first group's pictures and match ffmpeg.
+  const std::string path = test::SharedStream("gen2brain_test.m1v");
+  if (!test::Exists(path)) GTEST_SKIP();
+  const auto units = FileUnits(path);
+  std::vector<const TStreamUnit*> leadingB;
+  int groups = 0;
+  bool afterI = false;
+  for (const TStreamUnit& u : units) {
+    if (u.Code == 0xB8) { ++groups; afterI = false; }
+    if (!u.IsPicture()) continue;
+    if (u.PictureCodingType == 1) afterI = true;
+    else if (u.PictureCodingType == 2) afterI = false;
+    else if (afterI && leadingB.size() < static_cast<std::size_t>(groups)) leadingB.push_back(&u);
+  }
+  ASSERT_GE(leadingB.size(), 2u);
+  TPictureDecoder decoder(path);
+  const TPictureResult first = decoder.Decode(leadingB[0]->Offset);
+  EXPECT_EQ(first.Status, TPictureResult::TStatus::ReferenceMissing);
+  EXPECT_FALSE(first.Picture);
+  EXPECT_NE(first.Message.find("Reference picture missing"), std::string::npos);
+
+  const TPictureResult second = decoder.Decode(leadingB[1]->Offset);
+  ASSERT_EQ(second.Status, TPictureResult::TStatus::Ok) << second.Message;
+  const auto positions = test::FramePacketPositions(path);
+  EXPECT_GT(test::PsnrY(second.Picture->Y, test::FfmpegYPlane(path, test::DisplayIndexOf(positions, leadingB[1]->Offset),
+                                                              second.Picture->Y.size())),
+            48.0);
+}
+
+TEST(PictureDecode, PlanWalksBackToTheReferencesInCodingOrder) {
+  auto picture = [](std::int64_t offset, int type) {
+    TStreamUnit u;
+    u.Offset = offset;
+    u.Length = 1;
+    u.Code = 0x00;
+    u.PictureCodingType = static_cast<std::uint8_t>(type);
+    return u;
+  };
+  auto header = [](std::int64_t offset, std::uint8_t code, bool closed = false, bool broken = false) {
+    TStreamUnit u;
+    u.Offset = offset;
+    u.Length = 1;
+    u.Code = code;
+    u.ClosedGop = closed;
+    u.BrokenLink = broken;
+    return u;
+  };
+  // S G I P B B | G I B B P   (second group open)
+  std::vector<TStreamUnit> units = {header(0, 0xB3), header(1, 0xB8), picture(2, 1), picture(3, 2), picture(4, 3),
+                                    picture(5, 3),   header(6, 0xB8), picture(7, 1), picture(8, 3), picture(9, 3),
+                                    picture(10, 2)};
+  using O = TDecodePlan::TOutcome;
+  // A B picture after a P: the I and the P, from the first group's headers.
+  EXPECT_EQ(PlanDecode(units, 4, true).First, 0);
+  // The open group's leading B needs the first group's P: start at the first group.
+  TDecodePlan leading = PlanDecode(units, 8, true);
+  EXPECT_EQ(leading.Outcome, O::Ready);
+  EXPECT_EQ(leading.First, 0);
+  // Closed, it needs only its own I; the sequence header is fetched from before.
+  units[6].ClosedGop = true;
+  leading = PlanDecode(units, 8, true);
+  EXPECT_EQ(leading.First, 6);
+  EXPECT_EQ(leading.Sequence, 0);
+  // A broken link: the reference before the group is not the one it was coded against.
+  units[6].ClosedGop = false;
+  units[6].BrokenLink = true;
+  EXPECT_EQ(PlanDecode(units, 8, true).Outcome, O::ReferenceMissing);
+  // The P after the leading B pictures needs only the group's I.
+  EXPECT_EQ(PlanDecode(units, 10, true).First, 6);
+  // Units that start in the middle of the stream ask for more when they lack the references.
+  std::vector<TStreamUnit> tail(units.begin() + 3, units.end());
+  EXPECT_EQ(PlanDecode(tail, 1, false).Outcome, O::NeedMoreBefore);
+  EXPECT_EQ(PlanDecode(tail, 1, true).Outcome, O::ReferenceMissing);
+}
+
+TEST(PictureDecode, NextPictureOfTheGroupComesFromTheCacheAfterPrefetch) {
+  const std::string path = test::OwnStream("i420_interlaced.m2v");
+  const auto units = FileUnits(path);
+  std::vector<std::int64_t> pictures;
+  for (const auto& u : units)
+    if (u.IsPicture()) pictures.push_back(u.Offset);
+  ASSERT_GE(pictures.size(), 6u);
+  TPictureDecoder decoder(path);
+  const TPictureResult first = decoder.Decode(pictures[2]);
+  ASSERT_EQ(first.Status, TPictureResult::TStatus::Ok);
+  EXPECT_FALSE(first.FromCache);
+  decoder.Prefetch();
+  for (std::size_t i = 3; i < 6; ++i) {
+    const TPictureResult next = decoder.Decode(pictures[i]);
+    ASSERT_EQ(next.Status, TPictureResult::TStatus::Ok);
+    EXPECT_TRUE(next.FromCache) << i;
+  }
+  // What came from the cache is what a fresh decode gives.
+  TPictureDecoder fresh(path);
+  EXPECT_EQ(fresh.Decode(pictures[4]).Picture->Y, decoder.Decode(pictures[4]).Picture->Y);
+
+  // The loader keeps the analyser's findings of the pictures it decoded ahead as well.
+  TPictureLoader loader(path);
+  const auto loaded = loader.Load(pictures[2]);
+  ASSERT_TRUE(loaded.Map);
+  EXPECT_EQ(loaded.Map->MacroblocksPerRow, 45);
+  loader.Prefetch();
+  const auto ahead = loader.Map(pictures[3]);
+  EXPECT_EQ(loader.Map(pictures[3]), ahead);  // the same record, not a second analysis
+  EXPECT_EQ(loader.Load(pictures[3]).Map, ahead);
+}
+
+TEST(PictureDecode, CacheDropsTheLeastRecentlyUsedOverItsBudget) {
+  auto picture = [](std::size_t bytes) {
+    auto p = std::make_shared<TDecodedPicture>();
+    p->Y.resize(bytes);
+    return TDecodedPicturePtr(p);
+  };
+  TPictureCache cache(250);
+  cache.Insert(1, picture(100));
+  cache.Insert(2, picture(100));
+  EXPECT_TRUE(cache.Find(1));  // 1 is now the most recent
+  cache.Insert(3, picture(100));
+  EXPECT_TRUE(cache.Find(1));
+  EXPECT_FALSE(cache.Find(2));
+  EXPECT_TRUE(cache.Find(3));
+  cache.Insert(4, picture(1000));  // over the budget alone: kept, everything else goes
+  EXPECT_EQ(cache.Count(), 1u);
+  EXPECT_TRUE(cache.Find(4));
+}
+
+TEST(PictureDecode, CancelledAndMisplacedRequests) {
+  const std::string path = test::OwnStream("p420_plain.m2v");
+  const auto units = FileUnits(path);
+  TPictureDecoder decoder(path);
+  std::atomic<bool> cancel{true};
+  std::int64_t lastPicture = 0;
+  for (const auto& u : units)
+    if (u.IsPicture()) lastPicture = u.Offset;
+  EXPECT_EQ(decoder.Decode(lastPicture, &cancel).Status, TPictureResult::TStatus::Cancelled);
+  EXPECT_EQ(decoder.Decode(units.front().Offset).Status, TPictureResult::TStatus::NotAPicture);  // sequence header
+  EXPECT_EQ(decoder.Decode(units[2].Offset + 1).Status, TPictureResult::TStatus::NotAPicture);
+  EXPECT_EQ(decoder.Decode(std::int64_t{1} << 40).Status, TPictureResult::TStatus::NotAPicture);
+  TPictureDecoder missing("/nonexistent/stream.m2v");
+  EXPECT_EQ(missing.Decode(0).Status, TPictureResult::TStatus::Failed);
+}
+
+TEST(PictureDecode, DamagedStreamsGiveWhatTheDecoderRecovers) {
+  // Every picture of the damaged streams, and the cut last picture of greyramp: no crash, and
+  // either a picture or a message.
+  for (const char* name : {"damaged/mwgoldsmith_test.m2v", "damaged/test.mpeg1video", "greyramp.mpg"}) {
+    const std::string path = test::SharedStream(name);
+    if (!test::Exists(path)) continue;
+    SCOPED_TRACE(path);
+    auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+    ASSERT_TRUE(stream);
+    TPictureDecoder decoder(path);
+    const auto units = FileUnits(path);
+    int decoded = 0, checked = 0, damaged = 0;
+    for (std::size_t i = 0; i < units.size() && checked < 60; ++i) {
+      if (!units[i].IsPicture()) continue;
+      ++checked;
+      const TPictureResult result = decoder.Decode(units[i].Offset);
+      if (result.Status == TPictureResult::TStatus::Ok) {
+        ++decoded;
+        damaged += result.Picture->Damaged;
+        EXPECT_EQ(result.Picture->Y.size(), std::size_t(result.Picture->Width) * std::size_t(result.Picture->Height));
+      } else {
+        EXPECT_FALSE(result.Message.empty());
+      }
+      const TMacroblockMap map = AnalysePictureMacroblocks(*stream, units[i].Offset);
+      for (const auto& mb : map.Macroblocks) EXPECT_LT(mb.Column, map.MacroblocksPerRow);
+    }
+    EXPECT_GT(decoded, 0);
+    if (std::string(name) != "greyramp.mpg") {
+      EXPECT_GT(damaged, 0);
+    }
+  }
+  // greyramp's last picture is cut short in its last macroblock: the picture still comes.
+  const std::string grey = test::SharedStream("greyramp.mpg");
+  if (test::Exists(grey)) {
+    const auto units = FileUnits(grey);
+    std::int64_t last = -1;
+    for (const auto& u : units) {
+      if (u.IsPicture()) last = u.Offset;
+    }
+    TPictureDecoder decoder(grey);
+    const TPictureResult result = decoder.Decode(last);
+    ASSERT_EQ(result.Status, TPictureResult::TStatus::Ok) << result.Message;
+    EXPECT_EQ(result.Picture->Width, 720);
+  }
+}
+
+TEST(PictureDecode, CommandLineWritesLayersAndRefusesBadRequests) {
+  const std::string path = test::OwnStream("i420_interlaced.m2v");
+  const auto pictures = PicturesToCheck(FileUnits(path));
+  const std::string png = (std::filesystem::temp_directory_path() / "varlow_picture_layers.png").string();
+  auto run = [&](const std::string& arguments) {
+    const std::string command = std::string(VARLOW_CLI_PATH) + " picture " + arguments + " > /dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const std::string base = "'" + path + "' --offset " + std::to_string(pictures.back().Offset) + " --png '" + png + "'";
+  ASSERT_EQ(run(base + " --overlay types,quant,mv,slices"), 0);
+  // The layers are drawn over the picture and the legend goes below it: a PNG taller than 576.
+  const std::string size = test::Capture("ffprobe -v error -show_entries stream=width,height -of csv=p=0 '" + png + "'");
+  EXPECT_EQ(size.substr(0, 4), "720,");
+  EXPECT_GT(std::stoi(size.substr(4)), 576);
+  EXPECT_EQ(run(base + " --field top"), 0);
+  EXPECT_EQ(test::Capture("ffprobe -v error -show_entries stream=height -of csv=p=0 '" + png + "'"), "288\n");
+  EXPECT_EQ(run(base + " --overlay types,colours"), 2);
+  EXPECT_EQ(run(base + " --field middle"), 2);
+  EXPECT_EQ(run("'" + path + "' --offset 0 --png '" + png + "'"), 1);  // a sequence header
+  std::filesystem::remove(png);
+  EXPECT_EQ(run("'" + path + "' --offset " + std::to_string(pictures.back().Offset) + " --png /nonexistent-dir/out.png"), 1);
+}
+
+TEST(PictureDecode, PictureCutByTheEndOfTheFileShowsWhatIsLeft) {
+  // The stream cut in the middle of its fourth picture's slices.
+  const std::string source = test::OwnStream("i420_interlaced.m2v");
+  auto bytes = test::ReadFileBytes(source);
+  const auto units = ScanStreamUnits(bytes, 0, true);
+  std::vector<TStreamUnit> pictures;
+  for (const auto& u : units)
+    if (u.IsPicture()) pictures.push_back(u);
+  ASSERT_GE(pictures.size(), 4u);
+  const TStreamUnit& cut = pictures[3];
+  bytes.resize(static_cast<std::size_t>(cut.Offset + cut.Length / 2));
+  const std::string path = (std::filesystem::temp_directory_path() / "varlow_picture_cut.m2v").string();
+  {
+    auto out = TFileStream::Open(path, TFileStream::Mode::Create);
+    ASSERT_TRUE(out);
+    out->Append(bytes);
+  }
+  TPictureDecoder decoder(path);
+  const TPictureResult result = decoder.Decode(cut.Offset);
+  ASSERT_EQ(result.Status, TPictureResult::TStatus::Ok) << result.Message;
+  EXPECT_EQ(result.Picture->Height, 576);
+  // The analyser reaches about half of the macroblocks; the rest is what the overlay marks.
+  auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+  const TMacroblockMap map = AnalysePictureMacroblocks(*stream, cut.Offset);
+  EXPECT_EQ(map.MacroblocksPerRow, 45);
+  EXPECT_GT(map.Macroblocks.size(), 45u * 4u);
+  EXPECT_LT(map.Macroblocks.size(), 45u * 36u);
+  std::filesystem::remove(path);
+}
