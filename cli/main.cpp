@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
   else if (command == "headers") rc = varlow::cli::RunHeaders(args);
   else if (command == "slice") rc = varlow::cli::RunSlice(args);
   else if (command == "transrate") rc = varlow::cli::RunTransrate(args);
+  else if (command == "stats") rc = varlow::cli::RunStats(args);
+  else if (command == "pictures") rc = varlow::cli::RunPictures(args);
   else Usage();
   varlow::ClearLogPrefix();
   return rc;

@@ -1,0 +1,42 @@
+#include "overview/OverviewRecords.h"
+
+#include "syntax/CodeTables.h"
+
+namespace varlow {
+
+bool TSequenceInfo::SameParameters(const TSequenceInfo& o) const {
+  return Width == o.Width && Height == o.Height && AspectRatioInformation == o.AspectRatioInformation &&
+         FrameRateCode == o.FrameRateCode && FrameRateExtensionN == o.FrameRateExtensionN &&
+         FrameRateExtensionD == o.FrameRateExtensionD && BitRateValue == o.BitRateValue &&
+         VbvBufferSizeValue == o.VbvBufferSizeValue && ProfileAndLevel == o.ProfileAndLevel &&
+         ChromaFormat == o.ChromaFormat && Mpeg2 == o.Mpeg2 && ProgressiveSequence == o.ProgressiveSequence &&
+         LowDelay == o.LowDelay && ConstrainedParameters == o.ConstrainedParameters;
+}
+
+double TSequenceInfo::FrameRate() const {
+  // frame_rate = frame_rate_value * (frame_rate_extension_n + 1) / (frame_rate_extension_d + 1)
+  return FrameRateFromCode(FrameRateCode) * (FrameRateExtensionN + 1.0) / (FrameRateExtensionD + 1.0);
+}
+
+std::uint32_t TOverviewData::GroupPictureCount(std::size_t g) const {
+  if (g >= Groups.size()) return 0;
+  const std::uint32_t end =
+      g + 1 < Groups.size() ? Groups[g + 1].FirstPicture : static_cast<std::uint32_t>(Pictures.size());
+  return end > Groups[g].FirstPicture ? end - Groups[g].FirstPicture : 0;
+}
+
+std::int64_t TOverviewData::UnitBytes(std::size_t i) const {
+  if (i >= Pictures.size()) return 0;
+  if (i + 1 < Pictures.size()) return Pictures[i + 1].Offset - Pictures[i].Offset;
+  const std::int64_t end = Report.BytesScanned;
+  return end > Pictures[i].Offset ? end - Pictures[i].Offset : Pictures[i].Size;
+}
+
+const TSequenceInfo* TOverviewData::SequenceOf(std::size_t i) const {
+  if (Sequences.empty()) return nullptr;
+  if (i < Pictures.size() && Pictures[i].SequenceIndex < Sequences.size())
+    return &Sequences[Pictures[i].SequenceIndex];
+  return &Sequences.front();
+}
+
+} // namespace varlow
