@@ -110,7 +110,8 @@ TEST(OverviewStatistics, BitRatesAgreeWithABruteForceCount) {
     // The most bits of pictures that start within any one second that ends with a picture.
     auto unitBytes = [&](std::size_t j) {
       const std::int64_t end = j + 1 < n ? data.Pictures[j + 1].Offset : data.Report.BytesScanned;
-      return static_cast<double>(end - data.Pictures[j].Offset);
+      const std::int64_t begin = j == 0 ? data.Report.FirstStartCode : data.Pictures[j].Offset;
+      return static_cast<double>(end - begin);
     };
     double peak = 0;
     for (std::size_t i = 0; i < n; ++i) {

@@ -27,9 +27,12 @@ std::uint32_t TOverviewData::GroupPictureCount(std::size_t g) const {
 
 std::int64_t TOverviewData::UnitBytes(std::size_t i) const {
   if (i >= Pictures.size()) return 0;
-  if (i + 1 < Pictures.size()) return Pictures[i + 1].Offset - Pictures[i].Offset;
-  const std::int64_t end = Report.BytesScanned;
-  return end > Pictures[i].Offset ? end - Pictures[i].Offset : Pictures[i].Size;
+  // The headers in front of the first picture go with it, so the units add up to the stream.
+  std::int64_t begin = Pictures[i].Offset;
+  if (i == 0 && Report.FirstStartCode >= 0 && Report.FirstStartCode < begin) begin = Report.FirstStartCode;
+  std::int64_t end = i + 1 < Pictures.size() ? Pictures[i + 1].Offset : Report.BytesScanned;
+  if (end < Pictures[i].Offset + Pictures[i].Size) end = Pictures[i].Offset + Pictures[i].Size;
+  return end - begin;
 }
 
 const TSequenceInfo* TOverviewData::SequenceOf(std::size_t i) const {

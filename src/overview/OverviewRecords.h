@@ -104,7 +104,8 @@ struct TOverviewData {
   // Pictures of group g (up to the next group's first picture, or the last picture).
   std::uint32_t GroupPictureCount(std::size_t g) const;
   // Bytes from picture i's start code up to the next picture's (the last: to the end of the
-  // data scanned): the picture with the headers that follow it, what a decoder reads for it.
+  // data scanned; the first: from the first start code): the picture with the headers that
+  // follow it, what a decoder reads for it. The units of all pictures add up to the stream.
   std::int64_t UnitBytes(std::size_t i) const;
   // The sequence in force for picture i (the first one for pictures before any header), or null.
   const TSequenceInfo* SequenceOf(std::size_t i) const;
