@@ -33,6 +33,7 @@ class TForm1 final : public QMainWindow {
   void OpenFile(const QString& path);
   // Opens the first argument after the program name, if there is one.
   void OpenFromArguments(const QStringList& arguments);
+  void SelectPackAt(std::int64_t offset);  // the pack at offset becomes row 0, selected and shown
 
   void RefreshCaption();
   void LoadRegistrySettings();
