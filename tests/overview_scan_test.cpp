@@ -51,7 +51,7 @@ TEST(OverviewScan, HeadersOfTheThirdPartyStreamsAreRead) {
   ASSERT_EQ(telecine.Pictures.size(), 240u);
   int repeats = 0;
   for (const auto& p : telecine.Pictures) {
-    EXPECT_EQ(p.PictureStructure, kFramePicture);
+    EXPECT_EQ(p.PictureStructure(), kFramePicture);
     EXPECT_TRUE(p.Has(TPictureRecord::kProgressiveFrame));
     EXPECT_FALSE(p.Has(TPictureRecord::kProgressiveSequence));
     repeats += p.Has(TPictureRecord::kRepeatFirstField);

@@ -1,5 +1,7 @@
 #include "overview/OverviewRecords.h"
 
+#include <algorithm>
+
 #include "syntax/CodeTables.h"
 
 namespace varlow {
@@ -37,9 +39,11 @@ std::int64_t TOverviewData::UnitBytes(std::size_t i) const {
 
 const TSequenceInfo* TOverviewData::SequenceOf(std::size_t i) const {
   if (Sequences.empty()) return nullptr;
-  if (i < Pictures.size() && Pictures[i].SequenceIndex < Sequences.size())
-    return &Sequences[Pictures[i].SequenceIndex];
-  return &Sequences.front();
+  if (Sequences.size() == 1 || i >= Pictures.size()) return &Sequences.front();
+  const std::int64_t offset = Pictures[i].Offset;
+  const auto after = std::upper_bound(Sequences.begin(), Sequences.end(), offset,
+                                      [](std::int64_t o, const TSequenceInfo& s) { return o < s.Offset; });
+  return after == Sequences.begin() ? &Sequences.front() : &*(after - 1);
 }
 
 } // namespace varlow

@@ -13,9 +13,9 @@ inline constexpr std::uint8_t kTopField = 1;
 inline constexpr std::uint8_t kBottomField = 2;
 inline constexpr std::uint8_t kFramePicture = 3;
 
-// One picture of the stream, kept for the whole file: 32 bytes each, so half a million pictures
-// take 16 MB. Size is the length of the picture's pack (picture start code up to the next
-// picture, group, sequence header or sequence end start code), as the stream list shows it.
+// One picture of the stream, kept for the whole file: 24 bytes each, so a million pictures take
+// 24 MB. Size is the length of the picture's pack (picture start code up to the next picture,
+// group, sequence header or sequence end start code), as the stream list shows it.
 struct TPictureRecord {
   enum Flag : std::uint8_t {
     kRepeatFirstField = 1 << 0,
@@ -25,18 +25,23 @@ struct TPictureRecord {
     kProgressiveSequence = 1 << 4,   // progressive_sequence of the sequence in force
     kDamaged = 1 << 5,               // header cut short or holding forbidden values
   };
+  static constexpr int kStructureShift = 6;  // picture_structure in the two high bits of Flags
 
   std::int64_t Offset = 0;
   std::int64_t Size = 0;
-  std::uint32_t GroupIndex = kNoIndex;     // group it follows; kNoIndex before the first group
-  std::uint32_t SequenceIndex = kNoIndex;  // into TOverviewData::Sequences
+  std::uint32_t GroupIndex = kNoIndex;  // group it follows; kNoIndex before the first group
   std::uint16_t TemporalReference = 0;
-  std::uint8_t CodingType = 0;             // picture_coding_type
-  std::uint8_t PictureStructure = kFramePicture;
-  std::uint8_t Flags = 0;
+  std::uint8_t CodingType = 0;          // picture_coding_type
+  std::uint8_t Flags = kFramePicture << kStructureShift;
 
   bool Has(Flag flag) const { return (Flags & flag) != 0; }
+  std::uint8_t PictureStructure() const { return static_cast<std::uint8_t>(Flags >> kStructureShift); }
+  void SetPictureStructure(std::uint8_t structure) {
+    Flags = static_cast<std::uint8_t>((Flags & ((1u << kStructureShift) - 1)) | (structure & 3u) << kStructureShift);
+  }
+  bool IsField() const { return PictureStructure() == kTopField || PictureStructure() == kBottomField; }
 };
+static_assert(sizeof(TPictureRecord) == 24, "a picture record stays small: memory grows with the pictures");
 
 // One group of pictures. Its pictures run from FirstPicture up to the next group's first picture.
 struct TGroupRecord {
@@ -107,7 +112,8 @@ struct TOverviewData {
   // data scanned; the first: from the first start code): the picture with the headers that
   // follow it, what a decoder reads for it. The units of all pictures add up to the stream.
   std::int64_t UnitBytes(std::size_t i) const;
-  // The sequence in force for picture i (the first one for pictures before any header), or null.
+  // The sequence in force for picture i: the last parameter set kept at or before its offset (the
+  // first one for pictures before any header), or null when there is none.
   const TSequenceInfo* SequenceOf(std::size_t i) const;
 };
 

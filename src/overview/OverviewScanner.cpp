@@ -201,9 +201,7 @@ void TScanState::PictureHeader(std::int64_t offset, TBitStream3& reader) {
   picture.TemporalReference = rec.temporal_reference;
   picture.CodingType = rec.picture_coding_type;
   picture.GroupIndex = FGroupCount > 0 ? FGroupCount - 1 : kNoIndex;
-  picture.SequenceIndex = CurrentSequenceIndex();
-  picture.PictureStructure = kFramePicture;
-  if (picture.SequenceIndex == kNoIndex || FSequence.ProgressiveSequence)
+  if (CurrentSequenceIndex() == kNoIndex || FSequence.ProgressiveSequence)
     picture.Flags |= TPictureRecord::kProgressiveSequence;
   if (reader.Error()) {
     picture.Flags |= TPictureRecord::kDamaged;
@@ -224,7 +222,7 @@ void TScanState::PictureCodingExtension(TBitStream3& reader) {
   if (!FOpenPicture || reader.Error()) return;
   TPictureRecord& picture = *FOpenPicture;
   picture.Flags |= TPictureRecord::kHasCodingExtension;
-  picture.PictureStructure = rec.picture_structure;
+  picture.SetPictureStructure(rec.picture_structure);
   if (rec.repeat_first_field) picture.Flags |= TPictureRecord::kRepeatFirstField;
   if (rec.top_field_first) picture.Flags |= TPictureRecord::kTopFieldFirst;
   if (rec.progressive_frame) picture.Flags |= TPictureRecord::kProgressiveFrame;

@@ -103,7 +103,7 @@ TOverviewStatistics ComputeStatistics(const TOverviewData& data) {
   for (std::size_t i = 0; i < data.Pictures.size(); ++i) {
     const TPictureRecord& picture = data.Pictures[i];
     Count(TypeOf(s, picture.CodingType), picture);
-    if (picture.PictureStructure == kTopField || picture.PictureStructure == kBottomField) ++s.FieldPictures;
+    if (picture.IsField()) ++s.FieldPictures;
     if (picture.Has(TPictureRecord::kRepeatFirstField)) ++s.RepeatFirstField;
     if (picture.Has(TPictureRecord::kProgressiveFrame)) ++s.ProgressiveFrames;
     s.Frames += FramePeriods(picture);

@@ -27,7 +27,7 @@ void WritePictureLines(const TOverviewData& data, bool csv, const std::function<
         line += on ? '1' : '0';
       };
       line += ',';
-      line += std::to_string(p.PictureStructure);
+      line += std::to_string(p.PictureStructure());
       flag(p.Has(TPictureRecord::kTopFieldFirst));
       flag(p.Has(TPictureRecord::kRepeatFirstField));
       flag(p.Has(TPictureRecord::kProgressiveFrame));

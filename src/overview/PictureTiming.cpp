@@ -4,7 +4,7 @@ namespace varlow {
 
 double FramePeriods(const TPictureRecord& picture) {
   if (!picture.Has(TPictureRecord::kHasCodingExtension)) return 1.0;
-  if (picture.PictureStructure == kTopField || picture.PictureStructure == kBottomField) return 0.5;
+  if (picture.IsField()) return 0.5;
   const bool repeat = picture.Has(TPictureRecord::kRepeatFirstField);
   if (picture.Has(TPictureRecord::kProgressiveSequence)) {
     if (!repeat) return 1.0;

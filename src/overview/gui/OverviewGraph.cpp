@@ -300,7 +300,7 @@ QString TOverviewGraph::ToolTipFor(std::size_t i) const {
                        .arg(p.Size)
                        .arg(p.TemporalReference)
                        .arg(p.GroupIndex == kNoIndex ? QStringLiteral("-") : QString::number(p.GroupIndex))
-                       .arg(QString::fromLatin1(StructureName(p.PictureStructure)));
+                       .arg(QString::fromLatin1(StructureName(p.PictureStructure())));
     if (p.Has(TPictureRecord::kRepeatFirstField)) text += tr(", repeat_first_field");
     if (p.Has(TPictureRecord::kTopFieldFirst)) text += tr(", top_field_first");
     if (p.Has(TPictureRecord::kProgressiveFrame)) text += tr(", progressive_frame");
