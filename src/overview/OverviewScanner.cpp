@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "overview/ReadAhead.h"
 #include "overview/StartCodeFinder.h"
 #include "support/Format.h"
 #include "support/PaddedBuffer.h"
@@ -264,38 +265,39 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
   const bool ran = Trap("TOverviewScanner.Scan", [&] {
     const std::int64_t total = std::max<std::int64_t>(stream.Size(), 0);
     report.FileSizeAtStart = total;
-    // Room for one block behind the bytes carried over from the previous one.
-    TPaddedBuffer buffer(FBlockSize + kHeaderLookahead + 4);
-    std::uint8_t* const buf = buffer.Data();
-    std::int64_t base = 0;    // file offset of buf[0]
-    std::size_t valid = 0;    // bytes of buf holding file data
+    // Blocks are read ahead on a second thread. Each has room in front of its data for the
+    // unhandled tail of the one before (a header cut by the block's end, or the last three
+    // bytes, which may begin a start code), so that the search sees one run of bytes.
+    constexpr std::size_t kCarryRoom = kHeaderLookahead + 4;
+    TReadAhead blocks(stream, total, FBlockSize, kCarryRoom);
+    TReadBlock* previous = nullptr;
+    const std::uint8_t* carried = nullptr;  // the tail of `previous` still to handle
+    std::size_t carry = 0;
+    std::int64_t end = 0;                   // file offset after the last byte read
     for (;;) {
       if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
         report.State = TScanReport::End::Cancelled;
         break;
       }
-      const std::int64_t readAt = base + static_cast<std::int64_t>(valid);
-      const std::size_t want =
-          static_cast<std::size_t>(std::min<std::int64_t>(buffer.Size() - valid, std::max<std::int64_t>(total - readAt, 0)));
-      std::int64_t got = 0;
-      if (want > 0) {
-        try {
-          got = stream.ReadAt(readAt, {buf + valid, want});
-        } catch (const std::exception& e) {
-          report.State = TScanReport::End::ReadFailed;
-          if (report.Issues.size() < TScanReport::kMaxIssues)
-            report.Issues.push_back({readAt, std::string("reading stopped: ") + e.what()});
-          got = 0;
-        }
-      }
-      valid += static_cast<std::size_t>(got);
+      TReadBlock* block = blocks.Next();
+      if (block == nullptr) break;
+      std::uint8_t* const buf = block->Data() - carry;
+      if (carry > 0) std::memcpy(buf, carried, carry);
+      blocks.Release(previous);
+      previous = block;
+      const std::int64_t base = block->Position - static_cast<std::int64_t>(carry);  // file offset of buf[0]
+      const std::size_t valid = carry + block->Got;                                 // bytes of buf holding data
       std::memset(buf + valid, 0, kReaderPadding);
-      const bool atEnd = want == 0 || static_cast<std::size_t>(got) < want;
-      if (atEnd && want > 0 && report.State != TScanReport::End::ReadFailed && base + std::int64_t(valid) < total &&
-          report.Issues.size() < TScanReport::kMaxIssues)
-        report.Issues.push_back({base + static_cast<std::int64_t>(valid),
-                                 Format("the file shrank while it was read: its data ended at %d of %d bytes",
-                                        {base + static_cast<std::int64_t>(valid), total})});
+      end = block->Position + static_cast<std::int64_t>(block->Got);
+      const bool atEnd = block->Last;
+      if (!block->Failure.empty()) {
+        report.State = TScanReport::End::ReadFailed;
+        if (report.Issues.size() < TScanReport::kMaxIssues)
+          report.Issues.push_back({end, "reading stopped: " + block->Failure});
+      } else if (block->Got < block->Wanted && report.Issues.size() < TScanReport::kMaxIssues) {
+        report.Issues.push_back(
+            {end, Format("the file shrank while it was read: its data ended at %d of %d bytes", {end, total})});
+      }
 
       // Handle every start code whose header is wholly in the buffer (or that the data ends in).
       std::size_t p = 0;
@@ -319,7 +321,7 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
         state.StartCode(offset, buf + q, valid - q);
         p = q + 3;  // the next prefix cannot begin inside this one's 00 00 01
       }
-      report.BytesScanned = base + static_cast<std::int64_t>(valid);
+      report.BytesScanned = end;
       if (progress) progress(report.BytesScanned, total);
       if (atEnd) {
         if (report.FirstStartCode < 0) report.SkippedBytes = report.BytesScanned;
@@ -327,15 +329,12 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
         if (report.State == TScanReport::End::Running) report.State = TScanReport::End::Complete;
         break;
       }
-      // Carry the unhandled tail (a deferred header, or the last three bytes that may begin a
-      // prefix) to the front and read behind it.
-      std::size_t keep = deferred ? *deferred : std::max(p, valid >= 3 ? valid - 3 : 0);
-      keep = std::min(keep, valid);
-      std::memmove(buf, buf + keep, valid - keep);
-      base += static_cast<std::int64_t>(keep);
-      valid -= keep;
+      const std::size_t keep = std::min(valid, deferred ? *deferred : std::max(p, valid >= 3 ? valid - 3 : 0));
+      carried = buf + keep;
+      carry = valid - keep;
       Locked(lock, [&] { state.Publish(data); });
     }
+    blocks.Release(previous);
     if (report.State == TScanReport::End::Cancelled) state.Finish(report.BytesScanned);
     report.FileSizeAtEnd = std::max<std::int64_t>(stream.Size(), 0);
     if (report.FileSizeAtEnd > report.FileSizeAtStart && report.Issues.size() < TScanReport::kMaxIssues)
