@@ -65,6 +65,30 @@ TEST(OverviewStatistics, FieldPicturesPairIntoFramesAndRepeatsFollowTheSequenceK
   EXPECT_EQ(mpeg1.ProfileLevel, "MPEG-1");
 }
 
+TEST(OverviewStatistics, EachPictureIsTimedByTheSequenceInForce) {
+  // 25 frames/s, then 50, then 25 again; the same header repeated between keeps one entry.
+  TStreamCraft craft;
+  craft.SequenceHeader(352, 288, 3).SequenceExtension(true).Group(true);
+  craft.Picture(0, 1).CodingExtension(3, false, false, true).Slice();
+  craft.SequenceHeader(352, 288, 3).SequenceExtension(true).Group(true);
+  craft.Picture(0, 1).CodingExtension(3, false, false, true).Slice();
+  craft.SequenceHeader(352, 288, 6).SequenceExtension(true).Group(true);
+  craft.Picture(0, 1).CodingExtension(3, false, false, true).Slice();
+  craft.Picture(1, 2).CodingExtension(3, false, false, true).Slice();
+  craft.SequenceHeader(352, 288, 3).SequenceExtension(true).Group(true);
+  craft.Picture(0, 1).CodingExtension(3, false, false, true).Slice();
+  TOverviewData data;
+  const TOverviewStatistics s = StatsOf(craft.Bytes(), &data);
+  ASSERT_EQ(data.Sequences.size(), 3u);
+  EXPECT_EQ(data.Report.SequenceHeaders, 4);
+  EXPECT_EQ(s.ParameterChanges, 2);
+  EXPECT_NEAR(s.Duration, 3 / 25.0 + 2 / 50.0, 1e-12);
+  EXPECT_EQ(data.SequenceOf(1)->FrameRateCode, 3u);
+  EXPECT_EQ(data.SequenceOf(3)->FrameRateCode, 6u);
+  EXPECT_EQ(data.SequenceOf(4)->FrameRateCode, 3u);
+  EXPECT_EQ(s.FrameRate, 25.0);  // the first sequence's
+}
+
 TEST(OverviewStatistics, GroupsAndPictureExtremes) {
   // Groups of 3, 5, 3, 2 pictures; the second open with broken_link.
   TStreamCraft craft;

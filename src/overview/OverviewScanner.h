@@ -10,8 +10,9 @@
 
 namespace varlow {
 
-// One pass over a whole stream file: reads it front to back in large blocks through one reused
-// buffer, finds every start code (also across block ends), parses sequence headers and
+// One pass over a whole stream file: reads it front to back in large blocks (a few reused
+// buffers, filled by a read-ahead thread while the previous block is searched), finds every
+// start code (also across block ends), parses sequence headers and
 // extensions, group headers, picture headers and picture coding extensions with the header
 // parsers, and appends one record per picture and per group. A picture of any length costs
 // nothing but its record: only its start and the next pack's start are remembered.

@@ -295,7 +295,7 @@ QString TOverviewGraph::ToolTipFor(std::size_t i) const {
     QString text = tr("Picture %1 (%2)\nOffset $%3 (%4)\nSize %5 bytes\ntemporal_reference %6\nGroup %7\n%8")
                        .arg(i)
                        .arg(QString::fromLatin1(CodingTypeName(p.CodingType)))
-                       .arg(p.Offset, 8, 16, QLatin1Char('0'))
+                       .arg(QString::number(p.Offset, 16).toUpper().rightJustified(8, QLatin1Char('0')))
                        .arg(p.Offset)
                        .arg(p.Size)
                        .arg(p.TemporalReference)

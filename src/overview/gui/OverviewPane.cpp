@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QBuffer>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QImage>
@@ -139,7 +140,7 @@ bool TOverviewPane::StartScan(const QString& path, std::size_t blockSize) {
   FProgress->setVisible(started);
   FCancel->setVisible(started);
   FStatus->setText(started ? tr("Scanning...") : tr("The file cannot be read"));
-  if (started) FTimer->start();
+  if (started) FTimer->start(kRefreshMs);
   ShowStatistics();
   return started;
 }
@@ -169,6 +170,8 @@ void TOverviewPane::Clear() {
 bool TOverviewPane::Scanning() const { return FJob->Running(); }
 
 void TOverviewPane::RefreshFromScan() {
+  QElapsedTimer took;
+  took.start();
   Trap("TOverviewPane.RefreshFromScan", [this] {
     const bool running = FJob->Running();
     const std::int64_t total = FJob->TotalBytes();
@@ -205,6 +208,9 @@ void TOverviewPane::RefreshFromScan() {
       emit ScanFinished();
     }
   });
+  // Each refresh goes over all pictures: with millions of them, refresh less often so that the
+  // window stays responsive while the scan runs.
+  FTimer->setInterval(std::max<int>(kRefreshMs, static_cast<int>(took.elapsed()) * 10));
 }
 
 void TOverviewPane::ShowStatistics() {
