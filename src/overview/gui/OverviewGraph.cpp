@@ -199,19 +199,6 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
     const std::size_t end = std::min(last, pictures.size());
     painter.save();
     painter.setClipRect(plot.adjusted(0, -kMarginTop, 0, 0));
-    // Group starts, when they are not so dense that they would hide the bars.
-    const auto& groups = FData->Groups;
-    auto g = std::partition_point(groups.begin(), groups.end(),
-                                  [first](const TGroupRecord& r) { return r.FirstPicture < first; });
-    QPen groupPen(Rgb(kColourGroup), 1, Qt::DashLine);
-    painter.setPen(groupPen);
-    double lastX = -1e9;
-    for (; g != groups.end() && g->FirstPicture < end; ++g) {
-      const double x = xOf(g->FirstPicture);
-      if (x - lastX < 4) continue;
-      painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-      lastX = x;
-    }
     // Bars: one per picture, or the largest picture of each pixel column.
     if (bw >= 1) {
       const double gap = bw >= 4 ? 1 : 0;
@@ -232,6 +219,20 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
         painter.fillRect(QRectF(plot.left() + c, plot.bottom() + 1 - h, 1, h),
                          Rgb(CodingTypeColour(pictures[best].CodingType)));
       }
+    }
+    // Group starts over the bars, in the gap before each group's first bar, unless so dense that
+    // they would hide the bars.
+    const auto& groups = FData->Groups;
+    auto g = std::partition_point(groups.begin(), groups.end(),
+                                  [first](const TGroupRecord& r) { return r.FirstPicture < first; });
+    QPen groupPen(Qt::black, 1, Qt::DashLine);
+    painter.setPen(groupPen);
+    double lastX = -1e9;
+    for (; g != groups.end() && g->FirstPicture < end; ++g) {
+      const double x = xOf(g->FirstPicture) - (bw >= 4 ? 0.5 : 0);
+      if (x - lastX < 4) continue;
+      painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+      lastX = x;
     }
     // The one-second bit rate through the middle of each bar.
     QPainterPath path;
@@ -271,6 +272,21 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
                    QString::number(first));
   painter.drawText(QRect(plot.left(), plot.bottom() + 2, plot.width(), kMarginBottom), Qt::AlignRight,
                    QString::number(last > 0 ? last - 1 : 0));
+  // Legend under the middle of the plot.
+  const std::pair<std::uint32_t, QString> keys[] = {{kColourI, QStringLiteral("I")},
+                                                    {kColourP, QStringLiteral("P")},
+                                                    {kColourB, QStringLiteral("B")},
+                                                    {kColourRate, tr("bit rate, 1 s")},
+                                                    {kColourDeclared, tr("declared")}};
+  int legendWidth = 0;
+  for (const auto& key : keys) legendWidth += 14 + metrics.horizontalAdvance(key.second) + 10;
+  int x = plot.center().x() - legendWidth / 2;
+  const int y = plot.bottom() + 2 + (kMarginBottom - 10) / 2;
+  for (const auto& [colour, label] : keys) {
+    painter.fillRect(QRect(x, y, 10, 10), Rgb(colour));
+    painter.drawText(QRect(x + 14, plot.bottom() + 2, 200, kMarginBottom), Qt::AlignLeft, label);
+    x += 14 + metrics.horizontalAdvance(label) + 10;
+  }
 }
 
 std::string TOverviewGraph::ToSvg() const {

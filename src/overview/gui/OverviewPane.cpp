@@ -65,6 +65,7 @@ TOverviewPane::TOverviewPane(QWidget* parent) : QWidget(parent), FJob(std::make_
   FTable->setHorizontalHeaderLabels({tr("Statistic"), tr("Value")});
   FTable->horizontalHeader()->setStretchLastSection(true);
   FTable->verticalHeader()->hide();
+  FTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   FTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
   FTable->setContextMenuPolicy(Qt::CustomContextMenu);
 
