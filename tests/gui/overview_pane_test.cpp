@@ -115,6 +115,13 @@ class OverviewPaneTest : public QObject {
     QCOMPARE(pane.Graph()->PictureCount(), PictureOffsets(ReadAll(FileOf(SampleStream()))).size());
     QVERIFY(!pane.StartScan(FDir.filePath(QStringLiteral("missing.m2v"))));
     QCOMPARE(pane.Graph()->PictureCount(), std::size_t{0});
+
+    // A pane that goes while its scan runs stops the scan and waits for it.
+    auto doomed = std::make_unique<TOverviewPane>();
+    doomed->Job().SetBlockHook([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+    QVERIFY(doomed->StartScan(FileOf(SharedStream("idet_interlaced_bff.m2v")), 4096));
+    QTest::qWait(30);
+    doomed.reset();
   }
 
   void ZoomsAndScrolls() {
@@ -187,6 +194,25 @@ class OverviewPaneTest : public QObject {
     // Closing the file empties the pane.
     form->Close1Click();
     QTRY_COMPARE(pane->Graph()->PictureCount(), std::size_t{0});
+  }
+
+  void DockPlaceIsKeptInTheSettings() {
+    int height = 0;
+    {
+      auto form = ShowForm();
+      QVERIFY(form);
+      QDockWidget* dock = AttachOverviewPane(*form);
+      QTest::qWait(20);
+      form->resizeDocks({dock}, {330}, Qt::Vertical);
+      QTest::qWait(20);
+      height = dock->height();
+      form->close();
+    }
+    auto form = ShowForm();
+    QVERIFY(form);
+    QDockWidget* dock = AttachOverviewPane(*form);
+    QCOMPARE(form->dockWidgetArea(dock), Qt::BottomDockWidgetArea);
+    QTRY_COMPARE(dock->height(), height);
   }
 
   void ExportsOpenAsImagesAndJson() {

@@ -47,6 +47,10 @@ class TOverviewLink final : public QObject {
       connect(model, &QAbstractItemModel::modelReset, this, &TOverviewLink::SelectionMoved);
     }
     form.installEventFilter(this);
+    if (form.isVisible()) {  // attached to a window already on screen
+      FRestored = true;
+      QTimer::singleShot(0, this, &TOverviewLink::RestoreState);
+    }
   }
 
  protected:
