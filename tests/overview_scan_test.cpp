@@ -5,6 +5,9 @@
 #include "BrowseTestFiles.h"
 #include "overview_craft.h"
 #include "overview/OverviewScanner.h"
+#include "overview/StartCodeFinder.h"
+
+#include <random>
 
 namespace varlow::test {
 namespace {
@@ -165,6 +168,36 @@ TEST(OverviewScan, PublishesUnderTheLockAsItGoes) {
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   EXPECT_GT(seen[seen.size() / 2], 0u);  // pictures appear before the scan ends
   EXPECT_EQ(data.Pictures.size(), 300u);
+}
+
+} // namespace
+} // namespace varlow::test
+
+namespace varlow::test {
+namespace {
+
+TEST(OverviewStartCodes, FastSearchFindsWhatAByteWalkFinds) {
+  // Start codes planted at every position around the 62-byte steps of the fast loop, in noise
+  // full of single zeros and 01 bytes, and zero runs of every length before a 01.
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::uint8_t> bytes(300 + random() % 400);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random() % 4 == 0 ? random() % 3 : random());
+    const std::size_t at = random() % (bytes.size() - 8);
+    for (std::size_t k = 0; k < random() % 6; ++k) bytes[at + k] = 0;
+    bytes[at + random() % 6] = 1;
+    std::vector<std::uint32_t> expected;
+    for (std::size_t i = 0; i + 4 <= bytes.size(); ++i)
+      if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) expected.push_back(static_cast<std::uint32_t>(i));
+    std::vector<std::uint32_t> found;
+    FindAllStartCodes(bytes.data(), bytes.size(), found);
+    ASSERT_EQ(found, expected) << "round " << round;
+    std::vector<std::uint32_t> stepped;
+    for (std::size_t q = FindAnyStartCode(bytes.data(), 0, bytes.size()); q < bytes.size();
+         q = FindAnyStartCode(bytes.data(), q + 1, bytes.size()))
+      stepped.push_back(static_cast<std::uint32_t>(q));
+    ASSERT_EQ(stepped, expected) << "round " << round;
+  }
 }
 
 } // namespace

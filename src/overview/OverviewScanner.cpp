@@ -299,12 +299,21 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
             {end, Format("the file shrank while it was read: its data ended at %d of %d bytes", {end, total})});
       }
 
-      // Handle every start code whose header is wholly in the buffer (or that the data ends in).
+      // Handle every start code whose header is wholly in the buffer (or that the data ends in):
+      // first those that begin in the carried bytes (searched here: they may run on into the
+      // block), then those the reading thread listed in the block.
+
       std::size_t p = 0;
       std::optional<std::size_t> deferred;
+      const std::size_t junction = std::min(valid, carry + 3);
+      std::size_t listed = 0;
       for (;;) {
-        const std::size_t q = FindAnyStartCode(buf, p, valid);
-        if (q >= valid) break;
+        std::size_t q = FindAnyStartCode(buf, p, junction);
+        if (q >= junction) {
+          while (listed < block->StartCodes.size() && carry + block->StartCodes[listed] < p) ++listed;
+          if (listed == block->StartCodes.size()) break;
+          q = carry + block->StartCodes[listed++];
+        }
         const std::uint8_t code = buf[q + 3];
         const bool parsed = code == 0x00 || code == 0xB3 || code == 0xB5 || code == 0xB8;
         if (parsed && !atEnd && valid - q < kHeaderLookahead) {

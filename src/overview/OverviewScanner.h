@@ -23,9 +23,9 @@ namespace varlow {
 // and passed over.
 class TOverviewScanner {
 public:
-  // 1 MiB reads measured faster than 4 MiB ones: the block the kernel has just copied is still
-  // in the processor's cache when the search goes over it.
-  static constexpr std::size_t kDefaultBlockSize = 1024 * 1024;
+  // 256 KiB reads measured faster than 1 and 4 MiB ones: the block the kernel has just copied
+  // is still in the processor's cache when the search goes over it.
+  static constexpr std::size_t kDefaultBlockSize = 256 * 1024;
   // Bytes a header needs after its start code before it is parsed: a block that ends sooner
   // carries the header over to the next read.
   static constexpr std::size_t kHeaderLookahead = 1024;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <exception>
 
+#include "overview/StartCodeFinder.h"
+
 namespace varlow {
 
 TReadAhead::TReadAhead(const TFileStream& stream, std::int64_t total, std::size_t blockSize, std::size_t prefix)
@@ -48,6 +50,8 @@ void TReadAhead::Run() {
     } catch (...) {
       block->Failure = "unknown failure";
     }
+    block->StartCodes.clear();
+    FindAllStartCodes(block->Data(), block->Got, block->StartCodes);
     position += static_cast<std::int64_t>(block->Got);
     block->Last = block->Got < block->Wanted || position >= FTotal || !block->Failure.empty();
     {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/FileStream.h"
 #include "support/PaddedBuffer.h"
@@ -22,12 +23,16 @@ struct TReadBlock {
   std::size_t Got = 0;        // bytes read
   bool Last = false;          // no block follows: the end of the file, a short read or a failure
   std::string Failure;        // why reading stopped, when it failed
+  // Positions in the data of every start code whose four bytes lie wholly in it, found by the
+  // reading thread while the bytes are still in its cache.
+  std::vector<std::uint32_t> StartCodes;
   std::uint8_t* Data() { return Buffer.Data() + Prefix; }
   std::size_t Prefix = 0;
 };
 
 // Reads a file front to back on a thread of its own, a few blocks ahead of the one who takes
-// them, so that reading and looking at the bytes overlap. Reads stop at `total` bytes (the
+// them, and lists each block's start codes, so that reading and searching overlap with what is
+// done with the codes. Reads stop at `total` bytes (the
 // size the file had when the scan began). The thread ends with the object.
 class TReadAhead {
 public:

@@ -28,13 +28,44 @@ __attribute__((target("avx2"))) std::size_t FindAvx2(const std::uint8_t* data, s
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32));
     const std::uint64_t z = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, zero))) |
                             std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, zero)))} << 32;
+    const std::uint64_t pairs = z & (z >> 1) & kWhole;
+    if (pairs == 0) {  // coded data seldom holds two zero bytes in a row: most steps end here
+      i += 62;
+      continue;
+    }
     const std::uint64_t o = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, one))) |
                             std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, one)))} << 32;
-    const std::uint64_t hits = z & (z >> 1) & (o >> 2) & kWhole;
+    const std::uint64_t hits = pairs & (o >> 2);
     if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctzll(hits));
     i += 62;
   }
   return i;  // where the caller goes on
+}
+
+// Every hit of the 62-position steps, without leaving the loop.
+__attribute__((target("avx2"))) std::size_t FindAllAvx2(const std::uint8_t* data, std::size_t size,
+                                                        std::vector<std::uint32_t>& out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi8(1);
+  constexpr std::uint64_t kWhole = (std::uint64_t{1} << 62) - 1;
+  std::size_t i = 0;
+  while (i + 65 <= size) {
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32));
+    const std::uint64_t z = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, zero))) |
+                            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, zero)))} << 32;
+    const std::uint64_t pairs = z & (z >> 1) & kWhole;
+    if (pairs == 0) {  // coded data seldom holds two zero bytes in a row: most steps end here
+      i += 62;
+      continue;
+    }
+    const std::uint64_t o = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, one))) |
+                            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, one)))} << 32;
+    for (std::uint64_t hits = pairs & (o >> 2); hits != 0; hits &= hits - 1)
+      out.push_back(static_cast<std::uint32_t>(i + static_cast<std::size_t>(__builtin_ctzll(hits))));
+    i += 62;
+  }
+  return i;
 }
 
 const bool kHasAvx2 = __builtin_cpu_supports("avx2");
@@ -68,6 +99,17 @@ std::size_t FindAnyStartCode(const std::uint8_t* data, std::size_t from, std::si
   }
 #endif
   return FindScalar(data, i, size);
+}
+
+void FindAllStartCodes(const std::uint8_t* data, std::size_t size, std::vector<std::uint32_t>& out) {
+  std::size_t i = 0;
+#if defined(__x86_64__)
+  if (kHasAvx2) i = FindAllAvx2(data, size, out);
+#endif
+  // Prefixes never overlap, so a hit found by the fast loop cannot hide one that starts in the
+  // rest; but the rest must not report a position the fast loop already gave.
+  for (std::size_t q = FindAnyStartCode(data, i, size); q < size; q = FindAnyStartCode(data, q + 3, size))
+    if (out.empty() || q > out.back()) out.push_back(static_cast<std::uint32_t>(q));
 }
 
 } // namespace varlow
