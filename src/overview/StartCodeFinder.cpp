@@ -68,7 +68,11 @@ __attribute__((target("avx2"))) std::size_t FindAllAvx2(const std::uint8_t* data
   return i;
 }
 
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+// Asked once; the processor's features must be read before the first question.
+const bool kHasAvx2 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}();
 #endif
 
 } // namespace
