@@ -3,6 +3,10 @@
 #include <string>
 #include <vector>
 
+namespace varlow {
+struct TOverviewData;
+}
+
 namespace varlow::cli {
 
 // The arguments after the command name.
@@ -22,5 +26,10 @@ int RunHeaders(const Args& args);
 int RunSlice(const Args& args);
 int RunTransrate(const Args& args);
 int RunPicture(const Args& args);
+int RunStats(const Args& args);
+int RunPictures(const Args& args);
+// Scans the whole of FILE into `data` with a progress line on a terminal; false (with a message
+// on standard error) when it cannot be opened, is refused or could not be read to its end.
+bool ScanWholeFile(const std::string& path, TOverviewData& data);
 
 } // namespace varlow::cli

@@ -58,6 +58,8 @@ int Dispatch(const std::string& command, const varlow::cli::Args& args) {
   if (command == "slice") return varlow::cli::RunSlice(args);
   if (command == "transrate") return varlow::cli::RunTransrate(args);
   if (command == "picture") return varlow::cli::RunPicture(args);
+  if (command == "stats") return varlow::cli::RunStats(args);
+  if (command == "pictures") return varlow::cli::RunPictures(args);
   if (!command.empty() && command[0] == '-')
     std::fprintf(stderr, "varlow-cli: unknown option '%s'\n", command.c_str());
   else

@@ -36,6 +36,7 @@ class TForm1 final : public QMainWindow {
   // Opens the first argument after the program name, if there is one; a path that names
   // nothing or a folder is refused with the message a file that is no video stream gets.
   void OpenFromArguments(const QStringList& arguments);
+  void SelectPackAt(std::int64_t offset);  // the pack at offset becomes row 0, selected and shown
 
   // The folder File > Open starts in: that of the file last opened (kept between runs), or
   // the working folder.

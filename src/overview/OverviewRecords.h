@@ -1,0 +1,120 @@
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace varlow {
+
+inline constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
+
+// picture_structure values (a frame picture, or one field of a frame).
+inline constexpr std::uint8_t kTopField = 1;
+inline constexpr std::uint8_t kBottomField = 2;
+inline constexpr std::uint8_t kFramePicture = 3;
+
+// One picture of the stream, kept for the whole file: 24 bytes each, so a million pictures take
+// 24 MB. Size is the length of the picture's pack (picture start code up to the next picture,
+// group, sequence header or sequence end start code), as the stream list shows it.
+struct TPictureRecord {
+  enum Flag : std::uint8_t {
+    kRepeatFirstField = 1 << 0,
+    kTopFieldFirst = 1 << 1,
+    kProgressiveFrame = 1 << 2,
+    kHasCodingExtension = 1 << 3,    // MPEG-2 picture; MPEG-1 pictures have none
+    kProgressiveSequence = 1 << 4,   // progressive_sequence of the sequence in force
+    kDamaged = 1 << 5,               // header cut short or holding forbidden values
+  };
+  static constexpr int kStructureShift = 6;  // picture_structure in the two high bits of Flags
+
+  std::int64_t Offset = 0;
+  std::int64_t Size = 0;
+  std::uint32_t GroupIndex = kNoIndex;  // group it follows; kNoIndex before the first group
+  std::uint16_t TemporalReference = 0;
+  std::uint8_t CodingType = 0;          // picture_coding_type
+  std::uint8_t Flags = kFramePicture << kStructureShift;
+
+  bool Has(Flag flag) const { return (Flags & flag) != 0; }
+  std::uint8_t PictureStructure() const { return static_cast<std::uint8_t>(Flags >> kStructureShift); }
+  void SetPictureStructure(std::uint8_t structure) {
+    Flags = static_cast<std::uint8_t>((Flags & ((1u << kStructureShift) - 1)) | (structure & 3u) << kStructureShift);
+  }
+  bool IsField() const { return PictureStructure() == kTopField || PictureStructure() == kBottomField; }
+};
+static_assert(sizeof(TPictureRecord) == 24, "a picture record stays small: memory grows with the pictures");
+
+// One group of pictures. Its pictures run from FirstPicture up to the next group's first picture.
+struct TGroupRecord {
+  std::int64_t Offset = 0;
+  std::uint32_t FirstPicture = 0;
+  std::uint32_t TimeCode = 0;  // the 25-bit time_code
+  std::uint8_t ClosedGop = 0;
+  std::uint8_t BrokenLink = 0;
+};
+
+// The parameters of a sequence header (and its extension). A new entry is kept only when a
+// sequence header changes them, so a stream that repeats one header before every group has one.
+struct TSequenceInfo {
+  std::int64_t Offset = 0;  // first sequence header that set these values
+  std::uint32_t Width = 0;
+  std::uint32_t Height = 0;
+  std::uint32_t AspectRatioInformation = 0;
+  std::uint32_t FrameRateCode = 0;
+  std::uint32_t FrameRateExtensionN = 0;
+  std::uint32_t FrameRateExtensionD = 0;
+  std::uint64_t BitRateValue = 0;       // bit_rate in units of 400 bit/s, extension included
+  std::uint32_t VbvBufferSizeValue = 0; // in units of 16 kbit, extension included
+  std::uint32_t ProfileAndLevel = 0;
+  std::uint32_t ChromaFormat = 1;       // 4:2:0 unless the extension says otherwise
+  bool Mpeg2 = false;                   // a sequence extension follows the header
+  bool ProgressiveSequence = true;      // MPEG-1 is always progressive
+  bool LowDelay = false;
+  bool ConstrainedParameters = false;
+
+  bool SameParameters(const TSequenceInfo& other) const;
+  // Frames per second with frame_rate_extension_n/d applied; 0 for a forbidden code.
+  double FrameRate() const;
+  std::int64_t BitRate() const { return static_cast<std::int64_t>(BitRateValue) * 400; }
+  std::int64_t VbvBufferBits() const { return std::int64_t{VbvBufferSizeValue} * 16384; }
+};
+
+// What the scan met besides pictures: where it stopped and why, and what it passed over.
+struct TScanIssue {
+  std::int64_t Offset = 0;
+  std::string Text;
+};
+
+struct TScanReport {
+  enum class End { Running, Complete, Cancelled, ReadFailed };
+  End State = End::Running;
+  std::int64_t FileSizeAtStart = 0;
+  std::int64_t FileSizeAtEnd = 0;
+  std::int64_t BytesScanned = 0;     // bytes read and searched
+  std::int64_t FirstStartCode = -1;  // offset of the first start code; bytes before it are skipped
+  std::int64_t SkippedBytes = 0;     // bytes before the first start code
+  std::int64_t DamagedUnits = 0;     // damaged headers, stray slices and foreign start codes
+  std::int64_t SequenceHeaders = 0;
+  std::int64_t SequenceEndCodes = 0;
+  std::vector<TScanIssue> Issues;    // the first kMaxIssues things skipped, with their offsets
+  static constexpr std::size_t kMaxIssues = 100;
+};
+
+// Everything one scan of a file keeps. Memory grows with the pictures, never with the file.
+struct TOverviewData {
+  std::deque<TPictureRecord> Pictures;
+  std::deque<TGroupRecord> Groups;
+  std::vector<TSequenceInfo> Sequences;
+  TScanReport Report;
+
+  // Pictures of group g (up to the next group's first picture, or the last picture).
+  std::uint32_t GroupPictureCount(std::size_t g) const;
+  // Bytes from picture i's start code up to the next picture's (the last: to the end of the
+  // data scanned; the first: from the first start code): the picture with the headers that
+  // follow it, what a decoder reads for it. The units of all pictures add up to the stream.
+  std::int64_t UnitBytes(std::size_t i) const;
+  // The sequence in force for picture i: the last parameter set kept at or before its offset (the
+  // first one for pictures before any header), or null when there is none.
+  const TSequenceInfo* SequenceOf(std::size_t i) const;
+};
+
+} // namespace varlow

@@ -1,0 +1,358 @@
+#include "overview/OverviewScanner.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "overview/ReadAhead.h"
+#include "overview/StartCodeFinder.h"
+#include "support/Format.h"
+#include "support/PaddedBuffer.h"
+#include "support/Trap.h"
+#include "syntax/HeaderParsers.h"
+#include "syntax/StartCodes.h"
+
+namespace varlow {
+
+namespace {
+
+// The stream's state between start codes, and the records found since the last publication.
+class TScanState {
+public:
+  explicit TScanState(TScanReport& report) : FReport(report) {}
+
+  // One start code at file offset `offset`; `bytes` holds `available` bytes from it on, with
+  // readable zero padding behind them.
+  void StartCode(std::int64_t offset, const std::uint8_t* bytes, std::size_t available);
+  // The data ends at `end`: the open picture's pack ends there.
+  void Finish(std::int64_t end) { ClosePicture(end); }
+
+  // Hands the records found so far to `data` (the caller holds the lock).
+  void Publish(TOverviewData& data);
+
+private:
+  void ClosePicture(std::int64_t end);
+  void SequenceHeader(std::int64_t offset, TBitStream3& reader);
+  void SequenceExtension(TBitStream3& reader);
+  void GroupHeader(std::int64_t offset, TBitStream3& reader);
+  void PictureHeader(std::int64_t offset, TBitStream3& reader);
+  void PictureCodingExtension(TBitStream3& reader);
+  std::uint32_t CurrentSequenceIndex();
+  void Damaged(std::int64_t offset, const std::string& text);
+
+  TScanReport& FReport;
+  TBitStream3 FReader;
+
+  std::optional<TPictureRecord> FOpenPicture;  // its pack is still running
+  bool FAwaitingCodingExtension = false;       // after a picture header, before its first slice
+  bool FAwaitingSequenceExtension = false;
+  bool FStraySlicesReported = false;
+  std::uint32_t FPictureCount = 0;             // pictures found, published or not
+  std::uint32_t FGroupCount = 0;
+  std::uint32_t FSequenceCount = 0;            // distinct parameter sets kept
+  TSequenceInfo FSequence;                     // the parameters in force
+  TSequenceInfo FLastKept;
+  bool FSequenceSeen = false;
+  bool FSequenceDirty = false;
+
+  std::vector<TPictureRecord> FPictures;
+  std::vector<TGroupRecord> FGroups;
+  std::vector<TSequenceInfo> FSequences;
+};
+
+std::string Hex(std::int64_t offset) { return Format("$%.8x", {offset}); }
+
+void TScanState::Damaged(std::int64_t offset, const std::string& text) {
+  ++FReport.DamagedUnits;
+  if (FReport.Issues.size() < TScanReport::kMaxIssues) FReport.Issues.push_back({offset, text});
+}
+
+void TScanState::ClosePicture(std::int64_t end) {
+  if (!FOpenPicture) return;
+  FOpenPicture->Size = end - FOpenPicture->Offset;
+  FPictures.push_back(*FOpenPicture);
+  FOpenPicture.reset();
+}
+
+void TScanState::StartCode(std::int64_t offset, const std::uint8_t* bytes, std::size_t available) {
+  const std::uint8_t code = bytes[3];
+  const bool indexed = code == 0x00 || code == 0xB3 || code == 0xB7 || code == 0xB8;
+  if (indexed) {
+    ClosePicture(offset);
+    FAwaitingCodingExtension = false;
+    FAwaitingSequenceExtension = false;
+    FStraySlicesReported = false;
+  }
+  const std::uint32_t value = 0x00000100u | code;
+  if (IsSliceStartCode(value)) {
+    FAwaitingCodingExtension = false;
+    if (!FOpenPicture && !FStraySlicesReported) {
+      FStraySlicesReported = true;  // one report per run of slices, not one per slice
+      Damaged(offset, "slices outside a picture at " + Hex(offset));
+    }
+    return;
+  }
+  if (value == kUserDataStartCode) return;
+  const bool header = indexed || value == kExtensionStartCode;
+  if (!header) {
+    Damaged(offset, Format("start code %.2x does not belong in a video stream at ", {code}) + Hex(offset));
+    return;
+  }
+  // Headers are parsed from at most the lookahead; bytes past it are never needed, and the
+  // padding behind the data makes the last byte of a short block readable.
+  const std::size_t span = std::min(available, TOverviewScanner::kHeaderLookahead);
+  if (FReader.SetData(bytes, static_cast<std::int32_t>(span + 1)) != S_OK) return;
+  switch (value) {
+    case kPictureStartCode: PictureHeader(offset, FReader); break;
+    case kSequenceHeaderCode: SequenceHeader(offset, FReader); break;
+    case kGroupStartCode: GroupHeader(offset, FReader); break;
+    case kSequenceEndCode: ++FReport.SequenceEndCodes; break;
+    case kExtensionStartCode: {
+      const int id = available > 4 ? bytes[4] >> 4 : 0;
+      if (id == kSequenceExtensionId && FAwaitingSequenceExtension) SequenceExtension(FReader);
+      else if (id == kPictureCodingExtensionId && FAwaitingCodingExtension) PictureCodingExtension(FReader);
+      break;
+    }
+    default: break;
+  }
+}
+
+void TScanState::SequenceHeader(std::int64_t offset, TBitStream3& reader) {
+  ++FReport.SequenceHeaders;
+  TSequenceHeaderRec rec;
+  std::int32_t length = 0;
+  Parse_sequence_header(reader, rec, length);
+  if (reader.Error()) {
+    Damaged(offset, "sequence header cut short at " + Hex(offset));
+    return;
+  }
+  TSequenceInfo info;
+  info.Offset = offset;
+  info.Width = rec.horizontal_size_value;
+  info.Height = rec.vertical_size_value;
+  info.AspectRatioInformation = rec.aspect_ratio_information;
+  info.FrameRateCode = rec.frame_rate_code;
+  info.BitRateValue = rec.bit_rate_value;
+  info.VbvBufferSizeValue = rec.vbv_buffer_size_value;
+  info.ConstrainedParameters = rec.constrained_parameters_flag != 0;
+  if (info.FrameRate() <= 0 || info.Width == 0 || info.Height == 0)
+    Damaged(offset, "sequence header with a forbidden size or frame rate at " + Hex(offset));
+  FSequence = info;
+  FSequenceSeen = true;
+  FSequenceDirty = true;
+  FAwaitingSequenceExtension = true;
+}
+
+void TScanState::SequenceExtension(TBitStream3& reader) {
+  FAwaitingSequenceExtension = false;
+  TSequenceExtensionRec rec;
+  Parse_sequence_extension(reader, rec);
+  if (reader.Error()) return;
+  // The extension widens the header's fields with its high bits.
+  FSequence.Mpeg2 = true;
+  FSequence.ProfileAndLevel = rec.profile_and_level_indication;
+  FSequence.ProgressiveSequence = rec.progressive_sequence != 0;
+  FSequence.ChromaFormat = rec.chroma_format;
+  FSequence.Width |= std::uint32_t{rec.horizontal_size_extension} << 12;
+  FSequence.Height |= std::uint32_t{rec.vertical_size_extension} << 12;
+  FSequence.BitRateValue |= std::uint64_t{rec.bit_rate_extension} << 18;
+  FSequence.VbvBufferSizeValue |= std::uint32_t{rec.vbv_buffer_size_extension} << 10;
+  FSequence.LowDelay = rec.low_delay != 0;
+  FSequence.FrameRateExtensionN = rec.frame_rate_extension_n;
+  FSequence.FrameRateExtensionD = rec.frame_rate_extension_d;
+  FSequenceDirty = true;
+}
+
+void TScanState::GroupHeader(std::int64_t offset, TBitStream3& reader) {
+  TGOPHeaderRec rec;
+  Parse_GOP_header(reader, rec);
+  if (reader.Error()) {
+    Damaged(offset, "group header cut short at " + Hex(offset));
+    return;
+  }
+  TGroupRecord group;
+  group.Offset = offset;
+  group.FirstPicture = FPictureCount;
+  group.TimeCode = rec.time_code;
+  group.ClosedGop = rec.closed_gop;
+  group.BrokenLink = rec.broken_link;
+  FGroups.push_back(group);
+  ++FGroupCount;
+}
+
+std::uint32_t TScanState::CurrentSequenceIndex() {
+  if (!FSequenceSeen) return kNoIndex;
+  if (FSequenceDirty) {
+    FSequenceDirty = false;
+    if (FSequenceCount == 0 || !FSequence.SameParameters(FLastKept)) {
+      FLastKept = FSequence;
+      FSequences.push_back(FSequence);
+      ++FSequenceCount;
+    }
+  }
+  return FSequenceCount - 1;
+}
+
+void TScanState::PictureHeader(std::int64_t offset, TBitStream3& reader) {
+  TPictureHeaderRec rec;
+  Parse_picture_header(reader, rec);
+  TPictureRecord picture;
+  picture.Offset = offset;
+  picture.TemporalReference = rec.temporal_reference;
+  picture.CodingType = rec.picture_coding_type;
+  picture.GroupIndex = FGroupCount > 0 ? FGroupCount - 1 : kNoIndex;
+  if (CurrentSequenceIndex() == kNoIndex || FSequence.ProgressiveSequence)
+    picture.Flags |= TPictureRecord::kProgressiveSequence;
+  if (reader.Error()) {
+    picture.Flags |= TPictureRecord::kDamaged;
+    Damaged(offset, "picture header cut short at " + Hex(offset));
+  } else if (rec.picture_coding_type < 1 || rec.picture_coding_type > 4) {
+    picture.Flags |= TPictureRecord::kDamaged;
+    Damaged(offset, Format("picture_coding_type %d at ", {rec.picture_coding_type}) + Hex(offset));
+  }
+  FOpenPicture = picture;
+  ++FPictureCount;
+  FAwaitingCodingExtension = true;
+}
+
+void TScanState::PictureCodingExtension(TBitStream3& reader) {
+  FAwaitingCodingExtension = false;
+  TPictureCodingExtensionRec rec;
+  Parse_picture_coding_extension(reader, rec);
+  if (!FOpenPicture || reader.Error()) return;
+  TPictureRecord& picture = *FOpenPicture;
+  picture.Flags |= TPictureRecord::kHasCodingExtension;
+  picture.SetPictureStructure(rec.picture_structure);
+  if (rec.repeat_first_field) picture.Flags |= TPictureRecord::kRepeatFirstField;
+  if (rec.top_field_first) picture.Flags |= TPictureRecord::kTopFieldFirst;
+  if (rec.progressive_frame) picture.Flags |= TPictureRecord::kProgressiveFrame;
+  if (rec.picture_structure == 0) {
+    picture.Flags |= TPictureRecord::kDamaged;
+    Damaged(picture.Offset, "reserved picture_structure 0 at " + Hex(picture.Offset));
+  }
+}
+
+void TScanState::Publish(TOverviewData& data) {
+  data.Pictures.insert(data.Pictures.end(), FPictures.begin(), FPictures.end());
+  data.Groups.insert(data.Groups.end(), FGroups.begin(), FGroups.end());
+  data.Sequences.insert(data.Sequences.end(), FSequences.begin(), FSequences.end());
+  FPictures.clear();
+  FGroups.clear();
+  FSequences.clear();
+  data.Report = FReport;
+}
+
+// Runs `body` with the lock held when there is one.
+template <class Body>
+void Locked(std::mutex* lock, Body&& body) {
+  if (lock == nullptr) {
+    body();
+    return;
+  }
+  std::lock_guard guard(*lock);
+  body();
+}
+
+} // namespace
+
+TOverviewScanner::TOverviewScanner(std::size_t blockSize) : FBlockSize(std::max<std::size_t>(blockSize, 4096)) {}
+
+void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std::mutex* lock,
+                            const std::atomic<bool>* cancel, const TProgress& progress) const {
+  TScanReport report;
+  TScanState state(report);
+  const bool ran = Trap("TOverviewScanner.Scan", [&] {
+    const std::int64_t total = std::max<std::int64_t>(stream.Size(), 0);
+    report.FileSizeAtStart = total;
+    // Blocks are read ahead on a second thread. Each has room in front of its data for the
+    // unhandled tail of the one before (a header cut by the block's end, or the last three
+    // bytes, which may begin a start code), so that the search sees one run of bytes.
+    constexpr std::size_t kCarryRoom = kHeaderLookahead + 4;
+    TReadAhead blocks(stream, total, FBlockSize, kCarryRoom);
+    TReadBlock* previous = nullptr;
+    const std::uint8_t* carried = nullptr;  // the tail of `previous` still to handle
+    std::size_t carry = 0;
+    std::int64_t end = 0;                   // file offset after the last byte read
+    for (;;) {
+      if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+        report.State = TScanReport::End::Cancelled;
+        break;
+      }
+      TReadBlock* block = blocks.Next();
+      if (block == nullptr) break;
+      std::uint8_t* const buf = block->Data() - carry;
+      if (carry > 0) std::memcpy(buf, carried, carry);
+      blocks.Release(previous);
+      previous = block;
+      const std::int64_t base = block->Position - static_cast<std::int64_t>(carry);  // file offset of buf[0]
+      const std::size_t valid = carry + block->Got;                                 // bytes of buf holding data
+      std::memset(buf + valid, 0, kReaderPadding);
+      end = block->Position + static_cast<std::int64_t>(block->Got);
+      const bool atEnd = block->Last;
+      if (!block->Failure.empty()) {
+        report.State = TScanReport::End::ReadFailed;
+        if (report.Issues.size() < TScanReport::kMaxIssues)
+          report.Issues.push_back({end, "reading stopped: " + block->Failure});
+      } else if (block->Got < block->Wanted && report.Issues.size() < TScanReport::kMaxIssues) {
+        report.Issues.push_back(
+            {end, Format("the file shrank while it was read: its data ended at %d of %d bytes", {end, total})});
+      }
+
+      // Handle every start code whose header is wholly in the buffer (or that the data ends in):
+      // first those that begin in the carried bytes (searched here: they may run on into the
+      // block), then those the reading thread listed in the block.
+
+      std::size_t p = 0;
+      std::optional<std::size_t> deferred;
+      const std::size_t junction = std::min(valid, carry + 3);
+      std::size_t listed = 0;
+      for (;;) {
+        std::size_t q = FindAnyStartCode(buf, p, junction);
+        if (q >= junction) {
+          while (listed < block->StartCodes.size() && carry + block->StartCodes[listed] < p) ++listed;
+          if (listed == block->StartCodes.size()) break;
+          q = carry + block->StartCodes[listed++];
+        }
+        const std::uint8_t code = buf[q + 3];
+        const bool parsed = code == 0x00 || code == 0xB3 || code == 0xB5 || code == 0xB8;
+        if (parsed && !atEnd && valid - q < kHeaderLookahead) {
+          deferred = q;
+          break;
+        }
+        const std::int64_t offset = base + static_cast<std::int64_t>(q);
+        if (report.FirstStartCode < 0) {
+          report.FirstStartCode = offset;
+          report.SkippedBytes = offset;
+          if (offset > 0 && report.Issues.size() < TScanReport::kMaxIssues)
+            report.Issues.push_back({0, Format("%d bytes before the first start code skipped", {offset})});
+        }
+        state.StartCode(offset, buf + q, valid - q);
+        p = q + 3;  // the next prefix cannot begin inside this one's 00 00 01
+      }
+      report.BytesScanned = end;
+      if (progress) progress(report.BytesScanned, total);
+      if (atEnd) {
+        if (report.FirstStartCode < 0) report.SkippedBytes = report.BytesScanned;
+        state.Finish(report.BytesScanned);
+        if (report.State == TScanReport::End::Running) report.State = TScanReport::End::Complete;
+        break;
+      }
+      const std::size_t keep = std::min(valid, deferred ? *deferred : std::max(p, valid >= 3 ? valid - 3 : 0));
+      carried = buf + keep;
+      carry = valid - keep;
+      Locked(lock, [&] { state.Publish(data); });
+    }
+    blocks.Release(previous);
+    if (report.State == TScanReport::End::Cancelled) state.Finish(report.BytesScanned);
+    report.FileSizeAtEnd = std::max<std::int64_t>(stream.Size(), 0);
+    if (report.FileSizeAtEnd > report.FileSizeAtStart && report.Issues.size() < TScanReport::kMaxIssues)
+      report.Issues.push_back({report.FileSizeAtStart,
+                               Format("the file grew while it was read: %d bytes after %d not read",
+                                      {report.FileSizeAtEnd - report.FileSizeAtStart, report.FileSizeAtStart})});
+  });
+  if (!ran && report.State == TScanReport::End::Running) report.State = TScanReport::End::ReadFailed;
+  Locked(lock, [&] { state.Publish(data); });
+}
+
+} // namespace varlow

@@ -1,0 +1,86 @@
+#pragma once
+#include <QWidget>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "overview/OverviewRecords.h"
+
+namespace varlow {
+
+// The picture-size graph: one bar per picture in stream order, coloured by coding type, dashed
+// lines where groups begin, the bit rate of the last second as a line and the declared bit rate
+// as a dashed line against the right-hand scale. Only the pictures in view are visited, so the
+// cost of a paint does not grow with the stream once the bars are a pixel wide or more; zoomed
+// out further, each pixel column shows the largest of its pictures.
+//
+// Wheel: zoom around the mouse; Shift+wheel or a horizontal wheel: scroll. Keys: + and -
+// zoom, Left/Right a picture, PageUp/PageDown a screen, Home/End. A click emits the picture's
+// file offset.
+class TOverviewGraph final : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TOverviewGraph(QWidget* parent = nullptr);
+
+  // The records to draw, read under `lock`; both outlive the graph or are reset with null.
+  void SetData(const TOverviewData* data, std::mutex* lock);
+  // Called when the records have grown: new rates, scales and scroll range.
+  void SetRates(std::vector<float> rates, double declaredBitRate, std::int64_t maxPictureBytes);
+  std::size_t PictureCount() const { return FCount; }
+
+  // Zoom: pixels per picture (below 1, several pictures share a column).
+  double BarWidth() const { return FBarWidth; }
+  void SetBarWidth(double width, double anchorX);
+  double MinBarWidth() const;
+  // The first picture at the left edge (may be fractional).
+  double FirstPicture() const { return FFirst; }
+  void SetFirstPicture(double first);
+  // Pictures that fit across the plot at the current zoom.
+  double PicturesInView() const;
+
+  // The picture under x in the plot, or -1.
+  std::int64_t PictureAt(int x) const;
+  // x of picture i's left edge.
+  double XOf(std::size_t i) const;
+  QRect PlotRect() const;
+
+  // Marks the picture that holds `offset` (the list's selection) and scrolls it into view;
+  // -1 clears the mark.
+  void MarkOffset(std::int64_t offset);
+  std::int64_t MarkedPicture() const { return FMarked; }
+
+  // Draws the graph as shown into `painter` over `size` (also for the PNG export).
+  void Render(QPainter& painter, const QSize& size) const;
+  // The graph as shown, as an SVG document.
+  std::string ToSvg() const;
+
+ signals:
+  void PictureClicked(qint64 offset);
+  void ViewChanged();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  QString ToolTipFor(std::size_t i) const;
+  void ClampView();
+
+  const TOverviewData* FData = nullptr;
+  std::mutex* FLock = nullptr;
+  std::vector<float> FRates;
+  double FDeclared = 0;
+  double FMaxRate = 1;
+  std::int64_t FMaxBytes = 1;
+  std::size_t FCount = 0;
+  double FBarWidth = 4;
+  double FFirst = 0;
+  bool FFitAll = true;  // zoomed out to the whole stream: stays so while the scan adds pictures
+  std::int64_t FMarked = -1;
+};
+
+} // namespace varlow
