@@ -95,7 +95,7 @@ TEST(PictureOverlay, MacroblockTypesAgreeWithFfmpegOnAnInterlacedStream) {
 }
 
 TEST(PictureOverlay, VectorsAreRebuiltFromCodesWithPredictionAndWrap) {
-  TSequenceInfo sequence;
+  TPictureGeometry sequence;
   sequence.Width = 64;
   sequence.Height = 32;
   TPictureInfo picture;

@@ -46,7 +46,7 @@ const TMacroblockInfo* TMacroblockMap::At(std::int32_t column, std::int32_t row)
   return nullptr;
 }
 
-TMacroblockSink::TMacroblockSink(const TSequenceInfo& sequence, const TPictureInfo& picture)
+TMacroblockSink::TMacroblockSink(const TPictureGeometry& sequence, const TPictureInfo& picture)
     : FSequence(sequence), FPicture(picture) {
   FMap.MacroblocksPerRow = (sequence.Width + 15) / 16;
   const std::int32_t rows = (sequence.Height + 15) / 16;
@@ -268,7 +268,7 @@ TMacroblockMap AnalysePictureMacroblocks(const TFileStream& stream, std::int64_t
       TPaddedBuffer pictureBuffer(pictureBytes.size());
       pictureBuffer.Assign(pictureBytes);
 
-      TMacroblockSink sink(ReadSequenceInfo(sequenceBytes), ReadPictureInfo(pictureBytes));
+      TMacroblockSink sink(ReadPictureGeometry(sequenceBytes), ReadPictureInfo(pictureBytes));
       TMPEGVideoViewer viewer;
       viewer.FTreeView = &sink;
       viewer.DecodeFrame(sequenceBuffer.Data(), static_cast<std::int32_t>(sequenceBytes.size()));

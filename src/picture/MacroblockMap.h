@@ -57,7 +57,7 @@ struct TMacroblockMap {
 // every slice of one picture, and reconstructs the motion vectors from the codes it shows.
 class TMacroblockSink final : public TTreeSink {
 public:
-  TMacroblockSink(const TSequenceInfo& sequence, const TPictureInfo& picture);
+  TMacroblockSink(const TPictureGeometry& sequence, const TPictureInfo& picture);
 
   NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
                   std::int32_t bitWidth = 0) override;
@@ -85,7 +85,7 @@ private:
   std::int32_t Reconstruct(std::int32_t r, std::int32_t s, std::int32_t t);
   void ResetPredictors();
 
-  TSequenceInfo FSequence;
+  TPictureGeometry FSequence;
   TPictureInfo FPicture;
   TMacroblockMap FMap;
   std::vector<TNode> FNodes;

@@ -134,7 +134,7 @@ TPictureResult TPictureDecoder::DecodeFresh(std::int64_t offset, const std::atom
 
   const std::int64_t wanted = units[static_cast<std::size_t>(plan.FrameFirst)].Offset;
   run->Decoder = std::make_unique<TAvDecoder>(
-      ReadSequenceInfo(plan.Sequence >= 0 ? window->Bytes(plan.Sequence) : window->Bytes(plan.First)).Mpeg1);
+      ReadPictureGeometry(plan.Sequence >= 0 ? window->Bytes(plan.Sequence) : window->Bytes(plan.First)).Mpeg1);
   FRun = std::move(run);
   TDecodedPicturePtr picture;
   auto onFrame = [&](std::int64_t key, TDecodedPicturePtr frame) {

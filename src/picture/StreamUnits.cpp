@@ -64,8 +64,8 @@ std::vector<TStreamUnit> ScanStreamUnits(std::span<const std::uint8_t> bytes, st
   return units;
 }
 
-TSequenceInfo ReadSequenceInfo(std::span<const std::uint8_t> bytes) {
-  TSequenceInfo info;
+TPictureGeometry ReadPictureGeometry(std::span<const std::uint8_t> bytes) {
+  TPictureGeometry info;
   if (bytes.size() < 12) return info;
   info.Width = (bytes[4] << 4) | (bytes[5] >> 4);
   info.Height = ((bytes[5] & 0x0F) << 8) | bytes[6];

@@ -29,14 +29,14 @@ struct TStreamUnit {
 std::vector<TStreamUnit> ScanStreamUnits(std::span<const std::uint8_t> bytes, std::int64_t base, bool atFileEnd);
 
 // Values of a sequence header (and its extension, when one follows) that size the picture.
-struct TSequenceInfo {
+struct TPictureGeometry {
   std::int32_t Width = 0;
   std::int32_t Height = 0;
   std::int32_t ChromaFormat = 1;  // 1 = 4:2:0, 2 = 4:2:2, 3 = 4:4:4
   bool Mpeg1 = true;              // no sequence extension follows
 };
 // `bytes` start at a sequence header's start code.
-TSequenceInfo ReadSequenceInfo(std::span<const std::uint8_t> bytes);
+TPictureGeometry ReadPictureGeometry(std::span<const std::uint8_t> bytes);
 
 // Values of a picture header and its coding extension that motion vectors depend on.
 struct TPictureInfo {

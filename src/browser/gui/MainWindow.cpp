@@ -50,6 +50,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   Trap("TForm1.FormCreate", [this] {
     CreateControls();
     CreateMenus();
+    CreatePanes();
     setAcceptDrops(true);
     resize(kDesignClientWidth, kDesignClientHeight + menuBar()->sizeHint().height());
     move(kDesignLeft, kDesignTop);

@@ -18,6 +18,7 @@ class QTreeWidgetItem;
 namespace varlow {
 
 class TFileScrollBar;
+class TPicturePane;
 class TPackListModel;
 class TPackListView;
 class TSliceListBox;
@@ -85,6 +86,8 @@ class TForm1 final : public QMainWindow {
   // Building the window (MainWindowLayout.cpp).
   void CreateControls();
   void CreateMenus();
+  // The docked panes and the View menu (MainWindowPanes.cpp).
+  void CreatePanes();
   // The list panel's width that shows every column and the scroll bar, no more.
   int DefaultListPanelWidth() const;
 
@@ -137,6 +140,7 @@ class TForm1 final : public QMainWindow {
   std::vector<TSliceSpan> FSliceSpans;       // where each item of lbSlices lies in the pack
   std::int32_t FDumpWindowStart = 0;         // first pack byte of the dumped window
   int FWheelRemainder = 0;                   // wheel angle not yet worth a notch
+  TPicturePane* FPicturePane = nullptr;
   bool FShownOnce = false;
 };
 
