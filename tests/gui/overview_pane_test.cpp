@@ -165,7 +165,8 @@ class OverviewPaneTest : public QObject {
   void ClickSelectsThePackAndTheListSelectionIsMarked() {
     auto form = ShowForm();
     QVERIFY(form);
-    QDockWidget* dock = AttachOverviewPane(*form);
+    QDockWidget* dock = form->OverviewDock();
+    dock->show();
     TOverviewPane* pane = OverviewPaneOf(dock);
     QVERIFY(pane);
     form->OpenFile(FileOf(SharedStream("greyramp.mpg")));
@@ -201,7 +202,8 @@ class OverviewPaneTest : public QObject {
     {
       auto form = ShowForm();
       QVERIFY(form);
-      QDockWidget* dock = AttachOverviewPane(*form);
+      QDockWidget* dock = form->OverviewDock();
+    dock->show();
       QTest::qWait(20);
       form->resizeDocks({dock}, {330}, Qt::Vertical);
       QTest::qWait(20);
@@ -210,7 +212,8 @@ class OverviewPaneTest : public QObject {
     }
     auto form = ShowForm();
     QVERIFY(form);
-    QDockWidget* dock = AttachOverviewPane(*form);
+    QDockWidget* dock = form->OverviewDock();
+    dock->show();
     QCOMPARE(form->dockWidgetArea(dock), Qt::BottomDockWidgetArea);
     QTRY_COMPARE(dock->height(), height);
   }

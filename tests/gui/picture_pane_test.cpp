@@ -101,7 +101,8 @@ class PicturePaneTest : public QObject {
   void windowTiesPaneAndSliceTree() {
     auto form = ShowForm();
     QVERIFY(form);
-    TPicturePane* pane = AttachPicturePane(*form);
+    TPicturePane* pane = form->PicturePane();
+    pane->show();
     form->OpenFile(FileOf(SampleStream()));
     // Row 2 is the first picture.
     const QRect rowRect = form->ListView1->visualRect(form->ListView1->model()->index(2, 1));

@@ -8,6 +8,7 @@
 #include "browser/PackIndex.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -63,6 +64,10 @@ class TForm1 final : public QMainWindow {
   TSliceListBox* lbSlices = nullptr;
   QLabel* Label2 = nullptr;
   QTreeWidget* tvSliceDetails = nullptr;
+
+  // The docked panes (hidden until the View menu shows them).
+  QDockWidget* OverviewDock() const { return FOverviewDock; }
+  TPicturePane* PicturePane() const { return FPicturePane; }
 
   TPackIndex& Index() { return FIndex; }
   const QString& FileName() const { return FFileName; }
@@ -140,6 +145,7 @@ class TForm1 final : public QMainWindow {
   std::vector<TSliceSpan> FSliceSpans;       // where each item of lbSlices lies in the pack
   std::int32_t FDumpWindowStart = 0;         // first pack byte of the dumped window
   int FWheelRemainder = 0;                   // wheel angle not yet worth a notch
+  QDockWidget* FOverviewDock = nullptr;
   TPicturePane* FPicturePane = nullptr;
   bool FShownOnce = false;
 };

@@ -13,14 +13,17 @@ void TForm1::CreatePanes() {
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   view->setObjectName(QStringLiteral("View1"));
 
-  // The overview sits under the list and the panes; it scans each file opened in the background.
-  QDockWidget* overview = AttachOverviewPane(*this);
-  QAction* overviewAction = overview->toggleViewAction();
+  // The overview docks under the list and the panes; while shown it scans each file opened in
+  // the background. Both panes start hidden, so the window's own layout keeps its design size;
+  // their places and visibility are kept with the docks' state.
+  FOverviewDock = AttachOverviewPane(*this);
+  FOverviewDock->hide();
+  QAction* overviewAction = FOverviewDock->toggleViewAction();
   overviewAction->setObjectName(QStringLiteral("ViewOverview1"));
+  overviewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
   view->addAction(overviewAction);
 
-  // The picture pane starts hidden: decoding costs time, and the default layout keeps the
-  // room for the trees. Its place and visibility are kept with the window's dock state.
+  // The picture pane docks beside the window.
   FPicturePane = AttachPicturePane(*this);
   FPicturePane->hide();
   QAction* picture = FPicturePane->toggleViewAction();

@@ -18,9 +18,10 @@ namespace {
 
 constexpr int kStateVersion = 0x0E1;  // tells our saved dock state from any other
 constexpr int kFileWatchMs = 300;
-const char* const kStateKey = "Overview/DockState";
+const char* const kStateKey = "DockState";
 
-QSettings OpenSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow")); }
+// The docks' places are kept apart from the window layout's eleven values.
+QSettings OpenSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow Docks")); }
 
 // Keeps the pane in step with the window: the open file, the list's selection, the dock's place.
 class TOverviewLink final : public QObject {
@@ -35,6 +36,9 @@ class TOverviewLink final : public QObject {
     connect(timer, &QTimer::timeout, this, &TOverviewLink::CheckFile);
     timer->start();
 
+    connect(dock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+      if (visible) CheckFile();
+    });
     connect(pane, &TOverviewPane::PictureClicked, this, [this](qint64 offset) { FForm.SelectPackAt(offset); });
 
     // The selected row's pack changes with the selection and with every refill of the list.
@@ -71,6 +75,8 @@ class TOverviewLink final : public QObject {
  private:
   void CheckFile() {
     Trap("TOverviewLink.CheckFile", [this] {
+      // A hidden pane scans nothing; it catches up when it is shown.
+      if (FDock->isHidden()) return;
       const QString name = FForm.FileName();
       const void* stream = FForm.Index().Stream();
       if (name == FFileName && stream == FStream) return;
