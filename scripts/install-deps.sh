@@ -12,4 +12,4 @@ $SUDO apt-get install -y --no-install-recommends \
   clang libclang-rt-14-dev \
   libavcodec-dev libavutil-dev \
   ffmpeg mpeg2dec xvfb xauth python3 time \
-  desktop-file-utils shared-mime-info
+  desktop-file-utils shared-mime-info m2vrequantiser

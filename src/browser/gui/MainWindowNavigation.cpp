@@ -148,21 +148,21 @@ void TForm1::EndScrollMove() {
 void TForm1::ScrollBarMove(int d) {
   if (d == 1) {
     MoveWindow([this] { FIndex.StepUp(); });
-    LogMessage("one up");
+    LogDebug("one up");
   } else if (d == -1) {
     if (FIndex.PageFull()) {
       MoveWindow([this] { FIndex.StepDown(); });
-      LogMessage("one down");
+      LogDebug("one down");
     } else {
       SnapScrollBarBack();  // the window already reaches the end of the file
     }
   } else if (d == 10) {
     MoveWindow([this] { FIndex.PageUp(); });
-    LogMessage("page up");
+    LogDebug("page up");
   } else if (d == -10) {
     if (FIndex.PageFull()) {
       MoveWindow([this] { FIndex.PageDown(); });
-      LogMessage("page down");
+      LogDebug("page down");
     } else {
       SnapScrollBarBack();
     }
@@ -171,7 +171,7 @@ void TForm1::ScrollBarMove(int d) {
     FIndex.SetScrollPos(target);
     TWaitCursor wait;
     MoveWindow([this, target] { FIndex.JumpToScrollPos(target); });
-    LogMessage("other");
+    LogDebug("other");
   }
 }
 
