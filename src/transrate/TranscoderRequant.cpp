@@ -38,8 +38,10 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
   // matrices, the scan and the quantiser table.
   const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
   if (FWeightsKey.Matrices != FMatrices || FWeightsKey.AlternateScan != alternate_scan ||
-      FWeightsKey.NonLinear != nonLinear) {
-    FWeightsKey = {FMatrices, alternate_scan, nonLinear};
+      FWeightsKey.NonLinear != nonLinear || FWeightsKey.Mpeg1 != FMpeg1Walk ||
+      FWeightsKey.RoundingBias != FSettings.RoundingBias) {
+    FWeightsKey = {FMatrices, alternate_scan, nonLinear, FMpeg1Walk, FSettings.RoundingBias};
+    FLevelCache.Clear();
     const auto& scan = alternate_scan ? kAlternateScan : kZigzagScan;
     for (std::size_t m = 0; m < 4; ++m)
       for (std::size_t n = 0; n < 64; ++n) FWeights[m][n] = FMatrices[m][scan[n]];
@@ -364,6 +366,12 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
   const std::int32_t maxLevel = FMpeg1Walk ? 255 : 2047;
   const float bias = FSettings.RoundingBias;
   std::uint32_t coded = 0;
+  // The level table of each matrix, taken on first use by this macroblock.
+  std::array<std::int16_t*, 4> tables{};
+  const auto levelTable = [&](std::size_t matrix) {
+    if (tables[matrix] == nullptr) tables[matrix] = FLevelCache.Table(static_cast<int>(matrix), Mb.QuantIn, QuantOut);
+    return tables[matrix];
+  };
   for (std::uint32_t left = Mb.Coded; left != 0; left &= left - 1) {
     const int b = __builtin_ctz(left);
     const TRequantBlock& in = Mb.Blocks[static_cast<std::size_t>(b)];
@@ -382,12 +390,24 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
         for (std::size_t i = 0; i < 64; ++i) inverse[i] = 16.0f / static_cast<float>(w[i] * qsOut);
         FInverseKnown[matrix] |= 1u << (QuantOut & 31);
       }
+      // Small levels through the pair's table, filled as they occur; the rest computed.
+      std::int16_t* const table = levelTable(matrix);
+      const auto requantise = [&](std::size_t pos, std::int32_t QF) {
+        const std::int32_t F = TLevelQuantiser::Reconstruct(QF, w[pos], qsIn, intra, FMpeg1Walk);
+        return TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
+      };
       for (int i = 0; i < in.Count; ++i) {
         const std::size_t pos = in.Pos[static_cast<std::size_t>(i)];
-        const std::int32_t F = TLevelQuantiser::Reconstruct(in.Level[static_cast<std::size_t>(i)], w[pos], qsIn, intra,
-                                                            FMpeg1Walk);
-        const std::int32_t level =
-            TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
+        const std::int32_t QF = in.Level[static_cast<std::size_t>(i)];
+        const std::int32_t m = QF < 0 ? -QF : QF;
+        std::int32_t level;
+        if (m < TLevelCache::kSmallLevels) {
+          std::int16_t& known = table[pos * TLevelCache::kSmallLevels + static_cast<std::size_t>(m)];
+          if (known == TLevelCache::kUnknown) known = static_cast<std::int16_t>(requantise(pos, m));
+          level = QF < 0 ? -known : known;
+        } else {
+          level = requantise(pos, QF);
+        }
         // Stored in any case, kept only when not zero: no branch on the data.
         out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
         out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
