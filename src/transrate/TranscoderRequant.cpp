@@ -457,12 +457,22 @@ void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOut
   const int count = Identity ? In.Count : Out.Count;
   const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data();
   const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data();
+  const TRequantCodes& codes = TRequantCodes::Shared();
   int last = Intra ? 0 : -1;
   for (int i = 0; i < count; ++i) {
-    WriteRunLevel(pos[i] - last - 1, level[i], b15, !Intra && i == 0);
+    const int run = pos[i] - last - 1;
     last = pos[i];
+    // The common case, a pair with a code of its own, here; the short first code and escapes
+    // in WriteRunLevel.
+    const int magnitude = level[i] < 0 ? -level[i] : level[i];
+    const TVlcCode code = codes.RunLevel(b15, run, magnitude);
+    if (code.Length > 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
+      FWriter.PutBits(code.Code << 1 | (level[i] < 0 ? 1u : 0u), code.Length + 1);
+    } else {
+      WriteRunLevel(run, level[i], b15, !Intra && i == 0);
+    }
   }
-  const TVlcCode eob = TRequantCodes::Shared().EndOfBlock(b15);
+  const TVlcCode eob = codes.EndOfBlock(b15);
   FWriter.PutBits(eob.Code, eob.Length);
 }
 
