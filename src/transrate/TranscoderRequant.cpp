@@ -264,6 +264,8 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     std::int64_t pos = start;
     std::uint64_t w = 0;
     int valid = 0;
+    // The count in a local: the byte-wide stores to Pos could alias it in memory.
+    int count = Block.Count;
     for (;;) {
       if (valid < 32) {
         if (pos >= fastEnd) break;
@@ -281,6 +283,7 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
         run = e.Run;
         level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
       } else if (e.Run == kEndOfBlockMarker) {
+        Block.Count = count;
         FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
         return !FReader.Error();
       } else if (e.Run == kEscapeMarker) {
@@ -304,17 +307,19 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
       }
       p += run;
       if (level == 0 || p >= kBlockPositions) {
+        Block.Count = count;
         FReader.DumpBits(static_cast<std::int32_t>(pos - start));
         return false;
       }
-      Block.Pos[static_cast<std::size_t>(Block.Count)] = static_cast<std::uint8_t>(p);
-      Block.Level[static_cast<std::size_t>(Block.Count)] = static_cast<std::int16_t>(level);
-      ++Block.Count;
+      Block.Pos[static_cast<std::size_t>(count)] = static_cast<std::uint8_t>(p);
+      Block.Level[static_cast<std::size_t>(count)] = static_cast<std::int16_t>(level);
+      ++count;
       ++p;
       pos += bits;
       w <<= bits;
       valid -= bits;
     }
+    Block.Count = count;
     FReader.DumpBits(static_cast<std::int32_t>(pos - start));
   }
   for (;;) {
