@@ -97,6 +97,8 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
         bestDistance = distance;
         best = c;
       }
+      // The scales rise with the code: past the target every further code is farther.
+      if (logScale[static_cast<std::size_t>(c)] >= target) break;
     }
     FCodeMap[static_cast<std::size_t>(in)] = static_cast<std::uint8_t>(best);
   }
