@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "support/PaddedBuffer.h"
@@ -155,4 +156,36 @@ TEST(TBitStreamWriter, CopyBitsMatchesBitByBitWrites) {
       }
     }
   }
+}
+
+TEST(TBitStreamWriter, TheWideFastPathAndTheTailPathWriteTheSameBits) {
+  // The same fields of every width at every bit position, once into a roomy block (written
+  // word-wide) and once bit by bit as a reference; then the last bytes of a tight block,
+  // which go through the checked path and must stop at the same overflow point.
+  std::vector<std::pair<std::uint32_t, int>> fields;
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < 400; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    fields.emplace_back(seed, 1 + static_cast<int>((seed >> 7) % 32));
+  }
+  std::vector<std::uint8_t> fast(2048), reference(2048);
+  TBitStreamWriter w;
+  ASSERT_EQ(w.SetDestination(fast.data(), static_cast<std::int32_t>(fast.size())), S_OK);
+  std::int64_t bit = 0;
+  for (const auto& [value, count] : fields) {
+    ASSERT_TRUE(w.PutBits(value, count));
+    for (int k = count - 1; k >= 0; --k, ++bit)
+      if ((value >> k) & 1u) reference[static_cast<std::size_t>(bit >> 3)] |= static_cast<std::uint8_t>(0x80u >> (bit & 7));
+  }
+  EXPECT_EQ(w.BytesWritten(), bit >> 3);
+  EXPECT_EQ(w.BitPos(), bit & 7);
+  EXPECT_EQ(fast, reference);
+
+  std::vector<std::uint8_t> tight(64);
+  ASSERT_EQ(w.SetDestination(tight.data(), static_cast<std::int32_t>(tight.size())), S_OK);
+  std::size_t written = 0;
+  while (written < fields.size() && w.PutBits(fields[written].first, fields[written].second)) ++written;
+  EXPECT_TRUE(w.Overflow());
+  EXPECT_GE(w.BytesWritten() + 4, static_cast<std::int32_t>(tight.size()));  // it stopped only at the end
+  EXPECT_EQ(0, std::memcmp(tight.data(), reference.data(), static_cast<std::size_t>(w.BytesWritten())));
 }

@@ -1,9 +1,12 @@
 // The arithmetic and the write-side code tables of re-quantisation.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "slice/SyntaxReaders.h"
 #include "slice/VLC_Table_Builder.h"
 #include "slice/VLCConstTables.h"
+#include "transrate/RequantLevelCache.h"
 #include "transrate/RequantTables.h"
 #include "transrate/Requantiser.h"
 
@@ -108,4 +111,27 @@ TEST(TRequantCodes, EveryCodeDecodesBackToItsValue) {
   EXPECT_EQ(codes.MacroblockType(1, kMacroblockIntra | kMacroblockQuant).Code, 1u);
   EXPECT_EQ(codes.MacroblockType(1, kMacroblockIntra | kMacroblockQuant).Length, 2);
   EXPECT_EQ(codes.MacroblockType(2, kMacroblockMotionBackward).Length, 0);  // no such type
+}
+
+TEST(TLevelCache, APairNeverSeesAnotherPairsLevels) {
+  // Every pair marks its table with its own key; a table handed out must hold either nothing
+  // or that pair's own mark, never one a sharer of its slot left behind.
+  const auto table = std::make_unique<TLevelCache>();
+  for (int round = 0; round < 2; ++round) {
+    for (int matrix = 0; matrix < 4; ++matrix) {
+      for (int in = 1; in < 32; ++in) {
+        for (int out = in; out < 32; out += 3) {
+          const auto mark = static_cast<std::int16_t>((matrix << 10) | (in << 5) | out);
+          std::int16_t* t = table->Table(matrix, in, out);
+          ASSERT_TRUE(t[63 * TLevelCache::kSmallLevels + 5] == TLevelCache::kUnknown ||
+                      t[63 * TLevelCache::kSmallLevels + 5] == mark);
+          t[63 * TLevelCache::kSmallLevels + 5] = mark;
+          // Taken again at once, the table keeps what was made.
+          EXPECT_EQ(table->Table(matrix, in, out)[63 * TLevelCache::kSmallLevels + 5], mark);
+        }
+      }
+    }
+  }
+  table->Clear();
+  EXPECT_EQ(table->Table(3, 31, 31)[63 * TLevelCache::kSmallLevels + 5], TLevelCache::kUnknown);
 }

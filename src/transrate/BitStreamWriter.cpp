@@ -23,7 +23,7 @@ HRESULT TBitStreamWriter::SetDestination(std::uint8_t* Dest, std::int32_t Size) 
   return result;
 }
 
-bool TBitStreamWriter::PutBits(std::uint32_t Value, std::int32_t Count) {
+bool TBitStreamWriter::PutBitsNearEnd(std::uint32_t Value, std::int32_t Count) {
   if (FBytePos + 4 >= FDestSize) {
     FOverflow = -1;
     return false;
@@ -31,7 +31,7 @@ bool TBitStreamWriter::PutBits(std::uint32_t Value, std::int32_t Count) {
   if (Count <= 0) return true;
   if (Count > 32 - FBitPos) {
     // Wider than the current word allows: the high part first, then the low 16 bits.
-    return PutBits(Value >> 16, Count - 16) && PutBits(Value & 0xFFFFu, 16);
+    return PutBitsNearEnd(Value >> 16, Count - 16) && PutBitsNearEnd(Value & 0xFFFFu, 16);
   }
   const std::uint32_t mask = Count >= 32 ? 0xFFFFFFFFu : ((1u << Count) - 1u);
   const std::uint32_t word = (Value & mask) << (32 - FBitPos - Count);

@@ -11,6 +11,7 @@
 #include "slice/VLC_Table_Builder.h"
 #include "support/HResult.h"
 #include "transrate/BitStreamWriter.h"
+#include "transrate/RequantLevelCache.h"
 
 namespace varlow {
 
@@ -347,7 +348,10 @@ private:
     TMatrices Matrices{};
     std::int32_t AlternateScan = -1;
     bool NonLinear = false;
+    bool Mpeg1 = false;
+    float RoundingBias = 0;
   } FWeightsKey;
+  TLevelCache FLevelCache;
   double FSliceScale = 1;
   double FScaleSum = 0, FScaleWeight = 0;
   std::int64_t FSliceInputStart = 0;

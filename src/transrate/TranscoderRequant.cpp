@@ -38,8 +38,10 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
   // matrices, the scan and the quantiser table.
   const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
   if (FWeightsKey.Matrices != FMatrices || FWeightsKey.AlternateScan != alternate_scan ||
-      FWeightsKey.NonLinear != nonLinear) {
-    FWeightsKey = {FMatrices, alternate_scan, nonLinear};
+      FWeightsKey.NonLinear != nonLinear || FWeightsKey.Mpeg1 != FMpeg1Walk ||
+      FWeightsKey.RoundingBias != FSettings.RoundingBias) {
+    FWeightsKey = {FMatrices, alternate_scan, nonLinear, FMpeg1Walk, FSettings.RoundingBias};
+    FLevelCache.Clear();
     const auto& scan = alternate_scan ? kAlternateScan : kZigzagScan;
     for (std::size_t m = 0; m < 4; ++m)
       for (std::size_t n = 0; n < 64; ++n) FWeights[m][n] = FMatrices[m][scan[n]];
@@ -95,6 +97,8 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
         bestDistance = distance;
         best = c;
       }
+      // The scales rise with the code: past the target every further code is farther.
+      if (logScale[static_cast<std::size_t>(c)] >= target) break;
     }
     FCodeMap[static_cast<std::size_t>(in)] = static_cast<std::uint8_t>(best);
   }
@@ -262,6 +266,8 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     std::int64_t pos = start;
     std::uint64_t w = 0;
     int valid = 0;
+    // The count in a local: the byte-wide stores to Pos could alias it in memory.
+    int count = Block.Count;
     for (;;) {
       if (valid < 32) {
         if (pos >= fastEnd) break;
@@ -279,6 +285,7 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
         run = e.Run;
         level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
       } else if (e.Run == kEndOfBlockMarker) {
+        Block.Count = count;
         FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
         return !FReader.Error();
       } else if (e.Run == kEscapeMarker) {
@@ -302,17 +309,19 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
       }
       p += run;
       if (level == 0 || p >= kBlockPositions) {
+        Block.Count = count;
         FReader.DumpBits(static_cast<std::int32_t>(pos - start));
         return false;
       }
-      Block.Pos[static_cast<std::size_t>(Block.Count)] = static_cast<std::uint8_t>(p);
-      Block.Level[static_cast<std::size_t>(Block.Count)] = static_cast<std::int16_t>(level);
-      ++Block.Count;
+      Block.Pos[static_cast<std::size_t>(count)] = static_cast<std::uint8_t>(p);
+      Block.Level[static_cast<std::size_t>(count)] = static_cast<std::int16_t>(level);
+      ++count;
       ++p;
       pos += bits;
       w <<= bits;
       valid -= bits;
     }
+    Block.Count = count;
     FReader.DumpBits(static_cast<std::int32_t>(pos - start));
   }
   for (;;) {
@@ -364,6 +373,12 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
   const std::int32_t maxLevel = FMpeg1Walk ? 255 : 2047;
   const float bias = FSettings.RoundingBias;
   std::uint32_t coded = 0;
+  // The level table of each matrix, taken on first use by this macroblock.
+  std::array<std::int16_t*, 4> tables{};
+  const auto levelTable = [&](std::size_t matrix) {
+    if (tables[matrix] == nullptr) tables[matrix] = FLevelCache.Table(static_cast<int>(matrix), Mb.QuantIn, QuantOut);
+    return tables[matrix];
+  };
   for (std::uint32_t left = Mb.Coded; left != 0; left &= left - 1) {
     const int b = __builtin_ctz(left);
     const TRequantBlock& in = Mb.Blocks[static_cast<std::size_t>(b)];
@@ -382,12 +397,24 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
         for (std::size_t i = 0; i < 64; ++i) inverse[i] = 16.0f / static_cast<float>(w[i] * qsOut);
         FInverseKnown[matrix] |= 1u << (QuantOut & 31);
       }
+      // Small levels through the pair's table, filled as they occur; the rest computed.
+      std::int16_t* const table = levelTable(matrix);
+      const auto requantise = [&](std::size_t pos, std::int32_t QF) {
+        const std::int32_t F = TLevelQuantiser::Reconstruct(QF, w[pos], qsIn, intra, FMpeg1Walk);
+        return TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
+      };
       for (int i = 0; i < in.Count; ++i) {
         const std::size_t pos = in.Pos[static_cast<std::size_t>(i)];
-        const std::int32_t F = TLevelQuantiser::Reconstruct(in.Level[static_cast<std::size_t>(i)], w[pos], qsIn, intra,
-                                                            FMpeg1Walk);
-        const std::int32_t level =
-            TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
+        const std::int32_t QF = in.Level[static_cast<std::size_t>(i)];
+        const std::int32_t m = QF < 0 ? -QF : QF;
+        std::int32_t level;
+        if (m < TLevelCache::kSmallLevels) {
+          std::int16_t& known = table[pos * TLevelCache::kSmallLevels + static_cast<std::size_t>(m)];
+          if (known == TLevelCache::kUnknown) known = static_cast<std::int16_t>(requantise(pos, m));
+          level = QF < 0 ? -known : known;
+        } else {
+          level = requantise(pos, QF);
+        }
         // Stored in any case, kept only when not zero: no branch on the data.
         out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
         out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
@@ -437,12 +464,22 @@ void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOut
   const int count = Identity ? In.Count : Out.Count;
   const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data();
   const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data();
+  const TRequantCodes& codes = TRequantCodes::Shared();
   int last = Intra ? 0 : -1;
   for (int i = 0; i < count; ++i) {
-    WriteRunLevel(pos[i] - last - 1, level[i], b15, !Intra && i == 0);
+    const int run = pos[i] - last - 1;
     last = pos[i];
+    // The common case, a pair with a code of its own, here; the short first code and escapes
+    // in WriteRunLevel.
+    const int magnitude = level[i] < 0 ? -level[i] : level[i];
+    const TVlcCode code = codes.RunLevel(b15, run, magnitude);
+    if (code.Length > 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
+      FWriter.PutBits(code.Code << 1 | (level[i] < 0 ? 1u : 0u), code.Length + 1);
+    } else {
+      WriteRunLevel(run, level[i], b15, !Intra && i == 0);
+    }
   }
-  const TVlcCode eob = TRequantCodes::Shared().EndOfBlock(b15);
+  const TVlcCode eob = codes.EndOfBlock(b15);
   FWriter.PutBits(eob.Code, eob.Length);
 }
 
