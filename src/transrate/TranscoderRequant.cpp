@@ -149,7 +149,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   for (;;) {
     if (PeekBits(23) == 0 || FReader.Error()) break;
     if (FReader.BitsLeft() < 0 || FMbColumn + 1 >= mbWidth || !ReadRequantMacroblock(FCurrentMb)) {
-      LogMessageFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
+      LogDebugFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
       ok = false;
       break;
     }
