@@ -78,7 +78,7 @@ public:
   struct TRequantTuning {
     double BPictureShare = 0.7;   // a B picture's coefficient share against a reference picture's
     float RoundingBias = 0.45f;   // dead zone of the level choice, in steps
-    double BudgetUse = 0.985;     // the part of a group's budget the plan aims at
+    double BudgetUse = 0.995;     // the part of a group's budget the plan aims at
     double MinStepRatio = 1.8;    // see TMPEGVideoTranscoder::TRequantSettings
     double DriftShare = 0.6;      // extra share of the first reference picture of a group
   };
