@@ -165,6 +165,24 @@ TEST(RequantStreams, BPicturesGiveMoreThanReferencePictures) {
   EXPECT_LT(kept[3] / given[3], kept[1] / given[1]);
 }
 
+// A group re-quantised to its budget spends nearly all of it: bits left over are quality
+// thrown away, and an over-cautious plan shows first on groups with room to spare.
+TEST(RequantStreams, GroupsThatMustShrinkUseTheirBudget) {
+  for (const char* name : {"i420_interlaced.m2v", "p420_plain.m2v", "p420_tools.m2v", "hd1080.m2v"}) {
+    const auto input = ReadFileBytes(OwnStream(name));
+    ASSERT_FALSE(input.empty()) << name;
+    for (int percent : {60, 40}) {
+      SCOPED_TRACE(std::string(name) + " at " + std::to_string(percent) + "%");
+      const TRequantRun run = RunRequant(input, static_cast<std::int32_t>(std::int64_t{OwnRate(input)} * percent / 100));
+      for (const TGroupReport& g : run.Groups) {
+        if (g.InputBits <= g.BudgetBits || 2 * g.FixedBits > g.BudgetBits) continue;
+        EXPECT_LE(g.OutputBits, g.BudgetBits);
+        EXPECT_GE(static_cast<double>(g.OutputBits), 0.95 * static_cast<double>(g.BudgetBits));
+      }
+    }
+  }
+}
+
 // Damaged pictures go out as they came in and are counted; the pictures around them are
 // re-quantised and decode cleanly.
 TEST(RequantStreams, DamagedPicturesAreCarriedAndCounted) {
