@@ -18,7 +18,6 @@ namespace varlow {
 
 namespace {
 
-constexpr int kIntra = 1;
 constexpr int kPredicted = 2;
 constexpr int kFramePicture = 3;
 constexpr int kBlockPositions = 64;
