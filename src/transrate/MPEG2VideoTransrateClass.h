@@ -76,11 +76,12 @@ public:
   TTransrateMethod Method() const { return FMethod; }
   // Knobs of the re-quantising method's rate control.
   struct TRequantTuning {
-    double BPictureShare = 0.8;   // a B picture's coefficient share against a reference picture's
-    float RoundingBias = 0.45f;   // dead zone of the level choice, in steps
+    double BPictureShare = 0.95;  // a B picture's coefficient share against a reference picture's
+    float RoundingBias = 0.1f;    // dead zone of the level choice, in steps
     double BudgetUse = 0.995;     // the part of a group's budget the plan aims at
-    double MinStepRatio = 2.0;    // see TMPEGVideoTranscoder::TRequantSettings
-    double DriftShare = 1.8;      // extra share of the first reference picture of a group
+    double MinStepRatio = 1.5;    // see TMPEGVideoTranscoder::TRequantSettings
+    double DriftShare = 2.4;      // extra share of the first reference picture of a group
+    double Lambda = 0.2;          // see TMPEGVideoTranscoder::TRequantSettings
   };
   void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }
   // Pictures delivered unchanged because a pass could not parse them.

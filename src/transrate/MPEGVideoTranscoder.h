@@ -64,6 +64,8 @@ public:
     double Alpha = 1;               // model: coefficient bits go as step ratio ^ -Alpha
     float RoundingBias = 0;         // dead zone, in steps (see TLevelQuantiser::Requantise)
     double MinStepRatio = 1;        // a new step is the input's or at least this much coarser
+    double Lambda = 0;              // price of a bit in squared coefficient error, per squared
+                                    // quantiser_scale; 0: levels are not shaped (TBlockShaper)
   };
   HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
                      std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings);

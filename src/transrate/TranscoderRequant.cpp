@@ -11,6 +11,7 @@
 #include "support/Log.h"
 #include "transrate/MPEGVideoTranscoder.h"
 #include "transrate/RequantTables.h"
+#include "transrate/RequantShaper.h"
 #include "transrate/Requantiser.h"
 #include "transrate/TranscoderNames.h"
 
@@ -372,6 +373,12 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
   const std::int32_t maxLevel = FMpeg1Walk ? 255 : 2047;
   const float bias = FSettings.RoundingBias;
   std::uint32_t coded = 0;
+  // Bits are priced by the step the slice wants, also where a macroblock keeps its own
+  // quantiser because the wanted one is too close to it: there the shaping alone saves bits.
+  const double wantedStep = std::max(static_cast<double>(qsOut), qsIn * FSliceScale);
+  const double lambda = FSettings.Lambda * wantedStep * wantedStep;
+  const bool shaping = lambda > 0;
+  const TBlockShaper shaper(intra, intra && intra_vlc_format, FMpeg1Walk);
   // The level table of each matrix, taken on first use by this macroblock.
   std::array<std::int16_t*, 4> tables{};
   const auto levelTable = [&](std::size_t matrix) {
@@ -385,10 +392,24 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
     const std::size_t matrix = (intra ? 0u : 1u) + (b >= 4 && chroma_format != 1 ? 2u : 0u);
     const std::array<std::int32_t, 64>& w = FWeights[matrix];
     int n = 0;
+    // With shaping, the chosen levels gather with what each should come close to (the input's
+    // reconstruction) and are weighed once more for their bits before they are stored.
+    std::array<TShapedCoefficient, 64> shaped;
+    const auto keep = [&](std::size_t pos, std::int32_t QF, std::int32_t level) {
+      if (shaping) {
+        const std::int32_t target = TLevelQuantiser::Magnitude(QF < 0 ? -QF : QF, w[pos] * qsIn, intra, FMpeg1Walk);
+        shaped[static_cast<std::size_t>(n)] = {static_cast<std::uint8_t>(pos), static_cast<std::int16_t>(level),
+                                                target, w[pos] * qsOut};
+      } else {
+        // Stored in any case, kept only when not zero: no branch on the data.
+        out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
+        out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
+      }
+      n += level != 0 ? 1 : 0;
+    };
     if (qsOut == qsIn) {
-      n = in.Count;
-      std::copy_n(in.Pos.begin(), n, out.Pos.begin());
-      std::copy_n(in.Level.begin(), n, out.Level.begin());
+      for (int i = 0; i < in.Count; ++i) keep(in.Pos[static_cast<std::size_t>(i)], in.Level[static_cast<std::size_t>(i)],
+                                              in.Level[static_cast<std::size_t>(i)]);
     } else {
       // 16 / (weight x quantiser_scale) by scan position, made once per matrix and code.
       std::array<float, 64>& inverse = FInverseSteps[matrix][static_cast<std::size_t>(QuantOut & 31)];
@@ -414,10 +435,14 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
         } else {
           level = requantise(pos, QF);
         }
-        // Stored in any case, kept only when not zero: no branch on the data.
-        out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
-        out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
-        n += level != 0 ? 1 : 0;
+        keep(pos, QF, level);
+      }
+    }
+    if (shaping) {
+      n = shaper.Shape(shaped.data(), n, lambda);
+      for (int j = 0; j < n; ++j) {
+        out.Pos[static_cast<std::size_t>(j)] = shaped[static_cast<std::size_t>(j)].Pos;
+        out.Level[static_cast<std::size_t>(j)] = shaped[static_cast<std::size_t>(j)].Level;
       }
     }
     out.Count = n;

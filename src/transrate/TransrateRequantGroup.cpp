@@ -1,7 +1,8 @@
 // Rate control of the re-quantising method. A held group is planned picture by picture in
 // stream order: what is left of the group's budget is shared out over the pictures still to
 // come, each keeping its fixed bits and a share of its coefficient bits, B pictures a smaller
-// share than reference pictures (their errors do not propagate). A picture's share becomes a
+// share than reference pictures (their errors do not propagate) and the first reference
+// pictures of a group the largest (their errors reach the most pictures). A picture's share becomes a
 // quantiser step through a rate model per picture type, which each re-quantised picture
 // corrects; within the picture the transcoder follows the bits actually written slice by
 // slice. A group that still ends over its budget is planned again tighter, and at last cut.
@@ -172,6 +173,7 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, 
   settings.Alpha = Alpha;
   settings.RoundingBias = FTuning.RoundingBias;
   settings.MinStepRatio = FTuning.MinStepRatio;
+  settings.Lambda = FTuning.Lambda;
   std::int32_t outputSize = needed;
   const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);

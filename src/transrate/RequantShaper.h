@@ -1,0 +1,140 @@
+#pragma once
+// Rate-distortion shaping of a re-quantised block: after each coefficient has taken the level
+// closest to its input reconstruction, a level is lowered by one, or dropped, wherever the bits
+// that saves are worth more than the error it adds, at one Lagrange multiplier (bits are
+// priced in squared coefficient error). The coefficients are orthonormal DCT terms, so squared
+// coefficient error is squared picture error.
+#include <array>
+#include <cstdint>
+
+#include "transrate/RequantTables.h"
+#include "transrate/Requantiser.h"
+
+namespace varlow {
+
+struct TShapedCoefficient {
+  std::uint8_t Pos;       // scan position
+  std::int16_t Level;     // signed output level, not 0
+  std::int32_t Target;    // magnitude of the input's reconstruction
+  std::int32_t WQ;        // weight x output quantiser_scale at this position
+};
+
+class TBlockShaper {
+public:
+  // B15: intra_vlc_format applies; Mpeg1: MPEG-1 escapes and oddification.
+  TBlockShaper(bool Intra, bool B15, bool Mpeg1)
+      : FIntra(Intra), FMpeg1(Mpeg1), FEndOfBlockBits(B15 ? 4 : 2),
+        FBits(Tables()[(B15 ? 2u : 0u) + (Mpeg1 ? 1u : 0u)].data()) {}
+
+  // Bits of a run/level pair with its sign; First: the first code of a non-intra block, which
+  // has the short form "1s" for run 0, level 1.
+  std::int32_t PairBits(std::int32_t Run, std::int32_t Magnitude, bool First) const {
+    if (First && Run == 0 && Magnitude == 1) return 2;
+    if (Magnitude < kTableLevels) return FBits[static_cast<std::size_t>(Run * kTableLevels + Magnitude)];
+    return EscapeBits(Magnitude, FMpeg1);
+  }
+
+  // Squared error of magnitude M against the input's reconstruction Target.
+  std::int64_t Error(std::int32_t M, const TShapedCoefficient& c) const {
+    const std::int32_t r = M == 0 ? 0 : TLevelQuantiser::Magnitude(M, c.WQ, FIntra, FMpeg1);
+    const std::int64_t d = r - c.Target;
+    return d * d;
+  }
+
+  // Shapes the Count coefficients in place (scan order) at multiplier Lambda and returns how
+  // many remain. Greedy from the last coefficient to the first: the later choices are known
+  // when a coefficient is weighed, and dropping it lengthens the next code's run. Every choice
+  // lowers the block's cost. A non-intra block whose whole content is not worth its bits and
+  // its end-of-block code is emptied.
+  int Shape(TShapedCoefficient* Coef, int Count, double Lambda) const {
+    // Costs in 1/16 of a squared coefficient error, so that they stay integers.
+    const auto price = static_cast<std::int64_t>(Lambda * 16.0 + 0.5);
+    const std::int32_t start = FIntra ? 0 : -1;  // position before the first coded one
+    int next = -1;                               // the nearest kept coefficient after i
+    std::int64_t keptError = 0, droppedError = 0;
+    std::uint64_t dropped = 0;
+    for (int i = Count - 1; i >= 0; --i) {
+      TShapedCoefficient& c = Coef[i];
+      const std::int32_t before = i > 0 ? Coef[i - 1].Pos : start;
+      const bool first = !FIntra && i == 0;
+      const std::int32_t run = c.Pos - before - 1;
+      const std::int32_t m = c.Level < 0 ? -c.Level : c.Level;
+      std::int32_t nextM = 0, nextBits = 0;
+      if (next >= 0) {
+        nextM = Coef[next].Level < 0 ? -Coef[next].Level : Coef[next].Level;
+        nextBits = PairBits(Coef[next].Pos - c.Pos - 1, nextM, false);
+      }
+      const std::int64_t keepError = Error(m, c);
+      std::int64_t bestCost = keepError * 16 + price * (PairBits(run, m, first) + nextBits);
+      std::int64_t bestError = keepError;
+      std::int32_t best = m;
+      if (m > 1) {
+        const std::int64_t error = Error(m - 1, c);
+        const std::int64_t cost = error * 16 + price * (PairBits(run, m - 1, first) + nextBits);
+        if (cost < bestCost) {
+          bestCost = cost;
+          bestError = error;
+          best = m - 1;
+        }
+      }
+      const std::int64_t zeroError = static_cast<std::int64_t>(c.Target) * c.Target;
+      const std::int32_t zeroBits = next >= 0 ? PairBits(Coef[next].Pos - before - 1, nextM, first) : 0;
+      if (zeroError * 16 + price * zeroBits < bestCost) {
+        best = 0;
+        bestError = zeroError;
+      }
+      droppedError += zeroError;
+      keptError += bestError;
+      if (best == 0) {
+        dropped |= std::uint64_t{1} << i;
+        continue;
+      }
+      c.Level = static_cast<std::int16_t>(c.Level < 0 ? -best : best);
+      next = i;
+    }
+    int n = 0;
+    for (int i = 0; i < Count; ++i)
+      if (!((dropped >> i) & 1u)) Coef[n++] = Coef[i];
+    if (!FIntra && n > 0) {
+      std::int32_t keptBits = FEndOfBlockBits;
+      for (int i = 0; i < n; ++i) {
+        const std::int32_t m = Coef[i].Level < 0 ? -Coef[i].Level : Coef[i].Level;
+        keptBits += PairBits(Coef[i].Pos - (i > 0 ? Coef[i - 1].Pos : start) - 1, m, i == 0);
+      }
+      if (droppedError * 16 <= keptError * 16 + price * keptBits) n = 0;
+    }
+    return n;
+  }
+
+private:
+  // Pair lengths are looked up for levels below this; larger ones are always escaped.
+  static constexpr std::int32_t kTableLevels = 64;
+  using TBitsTable = std::array<std::uint8_t, 64 * kTableLevels>;
+
+  static std::int32_t EscapeBits(std::int32_t Magnitude, bool Mpeg1) {
+    if (!Mpeg1) return 24;               // escape, 6-bit run, 12-bit level
+    return Magnitude < 128 ? 20 : 28;    // escape, 6-bit run, 8- or 16-bit level
+  }
+  // Lengths by [table B-15][MPEG-1][run * kTableLevels + magnitude], made once.
+  static const std::array<TBitsTable, 4>& Tables() {
+    static const std::array<TBitsTable, 4> tables = [] {
+      std::array<TBitsTable, 4> t{};
+      const TRequantCodes& codes = TRequantCodes::Shared();
+      for (std::size_t k = 0; k < 4; ++k)
+        for (std::int32_t run = 0; run < 64; ++run)
+          for (std::int32_t m = 1; m < kTableLevels; ++m) {
+            const TVlcCode code = codes.RunLevel(k >= 2, run, m);
+            t[k][static_cast<std::size_t>(run * kTableLevels + m)] =
+                static_cast<std::uint8_t>(code.Length > 0 ? code.Length + 1 : EscapeBits(m, (k & 1) != 0));
+          }
+      return t;
+    }();
+    return tables;
+  }
+
+  bool FIntra, FMpeg1;
+  std::int32_t FEndOfBlockBits;
+  const std::uint8_t* FBits;
+};
+
+} // namespace varlow
