@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -52,7 +53,56 @@ std::string VersionLineOfThisProgram() {
 
 bool IsHelp(const std::string& a) { return a == "--help" || a == "-h"; }
 
+// The options each command knows: those that take a value, and flags.
+struct TCommandOptions {
+  const char* Command;
+  std::vector<std::string> WithValue;
+  std::vector<std::string> Flags;
+};
+const std::vector<TCommandOptions>& CommandOptions() {
+  static const std::vector<TCommandOptions> options = {
+      {"packs", {"--from", "--rows"}, {"--json"}},
+      {"headers", {"--offset"}, {"--json"}},
+      {"slice", {"--offset", "--slice"}, {"--json"}},
+      {"transrate", {"--bitrate", "--method"}, {}},
+      {"picture", {"--offset", "--png", "--overlay", "--field"}, {}},
+      {"stats", {}, {"--json"}},
+      {"pictures", {}, {"--csv"}},
+  };
+  return options;
+}
+
+// A misspelt option must not be ignored (a user would trust output made without it): every
+// word that starts with "--" must be one of the command's options, and an option that takes a
+// value must have one.
+bool OptionsKnown(const std::string& command, const varlow::cli::Args& args) {
+  const auto has = [](const std::vector<std::string>& list, const std::string& word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
+  };
+  for (const TCommandOptions& known : CommandOptions()) {
+    if (command != known.Command) continue;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (args[i].rfind("--", 0) != 0) continue;
+      if (has(known.WithValue, args[i])) {
+        if (i + 1 >= args.size()) {
+          std::fprintf(stderr, "varlow-cli: option '%s' needs a value\n", args[i].c_str());
+          return false;
+        }
+        ++i;
+      } else if (!has(known.Flags, args[i])) {
+        std::fprintf(stderr, "varlow-cli: unknown option '%s' for %s\n", args[i].c_str(), known.Command);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 int Dispatch(const std::string& command, const varlow::cli::Args& args) {
+  if (!OptionsKnown(command, args)) {
+    PrintUsage(stderr);
+    return 2;
+  }
   if (command == "packs") return varlow::cli::RunPacks(args);
   if (command == "headers") return varlow::cli::RunHeaders(args);
   if (command == "slice") return varlow::cli::RunSlice(args);

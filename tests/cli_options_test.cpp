@@ -80,6 +80,25 @@ TEST(CliOptions, BadCommandLinesExitWithTwoAndUsageOnStandardError) {
   EXPECT_TRUE(Has(RunCli("--frobnicate").err, "unknown option '--frobnicate'"));
 }
 
+TEST(CliOptions, AMisspeltOrIncompleteOptionIsRefusedNotIgnored) {
+  const std::string input = "'" + varlow::test::OwnStream("p420_plain.m2v") + "'";
+  const std::string out = ::testing::TempDir() + "cli_options_refused_" + std::to_string(::getpid()) + ".m2v";
+  for (const std::string& how : {"packs " + input + " --jsn", "stats " + input + " --csv", "pictures " + input + " --json",
+                                "headers " + input + " --offset 0 --jason", "packs " + input + " --rows",
+                                "transrate " + input + " '" + out + "' --bitrat 2000000"}) {
+    const CliResult r = RunCli(how);
+    EXPECT_EQ(r.status, 2) << how;
+    EXPECT_TRUE(r.out.empty()) << how;
+    EXPECT_TRUE(Has(r.err, "usage:")) << how;
+  }
+  EXPECT_TRUE(Has(RunCli("packs " + input + " --jsn").err, "unknown option '--jsn' for packs"));
+  EXPECT_TRUE(Has(RunCli("packs " + input + " --rows").err, "option '--rows' needs a value"));
+  EXPECT_FALSE(std::filesystem::exists(out));
+  // Known options in any order still work.
+  EXPECT_EQ(RunCli("packs " + input + " --json --rows 3 --from 0").status, 0);
+  EXPECT_EQ(RunCli("pictures --csv " + input).status, 0);
+}
+
 TEST(CliOptions, DebugLinesOnlyWithVerboseErrorsAlways) {
   const std::string input = varlow::test::OwnStream("p420_plain.m2v");
   const std::string out = ::testing::TempDir() + "cli_options_out_" + std::to_string(::getpid()) + ".m2v";
