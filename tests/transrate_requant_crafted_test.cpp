@@ -310,3 +310,27 @@ TEST(RequantCrafted, FieldPictureMacroblockKeepsItsFieldMotion) {
   EXPECT_EQ(Explain(unit), "q2 | +1 t10 fmt1 sel1 mv0 mv0 cbp32 Y1 0/1 eob");
   EXPECT_EQ(Explain(Requantise(unit, 2, 2.0)), "q4 | +1 t8 fmt1 sel1 mv0 mv0");
 }
+
+// A B macroblock that loses its blocks becomes a skipped one where that decodes the same: its
+// vectors are the predicted ones (every motion_code 0) and the macroblock before it predicts
+// the same way. A changed direction, a vector of its own and the last macroblock of the slice
+// keep it coded, with its motion alone.
+TEST(RequantCrafted, BMacroblocksThatLoseTheirBlocksAreSkippedWherePredictionAllows) {
+  const auto unit = Unit({.width = 96}, {.type = 3}, [](TTestBitWriter& w) {
+    w.Put(2, 5).Put(0, 1);
+    w.Bits("1 11 1 1 1 1 1010");  // address 0: interpolated, coded
+    RunLevel(w, 0, 10);
+    w.Bits("10");
+    w.Bits("1 11 1 1 1 1 1010 10 10");  // 1: interpolated, vectors as predicted, level 1 -> skipped
+    w.Bits("1 0011 1 1 1010 10 10");    // 2: forward: a new direction, kept without blocks
+    w.Bits("1 0011 1 1 1010 10 10");    // 3: forward again, as predicted -> skipped
+    w.Bits("1 0011 010 1 1010 10 10");  // 4: forward, horizontal motion_code 1: kept without blocks
+    w.Bits("1 0011 1 1 1010 10 10");    // 5: the last of the slice: kept without blocks
+  });
+  EXPECT_EQ(Explain(unit),
+            "q2 | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/10 eob | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 "
+            "cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 cbp32 Y1 0/1 eob | +1 t10 mv1 mv0 cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 cbp32 "
+            "Y1 0/1 eob");
+  EXPECT_EQ(Explain(Requantise(unit, 3, 2.0)),
+            "q4 | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/5 eob | +2 t8 mv0 mv0 | +2 t8 mv1 mv0 | +1 t8 mv0 mv0");
+}

@@ -76,7 +76,7 @@ public:
   TTransrateMethod Method() const { return FMethod; }
   // Knobs of the re-quantising method's rate control.
   struct TRequantTuning {
-    double BPictureShare = 0.95;  // a B picture's coefficient share against a reference picture's
+    double BPictureShare = 0.98;  // a B picture's coefficient share against a reference picture's
     float RoundingBias = 0.1f;    // dead zone of the level choice, in steps
     double BudgetUse = 0.995;     // the part of a group's budget the plan aims at
     double MinStepRatio = 1.5;    // see TMPEGVideoTranscoder::TRequantSettings

@@ -66,6 +66,8 @@ public:
     double MinStepRatio = 1;        // a new step is the input's or at least this much coarser
     double Lambda = 0;              // price of a bit in squared coefficient error, per squared
                                     // quantiser_scale; 0: levels are not shaped (TBlockShaper)
+    bool SkipBMacroblocks = true;   // B macroblocks left without blocks that repeat the
+                                    // prediction before them become skipped ones
   };
   HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
                      std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings);

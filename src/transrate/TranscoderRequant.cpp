@@ -20,6 +20,7 @@ namespace varlow {
 namespace {
 
 constexpr int kPredicted = 2;
+constexpr int kBidirectional = 3;
 constexpr int kFramePicture = 3;
 constexpr int kBlockPositions = 64;
 
@@ -28,6 +29,13 @@ constexpr double kSliceStepChange = 1.3;
 constexpr double kMaxScale = 24.0;
 // A macroblock keeps the quantiser in force when it lies this close (in log) to its own.
 constexpr double kKeepQuantiser = 0.12;
+
+// The bits of the input at bit position Pos (N at most 25); the unit carries its padding.
+std::uint32_t InputBitsAt(const std::uint8_t* Data, std::int64_t Pos, int N) {
+  const std::uint8_t* p = Data + (Pos >> 3);
+  const std::uint32_t word = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+  return (word << (Pos & 7)) >> (32 - N);
+}
 
 } // namespace
 
@@ -128,21 +136,46 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
 
   // A P macroblock without motion that loses all its blocks becomes a skipped macroblock,
-  // which predicts alike (zero vector, predictors reset). The first and the last macroblock
-  // of a slice cannot be skipped, so such a macroblock waits until the next one shows it is
-  // not the last; it keeps its input blocks otherwise.
+  // which predicts alike (zero vector, predictors reset); so does a B macroblock that repeats
+  // the prediction before it (see skippableB). The first and the last macroblock of a slice
+  // cannot be skipped, so such a macroblock waits until the next one shows it is not the last;
+  // as the last it keeps its input blocks (P) or its motion alone (B).
   bool first = true;
   bool pending = false;
   std::int32_t pendingIncrement = 0;
+  std::int32_t pendingFlags = 0;
   std::int32_t carry = 0;  // increments of macroblocks turned into skipped ones
   bool ok = true;
+  // What a skipped macroblock of a B picture repeats: the prediction of the last macroblock
+  // written. Only frame prediction of a macroblock after a non-intra one is repeated here.
+  constexpr std::int32_t kMotion = kMacroblockMotionForward | kMacroblockMotionBackward;
+  std::int32_t lastMotion = -1;  // kMotion bits of the last macroblock written; -1: none may follow
+  const auto frameMotion = [&](const TRequantMacroblock& mb) {
+    return picture_structure == kFramePicture &&
+           (frame_pred_frame_dct || InputBitsAt(FReader.Data(), mb.TypeEnd, 2) == 2);  // frame_motion_type "frame"
+  };
+  const auto wrote = [&](const TRequantMacroblock& mb, std::int32_t flags) {
+    lastMotion = !(flags & kMacroblockIntra) && frameMotion(mb) ? flags & kMotion : -1;
+  };
+  // A B macroblock left without blocks whose vectors are the predicted ones (every motion_code
+  // 0: "1" per component) and whose prediction is the previous macroblock's decodes the same
+  // as a skipped one.
+  const auto skippableB = [&](const TRequantMacroblock& mb, std::int32_t flags) {
+    const std::int64_t bits = mb.MotionEnd - mb.MotionStart;
+    const std::int64_t zeroBits = 2 * __builtin_popcount(static_cast<unsigned>(flags & kMotion));
+    return FSettings.SkipBMacroblocks && picture_coding_type == kBidirectional && zeroBits > 0 && lastMotion == (flags & kMotion) && frameMotion(mb) &&
+           bits == zeroBits && InputBitsAt(FReader.Data(), mb.MotionStart, static_cast<int>(bits)) == (1u << bits) - 1;
+  };
   const auto writeIdentity = [&](const TRequantMacroblock& mb, std::int32_t increment) {
     std::int32_t flags = mb.Flags & ~kMacroblockQuant;
-    if (mb.QuantIn != quantInForce) {
+    // Only a macroblock with blocks carries a quantiser (a B macroblock of the input may have
+    // motion alone).
+    if (mb.QuantIn != quantInForce && (flags & (kMacroblockPattern | kMacroblockIntra))) {
       flags |= kMacroblockQuant;
       quantInForce = mb.QuantIn;
     }
     WriteRequantMacroblock(mb, increment, flags, mb.QuantIn, mb.Coded, true);
+    wrote(mb, flags);
   };
 
   FWriting = false;
@@ -185,12 +218,15 @@ bool TMPEGVideoTranscoder::RequantSlice() {
         quantInForce = quantOut;
       }
       WriteRequantMacroblock(mb, increment, flags, quantOut, coded, false);
-    } else if (picture_coding_type == kPredicted && !(flags & kMacroblockMotionForward)) {
+      wrote(mb, flags);
+    } else if ((picture_coding_type == kPredicted && !(flags & kMacroblockMotionForward)) ||
+               (!first && skippableB(mb, flags))) {
       if (first) {
         writeIdentity(mb, increment);
       } else {
         FPendingMb = mb;
         pendingIncrement = increment;
+        pendingFlags = flags;
         pending = true;
         carry = 0;
         continue;
@@ -198,11 +234,17 @@ bool TMPEGVideoTranscoder::RequantSlice() {
     } else {
       // Motion without blocks: the same prediction, no pattern, no quantiser.
       WriteRequantMacroblock(mb, increment, flags, quantInForce, 0, false);
+      wrote(mb, flags);
     }
     carry = 0;
     first = false;
   }
-  if (ok && pending) writeIdentity(FPendingMb, pendingIncrement);
+  if (ok && pending) {
+    if (picture_coding_type == kBidirectional)
+      WriteRequantMacroblock(FPendingMb, pendingIncrement, pendingFlags, quantInForce, 0, false);
+    else
+      writeIdentity(FPendingMb, pendingIncrement);
+  }
   FWriting = true;
   FScaleSum += FSliceScale * static_cast<double>(FReader.BitPosition() - FSliceInputStart);
   FScaleWeight += static_cast<double>(FReader.BitPosition() - FSliceInputStart);
