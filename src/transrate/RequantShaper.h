@@ -4,6 +4,7 @@
 // that saves are worth more than the error it adds, at one Lagrange multiplier (bits are
 // priced in squared coefficient error). The coefficients are orthonormal DCT terms, so squared
 // coefficient error is squared picture error.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -50,59 +51,56 @@ public:
     // Costs in 1/16 of a squared coefficient error, so that they stay integers.
     const auto price = static_cast<std::int64_t>(Lambda * 16.0 + 0.5);
     const std::int32_t start = FIntra ? 0 : -1;  // position before the first coded one
-    int next = -1;                               // the nearest kept coefficient after i
+    int kept = Count;                            // kept coefficients gather at the end
+    std::int32_t nextPos = -1, nextM = 0;        // the nearest kept coefficient after i
+    std::int32_t nextBits = 0;                   // its code's bits after coefficient i
+    std::int32_t keptBits = 0;                   // the kept codes' bits as they stand
     std::int64_t keptError = 0, droppedError = 0;
-    std::uint64_t dropped = 0;
     for (int i = Count - 1; i >= 0; --i) {
-      TShapedCoefficient& c = Coef[i];
+      const TShapedCoefficient c = Coef[i];
       const std::int32_t before = i > 0 ? Coef[i - 1].Pos : start;
       const bool first = !FIntra && i == 0;
       const std::int32_t run = c.Pos - before - 1;
       const std::int32_t m = c.Level < 0 ? -c.Level : c.Level;
-      std::int32_t nextM = 0, nextBits = 0;
-      if (next >= 0) {
-        nextM = Coef[next].Level < 0 ? -Coef[next].Level : Coef[next].Level;
-        nextBits = PairBits(Coef[next].Pos - c.Pos - 1, nextM, false);
-      }
-      const std::int64_t keepError = Error(m, c);
-      std::int64_t bestCost = keepError * 16 + price * (PairBits(run, m, first) + nextBits);
-      std::int64_t bestError = keepError;
+
+      std::int64_t bestError = Error(m, c);
+      std::int32_t bestBits = PairBits(run, m, first);
+      std::int64_t bestCost = bestError * 16 + price * bestBits;
       std::int32_t best = m;
-      if (m > 1) {
+      // A smaller level is further from the target than the chosen one (which is the nearest,
+      // or a smaller one within the dead zone): it can only pay with a shorter code.
+      const std::int32_t lowerBits = m > 1 ? PairBits(run, m - 1, first) : bestBits;
+      if (lowerBits < bestBits) {
         const std::int64_t error = Error(m - 1, c);
-        const std::int64_t cost = error * 16 + price * (PairBits(run, m - 1, first) + nextBits);
+        const std::int32_t bits = lowerBits;
+        const std::int64_t cost = error * 16 + price * bits;
         if (cost < bestCost) {
           bestCost = cost;
           bestError = error;
+          bestBits = bits;
           best = m - 1;
         }
       }
+      // Dropped, the next kept code's run reaches back to the coefficient before this one.
       const std::int64_t zeroError = static_cast<std::int64_t>(c.Target) * c.Target;
-      const std::int32_t zeroBits = next >= 0 ? PairBits(Coef[next].Pos - before - 1, nextM, first) : 0;
-      if (zeroError * 16 + price * zeroBits < bestCost) {
-        best = 0;
-        bestError = zeroError;
-      }
+      const std::int32_t zeroBits = nextPos >= 0 ? PairBits(nextPos - before - 1, nextM, first) : 0;
       droppedError += zeroError;
-      keptError += bestError;
-      if (best == 0) {
-        dropped |= std::uint64_t{1} << i;
+      if (zeroError * 16 + price * zeroBits < bestCost + price * nextBits) {
+        keptError += zeroError;
+        keptBits += zeroBits - nextBits;
+        nextBits = zeroBits;
         continue;
       }
-      c.Level = static_cast<std::int16_t>(c.Level < 0 ? -best : best);
-      next = i;
+      keptError += bestError;
+      keptBits += bestBits;
+      nextPos = c.Pos;
+      nextM = best;
+      nextBits = bestBits;
+      Coef[--kept] = {c.Pos, static_cast<std::int16_t>(c.Level < 0 ? -best : best), c.Target, c.WQ};
     }
-    int n = 0;
-    for (int i = 0; i < Count; ++i)
-      if (!((dropped >> i) & 1u)) Coef[n++] = Coef[i];
-    if (!FIntra && n > 0) {
-      std::int32_t keptBits = FEndOfBlockBits;
-      for (int i = 0; i < n; ++i) {
-        const std::int32_t m = Coef[i].Level < 0 ? -Coef[i].Level : Coef[i].Level;
-        keptBits += PairBits(Coef[i].Pos - (i > 0 ? Coef[i - 1].Pos : start) - 1, m, i == 0);
-      }
-      if (droppedError * 16 <= keptError * 16 + price * keptBits) n = 0;
-    }
+    int n = Count - kept;
+    std::copy(Coef + kept, Coef + Count, Coef);
+    if (!FIntra && n > 0 && droppedError * 16 <= keptError * 16 + price * (keptBits + FEndOfBlockBits)) n = 0;
     return n;
   }
 
