@@ -96,7 +96,7 @@ TEST(OverviewOutput, PictureLinesAndCsv) {
   std::vector<std::string> lines;
   WritePictureLines(data, false, [&](std::string_view line) { lines.emplace_back(line); });
   ASSERT_EQ(lines.size(), data.Pictures.size());
-  EXPECT_EQ(lines[0], std::to_string(data.Pictures[0].Offset) + "\t" + std::to_string(data.Pictures[0].Size) + "\tI\t0\t0\n");
+  EXPECT_EQ(lines[0], std::to_string(data.Pictures[0].Offset()) + "\t" + std::to_string(data.Pictures[0].Size()) + "\tI\t0\t0\n");
   lines.clear();
   WritePictureLines(data, true, [&](std::string_view line) { lines.emplace_back(line); });
   ASSERT_EQ(lines.size(), data.Pictures.size() + 1);

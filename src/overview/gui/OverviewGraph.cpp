@@ -135,7 +135,7 @@ std::int64_t TOverviewGraph::PictureAt(int x) const {
       if (!FData || to > FData->Pictures.size()) return -1;
       std::size_t best = from;
       for (std::size_t i = from; i < to; ++i)
-        if (FData->Pictures[i].Size > FData->Pictures[best].Size) best = i;
+        if (FData->Pictures[i].Size() > FData->Pictures[best].Size()) best = i;
       return static_cast<std::int64_t>(best);
     });
   }
@@ -156,7 +156,7 @@ void TOverviewGraph::MarkOffset(std::int64_t offset) {
     std::size_t lo = 0, hi = n;
     while (lo < hi) {
       const std::size_t mid = lo + (hi - lo) / 2;
-      if (pictures[mid].Offset <= offset) lo = mid + 1;
+      if (pictures[mid].Offset() <= offset) lo = mid + 1;
       else hi = mid;
     }
     return lo == 0 ? -1 : static_cast<std::int64_t>(lo - 1);
@@ -203,9 +203,9 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
     if (bw >= 1) {
       const double gap = bw >= 4 ? 1 : 0;
       for (std::size_t i = first; i < end; ++i) {
-        const double h = pictures[i].Size * yScale;
+        const double h = pictures[i].Size() * yScale;
         painter.fillRect(QRectF(xOf(static_cast<double>(i)), plot.bottom() + 1 - h, bw - gap, h),
-                         Rgb(CodingTypeColour(pictures[i].CodingType)));
+                         Rgb(CodingTypeColour(pictures[i].CodingType())));
       }
     } else {
       for (int c = 0; c < plot.width(); ++c) {
@@ -214,10 +214,10 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
         if (from >= to) continue;
         std::size_t best = from;
         for (std::size_t i = from; i < to; ++i)
-          if (pictures[i].Size > pictures[best].Size) best = i;
-        const double h = pictures[best].Size * yScale;
+          if (pictures[i].Size() > pictures[best].Size()) best = i;
+        const double h = pictures[best].Size() * yScale;
         painter.fillRect(QRectF(plot.left() + c, plot.bottom() + 1 - h, 1, h),
-                         Rgb(CodingTypeColour(pictures[best].CodingType)));
+                         Rgb(CodingTypeColour(pictures[best].CodingType())));
       }
     }
     // Group starts over the bars, in the gap before each group's first bar, unless so dense that
@@ -308,14 +308,15 @@ QString TOverviewGraph::ToolTipFor(std::size_t i) const {
   return WithLock(FLock, [&]() -> QString {
     if (!FData || i >= FData->Pictures.size()) return {};
     const TPictureRecord& p = FData->Pictures[i];
+    const std::uint32_t group = FData->GroupOf(i);
     QString text = tr("Picture %1 (%2)\nOffset $%3 (%4)\nSize %5 bytes\ntemporal_reference %6\nGroup %7\n%8")
                        .arg(i)
-                       .arg(QString::fromLatin1(CodingTypeName(p.CodingType)))
-                       .arg(QString::number(p.Offset, 16).toUpper().rightJustified(8, QLatin1Char('0')))
-                       .arg(p.Offset)
-                       .arg(p.Size)
-                       .arg(p.TemporalReference)
-                       .arg(p.GroupIndex == kNoIndex ? QStringLiteral("-") : QString::number(p.GroupIndex))
+                       .arg(QString::fromLatin1(CodingTypeName(p.CodingType())))
+                       .arg(QString::number(p.Offset(), 16).toUpper().rightJustified(8, QLatin1Char('0')))
+                       .arg(p.Offset())
+                       .arg(p.Size())
+                       .arg(p.TemporalReference())
+                       .arg(group == kNoIndex ? QStringLiteral("-") : QString::number(group))
                        .arg(QString::fromLatin1(StructureName(p.PictureStructure())));
     if (p.Has(TPictureRecord::kRepeatFirstField)) text += tr(", repeat_first_field");
     if (p.Has(TPictureRecord::kTopFieldFirst)) text += tr(", top_field_first");
@@ -373,7 +374,7 @@ void TOverviewGraph::mousePressEvent(QMouseEvent* event) {
   const std::int64_t i = PictureAt(static_cast<int>(event->position().x()));
   if (i < 0) return;
   const std::int64_t offset = WithLock(FLock, [&]() -> std::int64_t {
-    return FData && static_cast<std::size_t>(i) < FData->Pictures.size() ? FData->Pictures[static_cast<std::size_t>(i)].Offset : -1;
+    return FData && static_cast<std::size_t>(i) < FData->Pictures.size() ? FData->Pictures[static_cast<std::size_t>(i)].Offset() : -1;
   });
   if (offset < 0) return;
   FMarked = i;

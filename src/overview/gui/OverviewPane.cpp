@@ -187,7 +187,7 @@ void TOverviewPane::RefreshFromScan() {
       count = data.Pictures.size();
       if (count == FShownPictures && (running || FFinishedShown)) return;
       rates = SlidingSecondBitRates(data);
-      for (const TPictureRecord& p : data.Pictures) maxBytes = std::max(maxBytes, p.Size);
+      for (const TPictureRecord& p : data.Pictures) maxBytes = std::max(maxBytes, p.Size());
       if (!data.Sequences.empty()) declared = static_cast<double>(data.Sequences.front().BitRate());
       FStatistics = ComputeStatistics(data);
     }
