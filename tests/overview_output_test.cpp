@@ -12,6 +12,7 @@
 #include "BrowseTestFiles.h"
 #include "overview_craft.h"
 #include "overview/GraphSvg.h"
+#include "overview/PictureSummary.h"
 #include "overview/OverviewReport.h"
 #include "overview/PictureTable.h"
 #include "overview/PictureTiming.h"
@@ -106,7 +107,7 @@ TEST(OverviewOutput, PictureLinesAndCsv) {
 
 TEST(OverviewOutput, SvgHasOneBarPerPictureDrawn) {
   const TOverviewData data = ScanPath(SharedStream("greyramp.mpg"));
-  const auto rates = SlidingSecondBitRates(data);
+  const auto rates = SecondBitRates(data, 3, 13);
   TSvgGraphOptions options;
   options.First = 3;
   options.Count = 10;

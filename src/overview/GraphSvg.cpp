@@ -40,7 +40,7 @@ std::string GraphToSvg(const TOverviewData& data, const TSvgGraphOptions& o) {
   double maxRate = o.DeclaredBitRate;
   for (std::size_t i = first; i < first + count; ++i) {
     maxBytes = std::max(maxBytes, data.Pictures[i].Size());
-    if (o.Rates && i < o.Rates->size()) maxRate = std::max(maxRate, double((*o.Rates)[i]));
+    if (o.Rates && i - first < o.Rates->size()) maxRate = std::max(maxRate, double((*o.Rates)[i - first]));
   }
   if (maxRate <= 0) maxRate = 1;
   const double slot = count ? plotW / static_cast<double>(count) : plotW;
@@ -87,9 +87,9 @@ std::string GraphToSvg(const TOverviewData& data, const TSvgGraphOptions& o) {
   svg += "</g>\n";
   if (o.Rates && count > 0) {
     svg += "<polyline id=\"rate\" fill=\"none\" stroke=\"" + Colour(kColourRate) + "\" points=\"";
-    for (std::size_t i = first; i < first + count && i < o.Rates->size(); ++i) {
+    for (std::size_t i = first; i < first + count && i - first < o.Rates->size(); ++i) {
       const double x = kMarginLeft + slot * (static_cast<double>(i - first) + 0.5);
-      const double y = bottom - plotH * (*o.Rates)[i] / maxRate;
+      const double y = bottom - plotH * (*o.Rates)[i - first] / maxRate;
       svg += Num(x) + "," + Num(y) + " ";
     }
     svg += "\"/>\n";
