@@ -31,8 +31,8 @@ TEST(OverviewBadInput, CutAtEveryFewBytes) {
     ASSERT_EQ(data.Report.State, TScanReport::End::Complete) << length;
     ASSERT_EQ(data.Pictures.size(), ref.Pictures.size()) << length;
     for (std::size_t i = 0; i < ref.Pictures.size(); ++i) {
-      ASSERT_EQ(data.Pictures[i].Offset, ref.Pictures[i].Offset) << length;
-      ASSERT_EQ(data.Pictures[i].Size, ref.Pictures[i].Size) << length;
+      ASSERT_EQ(data.Pictures[i].Offset(), ref.Pictures[i].Offset) << length;
+      ASSERT_EQ(data.Pictures[i].Size(), ref.Pictures[i].Size) << length;
     }
     ComputeStatistics(data);  // statistics of any partial scan are computed without fault
   }
@@ -72,7 +72,7 @@ TEST(OverviewBadInput, RandomBytesBetweenPicturesAreSkippedAndReported) {
   const TOverviewData data = ScanPath(file.Path(), 4096);
   const TRefScan ref = ReferenceScan(bytes);
   ASSERT_EQ(data.Pictures.size(), 20u);
-  for (std::size_t i = 0; i < 20; ++i) EXPECT_EQ(data.Pictures[i].Size, ref.Pictures[i].Size);
+  for (std::size_t i = 0; i < 20; ++i) EXPECT_EQ(data.Pictures[i].Size(), ref.Pictures[i].Size);
   EXPECT_EQ(data.Report.SkippedBytes, 100);
   EXPECT_EQ(data.Report.FirstStartCode, 100);
   // Two foreign codes per picture and one run of stray slices.
@@ -101,7 +101,7 @@ TEST(OverviewBadInput, FileThatShrinksWhileItIsRead) {
   const std::vector<std::uint8_t> kept(bytes.begin(), bytes.begin() + 100000);
   const TRefScan ref = ReferenceScan(kept);
   ASSERT_EQ(data.Pictures.size(), ref.Pictures.size());
-  EXPECT_EQ(data.Pictures.back().Size, ref.Pictures.back().Size);
+  EXPECT_EQ(data.Pictures.back().Size(), ref.Pictures.back().Size);
 }
 
 TEST(OverviewBadInput, FileThatGrowsWhileItIsReadIsReadToItsFirstSize) {

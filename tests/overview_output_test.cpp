@@ -12,6 +12,7 @@
 #include "BrowseTestFiles.h"
 #include "overview_craft.h"
 #include "overview/GraphSvg.h"
+#include "overview/PictureSummary.h"
 #include "overview/OverviewReport.h"
 #include "overview/PictureTable.h"
 #include "overview/PictureTiming.h"
@@ -96,7 +97,7 @@ TEST(OverviewOutput, PictureLinesAndCsv) {
   std::vector<std::string> lines;
   WritePictureLines(data, false, [&](std::string_view line) { lines.emplace_back(line); });
   ASSERT_EQ(lines.size(), data.Pictures.size());
-  EXPECT_EQ(lines[0], std::to_string(data.Pictures[0].Offset) + "\t" + std::to_string(data.Pictures[0].Size) + "\tI\t0\t0\n");
+  EXPECT_EQ(lines[0], std::to_string(data.Pictures[0].Offset()) + "\t" + std::to_string(data.Pictures[0].Size()) + "\tI\t0\t0\n");
   lines.clear();
   WritePictureLines(data, true, [&](std::string_view line) { lines.emplace_back(line); });
   ASSERT_EQ(lines.size(), data.Pictures.size() + 1);
@@ -106,7 +107,7 @@ TEST(OverviewOutput, PictureLinesAndCsv) {
 
 TEST(OverviewOutput, SvgHasOneBarPerPictureDrawn) {
   const TOverviewData data = ScanPath(SharedStream("greyramp.mpg"));
-  const auto rates = SlidingSecondBitRates(data);
+  const auto rates = SecondBitRates(data, 3, 13);
   TSvgGraphOptions options;
   options.First = 3;
   options.Count = 10;

@@ -115,9 +115,9 @@ TEST(OverviewStatistics, GroupsAndPictureExtremes) {
   EXPECT_EQ(s.I.Count, 4);
   EXPECT_EQ(s.I.Count + s.P.Count + s.B.Count, 13);
   // Slices grow with every picture: the first I is the smallest, the last I the largest.
-  EXPECT_EQ(s.I.MinOffset, data.Pictures[0].Offset);
-  EXPECT_EQ(s.I.MaxOffset, data.Pictures[11].Offset);
-  EXPECT_EQ(s.I.MaxBytes, data.Pictures[11].Size);
+  EXPECT_EQ(s.I.MinOffset, data.Pictures[0].Offset());
+  EXPECT_EQ(s.I.MaxOffset, data.Pictures[11].Offset());
+  EXPECT_EQ(s.I.MaxBytes, data.Pictures[11].Size());
   EXPECT_EQ(s.DeclaredBitRate, 5000 * 400);
   EXPECT_EQ(s.VbvBufferBits, 20 * 16384);
   EXPECT_EQ(s.ProfileLevel, "MP@ML");
@@ -133,8 +133,8 @@ TEST(OverviewStatistics, BitRatesAgreeWithABruteForceCount) {
     ASSERT_NEAR(start[n], s.Duration, 1e-9) << name;
     // The most bits of pictures that start within any one second that ends with a picture.
     auto unitBytes = [&](std::size_t j) {
-      const std::int64_t end = j + 1 < n ? data.Pictures[j + 1].Offset : data.Report.BytesScanned;
-      const std::int64_t begin = j == 0 ? data.Report.FirstStartCode : data.Pictures[j].Offset;
+      const std::int64_t end = j + 1 < n ? data.Pictures[j + 1].Offset() : data.Report.BytesScanned;
+      const std::int64_t begin = j == 0 ? data.Report.FirstStartCode : data.Pictures[j].Offset();
       return static_cast<double>(end - begin);
     };
     double peak = 0;

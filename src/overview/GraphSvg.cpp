@@ -39,8 +39,8 @@ std::string GraphToSvg(const TOverviewData& data, const TSvgGraphOptions& o) {
   std::int64_t maxBytes = 1;
   double maxRate = o.DeclaredBitRate;
   for (std::size_t i = first; i < first + count; ++i) {
-    maxBytes = std::max(maxBytes, data.Pictures[i].Size);
-    if (o.Rates && i < o.Rates->size()) maxRate = std::max(maxRate, double((*o.Rates)[i]));
+    maxBytes = std::max(maxBytes, data.Pictures[i].Size());
+    if (o.Rates && i - first < o.Rates->size()) maxRate = std::max(maxRate, double((*o.Rates)[i - first]));
   }
   if (maxRate <= 0) maxRate = 1;
   const double slot = count ? plotW / static_cast<double>(count) : plotW;
@@ -66,9 +66,8 @@ std::string GraphToSvg(const TOverviewData& data, const TSvgGraphOptions& o) {
 
   svg += "<g id=\"groups\" stroke=\"" + Colour(kColourGroup) + "\" stroke-dasharray=\"3,3\">\n";
   for (std::size_t i = first; i < first + count; ++i) {
-    const TPictureRecord& p = data.Pictures[i];
-    const bool groupStart = p.GroupIndex != kNoIndex && p.GroupIndex < data.Groups.size() &&
-                            data.Groups[p.GroupIndex].FirstPicture == i;
+    const std::uint32_t group = data.GroupOf(i);
+    const bool groupStart = group != kNoIndex && data.Groups[group].FirstPicture == i;
     if (!groupStart) continue;
     const double x = kMarginLeft + slot * static_cast<double>(i - first);
     svg += "<line x1=\"" + Num(x) + "\" y1=\"" + Num(kMarginTop) + "\" x2=\"" + Num(x) + "\" y2=\"" + Num(bottom) +
@@ -77,20 +76,20 @@ std::string GraphToSvg(const TOverviewData& data, const TSvgGraphOptions& o) {
   svg += "</g>\n<g id=\"bars\">\n";
   for (std::size_t i = first; i < first + count; ++i) {
     const TPictureRecord& p = data.Pictures[i];
-    const double h = plotH * static_cast<double>(p.Size) / static_cast<double>(maxBytes);
+    const double h = plotH * static_cast<double>(p.Size()) / static_cast<double>(maxBytes);
     const double x = kMarginLeft + slot * static_cast<double>(i - first);
     svg += "<rect class=\"bar ";
-    svg += CodingTypeName(p.CodingType);
+    svg += CodingTypeName(p.CodingType());
     svg += "\" x=\"" + Num(x) + "\" y=\"" + Num(bottom - h) + "\" width=\"" + Num(barW) + "\" height=\"" + Num(h) +
-           "\" fill=\"" + Colour(CodingTypeColour(p.CodingType)) + "\"><title>" + std::to_string(p.Offset) + ": " +
-           std::to_string(p.Size) + " bytes</title></rect>\n";
+           "\" fill=\"" + Colour(CodingTypeColour(p.CodingType())) + "\"><title>" + std::to_string(p.Offset()) + ": " +
+           std::to_string(p.Size()) + " bytes</title></rect>\n";
   }
   svg += "</g>\n";
   if (o.Rates && count > 0) {
     svg += "<polyline id=\"rate\" fill=\"none\" stroke=\"" + Colour(kColourRate) + "\" points=\"";
-    for (std::size_t i = first; i < first + count && i < o.Rates->size(); ++i) {
+    for (std::size_t i = first; i < first + count && i - first < o.Rates->size(); ++i) {
       const double x = kMarginLeft + slot * (static_cast<double>(i - first) + 0.5);
-      const double y = bottom - plotH * (*o.Rates)[i] / maxRate;
+      const double y = bottom - plotH * (*o.Rates)[i - first] / maxRate;
       svg += Num(x) + "," + Num(y) + " ";
     }
     svg += "\"/>\n";

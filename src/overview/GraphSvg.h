@@ -12,7 +12,8 @@ struct TSvgGraphOptions {
   std::size_t Count = 0;  // pictures drawn (cut to those there are)
   int Width = 1200;
   int Height = 400;
-  // Bit rate of the one second ending at each picture (SlidingSecondBitRates); empty: no line.
+  // Bit rate of the one second ending at each picture drawn, from First on (SecondBitRates);
+  // null or empty: no line.
   const std::vector<float>* Rates = nullptr;
   double DeclaredBitRate = 0;  // 0: no line
 };

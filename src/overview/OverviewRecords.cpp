@@ -27,20 +27,27 @@ std::uint32_t TOverviewData::GroupPictureCount(std::size_t g) const {
   return end > Groups[g].FirstPicture ? end - Groups[g].FirstPicture : 0;
 }
 
+std::uint32_t TOverviewData::GroupOf(std::size_t i) const {
+  const auto after = std::upper_bound(Groups.begin(), Groups.end(), i,
+                                      [](std::size_t picture, const TGroupRecord& g) { return picture < g.FirstPicture; });
+  return after == Groups.begin() ? kNoIndex : static_cast<std::uint32_t>(after - Groups.begin() - 1);
+}
+
 std::int64_t TOverviewData::UnitBytes(std::size_t i) const {
   if (i >= Pictures.size()) return 0;
   // The headers in front of the first picture go with it, so the units add up to the stream.
-  std::int64_t begin = Pictures[i].Offset;
+  const TPictureRecord& picture = Pictures[i];
+  std::int64_t begin = picture.Offset();
   if (i == 0 && Report.FirstStartCode >= 0 && Report.FirstStartCode < begin) begin = Report.FirstStartCode;
-  std::int64_t end = i + 1 < Pictures.size() ? Pictures[i + 1].Offset : Report.BytesScanned;
-  if (end < Pictures[i].Offset + Pictures[i].Size) end = Pictures[i].Offset + Pictures[i].Size;
+  std::int64_t end = i + 1 < Pictures.size() ? Pictures[i + 1].Offset() : Report.BytesScanned;
+  if (end < picture.Offset() + picture.Size()) end = picture.Offset() + picture.Size();
   return end - begin;
 }
 
 const TSequenceInfo* TOverviewData::SequenceOf(std::size_t i) const {
   if (Sequences.empty()) return nullptr;
   if (Sequences.size() == 1 || i >= Pictures.size()) return &Sequences.front();
-  const std::int64_t offset = Pictures[i].Offset;
+  const std::int64_t offset = Pictures[i].Offset();
   const auto after = std::upper_bound(Sequences.begin(), Sequences.end(), offset,
                                       [](std::int64_t o, const TSequenceInfo& s) { return o < s.Offset; });
   return after == Sequences.begin() ? &Sequences.front() : &*(after - 1);

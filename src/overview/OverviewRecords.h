@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -13,10 +14,13 @@ inline constexpr std::uint8_t kTopField = 1;
 inline constexpr std::uint8_t kBottomField = 2;
 inline constexpr std::uint8_t kFramePicture = 3;
 
-// One picture of the stream, kept for the whole file: 24 bytes each, so a million pictures take
-// 24 MB. Size is the length of the picture's pack (picture start code up to the next picture,
-// group, sequence header or sequence end start code), as the stream list shows it.
-struct TPictureRecord {
+// One picture of the stream, kept for the whole file: 16 bytes each, so the 2.7 million small
+// pictures of a 10 GiB file take 41 MiB. Size is the length of the picture's pack (picture start
+// code up to the next picture, group, sequence header or sequence end start code), as the stream
+// list shows it. Offsets and sizes take 48 bits (256 TiB). The group a picture follows is not
+// stored: TOverviewData::GroupOf finds it among the group records.
+class TPictureRecord {
+public:
   enum Flag : std::uint8_t {
     kRepeatFirstField = 1 << 0,
     kTopFieldFirst = 1 << 1,
@@ -25,32 +29,54 @@ struct TPictureRecord {
     kProgressiveSequence = 1 << 4,   // progressive_sequence of the sequence in force
     kDamaged = 1 << 5,               // header cut short or holding forbidden values
   };
-  static constexpr int kStructureShift = 6;  // picture_structure in the two high bits of Flags
+  static constexpr int kStructureShift = 6;  // picture_structure in the two high bits of the flags
+  static constexpr std::int64_t kMaxPosition = (std::int64_t{1} << 48) - 1;
 
-  std::int64_t Offset = 0;
-  std::int64_t Size = 0;
-  std::uint32_t GroupIndex = kNoIndex;  // group it follows; kNoIndex before the first group
-  std::uint16_t TemporalReference = 0;
-  std::uint8_t CodingType = 0;          // picture_coding_type
-  std::uint8_t Flags = kFramePicture << kStructureShift;
+  TPictureRecord() = default;
+  TPictureRecord(std::int64_t offset, std::uint16_t temporalReference, std::uint8_t codingType) {
+    SetOffset(offset);
+    FPicture = (FPicture & kPositionMask) | std::uint64_t{temporalReference & 0x3FFu} << 48 |
+               std::uint64_t{codingType & 7u} << 58;
+  }
 
-  bool Has(Flag flag) const { return (Flags & flag) != 0; }
-  std::uint8_t PictureStructure() const { return static_cast<std::uint8_t>(Flags >> kStructureShift); }
+  std::int64_t Offset() const { return static_cast<std::int64_t>(FPicture & kPositionMask); }
+  std::int64_t Size() const { return static_cast<std::int64_t>(FPack & kPositionMask); }
+  std::uint16_t TemporalReference() const { return static_cast<std::uint16_t>(FPicture >> 48 & 0x3FF); }
+  std::uint8_t CodingType() const { return static_cast<std::uint8_t>(FPicture >> 58 & 7); }  // picture_coding_type
+  std::uint8_t Flags() const { return static_cast<std::uint8_t>(FPack >> 48); }
+
+  void SetOffset(std::int64_t offset) { FPicture = (FPicture & ~kPositionMask) | Position(offset); }
+  void SetSize(std::int64_t size) { FPack = (FPack & ~kPositionMask) | Position(size); }
+  void AddFlags(std::uint8_t flags) { FPack |= std::uint64_t{flags} << 48; }
+
+  bool Has(Flag flag) const { return (Flags() & flag) != 0; }
+  std::uint8_t PictureStructure() const { return static_cast<std::uint8_t>(Flags() >> kStructureShift); }
   void SetPictureStructure(std::uint8_t structure) {
-    Flags = static_cast<std::uint8_t>((Flags & ((1u << kStructureShift) - 1)) | (structure & 3u) << kStructureShift);
+    const auto flags = static_cast<std::uint8_t>((Flags() & ((1u << kStructureShift) - 1)) | (structure & 3u) << kStructureShift);
+    FPack = (FPack & ~(std::uint64_t{0xFF} << 48)) | std::uint64_t{flags} << 48;
   }
   bool IsField() const { return PictureStructure() == kTopField || PictureStructure() == kBottomField; }
+
+private:
+  static constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << 48) - 1;
+  // Offsets past 256 TiB cannot occur in a file; clamping keeps a wrong value from spilling into
+  // the fields beside it.
+  static std::uint64_t Position(std::int64_t v) { return static_cast<std::uint64_t>(std::clamp<std::int64_t>(v, 0, kMaxPosition)); }
+
+  std::uint64_t FPicture = 0;                                    // offset, temporal_reference, coding type
+  std::uint64_t FPack = std::uint64_t{kFramePicture << kStructureShift} << 48;  // size, flags
 };
-static_assert(sizeof(TPictureRecord) == 24, "a picture record stays small: memory grows with the pictures");
+static_assert(sizeof(TPictureRecord) == 16, "a picture record stays small: memory grows with the pictures");
 
 // One group of pictures. Its pictures run from FirstPicture up to the next group's first picture.
 struct TGroupRecord {
   std::int64_t Offset = 0;
   std::uint32_t FirstPicture = 0;
-  std::uint32_t TimeCode = 0;  // the 25-bit time_code
-  std::uint8_t ClosedGop = 0;
-  std::uint8_t BrokenLink = 0;
+  std::uint32_t TimeCode : 25 = 0;  // the 25-bit time_code
+  std::uint32_t ClosedGop : 1 = 0;
+  std::uint32_t BrokenLink : 1 = 0;
 };
+static_assert(sizeof(TGroupRecord) == 16, "a group record stays small");
 
 // The parameters of a sequence header (and its extension). A new entry is kept only when a
 // sequence header changes them, so a stream that repeats one header before every group has one.
@@ -108,6 +134,9 @@ struct TOverviewData {
 
   // Pictures of group g (up to the next group's first picture, or the last picture).
   std::uint32_t GroupPictureCount(std::size_t g) const;
+  // The group picture i follows (the last group whose first picture is at or before it), or
+  // kNoIndex before the first group.
+  std::uint32_t GroupOf(std::size_t i) const;
   // Bytes from picture i's start code up to the next picture's (the last: to the end of the
   // data scanned; the first: from the first start code): the picture with the headers that
   // follow it, what a decoder reads for it. The units of all pictures add up to the stream.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "overview/PictureFields.h"
 #include "overview/ReadAhead.h"
 #include "overview/StartCodeFinder.h"
 #include "support/Format.h"
@@ -36,8 +37,11 @@ private:
   void SequenceHeader(std::int64_t offset, TBitStream3& reader);
   void SequenceExtension(TBitStream3& reader);
   void GroupHeader(std::int64_t offset, TBitStream3& reader);
-  void PictureHeader(std::int64_t offset, TBitStream3& reader);
-  void PictureCodingExtension(TBitStream3& reader);
+  void PictureHeader(std::int64_t offset, const std::uint8_t* bytes, std::size_t available);
+  void PictureCodingExtension(const std::uint8_t* bytes, std::size_t available);
+  void CodingExtensionFields(const TCodingExtensionFields& fields);
+  // Points the bit reader at the header in `bytes`; false when it cannot take it.
+  bool SetReader(const std::uint8_t* bytes, std::size_t available);
   std::uint32_t CurrentSequenceIndex();
   void Damaged(std::int64_t offset, const std::string& text);
 
@@ -70,22 +74,14 @@ void TScanState::Damaged(std::int64_t offset, const std::string& text) {
 
 void TScanState::ClosePicture(std::int64_t end) {
   if (!FOpenPicture) return;
-  FOpenPicture->Size = end - FOpenPicture->Offset;
+  FOpenPicture->SetSize(end - FOpenPicture->Offset());
   FPictures.push_back(*FOpenPicture);
   FOpenPicture.reset();
 }
 
 void TScanState::StartCode(std::int64_t offset, const std::uint8_t* bytes, std::size_t available) {
   const std::uint8_t code = bytes[3];
-  const bool indexed = code == 0x00 || code == 0xB3 || code == 0xB7 || code == 0xB8;
-  if (indexed) {
-    ClosePicture(offset);
-    FAwaitingCodingExtension = false;
-    FAwaitingSequenceExtension = false;
-    FStraySlicesReported = false;
-  }
-  const std::uint32_t value = 0x00000100u | code;
-  if (IsSliceStartCode(value)) {
+  if (IsSliceCode(code)) {
     FAwaitingCodingExtension = false;
     if (!FOpenPicture && !FStraySlicesReported) {
       FStraySlicesReported = true;  // one report per run of slices, not one per slice
@@ -93,29 +89,51 @@ void TScanState::StartCode(std::int64_t offset, const std::uint8_t* bytes, std::
     }
     return;
   }
+  // The two headers every picture has come first, read by the small readers when they can.
+  if (code == 0x00) {
+    ClosePicture(offset);
+    FAwaitingSequenceExtension = false;
+    FStraySlicesReported = false;
+    PictureHeader(offset, bytes, available);
+    return;
+  }
+  if (code == 0xB5 && FAwaitingCodingExtension && available > 4 && bytes[4] >> 4 == kPictureCodingExtensionId) {
+    PictureCodingExtension(bytes, available);
+    return;
+  }
+  const bool indexed = code == 0xB3 || code == 0xB7 || code == 0xB8;
+  if (indexed) {
+    ClosePicture(offset);
+    FAwaitingCodingExtension = false;
+    FAwaitingSequenceExtension = false;
+    FStraySlicesReported = false;
+  }
+  const std::uint32_t value = 0x00000100u | code;
   if (value == kUserDataStartCode) return;
   const bool header = indexed || value == kExtensionStartCode;
   if (!header) {
     Damaged(offset, Format("start code %.2x does not belong in a video stream at ", {code}) + Hex(offset));
     return;
   }
-  // Headers are parsed from at most the lookahead; bytes past it are never needed, and the
-  // padding behind the data makes the last byte of a short block readable.
-  const std::size_t span = std::min(available, TOverviewScanner::kHeaderLookahead);
-  if (FReader.SetData(bytes, static_cast<std::int32_t>(span + 1)) != S_OK) return;
+  if (!SetReader(bytes, available)) return;
   switch (value) {
-    case kPictureStartCode: PictureHeader(offset, FReader); break;
     case kSequenceHeaderCode: SequenceHeader(offset, FReader); break;
     case kGroupStartCode: GroupHeader(offset, FReader); break;
     case kSequenceEndCode: ++FReport.SequenceEndCodes; break;
     case kExtensionStartCode: {
       const int id = available > 4 ? bytes[4] >> 4 : 0;
       if (id == kSequenceExtensionId && FAwaitingSequenceExtension) SequenceExtension(FReader);
-      else if (id == kPictureCodingExtensionId && FAwaitingCodingExtension) PictureCodingExtension(FReader);
       break;
     }
     default: break;
   }
+}
+
+bool TScanState::SetReader(const std::uint8_t* bytes, std::size_t available) {
+  // Headers are parsed from at most the lookahead; bytes past it are never needed, and the
+  // padding behind the data makes the last byte of a short block readable.
+  const std::size_t span = std::min(available, TOverviewScanner::kHeaderLookahead);
+  return FReader.SetData(bytes, static_cast<std::int32_t>(span + 1)) == S_OK;
 }
 
 void TScanState::SequenceHeader(std::int64_t offset, TBitStream3& reader) {
@@ -174,9 +192,9 @@ void TScanState::GroupHeader(std::int64_t offset, TBitStream3& reader) {
   TGroupRecord group;
   group.Offset = offset;
   group.FirstPicture = FPictureCount;
-  group.TimeCode = rec.time_code;
-  group.ClosedGop = rec.closed_gop;
-  group.BrokenLink = rec.broken_link;
+  group.TimeCode = rec.time_code & 0x1FFFFFFu;
+  group.ClosedGop = rec.closed_gop & 1u;
+  group.BrokenLink = rec.broken_link & 1u;
   FGroups.push_back(group);
   ++FGroupCount;
 }
@@ -194,42 +212,55 @@ std::uint32_t TScanState::CurrentSequenceIndex() {
   return FSequenceCount - 1;
 }
 
-void TScanState::PictureHeader(std::int64_t offset, TBitStream3& reader) {
-  TPictureHeaderRec rec;
-  Parse_picture_header(reader, rec);
-  TPictureRecord picture;
-  picture.Offset = offset;
-  picture.TemporalReference = rec.temporal_reference;
-  picture.CodingType = rec.picture_coding_type;
-  picture.GroupIndex = FGroupCount > 0 ? FGroupCount - 1 : kNoIndex;
+void TScanState::PictureHeader(std::int64_t offset, const std::uint8_t* bytes, std::size_t available) {
+  std::optional<TPictureHeaderFields> fields = ReadPictureHeaderFields(bytes, available);
+  bool cutShort = false;
+  if (!fields) {
+    TPictureHeaderRec rec;
+    if (SetReader(bytes, available)) Parse_picture_header(FReader, rec);
+    cutShort = FReader.Error();
+    fields = TPictureHeaderFields{rec.temporal_reference, rec.picture_coding_type};
+  }
+  TPictureRecord picture(offset, fields->TemporalReference, fields->CodingType);
   if (CurrentSequenceIndex() == kNoIndex || FSequence.ProgressiveSequence)
-    picture.Flags |= TPictureRecord::kProgressiveSequence;
-  if (reader.Error()) {
-    picture.Flags |= TPictureRecord::kDamaged;
+    picture.AddFlags(TPictureRecord::kProgressiveSequence);
+  if (cutShort) {
+    picture.AddFlags(TPictureRecord::kDamaged);
     Damaged(offset, "picture header cut short at " + Hex(offset));
-  } else if (rec.picture_coding_type < 1 || rec.picture_coding_type > 4) {
-    picture.Flags |= TPictureRecord::kDamaged;
-    Damaged(offset, Format("picture_coding_type %d at ", {rec.picture_coding_type}) + Hex(offset));
+  } else if (fields->CodingType < 1 || fields->CodingType > 4) {
+    picture.AddFlags(TPictureRecord::kDamaged);
+    Damaged(offset, Format("picture_coding_type %d at ", {fields->CodingType}) + Hex(offset));
   }
   FOpenPicture = picture;
   ++FPictureCount;
   FAwaitingCodingExtension = true;
 }
 
-void TScanState::PictureCodingExtension(TBitStream3& reader) {
+void TScanState::PictureCodingExtension(const std::uint8_t* bytes, std::size_t available) {
   FAwaitingCodingExtension = false;
+  if (const auto fields = ReadCodingExtensionFields(bytes, available)) {
+    CodingExtensionFields(*fields);
+    return;
+  }
+  if (!SetReader(bytes, available)) return;
   TPictureCodingExtensionRec rec;
-  Parse_picture_coding_extension(reader, rec);
-  if (!FOpenPicture || reader.Error()) return;
+  Parse_picture_coding_extension(FReader, rec);
+  if (FReader.Error()) return;
+  CodingExtensionFields({rec.picture_structure, rec.top_field_first != 0, rec.repeat_first_field != 0,
+                         rec.progressive_frame != 0});
+}
+
+void TScanState::CodingExtensionFields(const TCodingExtensionFields& fields) {
+  if (!FOpenPicture) return;
   TPictureRecord& picture = *FOpenPicture;
-  picture.Flags |= TPictureRecord::kHasCodingExtension;
-  picture.SetPictureStructure(rec.picture_structure);
-  if (rec.repeat_first_field) picture.Flags |= TPictureRecord::kRepeatFirstField;
-  if (rec.top_field_first) picture.Flags |= TPictureRecord::kTopFieldFirst;
-  if (rec.progressive_frame) picture.Flags |= TPictureRecord::kProgressiveFrame;
-  if (rec.picture_structure == 0) {
-    picture.Flags |= TPictureRecord::kDamaged;
-    Damaged(picture.Offset, "reserved picture_structure 0 at " + Hex(picture.Offset));
+  picture.AddFlags(TPictureRecord::kHasCodingExtension);
+  picture.SetPictureStructure(fields.PictureStructure);
+  if (fields.RepeatFirstField) picture.AddFlags(TPictureRecord::kRepeatFirstField);
+  if (fields.TopFieldFirst) picture.AddFlags(TPictureRecord::kTopFieldFirst);
+  if (fields.ProgressiveFrame) picture.AddFlags(TPictureRecord::kProgressiveFrame);
+  if (fields.PictureStructure == 0) {
+    picture.AddFlags(TPictureRecord::kDamaged);
+    Damaged(picture.Offset(), "reserved picture_structure 0 at " + Hex(picture.Offset()));
   }
 }
 
@@ -307,6 +338,7 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
       std::optional<std::size_t> deferred;
       const std::size_t junction = std::min(valid, carry + 3);
       std::size_t listed = 0;
+
       for (;;) {
         std::size_t q = FindAnyStartCode(buf, p, junction);
         if (q >= junction) {

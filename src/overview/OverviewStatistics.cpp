@@ -12,14 +12,15 @@ namespace {
 
 void Count(TTypeStatistics& type, const TPictureRecord& picture) {
   ++type.Count;
-  type.TotalBytes += picture.Size;
-  if (type.MaxOffset < 0 || picture.Size > type.MaxBytes) {
-    type.MaxBytes = picture.Size;
-    type.MaxOffset = picture.Offset;
+  const std::int64_t size = picture.Size();
+  type.TotalBytes += size;
+  if (type.MaxOffset < 0 || size > type.MaxBytes) {
+    type.MaxBytes = size;
+    type.MaxOffset = picture.Offset();
   }
-  if (type.MinOffset < 0 || picture.Size < type.MinBytes) {
-    type.MinBytes = picture.Size;
-    type.MinOffset = picture.Offset;
+  if (type.MinOffset < 0 || size < type.MinBytes) {
+    type.MinBytes = size;
+    type.MinOffset = picture.Offset();
   }
 }
 
@@ -37,6 +38,7 @@ void GroupStatistics(const TOverviewData& data, TOverviewStatistics& s) {
   s.Groups = static_cast<std::int64_t>(data.Groups.size());
   std::map<std::int64_t, std::int64_t> lengths;  // pictures per group -> groups
   std::size_t picture = data.Groups.empty() ? 0 : data.Groups.front().FirstPicture;
+  TPictureClock clock(data);
   for (std::size_t g = 0; g < data.Groups.size(); ++g) {
     const TGroupRecord& group = data.Groups[g];
     if (group.ClosedGop) ++s.ClosedGroups;
@@ -48,7 +50,7 @@ void GroupStatistics(const TOverviewData& data, TOverviewStatistics& s) {
     const std::int64_t end = g + 1 < data.Groups.size() ? data.Groups[g + 1].Offset : data.Report.BytesScanned;
     double seconds = 0;
     for (std::int64_t k = 0; k < length && picture < data.Pictures.size(); ++k, ++picture)
-      seconds += PictureSeconds(data, picture);
+      seconds += clock.Seconds(picture);
     if (seconds > 0) {
       const double rate = 8.0 * static_cast<double>(end - group.Offset) / seconds;
       if (rate > s.PeakBitRateGroup) {
@@ -100,14 +102,15 @@ const char* StateName(TScanReport::End state) {
 TOverviewStatistics ComputeStatistics(const TOverviewData& data) {
   TOverviewStatistics s;
   s.Pictures = static_cast<std::int64_t>(data.Pictures.size());
+  TPictureClock clock(data);
   for (std::size_t i = 0; i < data.Pictures.size(); ++i) {
     const TPictureRecord& picture = data.Pictures[i];
-    Count(TypeOf(s, picture.CodingType), picture);
+    Count(TypeOf(s, picture.CodingType()), picture);
     if (picture.IsField()) ++s.FieldPictures;
     if (picture.Has(TPictureRecord::kRepeatFirstField)) ++s.RepeatFirstField;
     if (picture.Has(TPictureRecord::kProgressiveFrame)) ++s.ProgressiveFrames;
     s.Frames += FramePeriods(picture);
-    s.Duration += PictureSeconds(data, i);
+    s.Duration += clock.Seconds(i);
   }
   if (data.Report.FirstStartCode >= 0) s.StreamBytes = data.Report.BytesScanned - data.Report.FirstStartCode;
   if (s.Duration > 0) {
@@ -115,7 +118,7 @@ TOverviewStatistics ComputeStatistics(const TOverviewData& data) {
     ForEachSecondWindow(data, [&](std::size_t i, double bits) {
       if (bits > s.PeakBitRateSecond) {
         s.PeakBitRateSecond = bits;
-        s.PeakSecondEndsAt = data.Pictures[i].Offset;
+        s.PeakSecondEndsAt = data.Pictures[i].Offset();
       }
     });
   }

@@ -10,17 +10,20 @@ void WritePictureLines(const TOverviewData& data, bool csv, const std::function<
     out("offset,size,type,temporal_reference,group,picture_structure,top_field_first,repeat_first_field,"
         "progressive_frame,damaged\n");
   std::string line;
-  for (const TPictureRecord& p : data.Pictures) {
+  std::size_t nextGroup = 0;  // groups are met in picture order: no search per picture
+  for (std::size_t i = 0; i < data.Pictures.size(); ++i) {
+    const TPictureRecord& p = data.Pictures[i];
+    while (nextGroup < data.Groups.size() && data.Groups[nextGroup].FirstPicture <= i) ++nextGroup;
     line.clear();
-    line += std::to_string(p.Offset);
+    line += std::to_string(p.Offset());
     line += separator;
-    line += std::to_string(p.Size);
+    line += std::to_string(p.Size());
     line += separator;
-    line += CodingTypeName(p.CodingType);
+    line += CodingTypeName(p.CodingType());
     line += separator;
-    line += std::to_string(p.TemporalReference);
+    line += std::to_string(p.TemporalReference());
     line += separator;
-    if (p.GroupIndex != kNoIndex) line += std::to_string(p.GroupIndex);
+    if (nextGroup > 0) line += std::to_string(nextGroup - 1);
     if (csv) {
       auto flag = [&line](bool on) {
         line += ',';

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <deque>
 #include <vector>
 
@@ -17,33 +18,48 @@ double FramePeriods(const TPictureRecord& picture);
 // Seconds picture i stays on show at its sequence's frame rate; 0 when the rate is unknown.
 double PictureSeconds(const TOverviewData& data, std::size_t i);
 
+// PictureSeconds for pictures asked in rising order, without a search of the sequences per
+// picture: the walks over all pictures use it.
+class TPictureClock {
+public:
+  explicit TPictureClock(const TOverviewData& data) : FData(data) {}
+  double Seconds(std::size_t i);
+
+private:
+  const TOverviewData& FData;
+  std::size_t FSequence = 0;
+  bool FStarted = false;
+  double FRate = 0;
+};
+
+// The bits of the one second of stream that ends with the picture last added: the pictures
+// (with the headers after them) that begin at most one second before it ends. Pictures are
+// timed in stream order, one after the other. Keeps only that second's pictures.
+class TSecondWindow {
+public:
+  // Adds the next picture; returns the window's bits.
+  double Add(double seconds, std::int64_t unitBytes);
+
+private:
+  struct TEntry {
+    double Start;
+    double Bits;
+  };
+  std::deque<TEntry> FEntries;
+  double FTime = 0;
+  double FBits = 0;
+};
+
 // Calls visit(i, bits) for every picture i with the bits of the one second of stream that ends
-// with it: the pictures (with the headers after them) that begin at most one second before it
-// ends. Pictures are timed in stream order, one after the other. Keeps only that second's
-// start times, so it needs no memory per picture.
+// with it (TSecondWindow). Needs no memory per picture.
 template <class Visit>
 void ForEachSecondWindow(const TOverviewData& data, Visit&& visit) {
-  constexpr double kEpsilon = 1e-6;  // cumulative sums of periods are not exact
-  std::deque<double> starts;          // start times of the pictures in the window
-  std::size_t first = 0;
-  double t = 0;
-  double bits = 0;
-  for (std::size_t i = 0; i < data.Pictures.size(); ++i) {
-    starts.push_back(t);
-    t += PictureSeconds(data, i);
-    bits += 8.0 * static_cast<double>(data.UnitBytes(i));
-    while (first < i && starts.front() < t - 1.0 - kEpsilon) {
-      bits -= 8.0 * static_cast<double>(data.UnitBytes(first));
-      starts.pop_front();
-      ++first;
-    }
-    visit(i, bits);
-  }
+  TPictureClock clock(data);
+  TSecondWindow window;
+  for (std::size_t i = 0; i < data.Pictures.size(); ++i) visit(i, window.Add(clock.Seconds(i), data.UnitBytes(i)));
 }
 
-// For every picture, the bit rate over the one second of stream that ends with it: the bits of
-// the pictures (with the headers after them) that begin less than one second before it ends.
-// Pictures are timed in stream order, one after the other.
+// For every picture, the bit rate over the one second of stream that ends with it.
 std::vector<float> SlidingSecondBitRates(const TOverviewData& data);
 
 } // namespace varlow

@@ -1,7 +1,6 @@
 #include "overview/ReadAhead.h"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 
 #include "overview/StartCodeFinder.h"
@@ -9,13 +8,13 @@
 namespace varlow {
 
 TReadAhead::TReadAhead(const TFileStream& stream, std::int64_t total, std::size_t blockSize, std::size_t prefix)
-    : FStream(stream), FTotal(total), FBlockSize(blockSize) {
+    : FStream(stream), FTotal(total), FBlockSize(blockSize), FSlots(kBlocks) {
   for (TReadBlock& slot : FSlots) {
     slot.Buffer = TPaddedBuffer(prefix + blockSize);
     slot.Prefix = prefix;
     FFree.push_back(&slot);
   }
-  FThread = std::thread([this] { Run(); });
+  for (std::size_t k = 0; k < kReaders; ++k) FThreads.emplace_back([this] { Run(); });
 }
 
 TReadAhead::~TReadAhead() {
@@ -24,52 +23,66 @@ TReadAhead::~TReadAhead() {
     FStop = true;
   }
   FChanged.notify_all();
-  FThread.join();
+  for (std::thread& thread : FThreads) thread.join();
 }
 
 void TReadAhead::Run() {
-  std::int64_t position = 0;
   for (;;) {
     TReadBlock* block = nullptr;
     {
       std::unique_lock guard(FLock);
-      FChanged.wait(guard, [this] { return FStop || !FFree.empty(); });
-      if (FStop) return;
+      FChanged.wait(guard, [this] { return FStop || FEndQueued || !FFree.empty(); });
+      if (FStop || FEndQueued) return;
       block = FFree.front();
       FFree.pop_front();
+      block->Position = FNextPosition;
+      block->Sequence = FNextSequence++;
+      block->Wanted = static_cast<std::size_t>(std::clamp<std::int64_t>(FTotal - FNextPosition, 0, std::int64_t(FBlockSize)));
+      FNextPosition += static_cast<std::int64_t>(block->Wanted);
+      // The block that reaches the size the file had is the last one asked for.
+      if (FNextPosition >= FTotal) FEndQueued = true;
     }
-    block->Position = position;
-    block->Wanted = static_cast<std::size_t>(std::clamp<std::int64_t>(FTotal - position, 0, std::int64_t(FBlockSize)));
-    block->Got = 0;
-    block->Failure.clear();
-    try {
-      if (block->Wanted > 0)
-        block->Got = static_cast<std::size_t>(FStream.ReadAt(position, {block->Data(), block->Wanted}));
-    } catch (const std::exception& e) {
-      block->Failure = e.what();
-    } catch (...) {
-      block->Failure = "unknown failure";
-    }
-    block->StartCodes.clear();
-    FindAllStartCodes(block->Data(), block->Got, block->StartCodes);
-    position += static_cast<std::int64_t>(block->Got);
-    block->Last = block->Got < block->Wanted || position >= FTotal || !block->Failure.empty();
+    Read(*block);
     {
       std::lock_guard guard(FLock);
+      if (block->Last) FEndQueued = true;
       FFilled.push_back(block);
     }
     FChanged.notify_all();
-    if (block->Last) return;
   }
+}
+
+void TReadAhead::Read(TReadBlock& block) {
+  block.Got = 0;
+  block.Failure.clear();
+  try {
+    if (block.Wanted > 0)
+      block.Got = static_cast<std::size_t>(FStream.ReadAt(block.Position, {block.Data(), block.Wanted}));
+  } catch (const std::exception& e) {
+    block.Failure = e.what();
+  } catch (...) {
+    block.Failure = "unknown failure";
+  }
+  block.StartCodes.clear();
+  FindStartCodesButSliceRuns(block.Data(), block.Got, block.StartCodes);
+  block.Last = block.Got < block.Wanted || block.Position + static_cast<std::int64_t>(block.Got) >= FTotal ||
+               !block.Failure.empty();
 }
 
 TReadBlock* TReadAhead::Next() {
   std::unique_lock guard(FLock);
-  FChanged.wait(guard, [this] { return !FFilled.empty() || FDone; });
-  if (FFilled.empty()) return nullptr;
-  TReadBlock* block = FFilled.front();
-  FFilled.pop_front();
-  if (block->Last) FDone = true;
+  TReadBlock* block = nullptr;
+  FChanged.wait(guard, [&] {
+    if (FDone) return true;
+    const auto found = std::find_if(FFilled.begin(), FFilled.end(), [this](TReadBlock* b) { return b->Sequence == FWanted; });
+    if (found == FFilled.end()) return false;
+    block = *found;
+    FFilled.erase(found);
+    return true;
+  });
+  if (block == nullptr) return nullptr;
+  ++FWanted;
+  if (block->Last) FDone = true;  // blocks read after a short one are never handed out
   return block;
 }
 

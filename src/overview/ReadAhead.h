@@ -1,5 +1,4 @@
 #pragma once
-#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -23,20 +22,25 @@ struct TReadBlock {
   std::size_t Got = 0;        // bytes read
   bool Last = false;          // no block follows: the end of the file, a short read or a failure
   std::string Failure;        // why reading stopped, when it failed
-  // Positions in the data of every start code whose four bytes lie wholly in it, found by the
-  // reading thread while the bytes are still in its cache.
+  std::uint64_t Sequence = 0; // the block's place in file order
+  // Positions in the data of the start codes whose four bytes lie wholly in it, runs of slices
+  // cut to their first (FindStartCodesButSliceRuns), listed by the reading thread while the
+  // bytes are still in its cache.
   std::vector<std::uint32_t> StartCodes;
   std::uint8_t* Data() { return Buffer.Data() + Prefix; }
   std::size_t Prefix = 0;
 };
 
-// Reads a file front to back on a thread of its own, a few blocks ahead of the one who takes
-// them, and lists each block's start codes, so that reading and searching overlap with what is
-// done with the codes. Reads stop at `total` bytes (the
-// size the file had when the scan began). The thread ends with the object.
+// Reads a file front to back on threads of their own, a few blocks ahead of the one who takes
+// them, and lists each block's start codes: reading and searching a block cost about as much as
+// everything else done with it, so two threads read and search alternate blocks while the
+// taker handles the codes. Blocks are handed out in file order. Reads stop at `total` bytes
+// (the size the file had when the scan began) or at the first short read. The threads end with
+// the object.
 class TReadAhead {
 public:
-  static constexpr std::size_t kBlocks = 3;  // one being read, one being looked at, one waiting
+  static constexpr std::size_t kReaders = 2;
+  static constexpr std::size_t kBlocks = 2 * kReaders + 1;  // being read, waiting, being looked at
 
   TReadAhead(const TFileStream& stream, std::int64_t total, std::size_t blockSize, std::size_t prefix);
   ~TReadAhead();
@@ -50,18 +54,23 @@ public:
 
 private:
   void Run();
+  void Read(TReadBlock& block);
 
   const TFileStream& FStream;
   const std::int64_t FTotal;
   const std::size_t FBlockSize;
-  std::array<TReadBlock, kBlocks> FSlots;
+  std::vector<TReadBlock> FSlots;
   std::deque<TReadBlock*> FFree;
-  std::deque<TReadBlock*> FFilled;
+  std::vector<TReadBlock*> FFilled;  // read, in any order
+  std::int64_t FNextPosition = 0;    // where the next block to hand to a reader begins
+  std::uint64_t FNextSequence = 0;   // its sequence number
+  std::uint64_t FWanted = 0;         // the sequence number Next hands out next
+  bool FEndQueued = false;           // a reader has read a last block: no more are begun
   bool FStop = false;
-  bool FDone = false;  // the reader has handed over its last block
+  bool FDone = false;                // the last block has been handed out
   std::mutex FLock;
   std::condition_variable FChanged;
-  std::thread FThread;
+  std::vector<std::thread> FThreads;
 };
 
 } // namespace varlow

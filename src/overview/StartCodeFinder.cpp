@@ -14,56 +14,120 @@ std::size_t FindScalar(const std::uint8_t* data, std::size_t i, std::size_t size
   return size;
 }
 
-#if defined(__x86_64__)
-// 62 positions per step for processors with AVX2: one compare against 0 and one against 1 of
-// 64 bytes give two bit masks, and a prefix starts at bit k when zero[k], zero[k + 1] and
-// one[k + 2] are set. The last two positions of a step need the next bytes, so the next step
-// begins there.
-__attribute__((target("avx2"))) std::size_t FindAvx2(const std::uint8_t* data, std::size_t i, std::size_t size) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i one = _mm256_set1_epi8(1);
-  constexpr std::uint64_t kWhole = (std::uint64_t{1} << 62) - 1;
-  while (i + 65 <= size) {  // loads reach i + 63; a hit's code byte, at most i + 64
-    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
-    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32));
-    const std::uint64_t z = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, zero))) |
-                            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, zero)))} << 32;
-    const std::uint64_t pairs = z & (z >> 1) & kWhole;
-    if (pairs == 0) {  // coded data seldom holds two zero bytes in a row: most steps end here
-      i += 62;
-      continue;
+// Lists the start codes found from `from` on with the byte walk, applying the slice-run rule
+// when `inSliceRun` is given; positions already listed are not listed again.
+void ListScalar(const std::uint8_t* data, std::size_t from, std::size_t size, std::vector<std::uint32_t>& out,
+                bool* inSliceRun) {
+  for (std::size_t q = FindAnyStartCode(data, from, size); q < size; q = FindAnyStartCode(data, q + 3, size)) {
+    if (!out.empty() && q <= out.back()) continue;
+    if (inSliceRun != nullptr) {
+      const bool slice = IsSliceCode(data[q + 3]);
+      const bool skip = slice && *inSliceRun;
+      *inSliceRun = slice;
+      if (skip) continue;
     }
-    const std::uint64_t o = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, one))) |
-                            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, one)))} << 32;
-    const std::uint64_t hits = pairs & (o >> 2);
-    if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctzll(hits));
+    out.push_back(static_cast<std::uint32_t>(q));
+  }
+}
+
+#if defined(__x86_64__)
+// Bit k of each mask stands for byte i + k of a 64-byte window.
+struct TWindowMasks {
+  std::uint64_t Zero;
+  std::uint64_t One;
+};
+
+__attribute__((target("avx2"))) inline std::uint64_t Mask64(__m256i lo, __m256i hi) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)) |
+         std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))} << 32;
+}
+
+// Positions k of the window at which two zero bytes begin (k + 1 within the window), and where
+// the window holds 01s. Coded data seldom holds two zero bytes in a row, so most windows stop at
+// the zero pairs and never need the ones.
+__attribute__((target("avx2"))) inline std::uint64_t ZeroPairs(__m256i lo, __m256i hi) {
+  const __m256i zero = _mm256_setzero_si256();
+  const std::uint64_t z = Mask64(_mm256_cmpeq_epi8(lo, zero), _mm256_cmpeq_epi8(hi, zero));
+  return z & (z >> 1);
+}
+
+__attribute__((target("avx2"))) inline std::uint64_t Ones(__m256i lo, __m256i hi) {
+  const __m256i one = _mm256_set1_epi8(1);
+  return Mask64(_mm256_cmpeq_epi8(lo, one), _mm256_cmpeq_epi8(hi, one));
+}
+
+// Bytes 01 to AF: the codes of slices.
+__attribute__((target("avx2"))) inline std::uint64_t SliceCodes(__m256i lo, __m256i hi) {
+  const __m256i one = _mm256_set1_epi8(1);
+  const __m256i last = _mm256_set1_epi8(static_cast<char>(0xAE));
+  const __m256i a = _mm256_sub_epi8(lo, one);  // 01..AF become 00..AE, 00 becomes FF
+  const __m256i b = _mm256_sub_epi8(hi, one);
+  return Mask64(_mm256_cmpeq_epi8(_mm256_min_epu8(a, last), a), _mm256_cmpeq_epi8(_mm256_min_epu8(b, last), b));
+}
+
+__attribute__((target("avx2"))) inline void Load(const std::uint8_t* p, __m256i& lo, __m256i& hi) {
+  lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+}
+
+// A prefix starts at bit k when zero[k], zero[k + 1] and one[k + 2] are set: 62 positions per
+// 64-byte window, so the next window begins two bytes before this one ends.
+constexpr std::uint64_t kPrefixPositions = (std::uint64_t{1} << 62) - 1;
+// With the code byte at k + 3 looked at too: 61 positions.
+constexpr std::uint64_t kCodePositions = (std::uint64_t{1} << 61) - 1;
+
+__attribute__((target("avx2"))) std::size_t FindAvx2(const std::uint8_t* data, std::size_t i, std::size_t size) {
+  while (i + 65 <= size) {  // loads reach i + 63; a hit's code byte, at most i + 64
+    __m256i lo, hi;
+    Load(data + i, lo, hi);
+    const std::uint64_t pairs = ZeroPairs(lo, hi) & kPrefixPositions;
+    if (pairs != 0) {
+      const std::uint64_t hits = pairs & (Ones(lo, hi) >> 2);
+      if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctzll(hits));
+    }
     i += 62;
   }
   return i;  // where the caller goes on
 }
 
-// Every hit of the 62-position steps, without leaving the loop.
+// Every hit of the 62-position windows, without leaving the loop.
 __attribute__((target("avx2"))) std::size_t FindAllAvx2(const std::uint8_t* data, std::size_t size,
                                                         std::vector<std::uint32_t>& out) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i one = _mm256_set1_epi8(1);
-  constexpr std::uint64_t kWhole = (std::uint64_t{1} << 62) - 1;
   std::size_t i = 0;
   while (i + 65 <= size) {
-    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
-    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 32));
-    const std::uint64_t z = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, zero))) |
-                            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, zero)))} << 32;
-    const std::uint64_t pairs = z & (z >> 1) & kWhole;
-    if (pairs == 0) {  // coded data seldom holds two zero bytes in a row: most steps end here
-      i += 62;
-      continue;
-    }
-    const std::uint64_t o = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, one))) |
-                            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, one)))} << 32;
-    for (std::uint64_t hits = pairs & (o >> 2); hits != 0; hits &= hits - 1)
-      out.push_back(static_cast<std::uint32_t>(i + static_cast<std::size_t>(__builtin_ctzll(hits))));
+    __m256i lo, hi;
+    Load(data + i, lo, hi);
+    const std::uint64_t pairs = ZeroPairs(lo, hi) & kPrefixPositions;
+    if (pairs != 0)
+      for (std::uint64_t hits = pairs & (Ones(lo, hi) >> 2); hits != 0; hits &= hits - 1)
+        out.push_back(static_cast<std::uint32_t>(i + static_cast<std::size_t>(__builtin_ctzll(hits))));
     i += 62;
+  }
+  return i;
+}
+
+// The slice-run rule over 61-position windows. Slices begin every hundred bytes or so, so half
+// of all windows hold a code: every mask is computed each time, and the one branch taken per
+// window is whether it holds a code that is listed, which is seldom.
+__attribute__((target("avx2"))) std::size_t FindButSliceRunsAvx2(const std::uint8_t* data, std::size_t size,
+                                                                 std::vector<std::uint32_t>& out, bool& inSliceRun) {
+  std::size_t i = 0;
+  while (i + 64 <= size) {  // a hit's code byte is at most i + 63
+    __m256i lo, hi;
+    Load(data + i, lo, hi);
+    const std::uint64_t hits = ZeroPairs(lo, hi) & (Ones(lo, hi) >> 2) & kCodePositions;
+    const std::uint64_t slices = SliceCodes(lo, hi) >> 3;
+    // Inside a run of slices only a code of another kind is news; outside one, any code is.
+    const std::uint64_t news = inSliceRun ? hits & ~slices : hits;
+    if (news != 0) {
+      for (std::uint64_t rest = hits; rest != 0; rest &= rest - 1) {
+        const int k = __builtin_ctzll(rest);
+        const bool slice = (slices >> k & 1) != 0;
+        if (!slice || !inSliceRun) out.push_back(static_cast<std::uint32_t>(i + static_cast<std::size_t>(k)));
+        inSliceRun = slice;
+      }
+    }
+    i += 61;
   }
   return i;
 }
@@ -112,8 +176,16 @@ void FindAllStartCodes(const std::uint8_t* data, std::size_t size, std::vector<s
 #endif
   // Prefixes never overlap, so a hit found by the fast loop cannot hide one that starts in the
   // rest; but the rest must not report a position the fast loop already gave.
-  for (std::size_t q = FindAnyStartCode(data, i, size); q < size; q = FindAnyStartCode(data, q + 3, size))
-    if (out.empty() || q > out.back()) out.push_back(static_cast<std::uint32_t>(q));
+  ListScalar(data, i, size, out, nullptr);
+}
+
+void FindStartCodesButSliceRuns(const std::uint8_t* data, std::size_t size, std::vector<std::uint32_t>& out) {
+  bool inSliceRun = false;
+  std::size_t i = 0;
+#if defined(__x86_64__)
+  if (kHasAvx2) i = FindButSliceRunsAvx2(data, size, out, inSliceRun);
+#endif
+  ListScalar(data, i, size, out, &inSliceRun);
 }
 
 } // namespace varlow

@@ -13,4 +13,11 @@ std::size_t FindAnyStartCode(const std::uint8_t* data, std::size_t from, std::si
 // in order: the same positions as calling FindAnyStartCode from each hit + 3, in one pass.
 void FindAllStartCodes(const std::uint8_t* data, std::size_t size, std::vector<std::uint32_t>& out);
 
+// Like FindAllStartCodes, but of each run of slice start codes (01 to AF) only the first: a
+// picture of 40 slices costs one listed slice, not forty. The first slice of the data always
+// counts as the first of a run, so data cut anywhere never loses a run's first slice.
+void FindStartCodesButSliceRuns(const std::uint8_t* data, std::size_t size, std::vector<std::uint32_t>& out);
+
+inline bool IsSliceCode(std::uint8_t code) { return code >= 0x01 && code <= 0xAF; }
+
 } // namespace varlow

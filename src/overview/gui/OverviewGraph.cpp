@@ -57,7 +57,7 @@ TOverviewGraph::TOverviewGraph(QWidget* parent) : QWidget(parent) {
 void TOverviewGraph::SetData(const TOverviewData* data, std::mutex* lock) {
   FData = data;
   FLock = lock;
-  FRates.clear();
+  FSummary.Reset();
   FCount = 0;
   FMaxBytes = 1;
   FMaxRate = 1;
@@ -68,13 +68,16 @@ void TOverviewGraph::SetData(const TOverviewData* data, std::mutex* lock) {
   update();
 }
 
-void TOverviewGraph::SetRates(std::vector<float> rates, double declaredBitRate, std::int64_t maxPictureBytes) {
-  FRates = std::move(rates);
-  FCount = FRates.size();
+void TOverviewGraph::DataGrew(double declaredBitRate, bool final) {
+  WithLock(FLock, [&] {
+    if (!FData) return;
+    FSummary.Update(*FData, final);
+    FCount = FData->Pictures.size();
+    // The last picture waits for its rate, not for its size.
+    FMaxBytes = std::max<std::int64_t>({FSummary.MaxBytes(), FCount > 0 ? FData->Pictures.back().Size() : 0, 1});
+  });
   FDeclared = declaredBitRate;
-  FMaxBytes = std::max<std::int64_t>(maxPictureBytes, 1);
-  FMaxRate = std::max(1.0, declaredBitRate);
-  for (float r : FRates) FMaxRate = std::max(FMaxRate, static_cast<double>(r));
+  FMaxRate = std::max({1.0, declaredBitRate, FSummary.MaxBitRate()});
   if (FFitAll) FBarWidth = MinBarWidth();
   ClampView();
   update();
@@ -133,10 +136,7 @@ std::int64_t TOverviewGraph::PictureAt(int x) const {
     if (from >= to) return -1;
     return WithLock(FLock, [&]() -> std::int64_t {
       if (!FData || to > FData->Pictures.size()) return -1;
-      std::size_t best = from;
-      for (std::size_t i = from; i < to; ++i)
-        if (FData->Pictures[i].Size > FData->Pictures[best].Size) best = i;
-      return static_cast<std::int64_t>(best);
+      return FSummary.Peak(*FData, from, to).Picture;
     });
   }
   const auto i = static_cast<std::int64_t>(std::floor(at));
@@ -156,7 +156,7 @@ void TOverviewGraph::MarkOffset(std::int64_t offset) {
     std::size_t lo = 0, hi = n;
     while (lo < hi) {
       const std::size_t mid = lo + (hi - lo) / 2;
-      if (pictures[mid].Offset <= offset) lo = mid + 1;
+      if (pictures[mid].Offset() <= offset) lo = mid + 1;
       else hi = mid;
     }
     return lo == 0 ? -1 : static_cast<std::int64_t>(lo - 1);
@@ -199,25 +199,35 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
     const std::size_t end = std::min(last, pictures.size());
     painter.save();
     painter.setClipRect(plot.adjusted(0, -kMarginTop, 0, 0));
-    // Bars: one per picture, or the largest picture of each pixel column.
+    // Bars: one per picture, or the largest picture of each pixel column. The rate line goes
+    // through the middle of each bar, or of each column with the highest rate in it.
+    QPainterPath path;
+    auto rateAt = [&](double x, double rate) {
+      const QPointF p(x, plot.bottom() - rate * rateScale);
+      if (path.elementCount() == 0) path.moveTo(p);
+      else path.lineTo(p);
+    };
     if (bw >= 1) {
       const double gap = bw >= 4 ? 1 : 0;
       for (std::size_t i = first; i < end; ++i) {
-        const double h = pictures[i].Size * yScale;
+        const double h = pictures[i].Size() * yScale;
         painter.fillRect(QRectF(xOf(static_cast<double>(i)), plot.bottom() + 1 - h, bw - gap, h),
-                         Rgb(CodingTypeColour(pictures[i].CodingType)));
+                         Rgb(CodingTypeColour(pictures[i].CodingType())));
+      }
+      const std::size_t rated = std::min(end, FSummary.Count());
+      if (first < rated) {
+        const std::vector<float> rates = SecondBitRates(*FData, first, rated);
+        for (std::size_t i = first; i < rated; ++i) rateAt(xOf(static_cast<double>(i) + 0.5), rates[i - first]);
       }
     } else {
       for (int c = 0; c < plot.width(); ++c) {
         const auto from = static_cast<std::size_t>(std::max(0.0, FFirst + c / bw));
         const auto to = std::min(end, static_cast<std::size_t>(FFirst + (c + 1) / bw));
         if (from >= to) continue;
-        std::size_t best = from;
-        for (std::size_t i = from; i < to; ++i)
-          if (pictures[i].Size > pictures[best].Size) best = i;
-        const double h = pictures[best].Size * yScale;
-        painter.fillRect(QRectF(plot.left() + c, plot.bottom() + 1 - h, 1, h),
-                         Rgb(CodingTypeColour(pictures[best].CodingType)));
+        const TPictureSummary::TPeak peak = FSummary.Peak(*FData, from, to);
+        const double h = static_cast<double>(peak.Bytes) * yScale;
+        painter.fillRect(QRectF(plot.left() + c, plot.bottom() + 1 - h, 1, h), Rgb(CodingTypeColour(peak.CodingType)));
+        if (from < FSummary.Count()) rateAt(plot.left() + c + 0.5, peak.BitRate);
       }
     }
     // Group starts over the bars, in the gap before each group's first bar, unless so dense that
@@ -233,16 +243,6 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
       if (x - lastX < 4) continue;
       painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
       lastX = x;
-    }
-    // The one-second bit rate through the middle of each bar.
-    QPainterPath path;
-    const std::size_t step = bw >= 1 ? 1 : static_cast<std::size_t>(std::ceil(1 / bw));
-    for (std::size_t i = first; i < end && i < FRates.size(); i += step) {
-      float rate = FRates[i];
-      for (std::size_t k = i; k < std::min(i + step, end); ++k) rate = std::max(rate, FRates[k]);
-      const QPointF p(xOf(static_cast<double>(i) + 0.5 * step), plot.bottom() - rate * rateScale);
-      if (i == first) path.moveTo(p);
-      else path.lineTo(p);
     }
     painter.setPen(QPen(Rgb(kColourRate), 1.5));
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -295,11 +295,13 @@ std::string TOverviewGraph::ToSvg() const {
   options.Count = static_cast<std::size_t>(std::ceil(PicturesInView()));
   options.Width = std::max(200, width());
   options.Height = std::max(100, height());
-  options.Rates = &FRates;
   options.DeclaredBitRate = FDeclared;
   if (!FData) return GraphToSvg(TOverviewData(), options);
   return WithLock(FLock, [&] {
     options.Count = std::min(options.Count, FCount - std::min(FCount, options.First));
+    const std::vector<float> rates =
+        SecondBitRates(*FData, options.First, std::min(options.First + options.Count, FSummary.Count()));
+    options.Rates = &rates;
     return GraphToSvg(*FData, options);
   });
 }
@@ -308,20 +310,22 @@ QString TOverviewGraph::ToolTipFor(std::size_t i) const {
   return WithLock(FLock, [&]() -> QString {
     if (!FData || i >= FData->Pictures.size()) return {};
     const TPictureRecord& p = FData->Pictures[i];
+    const std::uint32_t group = FData->GroupOf(i);
     QString text = tr("Picture %1 (%2)\nOffset $%3 (%4)\nSize %5 bytes\ntemporal_reference %6\nGroup %7\n%8")
                        .arg(i)
-                       .arg(QString::fromLatin1(CodingTypeName(p.CodingType)))
-                       .arg(QString::number(p.Offset, 16).toUpper().rightJustified(8, QLatin1Char('0')))
-                       .arg(p.Offset)
-                       .arg(p.Size)
-                       .arg(p.TemporalReference)
-                       .arg(p.GroupIndex == kNoIndex ? QStringLiteral("-") : QString::number(p.GroupIndex))
+                       .arg(QString::fromLatin1(CodingTypeName(p.CodingType())))
+                       .arg(QString::number(p.Offset(), 16).toUpper().rightJustified(8, QLatin1Char('0')))
+                       .arg(p.Offset())
+                       .arg(p.Size())
+                       .arg(p.TemporalReference())
+                       .arg(group == kNoIndex ? QStringLiteral("-") : QString::number(group))
                        .arg(QString::fromLatin1(StructureName(p.PictureStructure())));
     if (p.Has(TPictureRecord::kRepeatFirstField)) text += tr(", repeat_first_field");
     if (p.Has(TPictureRecord::kTopFieldFirst)) text += tr(", top_field_first");
     if (p.Has(TPictureRecord::kProgressiveFrame)) text += tr(", progressive_frame");
     if (p.Has(TPictureRecord::kDamaged)) text += tr("\ndamaged header");
-    if (i < FRates.size()) text += tr("\nBit rate over 1 s: %1 bit/s").arg(static_cast<qint64>(FRates[i]));
+    if (i < FSummary.Count())
+      text += tr("\nBit rate over 1 s: %1 bit/s").arg(static_cast<qint64>(SecondBitRates(*FData, i, i + 1).front()));
     return text;
   });
 }
@@ -373,7 +377,7 @@ void TOverviewGraph::mousePressEvent(QMouseEvent* event) {
   const std::int64_t i = PictureAt(static_cast<int>(event->position().x()));
   if (i < 0) return;
   const std::int64_t offset = WithLock(FLock, [&]() -> std::int64_t {
-    return FData && static_cast<std::size_t>(i) < FData->Pictures.size() ? FData->Pictures[static_cast<std::size_t>(i)].Offset : -1;
+    return FData && static_cast<std::size_t>(i) < FData->Pictures.size() ? FData->Pictures[static_cast<std::size_t>(i)].Offset() : -1;
   });
   if (offset < 0) return;
   FMarked = i;

@@ -5,14 +5,16 @@
 #include <vector>
 
 #include "overview/OverviewRecords.h"
+#include "overview/PictureSummary.h"
 
 namespace varlow {
 
 // The picture-size graph: one bar per picture in stream order, coloured by coding type, dashed
 // lines where groups begin, the bit rate of the last second as a line and the declared bit rate
-// as a dashed line against the right-hand scale. Only the pictures in view are visited, so the
-// cost of a paint does not grow with the stream once the bars are a pixel wide or more; zoomed
-// out further, each pixel column shows the largest of its pictures.
+// as a dashed line against the right-hand scale. Only the pictures in view are visited while the
+// bars are a pixel wide or more; zoomed out further, each pixel column shows the largest of its
+// pictures and the highest rate among them, taken from a summary per block of pictures, so a
+// paint costs the columns, not the pictures.
 //
 // Wheel: zoom around the mouse; Shift+wheel or a horizontal wheel: scroll. Keys: + and -
 // zoom, Left/Right a picture, PageUp/PageDown a screen, Home/End. A click emits the picture's
@@ -24,8 +26,9 @@ class TOverviewGraph final : public QWidget {
 
   // The records to draw, read under `lock`; both outlive the graph or are reset with null.
   void SetData(const TOverviewData* data, std::mutex* lock);
-  // Called when the records have grown: new rates, scales and scroll range.
-  void SetRates(std::vector<float> rates, double declaredBitRate, std::int64_t maxPictureBytes);
+  // Called when the records have grown (`final`: the scan has ended): takes the new pictures
+  // into the summary, new scales and scroll range. Takes the lock itself.
+  void DataGrew(double declaredBitRate, bool final);
   std::size_t PictureCount() const { return FCount; }
 
   // Zoom: pixels per picture (below 1, several pictures share a column).
@@ -72,7 +75,7 @@ class TOverviewGraph final : public QWidget {
 
   const TOverviewData* FData = nullptr;
   std::mutex* FLock = nullptr;
-  std::vector<float> FRates;
+  TPictureSummary FSummary;  // of the records, for the zoomed-out view and the scales
   double FDeclared = 0;
   double FMaxRate = 1;
   std::int64_t FMaxBytes = 1;

@@ -177,22 +177,18 @@ void TOverviewPane::RefreshFromScan() {
     const bool running = FJob->Running();
     const std::int64_t total = FJob->TotalBytes();
     if (total > 0) FProgress->setValue(static_cast<int>(FJob->BytesRead() * kProgressSteps / total));
-    std::vector<float> rates;
     double declared = 0;
-    std::int64_t maxBytes = 1;
     std::size_t count = 0;
     {
       std::lock_guard guard(FJob->Lock());
       const TOverviewData& data = FJob->Data();
       count = data.Pictures.size();
       if (count == FShownPictures && (running || FFinishedShown)) return;
-      rates = SlidingSecondBitRates(data);
-      for (const TPictureRecord& p : data.Pictures) maxBytes = std::max(maxBytes, p.Size);
       if (!data.Sequences.empty()) declared = static_cast<double>(data.Sequences.front().BitRate());
       FStatistics = ComputeStatistics(data);
     }
     FShownPictures = count;
-    FGraph->SetRates(std::move(rates), declared, maxBytes);
+    FGraph->DataGrew(declared, !running);
     ShowStatistics();
     emit Filled(static_cast<qint64>(count));
     if (!running && !FFinishedShown) {
