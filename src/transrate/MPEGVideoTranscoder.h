@@ -12,6 +12,7 @@
 #include "support/HResult.h"
 #include "transrate/BitStreamWriter.h"
 #include "transrate/RequantLevelCache.h"
+#include "transrate/RequantTables.h"
 
 namespace varlow {
 
@@ -217,10 +218,28 @@ private:
   // Small tables for the walk (TranscoderTables.cpp): the scan tables, and motion_code (at
   // most 11 bits) and coded_block_pattern (at most 9 bits) indexed by that many bits. Built
   // once from the shared code tables and only read afterwards.
+  // The re-quantising walk reads levels: a run/level code with its sign, or an end of block,
+  // decided by the next kLevelPrefixBits bits. Bits 0 where the prefix does not decide the
+  // code (longer codes, escapes, invalid bits): the full table takes over.
+  struct TLevelCode {
+    std::int16_t Level;  // signed; 0 for the end of block
+    std::uint8_t Bits;   // the code's bits, its sign bit included
+    std::uint8_t Run;
+  };
+  static constexpr int kLevelPrefixBits = 10;
+  using TLevelTable = std::array<TLevelCode, std::size_t{1} << kLevelPrefixBits>;
+  static void BuildLevelTable(const TDctTableEntry* Table, TLevelTable& Levels);
+  // The write side: the code of (run, |level|) with room for its sign bit, packed as
+  // code << 8 | bits with the sign included; 0 where the pair must be escaped.
+  static constexpr int kWriteRuns = 32, kWriteLevels = 41;
+  using TRunLevelCodes = std::array<std::uint32_t, kWriteRuns * kWriteLevels>;
+  static void BuildRunLevelCodes(bool B15, TRunLevelCodes& Codes);
   struct TFastTables {
     TScanTable B14, B15;
     std::array<TMVTableEntry, 2048> MV;
     std::array<TCBPTableEntry, 512> CBP;
+    TLevelTable LevelB14, LevelB15;
+    TRunLevelCodes WriteB14, WriteB15;
   };
   static const TFastTables& SharedFastTables();
   static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w, int escapeBits);
@@ -306,7 +325,7 @@ private:
   void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
                               std::uint32_t Coded, bool Identity);
   void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity);
-  void WriteRunLevel(int Run, int Level, bool B15, bool First);
+  TVlcCode RunLevelCode(int Run, int Level, bool B15, bool First) const;
   void PrepareRequantSlice();
   int QuantOutFor(int QuantIn) const { return FCodeMap[static_cast<std::size_t>(QuantIn & 31)]; }
   std::int64_t WrittenBits() const { return std::int64_t{FWriter.BytesWritten()} * 8 + FWriter.BitPos(); }

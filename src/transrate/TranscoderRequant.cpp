@@ -256,12 +256,13 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     p = 1;
   }
   // While refills stay inside the unit and its padding, the codes come from a local bit cache
-  // (as in the cut's loops); the reader takes over near the end of the unit.
+  // (as in the cut's loops); the reader takes over near the end of the unit. Most codes are
+  // decided, sign and all, by one look-up in a small table; the rest go through the full one.
   {
     const std::uint8_t* data = FReader.Data();
     const std::int64_t start = FReader.BitPosition();
     const std::int64_t fastEnd = FastScanEnd();
-    const TDctTableEntry* shortTable = table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
+    const TLevelCode* levels = table == FTables->B15.Table() ? FFast->LevelB15.data() : FFast->LevelB14.data();
     std::int64_t pos = start;
     std::uint64_t w = 0;
     int valid = 0;
@@ -274,40 +275,46 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
         w = __builtin_bswap64(w) << (pos & 7);
         valid = 64 - static_cast<int>(pos & 7);
       }
-      const TDctTableEntry& shortEntry = shortTable[w >> 56];
-      const TDctTableEntry& e = shortEntry.Length != 0 ? shortEntry : table[w >> 48];
-      std::int32_t run;
-      std::int32_t level;
-      int bits;
-      if (e.Run < kEndOfBlockMarker) {
-        bits = e.Length + 1;
-        run = e.Run;
-        level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
-      } else if (e.Run == kEndOfBlockMarker) {
-        Block.Count = count;
-        FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
-        return !FReader.Error();
-      } else if (e.Run == kEscapeMarker) {
-        run = static_cast<std::int32_t>((w >> 52) & 63);
-        if (FMpeg1Walk) {
-          const auto firstByte = static_cast<std::int32_t>((w >> 44) & 0xFF);
-          const auto secondByte = static_cast<std::int32_t>((w >> 36) & 0xFF);
-          bits = firstByte == 0x00 || firstByte == 0x80 ? 28 : 20;
-          level = firstByte == 0x00   ? secondByte
-                  : firstByte == 0x80 ? secondByte - 256
-                  : firstByte >= 0x80 ? firstByte - 256
-                                      : firstByte;
-        } else {
-          bits = kEscapeBits;
-          level = EscapeLevel(static_cast<std::uint32_t>((w >> 40) & 0xFFF));
+      const TLevelCode c = levels[w >> (64 - kLevelPrefixBits)];
+      std::int32_t run = c.Run;
+      std::int32_t level = c.Level;
+      int bits = c.Bits;
+      if (c.Bits == 0 || c.Level == 0) [[unlikely]] {
+        const TDctTableEntry& e = table[w >> 48];
+        if (c.Bits != 0 || e.Run == kEndOfBlockMarker) {
+          Block.Count = count;
+          FReader.DumpBits(static_cast<std::int32_t>(pos + (c.Bits != 0 ? c.Bits : e.Length) - start));
+          return !FReader.Error();
         }
-      } else {
-        level = 0;
-        bits = 0;
-        run = 0;
+        if (e.Run < kEndOfBlockMarker) {
+          bits = e.Length + 1;
+          run = e.Run;
+          level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
+        } else if (e.Run == kEscapeMarker) {
+          run = static_cast<std::int32_t>((w >> 52) & 63);
+          if (FMpeg1Walk) {
+            const auto firstByte = static_cast<std::int32_t>((w >> 44) & 0xFF);
+            const auto secondByte = static_cast<std::int32_t>((w >> 36) & 0xFF);
+            bits = firstByte == 0x00 || firstByte == 0x80 ? 28 : 20;
+            level = firstByte == 0x00   ? secondByte
+                    : firstByte == 0x80 ? secondByte - 256
+                    : firstByte >= 0x80 ? firstByte - 256
+                                        : firstByte;
+          } else {
+            bits = kEscapeBits;
+            level = EscapeLevel(static_cast<std::uint32_t>((w >> 40) & 0xFFF));
+          }
+        } else {
+          level = 0;
+        }
+        if (level == 0) {
+          Block.Count = count;
+          FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+          return false;
+        }
       }
       p += run;
-      if (level == 0 || p >= kBlockPositions) {
+      if (p >= kBlockPositions) [[unlikely]] {
         Block.Count = count;
         FReader.DumpBits(static_cast<std::int32_t>(pos - start));
         return false;
@@ -463,48 +470,44 @@ void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOut
   const int count = Identity ? In.Count : Out.Count;
   const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data();
   const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data();
-  const TRequantCodes& codes = TRequantCodes::Shared();
+  const std::uint32_t* codes = b15 ? FFast->WriteB15.data() : FFast->WriteB14.data();
+  // The block's codes go to the writer several at a time.
+  TBitGatherer out(FWriter);
   int last = Intra ? 0 : -1;
   for (int i = 0; i < count; ++i) {
     const int run = pos[i] - last - 1;
     last = pos[i];
     // The common case, a pair with a code of its own, here; the short first code and escapes
-    // in WriteRunLevel.
+    // in RunLevelCode.
     const int magnitude = level[i] < 0 ? -level[i] : level[i];
-    const TVlcCode code = codes.RunLevel(b15, run, magnitude);
-    if (code.Length > 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
-      FWriter.PutBits(code.Code << 1 | (level[i] < 0 ? 1u : 0u), code.Length + 1);
+    const std::uint32_t packed =
+        run < kWriteRuns && magnitude < kWriteLevels ? codes[static_cast<std::size_t>(run * kWriteLevels + magnitude)] : 0u;
+    if (packed != 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
+      out.Put(packed >> 8 | (level[i] < 0 ? 1u : 0u), static_cast<std::int32_t>(packed & 0xFFu));
     } else {
-      WriteRunLevel(run, level[i], b15, !Intra && i == 0);
+      const TVlcCode code = RunLevelCode(run, level[i], b15, !Intra && i == 0);
+      out.Put(code.Code, code.Length);
     }
   }
-  const TVlcCode eob = codes.EndOfBlock(b15);
-  FWriter.PutBits(eob.Code, eob.Length);
+  const TVlcCode eob = TRequantCodes::Shared().EndOfBlock(b15);
+  out.Put(eob.Code, eob.Length);
+  out.Flush();
 }
 
-void TMPEGVideoTranscoder::WriteRunLevel(int Run, int Level, bool B15, bool First) {
+// The code of one run/level pair, its sign bit included: the short first code "1s", the pair's
+// own code, or an escape.
+TVlcCode TMPEGVideoTranscoder::RunLevelCode(int Run, int Level, bool B15, bool First) const {
   const int magnitude = Level < 0 ? -Level : Level;
   const std::uint32_t sign = Level < 0 ? 1u : 0u;
-  if (First && Run == 0 && magnitude == 1) {
-    FWriter.PutBits(2u | sign, 2);  // the short first code "1s"
-    return;
-  }
+  if (First && Run == 0 && magnitude == 1) return {2u | sign, 2};  // the short first code "1s"
   const TVlcCode code = TRequantCodes::Shared().RunLevel(B15, Run, magnitude);
-  if (code.Length > 0) {
-    FWriter.PutBits(code.Code << 1 | sign, code.Length + 1);
-    return;
-  }
-  FWriter.PutBits(1, 6);  // escape
-  FWriter.PutBits(static_cast<std::uint32_t>(Run), 6);
-  if (!FMpeg1Walk) {
-    FWriter.PutBits(static_cast<std::uint32_t>(Level) & 0xFFFu, 12);
-  } else if (magnitude < 128) {
-    FWriter.PutBits(static_cast<std::uint32_t>(Level) & 0xFFu, 8);
-  } else if (Level > 0) {
-    FWriter.PutBits(static_cast<std::uint32_t>(Level), 16);  // 0x00, then the level
-  } else {
-    FWriter.PutBits(0x8000u | static_cast<std::uint32_t>(Level + 256), 16);  // 0x80, then level + 256
-  }
+  if (code.Length > 0) return {code.Code << 1 | sign, code.Length + 1};
+  const std::uint32_t escape = 1u << 6 | static_cast<std::uint32_t>(Run);  // escape code, run
+  if (!FMpeg1Walk) return {escape << 12 | (static_cast<std::uint32_t>(Level) & 0xFFFu), 24};
+  if (magnitude < 128) return {escape << 8 | (static_cast<std::uint32_t>(Level) & 0xFFu), 20};
+  // 16 bits: 0x00, then the level; or 0x80, then level + 256.
+  const std::uint32_t wide = Level > 0 ? static_cast<std::uint32_t>(Level) : 0x8000u | static_cast<std::uint32_t>(Level + 256);
+  return {escape << 16 | wide, 28};
 }
 
 } // namespace varlow
