@@ -145,11 +145,11 @@ private:
   // Copy primitive: reads n bits (n <= 25) and, in a cutting pass, writes them. Inside the
   // unit the bits come from a 64-bit window over the reader's data; near its end through the
   // reader's checked read.
-  std::uint32_t Copy(int n) {
+  [[gnu::always_inline]] std::uint32_t Copy(int n) {
     std::uint32_t v;
-    if (InsideUnit() && n > 0) {
+    if (InsideUnit() && n > 0) [[likely]] {
       v = static_cast<std::uint32_t>(Window() >> (64 - n));
-      FReader.DumpBits(n);
+      FReader.SkipSeen(n);
     } else {
       v = FReader.ReadBits(n);
     }
@@ -324,7 +324,9 @@ private:
   std::uint32_t RequantBlocks(const TRequantMacroblock& Mb, int QuantOut);
   void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
                               std::uint32_t Coded, bool Identity);
-  void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity);
+  void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity,
+                  TBitGatherer& Codes);
+  void GatherInputBits(TBitGatherer& Out, std::int64_t From, std::int64_t To);
   TVlcCode RunLevelCode(int Run, int Level, bool B15, bool First) const;
   void PrepareRequantSlice();
   int QuantOutFor(int QuantIn) const { return FCodeMap[static_cast<std::size_t>(QuantIn & 31)]; }

@@ -1,4 +1,5 @@
 // The slice and macroblock layer of the transcoder: one walker for I, P and B pictures.
+#include <array>
 #include <string>
 
 #include "slice/VLC_Table_Builder.h"
@@ -18,6 +19,14 @@ constexpr int kIntra = 1;
 constexpr int kPredicted = 2;
 constexpr int kBidirectional = 3;
 constexpr int kFramePicture = 3;
+
+// coded_block_pattern_420 as a set of blocks: bit b (block b) is bit 5 - b of the pattern.
+constexpr std::array<std::uint8_t, 64> kBlocksOfPattern = [] {
+  std::array<std::uint8_t, 64> blocks{};
+  for (std::uint32_t cbp = 0; cbp < 64; ++cbp)
+    for (int b = 0; b < 6; ++b) blocks[cbp] = static_cast<std::uint8_t>(blocks[cbp] | ((cbp >> (5 - b)) & 1u) << b);
+  return blocks;
+}();
 
 } // namespace
 
@@ -199,9 +208,7 @@ bool TMPEGVideoTranscoder::DecodeCodedBlockPattern() {
     Copy(e.Length);
     // Block b (0..5) is coded when bit 5 - b of coded_block_pattern_420 is set; in 4:2:2
     // blocks 6 and 7 follow bits 1 and 0 of coded_block_pattern_1.
-    std::uint32_t coded = 0;
-    // Without branches: the pattern is data, a branch per bit would be mispredicted often.
-    for (int b = 0; b < 6; ++b) coded |= ((static_cast<std::uint32_t>(e.Value) >> (5 - b)) & 1u) << b;
+    std::uint32_t coded = kBlocksOfPattern[static_cast<std::size_t>(e.Value & 63)];
     if (chroma_format == 2) {
       const std::uint32_t cbp1 = Copy(2);
       if (cbp1 & 2u) coded |= 1u << 6;

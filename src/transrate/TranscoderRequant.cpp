@@ -436,43 +436,62 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
 void TMPEGVideoTranscoder::WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
                                                   std::uint32_t Coded, bool Identity) {
   const TRequantCodes& codes = TRequantCodes::Shared();
-  for (; Increment > 33; Increment -= kMacroblockEscapeIncrement) FWriter.PutBits(kMacroblockEscape, 11);
+  // The macroblock's codes and the input bits it keeps go to the writer several at a time.
+  TBitGatherer out(FWriter);
+  for (; Increment > 33; Increment -= kMacroblockEscapeIncrement) out.Put(kMacroblockEscape, 11);
   const TVlcCode address = codes.AddressIncrement(Increment);
   const TVlcCode type = codes.MacroblockType(picture_coding_type, Flags);
   if (address.Length == 0 || type.Length == 0) {
+    out.Flush();
     MarkDamaged();
     return;
   }
-  FWriter.PutBits(address.Code, address.Length);
-  FWriter.PutBits(type.Code, type.Length);
+  out.Put(address.Code, address.Length);
+  out.Put(type.Code, type.Length);
   const bool intra = (Flags & kMacroblockIntra) != 0;
   const bool pattern = (Flags & kMacroblockPattern) != 0;
-  CopyInputBits(Mb.TypeEnd, Mb.MotionTypeEnd);  // frame_motion_type or field_motion_type
-  if (Mb.DctType >= 0 && (intra || pattern)) CopyInputBits(Mb.DctType, Mb.DctType + 1);
-  if (Flags & kMacroblockQuant) FWriter.PutBits(static_cast<std::uint32_t>(QuantOut), 5);
-  CopyInputBits(Mb.MotionStart, Mb.MotionEnd);
+  GatherInputBits(out, Mb.TypeEnd, Mb.MotionTypeEnd);  // frame_motion_type or field_motion_type
+  if (Mb.DctType >= 0 && (intra || pattern)) GatherInputBits(out, Mb.DctType, Mb.DctType + 1);
+  if (Flags & kMacroblockQuant) out.Put(static_cast<std::uint32_t>(QuantOut), 5);
+  GatherInputBits(out, Mb.MotionStart, Mb.MotionEnd);
   if (pattern) {
     std::uint32_t cbp = 0;
     for (int b = 0; b < 6; ++b) cbp |= ((Coded >> b) & 1u) << (5 - b);
     const TVlcCode c = codes.CodedBlockPattern(static_cast<int>(cbp));
-    FWriter.PutBits(c.Code, c.Length);
-    if (chroma_format == 2) FWriter.PutBits(((Coded >> 6) & 1u) << 1 | ((Coded >> 7) & 1u), 2);
+    out.Put(c.Code, c.Length);
+    if (chroma_format == 2) out.Put(((Coded >> 6) & 1u) << 1 | ((Coded >> 7) & 1u), 2);
   }
   for (std::uint32_t left = Coded; left != 0; left &= left - 1) {
     const int b = __builtin_ctz(left);
-    WriteBlock(Mb.Blocks[static_cast<std::size_t>(b)], FOutBlocks[static_cast<std::size_t>(b)], intra, Identity);
+    WriteBlock(Mb.Blocks[static_cast<std::size_t>(b)], FOutBlocks[static_cast<std::size_t>(b)], intra, Identity, out);
   }
+  out.Flush();
 }
 
-void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity) {
+// Input bits From .. To - 1 into Out: short spans through a window over the input (the unit
+// keeps its readable padding), long ones copied by the writer.
+void TMPEGVideoTranscoder::GatherInputBits(TBitGatherer& Out, std::int64_t From, std::int64_t To) {
+  const std::int64_t count = To - From;
+  if (count <= 0) return;
+  if (count <= 32) {
+    std::uint64_t w;
+    std::memcpy(&w, FReader.Data() + (From >> 3), 8);
+    Out.Put(static_cast<std::uint32_t>((__builtin_bswap64(w) << (From & 7)) >> (64 - count)),
+            static_cast<std::int32_t>(count));
+    return;
+  }
+  Out.Flush();
+  CopyInputBits(From, To);
+}
+
+void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity,
+                                      TBitGatherer& Codes) {
   const bool b15 = Intra && intra_vlc_format;
-  if (Intra) CopyInputBits(In.DcStart, In.DcEnd);
+  if (Intra) GatherInputBits(Codes, In.DcStart, In.DcEnd);
   const int count = Identity ? In.Count : Out.Count;
   const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data();
   const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data();
   const std::uint32_t* codes = b15 ? FFast->WriteB15.data() : FFast->WriteB14.data();
-  // The block's codes go to the writer several at a time.
-  TBitGatherer out(FWriter);
   int last = Intra ? 0 : -1;
   for (int i = 0; i < count; ++i) {
     const int run = pos[i] - last - 1;
@@ -483,15 +502,14 @@ void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOut
     const std::uint32_t packed =
         run < kWriteRuns && magnitude < kWriteLevels ? codes[static_cast<std::size_t>(run * kWriteLevels + magnitude)] : 0u;
     if (packed != 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
-      out.Put(packed >> 8 | (level[i] < 0 ? 1u : 0u), static_cast<std::int32_t>(packed & 0xFFu));
+      Codes.Put(packed >> 8 | (level[i] < 0 ? 1u : 0u), static_cast<std::int32_t>(packed & 0xFFu));
     } else {
       const TVlcCode code = RunLevelCode(run, level[i], b15, !Intra && i == 0);
-      out.Put(code.Code, code.Length);
+      Codes.Put(code.Code, code.Length);
     }
   }
   const TVlcCode eob = TRequantCodes::Shared().EndOfBlock(b15);
-  out.Put(eob.Code, eob.Length);
-  out.Flush();
+  Codes.Put(eob.Code, eob.Length);
 }
 
 // The code of one run/level pair, its sign bit included: the short first code "1s", the pair's
