@@ -8,17 +8,13 @@
 #include "support/Log.h"
 #include "support/Trap.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/PictureCodingTypes.h"
 #include "transrate/TranscoderNames.h"
 #include "transrate/WindowCodes.h"
 
 namespace varlow {
 
 namespace {
-
-constexpr int kIntra = 1;
-constexpr int kPredicted = 2;
-constexpr int kBidirectional = 3;
-constexpr int kFramePicture = 3;
 
 // coded_block_pattern_420 as a set of blocks: bit b (block b) is bit 5 - b of the pattern.
 constexpr std::array<std::uint8_t, 64> kBlocksOfPattern = [] {
@@ -41,7 +37,7 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
     // Slices this walker cannot follow are damage: MPEG-1 pictures (no picture coding
     // extension), 4:4:4 and unknown picture types. The rest of the unit is then copied as is.
     if ((!FHaveCodingExtension && !FMpeg1Walk) || (chroma_format != 1 && chroma_format != 2) ||
-        picture_coding_type < kIntra || picture_coding_type > kBidirectional) {
+        picture_coding_type < kIntraPicture || picture_coding_type > kBidirectionalPicture) {
       if (chroma_format == 3) LogMessage("wex: Error 4:4:4 format - TODO");
       MarkDamaged();
       return;
@@ -118,7 +114,7 @@ bool TMPEGVideoTranscoder::DecodeAddressIncrement() {
   const TCodeRead address =
       InsideUnit() ? MacroblockAddressIncrementOf(Next16()) : PeekMacroblockAddressIncrement(FReader);
   if (!address.Valid) {
-    if (picture_coding_type == kPredicted) {
+    if (picture_coding_type == kPredictedPicture) {
       FReader.OutputDebugStringNumBits(24);
       LogDebugFmt("ByteIndex: %d, Data Size = %d, %d",
                     {FReader.ByteIndex(), FReader.Size(), static_cast<std::int64_t>(
@@ -169,7 +165,7 @@ bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
     const TCodeRead type = InsideUnit() ? MacroblockTypeOf(Next16(), picture_coding_type)
                                         : PeekMacroblockType(FReader, picture_coding_type);
     // In I pictures the code 00 is no code at all.
-    if (!type.Valid || (picture_coding_type == kIntra && PeekBits(2) == 0)) return;
+    if (!type.Valid || (picture_coding_type == kIntraPicture && PeekBits(2) == 0)) return;
     Copy(type.Length);
     FTypeEnd = FReader.BitPosition();
     macroblock_quant = (type.Value & kMacroblockQuant) != 0;
