@@ -137,6 +137,23 @@ public:
   // The names one picture type's passes log under (TranscoderNames.h).
   struct TPassNames;
 
+  // The re-quantising walk reads levels: a run/level code with its sign, or an end of block,
+  // decided by the next kLevelPrefixBits bits. Bits 0 where the prefix does not decide the
+  // code (longer codes, escapes, invalid bits): the full table takes over.
+  struct TLevelCode {
+    std::int16_t Level;  // signed; 0 for the end of block
+    std::uint8_t Bits;   // the code's bits, its sign bit included
+    std::uint8_t Run;
+  };
+  static constexpr int kLevelPrefixBits = 10;
+  using TLevelTable = std::array<TLevelCode, std::size_t{1} << kLevelPrefixBits>;
+  static void BuildLevelTable(const TDctTableEntry* Table, TLevelTable& Levels);
+  // The write side: the code of (run, |level|) with room for its sign bit, packed as
+  // code << 8 | bits with the sign included; 0 where the pair must be escaped.
+  static constexpr int kWriteRuns = 32, kWriteLevels = 41;
+  using TRunLevelCodes = std::array<std::uint32_t, kWriteRuns * kWriteLevels>;
+  static void BuildRunLevelCodes(bool B15, TRunLevelCodes& Codes);
+
 private:
   HRESULT RunPass(const TPassNames& Names, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
                   std::int32_t* OutputSize, std::int32_t CutLevel);
@@ -218,22 +235,6 @@ private:
   // Small tables for the walk (TranscoderTables.cpp): the scan tables, and motion_code (at
   // most 11 bits) and coded_block_pattern (at most 9 bits) indexed by that many bits. Built
   // once from the shared code tables and only read afterwards.
-  // The re-quantising walk reads levels: a run/level code with its sign, or an end of block,
-  // decided by the next kLevelPrefixBits bits. Bits 0 where the prefix does not decide the
-  // code (longer codes, escapes, invalid bits): the full table takes over.
-  struct TLevelCode {
-    std::int16_t Level;  // signed; 0 for the end of block
-    std::uint8_t Bits;   // the code's bits, its sign bit included
-    std::uint8_t Run;
-  };
-  static constexpr int kLevelPrefixBits = 10;
-  using TLevelTable = std::array<TLevelCode, std::size_t{1} << kLevelPrefixBits>;
-  static void BuildLevelTable(const TDctTableEntry* Table, TLevelTable& Levels);
-  // The write side: the code of (run, |level|) with room for its sign bit, packed as
-  // code << 8 | bits with the sign included; 0 where the pair must be escaped.
-  static constexpr int kWriteRuns = 32, kWriteLevels = 41;
-  using TRunLevelCodes = std::array<std::uint32_t, kWriteRuns * kWriteLevels>;
-  static void BuildRunLevelCodes(bool B15, TRunLevelCodes& Codes);
   struct TFastTables {
     TScanTable B14, B15;
     std::array<TMVTableEntry, 2048> MV;
