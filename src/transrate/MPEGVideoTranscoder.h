@@ -110,9 +110,13 @@ public:
     enum TMark : std::int64_t { kBlock = 0, kBlockKeepingFirst = 1, kAlign = 2 };
     std::vector<std::uint16_t> CodeEnds;  // a block's codes span at most 64 * 24 + 4 bits
     std::vector<std::int64_t> Marks;      // bit position << 2 | TMark
+    // Whether the pass that made the record kept it (SetCutRecording); a cut with a record
+    // that is not complete walks the syntax instead.
+    bool Complete = false;
     void Clear() {
       CodeEnds.clear();
       Marks.clear();
+      Complete = false;
     }
   };
   // Hands over the last analysis pass's record. The record handed back in exchange is reused
@@ -121,8 +125,16 @@ public:
     std::swap(Into, FRecord);
     FRecord.Marks.clear();
   }
-  // For the next cutting pass only; null cuts by walking the syntax.
+  // For the next cutting pass only; null (or a record that is not complete) cuts by walking
+  // the syntax.
   void UseCutRecord(const TCutRecord* Record) { FRecorded = Record; }
+  // Whether analysis passes keep the cut record (the default). Without it they cost less and
+  // still give the cost curve, BlockBits and Damaged: what re-quantising plans with.
+  void SetCutRecording(bool Record) { FRecordCuts = Record; }
+  // Bits of every block's run/level codes and end of block (what re-quantising can shrink),
+  // from the last analysis pass. The short first code of a non-intra block and intra DC are
+  // not counted.
+  std::int64_t BlockBits() const { return FBlockBits; }
 
   // Cost curve of the last analysis pass: entry k (1..64) = bits of all k-th codes.
   const std::array<std::int32_t, kCurveSize>& CoefBits() const { return FCoefBits; }
@@ -248,6 +260,8 @@ private:
   // All coded blocks of a non-intra macroblock in one loop that keeps its bit cache between
   // blocks; the analysis pass's path for them.
   bool ScanNonIntraBlocks(int blocks);
+  template <bool Record>
+  bool ScanNonIntraBlocksAs(int blocks);
   // The state of the scan's bit cache: the next bit's position in the unit, the bits from it
   // on (left-aligned) and how many of them are valid.
   struct TScanCursor {
@@ -261,6 +275,7 @@ private:
     int Codes;
     int P;
   };
+  template <bool Record>
   TBlockScan ScanBlock(const TScanTable& Scan, const TDctTableEntry* Table, TScanCursor& Cursor, std::int64_t FastEnd,
                        int p, bool keepFirst);
   bool FinishBlockScan(const TBlockScan& Scan, const TDctTableEntry* Table, bool keepFirst);
@@ -352,6 +367,8 @@ private:
   std::array<TDctTableEntry, 256> FShortB15{};
   const TFastTables* FFast;
   bool FWriting = false;
+  bool FRecordCuts = true;
+  std::int64_t FBlockBits = 0;
   bool FDamaged = false;
   bool FRequanting = false;
   bool FMpeg1Allowed = false;
