@@ -279,13 +279,15 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
       std::int32_t run = c.Run;
       std::int32_t level = c.Level;
       int bits = c.Bits;
-      if (c.Bits == 0 || c.Level == 0) [[unlikely]] {
-        const TDctTableEntry& e = table[w >> 48];
-        if (c.Bits != 0 || e.Run == kEndOfBlockMarker) {
+      if (c.Level == 0) [[unlikely]] {
+        // An end of block, or a code the small table leaves to the full one.
+        const int endBits = c.Bits != 0 ? c.Bits : table[w >> 48].Run == kEndOfBlockMarker ? table[w >> 48].Length : 0;
+        if (endBits != 0) {
           Block.Count = count;
-          FReader.DumpBits(static_cast<std::int32_t>(pos + (c.Bits != 0 ? c.Bits : e.Length) - start));
+          FReader.DumpBits(static_cast<std::int32_t>(pos + endBits - start));
           return !FReader.Error();
         }
+        const TDctTableEntry& e = table[w >> 48];
         if (e.Run < kEndOfBlockMarker) {
           bits = e.Length + 1;
           run = e.Run;
