@@ -7,6 +7,7 @@
 #include "TransrateRun.h"
 #include "support/Log.h"
 #include "transrate/Buffer.h"
+#include "transrate/MPEG2VideoTransrateClass.h"
 #include "transrate/MPEGESFrameSeparator.h"
 #include "transrate/MPEGVideoTranscoder.h"
 
@@ -124,4 +125,60 @@ TEST(TMPEGVideoTranscoder, UnparseablePicturesAreReportedDamaged) {
   damaged.Append(bytes.data(), static_cast<std::int32_t>(bytes.size()));
   transcoder.SetPFrame(damaged.DataPtr(), damaged.DataSize());
   EXPECT_TRUE(transcoder.Damaged());
+}
+
+// An analysis pass without the cut record finds what the full pass finds: the cost curve, the
+// alignment reserve, damage and the block bits the record adds up to. A cut handed the
+// incomplete record walks the syntax and writes the same picture as with the full record.
+TEST(TMPEGVideoTranscoder, AnalysisWithoutTheCutRecordCountsTheSame) {
+  for (const char* name : {"i420_interlaced.m2v", "p420_tools.m2v", "matrices.m2v", "mpeg1.m1v"}) {
+    SCOPED_TRACE(name);
+    const auto units = Units(ReadFileBytes(OwnStream(name)));
+    TMPEGVideoTranscoder full, light;
+    full.SetMpeg1(true);  // the re-quantiser's walk, MPEG-1 included
+    light.SetMpeg1(true);
+    light.SetCutRecording(false);
+    TMPEGVideoTranscoder::TCutRecord fullRecord, lightRecord;
+    int cuts = 0;
+    for (const auto& unit : units) {
+      if (unit.Type < 1 || unit.Type > 3) continue;
+      TBuffer copy;
+      copy.Append(unit.Bytes.data(), static_cast<std::int32_t>(unit.Bytes.size()));
+      const auto size = static_cast<std::int32_t>(unit.Bytes.size());
+      const auto before = full.SequenceValues();
+      ASSERT_EQ(full.Analyse(unit.Type, copy.DataPtr(), size), S_OK);
+      ASSERT_EQ(light.Analyse(unit.Type, copy.DataPtr(), size), S_OK);
+      full.TakeCutRecord(fullRecord);
+      light.TakeCutRecord(lightRecord);
+      ASSERT_EQ(light.Damaged(), full.Damaged());
+      EXPECT_TRUE(fullRecord.Complete);
+      EXPECT_FALSE(lightRecord.Complete);
+      EXPECT_TRUE(lightRecord.Marks.empty() && lightRecord.CodeEnds.empty());
+      EXPECT_EQ(light.CoefBits(), full.CoefBits());
+      EXPECT_EQ(light.MaxCoefIndex(), full.MaxCoefIndex());
+      EXPECT_EQ(light.AlignmentReserve(), full.AlignmentReserve());
+      EXPECT_EQ(light.BlockBits(), full.BlockBits());
+      if (!full.Damaged()) {
+        EXPECT_EQ(full.BlockBits(), BlockBits(fullRecord));
+      }
+      if (full.Damaged() || full.MaxCoefIndex() < 2) continue;
+      // Both cut from the same headers; the light one walks the syntax.
+      const auto after = full.SequenceValues();
+      std::vector<std::uint8_t> a(unit.Bytes.size() + 64), b(a.size());
+      std::int32_t na = static_cast<std::int32_t>(a.size()), nb = na;
+      full.SetSequenceValues(before);
+      full.UseCutRecord(&fullRecord);
+      ASSERT_EQ(full.Cut(unit.Type, copy.DataPtr(), a.data(), size, na, 1), S_OK);
+      light.SetSequenceValues(before);
+      light.UseCutRecord(&lightRecord);
+      ASSERT_EQ(light.Cut(unit.Type, copy.DataPtr(), b.data(), size, nb, 1), S_OK);
+      ASSERT_EQ(na, nb);
+      EXPECT_TRUE(std::equal(a.begin(), a.begin() + na, b.begin()));
+      EXPECT_LT(na, size);
+      ++cuts;
+      full.SetSequenceValues(after);
+      light.SetSequenceValues(after);
+    }
+    EXPECT_GT(cuts, 2);
+  }
 }

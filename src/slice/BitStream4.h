@@ -58,6 +58,9 @@ public:
     Move(n);
   }
   void DumpBitsNoCheck(std::int32_t n) noexcept;
+  // Moves on n >= 0 bits that the caller has already seen inside the block (from a window of
+  // its own): nothing to check, the bits are there.
+  void SkipSeen(std::int32_t n) noexcept { Move(n); }
 
   // Fixed widths, for the hot paths.
   std::uint32_t Next1Bit() noexcept { return NextFixed<1>(); }

@@ -12,6 +12,7 @@
 #include "support/HResult.h"
 #include "transrate/BitStreamWriter.h"
 #include "transrate/RequantLevelCache.h"
+#include "transrate/RequantTables.h"
 
 namespace varlow {
 
@@ -113,9 +114,13 @@ public:
     enum TMark : std::int64_t { kBlock = 0, kBlockKeepingFirst = 1, kAlign = 2 };
     std::vector<std::uint16_t> CodeEnds;  // a block's codes span at most 64 * 24 + 4 bits
     std::vector<std::int64_t> Marks;      // bit position << 2 | TMark
+    // Whether the pass that made the record kept it (SetCutRecording); a cut with a record
+    // that is not complete walks the syntax instead.
+    bool Complete = false;
     void Clear() {
       CodeEnds.clear();
       Marks.clear();
+      Complete = false;
     }
   };
   // Hands over the last analysis pass's record. The record handed back in exchange is reused
@@ -124,8 +129,16 @@ public:
     std::swap(Into, FRecord);
     FRecord.Marks.clear();
   }
-  // For the next cutting pass only; null cuts by walking the syntax.
+  // For the next cutting pass only; null (or a record that is not complete) cuts by walking
+  // the syntax.
   void UseCutRecord(const TCutRecord* Record) { FRecorded = Record; }
+  // Whether analysis passes keep the cut record (the default). Without it they cost less and
+  // still give the cost curve, BlockBits and Damaged: what re-quantising plans with.
+  void SetCutRecording(bool Record) { FRecordCuts = Record; }
+  // Bits of every block's run/level codes and end of block (what re-quantising can shrink),
+  // from the last analysis pass. The short first code of a non-intra block and intra DC are
+  // not counted.
+  std::int64_t BlockBits() const { return FBlockBits; }
 
   // Cost curve of the last analysis pass: entry k (1..64) = bits of all k-th codes.
   const std::array<std::int32_t, kCurveSize>& CoefBits() const { return FCoefBits; }
@@ -140,6 +153,23 @@ public:
   // The names one picture type's passes log under (TranscoderNames.h).
   struct TPassNames;
 
+  // The re-quantising walk reads levels: a run/level code with its sign, or an end of block,
+  // decided by the next kLevelPrefixBits bits. Bits 0 where the prefix does not decide the
+  // code (longer codes, escapes, invalid bits): the full table takes over.
+  struct TLevelCode {
+    std::int16_t Level;  // signed; 0 for the end of block
+    std::uint8_t Bits;   // the code's bits, its sign bit included
+    std::uint8_t Run;
+  };
+  static constexpr int kLevelPrefixBits = 10;
+  using TLevelTable = std::array<TLevelCode, std::size_t{1} << kLevelPrefixBits>;
+  static void BuildLevelTable(const TDctTableEntry* Table, TLevelTable& Levels);
+  // The write side: the code of (run, |level|) with room for its sign bit, packed as
+  // code << 8 | bits with the sign included; 0 where the pair must be escaped.
+  static constexpr int kWriteRuns = 32, kWriteLevels = 41;
+  using TRunLevelCodes = std::array<std::uint32_t, kWriteRuns * kWriteLevels>;
+  static void BuildRunLevelCodes(bool B15, TRunLevelCodes& Codes);
+
 private:
   HRESULT RunPass(const TPassNames& Names, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
                   std::int32_t* OutputSize, std::int32_t CutLevel);
@@ -148,11 +178,11 @@ private:
   // Copy primitive: reads n bits (n <= 25) and, in a cutting pass, writes them. Inside the
   // unit the bits come from a 64-bit window over the reader's data; near its end through the
   // reader's checked read.
-  std::uint32_t Copy(int n) {
+  [[gnu::always_inline]] std::uint32_t Copy(int n) {
     std::uint32_t v;
-    if (InsideUnit() && n > 0) {
+    if (InsideUnit() && n > 0) [[likely]] {
       v = static_cast<std::uint32_t>(Window() >> (64 - n));
-      FReader.DumpBits(n);
+      FReader.SkipSeen(n);
     } else {
       v = FReader.ReadBits(n);
     }
@@ -225,6 +255,8 @@ private:
     TScanTable B14, B15;
     std::array<TMVTableEntry, 2048> MV;
     std::array<TCBPTableEntry, 512> CBP;
+    TLevelTable LevelB14, LevelB15;
+    TRunLevelCodes WriteB14, WriteB15;
   };
   static const TFastTables& SharedFastTables();
   static TScanCode LongCode(const TDctTableEntry* Table, std::uint64_t w, int escapeBits);
@@ -232,6 +264,8 @@ private:
   // All coded blocks of a non-intra macroblock in one loop that keeps its bit cache between
   // blocks; the analysis pass's path for them.
   bool ScanNonIntraBlocks(int blocks);
+  template <bool Record>
+  bool ScanNonIntraBlocksAs(int blocks);
   // The state of the scan's bit cache: the next bit's position in the unit, the bits from it
   // on (left-aligned) and how many of them are valid.
   struct TScanCursor {
@@ -245,6 +279,7 @@ private:
     int Codes;
     int P;
   };
+  template <bool Record>
   TBlockScan ScanBlock(const TScanTable& Scan, const TDctTableEntry* Table, TScanCursor& Cursor, std::int64_t FastEnd,
                        int p, bool keepFirst);
   bool FinishBlockScan(const TBlockScan& Scan, const TDctTableEntry* Table, bool keepFirst);
@@ -309,8 +344,10 @@ private:
   std::uint32_t RequantBlocks(const TRequantMacroblock& Mb, int QuantOut);
   void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
                               std::uint32_t Coded, bool Identity);
-  void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity);
-  void WriteRunLevel(int Run, int Level, bool B15, bool First);
+  void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity,
+                  TBitGatherer& Codes);
+  void GatherInputBits(TBitGatherer& Out, std::int64_t From, std::int64_t To);
+  TVlcCode RunLevelCode(int Run, int Level, bool B15, bool First) const;
   void PrepareRequantSlice();
   int QuantOutFor(int QuantIn) const { return FCodeMap[static_cast<std::size_t>(QuantIn & 31)]; }
   std::int64_t WrittenBits() const { return std::int64_t{FWriter.BytesWritten()} * 8 + FWriter.BitPos(); }
@@ -334,6 +371,8 @@ private:
   std::array<TDctTableEntry, 256> FShortB15{};
   const TFastTables* FFast;
   bool FWriting = false;
+  bool FRecordCuts = true;
+  std::int64_t FBlockBits = 0;
   bool FDamaged = false;
   bool FRequanting = false;
   bool FMpeg1Allowed = false;

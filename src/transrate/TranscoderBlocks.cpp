@@ -176,8 +176,11 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
     if (c.Kind == TCoefficientKind::EndOfBlock) {
       Copy(c.Length);  // the end of block stays whatever the cut
       if (!FWriting) {
-        RecordCodeEnd();
-        FRecord.CodeEnds[FBlockEntry] = static_cast<std::uint16_t>(k - 1);
+        FBlockBits += FReader.BitPosition() - FBlockStart;
+        if (FRecord.Complete) {
+          RecordCodeEnd();
+          FRecord.CodeEnds[FBlockEntry] = static_cast<std::uint16_t>(k - 1);
+        }
       }
       return true;
     }
@@ -208,7 +211,7 @@ bool TMPEGVideoTranscoder::CutCoefficientsNearEnd(const TDctTableEntry* Table, i
       FReader.DumpBits(bits);
       if (!fixed) FCoefBits[static_cast<std::size_t>(k)] += bits;
       FMaxCoefIndex = std::max(FMaxCoefIndex, k);
-      RecordCodeEnd();
+      if (FRecord.Complete) RecordCodeEnd();
     }
     p += run + 1;
   }

@@ -47,20 +47,24 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
   return {0, 0, 0, 0};
 }
 
-// One block's codes from the cursor on, into the record. Stops at the end of block, at damage,
-// or where a refill would read past the unit's padding (FastEnd); the reader is not moved.
+// One block's codes from the cursor on, into the cost curve and the block bits, and with Record
+// into the record. Stops at the end of block, at damage, or where a refill would read past the
+// unit's padding (FastEnd); the reader is not moved.
+template <bool Record>
 [[gnu::always_inline]] inline TMPEGVideoTranscoder::TBlockScan TMPEGVideoTranscoder::ScanBlock(
     const TScanTable& Scan, const TDctTableEntry* Table, TScanCursor& Cursor, std::int64_t FastEnd, int p,
     bool keepFirst) {
   const std::int64_t start = Cursor.Pos;
-  FRecord.Marks.push_back(start << 2 | (keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock));
+  if constexpr (Record)
+    FRecord.Marks.push_back(start << 2 | (keepFirst ? TCutRecord::kBlockKeepingFirst : TCutRecord::kBlock));
   const std::uint8_t* data = FReader.Data();
 
   // The block's entry in the record: its code count, then the ends of at most 64 run/level
   // codes and of its end of block, in bits from start.
-  std::uint16_t* entry = CodeEndRoom(kBlockPositions + 2);
-  std::uint16_t* ends = entry + 1;
+  std::uint16_t* entry = Record ? CodeEndRoom(kBlockPositions + 2) : nullptr;
+  std::uint16_t* ends = Record ? entry + 1 : nullptr;
   std::int32_t* curve = FCoefBits.data();
+  const std::int32_t firstCodeBefore = curve[1];
 
   TBlockScan::TStop stop;
   std::uint64_t w = Cursor.W;
@@ -88,7 +92,8 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
     }
     if (c.Advance == 0) {
       rel += c.Bits;
-      ends[k] = static_cast<std::uint16_t>(rel);
+      if constexpr (Record) ends[k] = static_cast<std::uint16_t>(rel);
+      FBlockBits += rel;
       w <<= c.Bits;
       valid -= c.Bits;
       stop = TBlockScan::EndOfBlock;
@@ -99,8 +104,8 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
       // the first is recorded.
       if (p + c.Advance <= kBlockPositions) {
         rel += c.Bits;
-        ends[k++] = static_cast<std::uint16_t>(rel);
-        curve[k] += c.Bits;
+        if constexpr (Record) ends[k] = static_cast<std::uint16_t>(rel);
+        curve[++k] += c.Bits;
         w <<= c.Bits;
         valid -= c.Bits;
       }
@@ -110,8 +115,10 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
     p += c.Advance + c.PairAdvance;
     // The second code of a pair. Without one, BothBits equals Bits: the end written for it is
     // overwritten by the next code, and the curve gains nothing.
-    ends[k] = static_cast<std::uint16_t>(rel + c.Bits);
-    ends[k + 1] = static_cast<std::uint16_t>(rel + c.BothBits);
+    if constexpr (Record) {
+      ends[k] = static_cast<std::uint16_t>(rel + c.Bits);
+      ends[k + 1] = static_cast<std::uint16_t>(rel + c.BothBits);
+    }
     curve[k + 1] += c.Bits;
     curve[k + 2] += c.BothBits - c.Bits;
     k += 1 + (c.BothBits != c.Bits);
@@ -121,12 +128,14 @@ inline TMPEGVideoTranscoder::TScanCode TMPEGVideoTranscoder::LongCode(const TDct
   }
 
   // The first code of a keepFirst block stays at every cut level, so it costs nothing to cut:
-  // take back what the loop added for it (its end is its length).
-  if (keepFirst && k > 0) curve[1] -= ends[0];
-  entry[0] = static_cast<std::uint16_t>(k);
-  FBlockEntry = FCodeCount;
+  // take back what the loop added for it (only the first code adds to entry 1).
+  if (keepFirst && k > 0) curve[1] = firstCodeBefore;
+  if constexpr (Record) {
+    entry[0] = static_cast<std::uint16_t>(k);
+    FBlockEntry = FCodeCount;
+    FCodeCount += 1 + static_cast<std::size_t>(k) + (stop == TBlockScan::EndOfBlock ? 1 : 0);
+  }
   FBlockStart = start;
-  FCodeCount += 1 + static_cast<std::size_t>(k) + (stop == TBlockScan::EndOfBlock ? 1 : 0);
   Cursor = {start + rel, w, valid};
   return {stop, k, p};
 }
@@ -151,7 +160,8 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
   const TScanTable& scan = Table == FTables->B15.Table() ? FFast->B15 : FFast->B14;
   TScanCursor cursor{FReader.BitPosition(), 0, 0};
   const std::int64_t start = cursor.Pos;
-  const TBlockScan s = ScanBlock(scan, Table, cursor, FastScanEnd(), p, keepFirst);
+  const TBlockScan s = FRecord.Complete ? ScanBlock<true>(scan, Table, cursor, FastScanEnd(), p, keepFirst)
+                                        : ScanBlock<false>(scan, Table, cursor, FastScanEnd(), p, keepFirst);
   FReader.DumpBits(static_cast<std::int32_t>(cursor.Pos - start));
   return FinishBlockScan(s, Table, keepFirst);
 }
@@ -159,6 +169,11 @@ bool TMPEGVideoTranscoder::ScanCoefficients(const TDctTableEntry* Table, int p, 
 // The reader moves only when the loop hands over (near the end of the unit, at damage) and at
 // the end, in the same steps the block-by-block walk takes, so errors fall on the same bits.
 bool TMPEGVideoTranscoder::ScanNonIntraBlocks(int blocks) {
+  return FRecord.Complete ? ScanNonIntraBlocksAs<true>(blocks) : ScanNonIntraBlocksAs<false>(blocks);
+}
+
+template <bool Record>
+bool TMPEGVideoTranscoder::ScanNonIntraBlocksAs(int blocks) {
   const std::int64_t fastEnd = FastScanEnd();
   std::uint32_t coded = FCodedBlocks & ((1u << blocks) - 1);  // the blocks still to scan
   if (FReader.BitPosition() < fastEnd && !FReader.Error()) {
@@ -187,7 +202,7 @@ bool TMPEGVideoTranscoder::ScanNonIntraBlocks(int blocks) {
         cursor.Valid -= 2;
       }
       const std::int64_t start = cursor.Pos;
-      const TBlockScan s = ScanBlock(scan, table, cursor, fastEnd, keepFirst ? 0 : 1, keepFirst);
+      const TBlockScan s = ScanBlock<Record>(scan, table, cursor, fastEnd, keepFirst ? 0 : 1, keepFirst);
       if (s.Stop == TBlockScan::EndOfBlock && cursor.Pos < fastEnd) {
         FMaxCoefIndex = std::max(FMaxCoefIndex, s.Codes);
         continue;

@@ -1,4 +1,5 @@
 // The slice and macroblock layer of the transcoder: one walker for I, P and B pictures.
+#include <array>
 #include <string>
 
 #include "slice/VLC_Table_Builder.h"
@@ -7,6 +8,7 @@
 #include "support/Log.h"
 #include "support/Trap.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/PictureCodingTypes.h"
 #include "transrate/TranscoderNames.h"
 #include "transrate/WindowCodes.h"
 
@@ -14,10 +16,13 @@ namespace varlow {
 
 namespace {
 
-constexpr int kIntra = 1;
-constexpr int kPredicted = 2;
-constexpr int kBidirectional = 3;
-constexpr int kFramePicture = 3;
+// coded_block_pattern_420 as a set of blocks: bit b (block b) is bit 5 - b of the pattern.
+constexpr std::array<std::uint8_t, 64> kBlocksOfPattern = [] {
+  std::array<std::uint8_t, 64> blocks{};
+  for (std::uint32_t cbp = 0; cbp < 64; ++cbp)
+    for (int b = 0; b < 6; ++b) blocks[cbp] = static_cast<std::uint8_t>(blocks[cbp] | ((cbp >> (5 - b)) & 1u) << b);
+  return blocks;
+}();
 
 } // namespace
 
@@ -32,7 +37,7 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
     // Slices this walker cannot follow are damage: MPEG-1 pictures (no picture coding
     // extension), 4:4:4 and unknown picture types. The rest of the unit is then copied as is.
     if ((!FHaveCodingExtension && !FMpeg1Walk) || (chroma_format != 1 && chroma_format != 2) ||
-        picture_coding_type < kIntra || picture_coding_type > kBidirectional) {
+        picture_coding_type < kIntraPicture || picture_coding_type > kBidirectionalPicture) {
       if (chroma_format == 3) LogMessage("wex: Error 4:4:4 format - TODO");
       MarkDamaged();
       return;
@@ -109,7 +114,7 @@ bool TMPEGVideoTranscoder::DecodeAddressIncrement() {
   const TCodeRead address =
       InsideUnit() ? MacroblockAddressIncrementOf(Next16()) : PeekMacroblockAddressIncrement(FReader);
   if (!address.Valid) {
-    if (picture_coding_type == kPredicted) {
+    if (picture_coding_type == kPredictedPicture) {
       FReader.OutputDebugStringNumBits(24);
       LogDebugFmt("ByteIndex: %d, Data Size = %d, %d",
                     {FReader.ByteIndex(), FReader.Size(), static_cast<std::int64_t>(
@@ -160,7 +165,7 @@ bool TMPEGVideoTranscoder::DecodeMacroBlockModes() {
     const TCodeRead type = InsideUnit() ? MacroblockTypeOf(Next16(), picture_coding_type)
                                         : PeekMacroblockType(FReader, picture_coding_type);
     // In I pictures the code 00 is no code at all.
-    if (!type.Valid || (picture_coding_type == kIntra && PeekBits(2) == 0)) return;
+    if (!type.Valid || (picture_coding_type == kIntraPicture && PeekBits(2) == 0)) return;
     Copy(type.Length);
     FTypeEnd = FReader.BitPosition();
     macroblock_quant = (type.Value & kMacroblockQuant) != 0;
@@ -199,9 +204,7 @@ bool TMPEGVideoTranscoder::DecodeCodedBlockPattern() {
     Copy(e.Length);
     // Block b (0..5) is coded when bit 5 - b of coded_block_pattern_420 is set; in 4:2:2
     // blocks 6 and 7 follow bits 1 and 0 of coded_block_pattern_1.
-    std::uint32_t coded = 0;
-    // Without branches: the pattern is data, a branch per bit would be mispredicted often.
-    for (int b = 0; b < 6; ++b) coded |= ((static_cast<std::uint32_t>(e.Value) >> (5 - b)) & 1u) << b;
+    std::uint32_t coded = kBlocksOfPattern[static_cast<std::size_t>(e.Value & 63)];
     if (chroma_format == 2) {
       const std::uint32_t cbp1 = Copy(2);
       if (cbp1 & 2u) coded |= 1u << 6;

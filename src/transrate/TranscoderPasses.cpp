@@ -110,6 +110,8 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
     } else {
       FRecorded = nullptr;
       FRecord.Marks.clear();
+      FRecord.Complete = FRecordCuts;
+      FBlockBits = 0;
       FCodeCount = 0;  // CodeEnds keeps its size as room, see CodeEndRoom
       // About one entry per input byte is typical; reserving it spares the growing record a
       // chain of reallocations (the pages are touched only as they are used).
@@ -123,7 +125,7 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
       if (OutputSize == nullptr || FWriter.SetDestination(Output, *OutputSize) < 0) return;
       FWriting = true;
     }
-    if (cutting && FRecorded) {
+    if (cutting && FRecorded && FRecorded->Complete) {
       if (!CutFromRecord()) FDamaged = true;
     } else {
       RunUnit();
@@ -197,7 +199,7 @@ void TMPEGVideoTranscoder::CopyStartCode() {
 }
 
 bool TMPEGVideoTranscoder::CopyToNextStartCode() {
-  if (!FWriting) Mark(TCutRecord::kAlign);
+  if (!FWriting && FRecord.Complete) Mark(TCutRecord::kAlign);
   FReader.ByteAlign();
   if (FWriting) FWriter.ByteAlign();
   for (;;) {

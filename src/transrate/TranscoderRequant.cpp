@@ -299,12 +299,13 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     p = 1;
   }
   // While refills stay inside the unit and its padding, the codes come from a local bit cache
-  // (as in the cut's loops); the reader takes over near the end of the unit.
+  // (as in the cut's loops); the reader takes over near the end of the unit. Most codes are
+  // decided, sign and all, by one look-up in a small table; the rest go through the full one.
   {
     const std::uint8_t* data = FReader.Data();
     const std::int64_t start = FReader.BitPosition();
     const std::int64_t fastEnd = FastScanEnd();
-    const TDctTableEntry* shortTable = table == FTables->B15.Table() ? FShortB15.data() : FShortB14.data();
+    const TLevelCode* levels = table == FTables->B15.Table() ? FFast->LevelB15.data() : FFast->LevelB14.data();
     std::int64_t pos = start;
     std::uint64_t w = 0;
     int valid = 0;
@@ -317,40 +318,48 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
         w = __builtin_bswap64(w) << (pos & 7);
         valid = 64 - static_cast<int>(pos & 7);
       }
-      const TDctTableEntry& shortEntry = shortTable[w >> 56];
-      const TDctTableEntry& e = shortEntry.Length != 0 ? shortEntry : table[w >> 48];
-      std::int32_t run;
-      std::int32_t level;
-      int bits;
-      if (e.Run < kEndOfBlockMarker) {
-        bits = e.Length + 1;
-        run = e.Run;
-        level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
-      } else if (e.Run == kEndOfBlockMarker) {
-        Block.Count = count;
-        FReader.DumpBits(static_cast<std::int32_t>(pos + e.Length - start));
-        return !FReader.Error();
-      } else if (e.Run == kEscapeMarker) {
-        run = static_cast<std::int32_t>((w >> 52) & 63);
-        if (FMpeg1Walk) {
-          const auto firstByte = static_cast<std::int32_t>((w >> 44) & 0xFF);
-          const auto secondByte = static_cast<std::int32_t>((w >> 36) & 0xFF);
-          bits = firstByte == 0x00 || firstByte == 0x80 ? 28 : 20;
-          level = firstByte == 0x00   ? secondByte
-                  : firstByte == 0x80 ? secondByte - 256
-                  : firstByte >= 0x80 ? firstByte - 256
-                                      : firstByte;
-        } else {
-          bits = kEscapeBits;
-          level = EscapeLevel(static_cast<std::uint32_t>((w >> 40) & 0xFFF));
+      const TLevelCode c = levels[w >> (64 - kLevelPrefixBits)];
+      std::int32_t run = c.Run;
+      std::int32_t level = c.Level;
+      int bits = c.Bits;
+      if (c.Level == 0) [[unlikely]] {
+        // An end of block, or a code the small table leaves to the full one.
+        const int endBits = c.Bits != 0 ? c.Bits : table[w >> 48].Run == kEndOfBlockMarker ? table[w >> 48].Length : 0;
+        if (endBits != 0) {
+          Block.Count = count;
+          FReader.DumpBits(static_cast<std::int32_t>(pos + endBits - start));
+          return !FReader.Error();
         }
-      } else {
-        level = 0;
-        bits = 0;
-        run = 0;
+        const TDctTableEntry& e = table[w >> 48];
+        if (e.Run < kEndOfBlockMarker) {
+          bits = e.Length + 1;
+          run = e.Run;
+          level = (w >> (64 - bits)) & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
+        } else if (e.Run == kEscapeMarker) {
+          run = static_cast<std::int32_t>((w >> 52) & 63);
+          if (FMpeg1Walk) {
+            const auto firstByte = static_cast<std::int32_t>((w >> 44) & 0xFF);
+            const auto secondByte = static_cast<std::int32_t>((w >> 36) & 0xFF);
+            bits = firstByte == 0x00 || firstByte == 0x80 ? 28 : 20;
+            level = firstByte == 0x00   ? secondByte
+                    : firstByte == 0x80 ? secondByte - 256
+                    : firstByte >= 0x80 ? firstByte - 256
+                                        : firstByte;
+          } else {
+            bits = kEscapeBits;
+            level = EscapeLevel(static_cast<std::uint32_t>((w >> 40) & 0xFFF));
+          }
+        } else {
+          level = 0;
+        }
+        if (level == 0) {
+          Block.Count = count;
+          FReader.DumpBits(static_cast<std::int32_t>(pos - start));
+          return false;
+        }
       }
       p += run;
-      if (level == 0 || p >= kBlockPositions) {
+      if (p >= kBlockPositions) [[unlikely]] {
         Block.Count = count;
         FReader.DumpBits(static_cast<std::int32_t>(pos - start));
         return false;
@@ -496,82 +505,96 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
 void TMPEGVideoTranscoder::WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
                                                   std::uint32_t Coded, bool Identity) {
   const TRequantCodes& codes = TRequantCodes::Shared();
-  for (; Increment > 33; Increment -= kMacroblockEscapeIncrement) FWriter.PutBits(kMacroblockEscape, 11);
+  // The macroblock's codes and the input bits it keeps go to the writer several at a time.
+  TBitGatherer out(FWriter);
+  for (; Increment > 33; Increment -= kMacroblockEscapeIncrement) out.Put(kMacroblockEscape, 11);
   const TVlcCode address = codes.AddressIncrement(Increment);
   const TVlcCode type = codes.MacroblockType(picture_coding_type, Flags);
   if (address.Length == 0 || type.Length == 0) {
+    out.Flush();
     MarkDamaged();
     return;
   }
-  FWriter.PutBits(address.Code, address.Length);
-  FWriter.PutBits(type.Code, type.Length);
+  out.Put(address.Code, address.Length);
+  out.Put(type.Code, type.Length);
   const bool intra = (Flags & kMacroblockIntra) != 0;
   const bool pattern = (Flags & kMacroblockPattern) != 0;
-  CopyInputBits(Mb.TypeEnd, Mb.MotionTypeEnd);  // frame_motion_type or field_motion_type
-  if (Mb.DctType >= 0 && (intra || pattern)) CopyInputBits(Mb.DctType, Mb.DctType + 1);
-  if (Flags & kMacroblockQuant) FWriter.PutBits(static_cast<std::uint32_t>(QuantOut), 5);
-  CopyInputBits(Mb.MotionStart, Mb.MotionEnd);
+  GatherInputBits(out, Mb.TypeEnd, Mb.MotionTypeEnd);  // frame_motion_type or field_motion_type
+  if (Mb.DctType >= 0 && (intra || pattern)) GatherInputBits(out, Mb.DctType, Mb.DctType + 1);
+  if (Flags & kMacroblockQuant) out.Put(static_cast<std::uint32_t>(QuantOut), 5);
+  GatherInputBits(out, Mb.MotionStart, Mb.MotionEnd);
   if (pattern) {
     std::uint32_t cbp = 0;
     for (int b = 0; b < 6; ++b) cbp |= ((Coded >> b) & 1u) << (5 - b);
     const TVlcCode c = codes.CodedBlockPattern(static_cast<int>(cbp));
-    FWriter.PutBits(c.Code, c.Length);
-    if (chroma_format == 2) FWriter.PutBits(((Coded >> 6) & 1u) << 1 | ((Coded >> 7) & 1u), 2);
+    out.Put(c.Code, c.Length);
+    if (chroma_format == 2) out.Put(((Coded >> 6) & 1u) << 1 | ((Coded >> 7) & 1u), 2);
   }
   for (std::uint32_t left = Coded; left != 0; left &= left - 1) {
     const int b = __builtin_ctz(left);
-    WriteBlock(Mb.Blocks[static_cast<std::size_t>(b)], FOutBlocks[static_cast<std::size_t>(b)], intra, Identity);
+    WriteBlock(Mb.Blocks[static_cast<std::size_t>(b)], FOutBlocks[static_cast<std::size_t>(b)], intra, Identity, out);
   }
+  out.Flush();
 }
 
-void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity) {
+// Input bits From .. To - 1 into Out: short spans through a window over the input (the unit
+// keeps its readable padding), long ones copied by the writer.
+void TMPEGVideoTranscoder::GatherInputBits(TBitGatherer& Out, std::int64_t From, std::int64_t To) {
+  const std::int64_t count = To - From;
+  if (count <= 0) return;
+  if (count <= 32) {
+    std::uint64_t w;
+    std::memcpy(&w, FReader.Data() + (From >> 3), 8);
+    Out.Put(static_cast<std::uint32_t>((__builtin_bswap64(w) << (From & 7)) >> (64 - count)),
+            static_cast<std::int32_t>(count));
+    return;
+  }
+  Out.Flush();
+  CopyInputBits(From, To);
+}
+
+void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity,
+                                      TBitGatherer& Codes) {
   const bool b15 = Intra && intra_vlc_format;
-  if (Intra) CopyInputBits(In.DcStart, In.DcEnd);
+  if (Intra) GatherInputBits(Codes, In.DcStart, In.DcEnd);
   const int count = Identity ? In.Count : Out.Count;
   const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data();
   const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data();
-  const TRequantCodes& codes = TRequantCodes::Shared();
+  const std::uint32_t* codes = b15 ? FFast->WriteB15.data() : FFast->WriteB14.data();
   int last = Intra ? 0 : -1;
   for (int i = 0; i < count; ++i) {
     const int run = pos[i] - last - 1;
     last = pos[i];
     // The common case, a pair with a code of its own, here; the short first code and escapes
-    // in WriteRunLevel.
+    // in RunLevelCode.
     const int magnitude = level[i] < 0 ? -level[i] : level[i];
-    const TVlcCode code = codes.RunLevel(b15, run, magnitude);
-    if (code.Length > 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
-      FWriter.PutBits(code.Code << 1 | (level[i] < 0 ? 1u : 0u), code.Length + 1);
+    const std::uint32_t packed =
+        run < kWriteRuns && magnitude < kWriteLevels ? codes[static_cast<std::size_t>(run * kWriteLevels + magnitude)] : 0u;
+    if (packed != 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
+      Codes.Put(packed >> 8 | (level[i] < 0 ? 1u : 0u), static_cast<std::int32_t>(packed & 0xFFu));
     } else {
-      WriteRunLevel(run, level[i], b15, !Intra && i == 0);
+      const TVlcCode code = RunLevelCode(run, level[i], b15, !Intra && i == 0);
+      Codes.Put(code.Code, code.Length);
     }
   }
-  const TVlcCode eob = codes.EndOfBlock(b15);
-  FWriter.PutBits(eob.Code, eob.Length);
+  const TVlcCode eob = TRequantCodes::Shared().EndOfBlock(b15);
+  Codes.Put(eob.Code, eob.Length);
 }
 
-void TMPEGVideoTranscoder::WriteRunLevel(int Run, int Level, bool B15, bool First) {
+// The code of one run/level pair, its sign bit included: the short first code "1s", the pair's
+// own code, or an escape.
+TVlcCode TMPEGVideoTranscoder::RunLevelCode(int Run, int Level, bool B15, bool First) const {
   const int magnitude = Level < 0 ? -Level : Level;
   const std::uint32_t sign = Level < 0 ? 1u : 0u;
-  if (First && Run == 0 && magnitude == 1) {
-    FWriter.PutBits(2u | sign, 2);  // the short first code "1s"
-    return;
-  }
+  if (First && Run == 0 && magnitude == 1) return {2u | sign, 2};  // the short first code "1s"
   const TVlcCode code = TRequantCodes::Shared().RunLevel(B15, Run, magnitude);
-  if (code.Length > 0) {
-    FWriter.PutBits(code.Code << 1 | sign, code.Length + 1);
-    return;
-  }
-  FWriter.PutBits(1, 6);  // escape
-  FWriter.PutBits(static_cast<std::uint32_t>(Run), 6);
-  if (!FMpeg1Walk) {
-    FWriter.PutBits(static_cast<std::uint32_t>(Level) & 0xFFFu, 12);
-  } else if (magnitude < 128) {
-    FWriter.PutBits(static_cast<std::uint32_t>(Level) & 0xFFu, 8);
-  } else if (Level > 0) {
-    FWriter.PutBits(static_cast<std::uint32_t>(Level), 16);  // 0x00, then the level
-  } else {
-    FWriter.PutBits(0x8000u | static_cast<std::uint32_t>(Level + 256), 16);  // 0x80, then level + 256
-  }
+  if (code.Length > 0) return {code.Code << 1 | sign, code.Length + 1};
+  const std::uint32_t escape = 1u << 6 | static_cast<std::uint32_t>(Run);  // escape code, run
+  if (!FMpeg1Walk) return {escape << 12 | (static_cast<std::uint32_t>(Level) & 0xFFFu), 24};
+  if (magnitude < 128) return {escape << 8 | (static_cast<std::uint32_t>(Level) & 0xFFu), 20};
+  // 16 bits: 0x00, then the level; or 0x80, then level + 256.
+  const std::uint32_t wide = Level > 0 ? static_cast<std::uint32_t>(Level) : 0x8000u | static_cast<std::uint32_t>(Level + 256);
+  return {escape << 16 | wide, 28};
 }
 
 } // namespace varlow

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/RequantTables.h"
 
 namespace varlow {
 
@@ -58,6 +59,38 @@ void TMPEGVideoTranscoder::BuildScanTable(const TDctTableEntry* Table, TScanTabl
   }
 }
 
+void TMPEGVideoTranscoder::BuildLevelTable(const TDctTableEntry* Table, TLevelTable& Levels) {
+  constexpr int kPrefix = kLevelPrefixBits;
+  constexpr std::uint32_t kRest = (1u << (16 - kPrefix)) - 1;
+  for (std::uint32_t i = 0; i < Levels.size(); ++i) {
+    Levels[i] = {0, 0, 0};
+    const TDctTableEntry& e = Table[i << (16 - kPrefix)];
+    const TDctTableEntry& last = Table[(i << (16 - kPrefix)) | kRest];
+    // Decided when the code lies within the prefix: every longer index reads the same entry.
+    if (e.Length == 0 || last.Run != e.Run || last.Length != e.Length || last.Level != e.Level) continue;
+    if (e.Run == kEndOfBlockMarker && e.Length <= kPrefix) {
+      Levels[i] = {0, e.Length, 0};
+    } else if (e.Run < kEndOfBlockMarker && e.Length + 1 <= kPrefix) {
+      // The sign bit follows the code: 1 is negative.
+      const bool negative = (i >> (kPrefix - e.Length - 1)) & 1u;
+      Levels[i] = {static_cast<std::int16_t>(negative ? -e.Level : e.Level), static_cast<std::uint8_t>(e.Length + 1),
+                   e.Run};
+    }
+  }
+}
+
+void TMPEGVideoTranscoder::BuildRunLevelCodes(bool B15, TRunLevelCodes& Codes) {
+  static_assert(kWriteRuns == TRequantCodes::kMaxRun + 1 && kWriteLevels == TRequantCodes::kMaxLevel + 1);
+  const TRequantCodes& codes = TRequantCodes::Shared();
+  for (int run = 0; run < kWriteRuns; ++run) {
+    for (int level = 0; level < kWriteLevels; ++level) {
+      const TVlcCode c = level == 0 ? TVlcCode{} : codes.RunLevel(B15, run, level);
+      Codes[static_cast<std::size_t>(run * kWriteLevels + level)] =
+          c.Length > 0 ? (c.Code << 1) << 8 | static_cast<std::uint32_t>(c.Length + 1) : 0u;
+    }
+  }
+}
+
 const TMPEGVideoTranscoder::TFastTables& TMPEGVideoTranscoder::SharedFastTables() {
   static const TFastTables tables = [] {
     TFastTables t;
@@ -66,6 +99,10 @@ const TMPEGVideoTranscoder::TFastTables& TMPEGVideoTranscoder::SharedFastTables(
     BuildScanTable(vlc.B15.Table(), t.B15);
     Shorten(vlc.MV.Table(), t.MV);
     Shorten(vlc.CBP.Table(), t.CBP);
+    BuildLevelTable(vlc.B14.Table(), t.LevelB14);
+    BuildLevelTable(vlc.B15.Table(), t.LevelB15);
+    BuildRunLevelCodes(false, t.WriteB14);
+    BuildRunLevelCodes(true, t.WriteB15);
     return t;
   }();
   return tables;
