@@ -7,15 +7,12 @@
 #include "support/Trap.h"
 #include "syntax/CodeTables.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/PictureCodingTypes.h"
 
 namespace varlow {
 
 namespace {
 
-constexpr int kIntra = 1;
-constexpr int kPredicted = 2;
-constexpr int kBidirectional = 3;
-constexpr std::int32_t kFramePicture = 3;
 // Room beyond the input size for a cut picture: the writer keeps four bytes in reserve.
 constexpr std::int32_t kOutputMargin = 64;
 
@@ -126,16 +123,16 @@ HRESULT TMPEG2VideoTransrateClass::MPEGESReceiveFunctionObj(std::int32_t, std::i
   Trap("TMPEG2VideoTransrateClass.MPEGESReceiveFunctionObj", [&] {
     const std::int32_t T = FSeparator.FrameCodingType();
     const bool gopStart = FSeparator.GOPStart();
-    if (T == kIntra || T == kPredicted || T == kBidirectional) FollowFrameRate(Data, Size);
-    if (T == kIntra) {
+    if (T == kIntraPicture || T == kPredictedPicture || T == kBidirectionalPicture) FollowFrameRate(Data, Size);
+    if (T == kIntraPicture) {
       if (!FStarted) {
         // A frame rate without a value leaves the stream unstarted: the next intra picture
         // tries again.
         if (!(FFps > 0)) throw std::domain_error("no usable frame rate");
         FStarted = -1;
       }
-      result = AddFrame(Data, Size, kIntra, gopStart);
-    } else if (T == kPredicted || T == kBidirectional) {
+      result = AddFrame(Data, Size, kIntraPicture, gopStart);
+    } else if (T == kPredictedPicture || T == kBidirectionalPicture) {
       result = FStarted ? AddFrame(Data, Size, T, gopStart) : S_OK;
     } else if (T == 0 && FFlushing) {
       FTrailer.Append(Data, Size);  // the bytes after the last picture
@@ -217,6 +214,9 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
 
     // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
     FTranscoder->SetMpeg1(FMethod == TTransrateMethod::Requant);
+    // Re-quantising plans with the block bits and the cost curve alone; the cut record is made
+    // only for the cut (a group cut after re-quantising walks the syntax instead).
+    FTranscoder->SetCutRecording(FMethod != TTransrateMethod::Requant);
     frame.Sequence = FTranscoder->SequenceValues();
     AnalyseHeldFrame(frame, FFrameBits[static_cast<std::size_t>(FFrameCount)]);
     std::int32_t structure = kFramePicture;
@@ -235,7 +235,7 @@ void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost
   const std::int32_t Size = Frame.Data->DataSize();
   const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size);
   FTranscoder->TakeCutRecord(Frame.Record);
-  Frame.BlockBits = BlockBits(Frame.Record);
+  Frame.BlockBits = FTranscoder->BlockBits();
   Cost.Bits.fill(0);
   Frame.Damaged = analysed < 0 || FTranscoder->Damaged();
   if (Frame.Damaged) {

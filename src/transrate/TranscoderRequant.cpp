@@ -10,6 +10,7 @@
 
 #include "support/Log.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/PictureCodingTypes.h"
 #include "transrate/RequantTables.h"
 #include "transrate/RequantShaper.h"
 #include "transrate/Requantiser.h"
@@ -19,9 +20,6 @@ namespace varlow {
 
 namespace {
 
-constexpr int kPredicted = 2;
-constexpr int kBidirectional = 3;
-constexpr int kFramePicture = 3;
 constexpr int kBlockPositions = 64;
 
 // The slice-by-slice step may move by at most this factor from one slice to the next.
@@ -163,7 +161,8 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   const auto skippableB = [&](const TRequantMacroblock& mb, std::int32_t flags) {
     const std::int64_t bits = mb.MotionEnd - mb.MotionStart;
     const std::int64_t zeroBits = 2 * __builtin_popcount(static_cast<unsigned>(flags & kMotion));
-    return FSettings.SkipBMacroblocks && picture_coding_type == kBidirectional && zeroBits > 0 && lastMotion == (flags & kMotion) && frameMotion(mb) &&
+    return FSettings.SkipBMacroblocks && picture_coding_type == kBidirectionalPicture && zeroBits > 0 &&
+           lastMotion == (flags & kMotion) && frameMotion(mb) &&
            bits == zeroBits && InputBitsAt(FReader.Data(), mb.MotionStart, static_cast<int>(bits)) == (1u << bits) - 1;
   };
   const auto writeIdentity = [&](const TRequantMacroblock& mb, std::int32_t increment) {
@@ -219,7 +218,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
       }
       WriteRequantMacroblock(mb, increment, flags, quantOut, coded, false);
       wrote(mb, flags);
-    } else if ((picture_coding_type == kPredicted && !(flags & kMacroblockMotionForward)) ||
+    } else if ((picture_coding_type == kPredictedPicture && !(flags & kMacroblockMotionForward)) ||
                (!first && skippableB(mb, flags))) {
       if (first) {
         writeIdentity(mb, increment);
@@ -240,7 +239,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
     first = false;
   }
   if (ok && pending) {
-    if (picture_coding_type == kBidirectional)
+    if (picture_coding_type == kBidirectionalPicture)
       WriteRequantMacroblock(FPendingMb, pendingIncrement, pendingFlags, quantInForce, 0, false);
     else
       writeIdentity(FPendingMb, pendingIncrement);

@@ -10,12 +10,12 @@
 #include <cmath>
 
 #include "transrate/MPEG2VideoTransrateClass.h"
+#include "transrate/PictureCodingTypes.h"
 
 namespace varlow {
 
 namespace {
 
-constexpr int kBidirectional = 3;
 constexpr int kPlanRetries = 2;
 // Room beyond the input size for a re-quantised picture, which is about never larger.
 constexpr std::int32_t kRequantMargin = 1024;
@@ -107,7 +107,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     fixed[j] = size - coefficient[j];
     // A reference picture's error drifts into every picture predicted from it: the earlier in
     // the group, the more pictures it reaches, the more it keeps.
-    weight[j] = FFrames[j].Type == kBidirectional
+    weight[j] = FFrames[j].Type == kBidirectionalPicture
                     ? FTuning.BPictureShare
                     : 1.0 + FTuning.DriftShare * static_cast<double>(n - 1 - j) / static_cast<double>(n);
   }
