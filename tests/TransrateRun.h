@@ -1,5 +1,7 @@
 #pragma once
 // Runs the transrate controller over a stream held in memory, the way the command does.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -78,8 +80,10 @@ inline std::size_t FirstIntraUnitStart(const std::vector<std::uint8_t>& s) {
   return s.size();
 }
 
+// A file in the test folder; the process id in its name keeps runs side by side (two builds'
+// tests at once) from writing over each other's files.
 inline std::string WriteTemp(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  const std::string path = ::testing::TempDir() + name;
+  const std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "_" + name;
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                              static_cast<std::streamsize>(bytes.size()));
   return path;

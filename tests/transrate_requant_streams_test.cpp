@@ -1,6 +1,7 @@
 // Whole streams through the re-quantising method: decodable, every picture kept, within
 // budget, and every picture close to the decoded input.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -58,7 +59,7 @@ std::int32_t OwnRate(const std::vector<std::uint8_t>& stream) {
 
 // PSNR-Y of every decoded picture of `b` against `a`, as ffmpeg's psnr filter gives it.
 std::vector<double> PicturePsnr(const std::string& a, const std::string& b) {
-  const std::string stats = ::testing::TempDir() + "requant_psnr.txt";
+  const std::string stats = ::testing::TempDir() + "requant_psnr_" + std::to_string(::getpid()) + ".txt";
   std::remove(stats.c_str());
   Shell("ffmpeg -nostdin -v error -i '" + a + "' -i '" + b + "' -lavfi psnr=stats_file='" + stats + "' -f null -");
   std::vector<double> out;
