@@ -80,7 +80,7 @@ public:
     float RoundingBias = 0.1f;    // dead zone of the level choice, in steps
     double BudgetUse = 0.995;     // the part of a group's budget the plan aims at
     double MinStepRatio = 1.5;    // see TMPEGVideoTranscoder::TRequantSettings
-    double DriftShare = 2.4;      // extra share of the first reference picture of a group
+    double DriftShare = 0.35;     // extra share of a reference picture per picture after it in its group
     double Lambda = 0.2;          // see TMPEGVideoTranscoder::TRequantSettings
   };
   void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }

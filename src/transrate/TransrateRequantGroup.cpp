@@ -105,11 +105,12 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     const double size = static_cast<double>(FFrames[j].Data->DataSize()) * 8;
     coefficient[j] = FFrames[j].Damaged ? 0.0 : static_cast<double>(FFrames[j].BlockBits);
     fixed[j] = size - coefficient[j];
-    // A reference picture's error drifts into every picture predicted from it: the earlier in
-    // the group, the more pictures it reaches, the more it keeps.
+    // A reference picture's error drifts into every picture predicted from it: the more
+    // pictures follow it in the group, the more it keeps. Counted, not in proportion to the
+    // group, so the references of a short group leave more to their B pictures.
     weight[j] = FFrames[j].Type == kBidirectionalPicture
                     ? FTuning.BPictureShare
-                    : 1.0 + FTuning.DriftShare * static_cast<double>(n - 1 - j) / static_cast<double>(n);
+                    : 1.0 + FTuning.DriftShare * static_cast<double>(n - 1 - j);
   }
   // The bits pictures j.. come to when a reference picture keeps `share` of its coefficient
   // bits.
