@@ -18,15 +18,7 @@ public:
   [[gnu::always_inline]] bool PutBits(std::uint32_t Value, std::int32_t Count) {
     // Away from the end of the destination: one 64-bit OR, whatever the bit position.
     if (FBytePos + 12 < FDestSize && Count > 0 && Count <= 32) {
-      const std::uint64_t bits = (std::uint64_t{Value} & ((std::uint64_t{1} << Count) - 1)) << (64 - FBitPos - Count);
-      std::uint64_t out;
-      std::memcpy(&out, FCurrent, 8);
-      out |= __builtin_bswap64(bits);
-      std::memcpy(FCurrent, &out, 8);
-      const std::int32_t end = FBitPos + Count;
-      FCurrent += end >> 3;
-      FBytePos += end >> 3;
-      FBitPos = end & 7;
+      StoreAwayFromEnd(Value, Count);
       return true;
     }
     return PutBitsNearEnd(Value, Count);
@@ -37,15 +29,7 @@ public:
   static constexpr std::int32_t kMaxGatheredBits = 57;  // a 64-bit store takes them at any bit position
   [[gnu::always_inline]] bool PutGathered(std::uint64_t Value, std::int32_t Count) {
     if (FBytePos + 12 < FDestSize && Count > 0 && Count <= kMaxGatheredBits) {
-      const std::uint64_t bits = (Value & ((std::uint64_t{1} << Count) - 1)) << (64 - FBitPos - Count);
-      std::uint64_t out;
-      std::memcpy(&out, FCurrent, 8);
-      out |= __builtin_bswap64(bits);
-      std::memcpy(FCurrent, &out, 8);
-      const std::int32_t end = FBitPos + Count;
-      FCurrent += end >> 3;
-      FBytePos += end >> 3;
-      FBitPos = end & 7;
+      StoreAwayFromEnd(Value, Count);
       return true;
     }
     if (Count <= 32) return PutBits(static_cast<std::uint32_t>(Value), Count);
@@ -63,6 +47,19 @@ public:
 
 private:
   bool PutBitsNearEnd(std::uint32_t Value, std::int32_t Count);
+  // The low Count bits (1 to 57) of Value in one 64-bit OR at the current bit position; the
+  // destination must hold 12 more bytes.
+  [[gnu::always_inline]] void StoreAwayFromEnd(std::uint64_t Value, std::int32_t Count) {
+    const std::uint64_t bits = (Value & ((std::uint64_t{1} << Count) - 1)) << (64 - FBitPos - Count);
+    std::uint64_t out;
+    std::memcpy(&out, FCurrent, 8);
+    out |= __builtin_bswap64(bits);
+    std::memcpy(FCurrent, &out, 8);
+    const std::int32_t end = FBitPos + Count;
+    FCurrent += end >> 3;
+    FBytePos += end >> 3;
+    FBitPos = end & 7;
+  }
 
   std::uint8_t* FDest = nullptr;
   std::int32_t FDestSize = 0;
