@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "syntax/PictureCodingTypes.h"
+
 namespace varlow {
 
 inline constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
-
-// picture_structure values (a frame picture, or one field of a frame).
-inline constexpr std::uint8_t kTopField = 1;
-inline constexpr std::uint8_t kBottomField = 2;
-inline constexpr std::uint8_t kFramePicture = 3;
 
 // One picture of the stream, kept for the whole file: 16 bytes each, so the 2.7 million small
 // pictures of a 10 GiB file take 41 MiB. Size is the length of the picture's pack (picture start

@@ -6,8 +6,8 @@
 #include "support/Log.h"
 #include "support/Trap.h"
 #include "syntax/CodeTables.h"
+#include "syntax/PictureCodingTypes.h"
 #include "transrate/MPEGVideoTranscoder.h"
-#include "transrate/PictureCodingTypes.h"
 
 namespace varlow {
 

@@ -219,6 +219,7 @@ private:
 
   // Slices, macroblocks and blocks: one walker for I, P and B pictures.
   bool DecodeSlice();
+  std::int32_t CopySliceHeaderEnd();
   bool DecodeMacroBlock();
   bool DecodeAddressIncrement();
   // Macroblocks a slice may hold: one row, or in MPEG-1 (whose slices may run on over several

@@ -7,8 +7,8 @@
 #include "support/Format.h"
 #include "support/Log.h"
 #include "support/Trap.h"
+#include "syntax/PictureCodingTypes.h"
 #include "transrate/MPEGVideoTranscoder.h"
-#include "transrate/PictureCodingTypes.h"
 #include "transrate/TranscoderNames.h"
 #include "transrate/WindowCodes.h"
 
@@ -49,15 +49,7 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
       return;
     }
     Copy(5);  // quantiser_scale_code, unchanged
-    if (FReader.Next1Bit() == 1) {
-      Copy(1);  // slice_extension_flag
-      Copy(1);  // intra_slice
-      Copy(7);  // slice_picture_id_enable, slice_picture_id
-      while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_slice + extra_information_slice
-    }
-    Copy(1);  // extra_bit_slice
-    FMbColumn = -1;
-    const std::int32_t mbWidth = SliceMacroblockLimit();
+    const std::int32_t mbWidth = CopySliceHeaderEnd();
     for (;;) {
       // The slice ends where 23 zero bits begin: the stuffing before the next start code.
       if (PeekBits(23) == 0 || FReader.Error()) break;
@@ -77,6 +69,20 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
     clean = true;
   });
   return clean;
+}
+
+// The slice header after quantiser_scale_code, copied as it is: the slice extension with its
+// extra information, and extra_bit_slice. Returns the macroblocks the slice may hold.
+std::int32_t TMPEGVideoTranscoder::CopySliceHeaderEnd() {
+  if (FReader.Next1Bit() == 1) {
+    Copy(1);  // slice_extension_flag
+    Copy(1);  // intra_slice
+    Copy(7);  // slice_picture_id_enable, slice_picture_id
+    while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_slice + extra_information_slice
+  }
+  Copy(1);  // extra_bit_slice
+  FMbColumn = -1;
+  return SliceMacroblockLimit();
 }
 
 bool TMPEGVideoTranscoder::DecodeMacroBlock() {

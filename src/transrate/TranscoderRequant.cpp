@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "support/Log.h"
+#include "syntax/PictureCodingTypes.h"
 #include "transrate/MPEGVideoTranscoder.h"
-#include "transrate/PictureCodingTypes.h"
 #include "transrate/RequantTables.h"
 #include "transrate/RequantShaper.h"
 #include "transrate/Requantiser.h"
@@ -122,15 +122,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   }
   std::int32_t quantInForce = QuantOutFor(quantIn);  // the output's quantiser in force
   FWriter.PutBits(static_cast<std::uint32_t>(quantInForce), 5);
-  if (FReader.Next1Bit() == 1) {
-    Copy(1);  // slice_extension_flag
-    Copy(1);  // intra_slice
-    Copy(7);  // slice_picture_id_enable, slice_picture_id
-    while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_slice + extra_information_slice
-  }
-  Copy(1);  // extra_bit_slice
-  FMbColumn = -1;
-  const std::int32_t mbWidth = SliceMacroblockLimit();
+  const std::int32_t mbWidth = CopySliceHeaderEnd();
   const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
 
   // A P macroblock without motion that loses all its blocks becomes a skipped macroblock,

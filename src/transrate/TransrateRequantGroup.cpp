@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "syntax/PictureCodingTypes.h"
 #include "transrate/MPEG2VideoTransrateClass.h"
-#include "transrate/PictureCodingTypes.h"
 
 namespace varlow {
 

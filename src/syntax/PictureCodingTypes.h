@@ -8,7 +8,9 @@ inline constexpr std::int32_t kIntraPicture = 1;
 inline constexpr std::int32_t kPredictedPicture = 2;
 inline constexpr std::int32_t kBidirectionalPicture = 3;
 
-// picture_structure value of a frame picture (1 and 2 are the top and bottom field).
+// picture_structure values: one field of a frame, or a frame picture.
+inline constexpr std::int32_t kTopField = 1;
+inline constexpr std::int32_t kBottomField = 2;
 inline constexpr std::int32_t kFramePicture = 3;
 
 } // namespace varlow
