@@ -28,11 +28,11 @@ constexpr double kMaxScale = 24.0;
 // A macroblock keeps the quantiser in force when it lies this close (in log) to its own.
 constexpr double kKeepQuantiser = 0.12;
 
-// The bits of the input at bit position Pos (N at most 25); the unit carries its padding.
-std::uint32_t InputBitsAt(const std::uint8_t* Data, std::int64_t Pos, int N) {
-  const std::uint8_t* p = Data + (Pos >> 3);
-  const std::uint32_t word = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-  return (word << (Pos & 7)) >> (32 - N);
+// The N bits (1 to 32) of the input at bit position Pos; the unit carries its padding.
+std::uint32_t InputBitsAt(const std::uint8_t* Data, std::int64_t Pos, std::int64_t N) {
+  std::uint64_t w;
+  std::memcpy(&w, Data + (Pos >> 3), 8);
+  return static_cast<std::uint32_t>((__builtin_bswap64(w) << (Pos & 7)) >> (64 - N));
 }
 
 } // namespace
@@ -155,7 +155,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
     const std::int64_t zeroBits = 2 * __builtin_popcount(static_cast<unsigned>(flags & kMotion));
     return FSettings.SkipBMacroblocks && picture_coding_type == kBidirectionalPicture && zeroBits > 0 &&
            lastMotion == (flags & kMotion) && frameMotion(mb) &&
-           bits == zeroBits && InputBitsAt(FReader.Data(), mb.MotionStart, static_cast<int>(bits)) == (1u << bits) - 1;
+           bits == zeroBits && InputBitsAt(FReader.Data(), mb.MotionStart, bits) == (1u << bits) - 1;
   };
   const auto writeIdentity = [&](const TRequantMacroblock& mb, std::int32_t increment) {
     std::int32_t flags = mb.Flags & ~kMacroblockQuant;
@@ -534,10 +534,7 @@ void TMPEGVideoTranscoder::GatherInputBits(TBitGatherer& Out, std::int64_t From,
   const std::int64_t count = To - From;
   if (count <= 0) return;
   if (count <= 32) {
-    std::uint64_t w;
-    std::memcpy(&w, FReader.Data() + (From >> 3), 8);
-    Out.Put(static_cast<std::uint32_t>((__builtin_bswap64(w) << (From & 7)) >> (64 - count)),
-            static_cast<std::int32_t>(count));
+    Out.Put(InputBitsAt(FReader.Data(), From, count), static_cast<std::int32_t>(count));
     return;
   }
   Out.Flush();
