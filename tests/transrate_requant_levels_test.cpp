@@ -122,16 +122,16 @@ TEST(TLevelCache, APairNeverSeesAnotherPairsLevels) {
       for (int in = 1; in < 32; ++in) {
         for (int out = in; out < 32; out += 3) {
           const auto mark = static_cast<std::int16_t>((matrix << 10) | (in << 5) | out);
-          std::int16_t* t = table->Table(matrix, in, out);
-          ASSERT_TRUE(t[63 * TLevelCache::kSmallLevels + 5] == TLevelCache::kUnknown ||
-                      t[63 * TLevelCache::kSmallLevels + 5] == mark);
-          t[63 * TLevelCache::kSmallLevels + 5] = mark;
+          TLevelEntry* t = table->Table(matrix, in, out);
+          ASSERT_TRUE(t[63 * TLevelCache::kSmallLevels + 5].Level == TLevelCache::kUnknown ||
+                      t[63 * TLevelCache::kSmallLevels + 5].Level == mark);
+          t[63 * TLevelCache::kSmallLevels + 5].Level = mark;
           // Taken again at once, the table keeps what was made.
-          EXPECT_EQ(table->Table(matrix, in, out)[63 * TLevelCache::kSmallLevels + 5], mark);
+          EXPECT_EQ(table->Table(matrix, in, out)[63 * TLevelCache::kSmallLevels + 5].Level, mark);
         }
       }
     }
   }
   table->Clear();
-  EXPECT_EQ(table->Table(3, 31, 31)[63 * TLevelCache::kSmallLevels + 5], TLevelCache::kUnknown);
+  EXPECT_EQ(table->Table(3, 31, 31)[63 * TLevelCache::kSmallLevels + 5].Level, TLevelCache::kUnknown);
 }

@@ -2,6 +2,7 @@
 // makes lowers the block's cost (error plus priced bits) measured independently.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -14,26 +15,30 @@ using TBlock = std::vector<TShapedCoefficient>;
 
 // A coefficient whose input reconstruction is what `level` reconstructs to at WQ (so keeping
 // it costs no error), or `target` when given.
-TShapedCoefficient Coefficient(int pos, int level, std::int32_t WQ, bool intra, std::int32_t target = -1) {
+TShapedCoefficient Coefficient(int pos, int level, std::int32_t WQ, bool intra, std::int32_t target = -1,
+                               bool mpeg1 = false) {
   const std::int32_t m = level < 0 ? -level : level;
-  return {static_cast<std::uint8_t>(pos), static_cast<std::int16_t>(level),
-          target >= 0 ? target : TLevelQuantiser::Magnitude(m, WQ, intra, false), WQ};
+  const std::int32_t t = target >= 0 ? target : TLevelQuantiser::Magnitude(m, WQ, intra, mpeg1);
+  return TBlockShaper(intra, false, mpeg1).Coefficient(static_cast<std::uint8_t>(pos), level, t, WQ);
 }
 
 // The block's cost computed from scratch: squared error of every coefficient (dropped ones
 // against 0) plus Lambda times the bits of its codes and, for a non-intra block that keeps
-// anything, its end of block. `original` gives the targets of dropped coefficients.
+// anything, its end of block. `original` gives the errors of each coefficient's choices; a
+// kept level must be the original one or one less.
 double Cost(const TBlockShaper& shaper, const TBlock& original, const TBlock& kept, bool intra, bool b15,
             double lambda) {
   double error = 0;
   std::size_t k = 0;
   for (const TShapedCoefficient& c : original) {
     if (k < kept.size() && kept[k].Pos == c.Pos) {
-      const std::int32_t m = kept[k].Level < 0 ? -kept[k].Level : kept[k].Level;
-      error += static_cast<double>(shaper.Error(m, c));
+      const int m = std::abs(kept[k].Level);
+      EXPECT_TRUE(m == std::abs(c.Level) || m == std::abs(c.Level) - 1);
+      EXPECT_EQ(kept[k].Level < 0, c.Level < 0);
+      error += static_cast<double>(m == std::abs(c.Level) ? c.ErrorKept : c.ErrorLower);
       ++k;
     } else {
-      error += static_cast<double>(c.Target) * c.Target;
+      error += static_cast<double>(c.ErrorZero);
     }
   }
   double bits = 0;
@@ -50,6 +55,21 @@ double Cost(const TBlockShaper& shaper, const TBlock& original, const TBlock& ke
 TBlock Shaped(const TBlockShaper& shaper, TBlock block, double lambda) {
   block.resize(static_cast<std::size_t>(shaper.Shape(block.data(), static_cast<int>(block.size()), lambda)));
   return block;
+}
+
+TEST(TBlockShaper, ErrorsOfACoefficientAreThoseOfItsReconstructions) {
+  // Step 10 intra (WQ 160): level 3 reconstructs to 30, level 2 to 20; the input was 27.
+  const TShapedCoefficient c = TBlockShaper(true, false, false).Coefficient(5, -3, 27, 160);
+  EXPECT_EQ(c.Level, -3);
+  EXPECT_EQ(c.ErrorKept, 9);
+  EXPECT_EQ(c.ErrorLower, 49);
+  EXPECT_EQ(c.ErrorZero, 729);
+  // Non-intra level 1 at WQ 160 reconstructs to 15; one less is nothing.
+  const TShapedCoefficient d = TBlockShaper(false, false, false).Coefficient(0, 1, 12, 160);
+  EXPECT_EQ(d.ErrorKept, 9);
+  EXPECT_EQ(d.ErrorLower, 144);
+  // MPEG-1 makes an even reconstruction odd toward zero: intra 2 x 1 x 160 / 32 = 10 -> 9.
+  EXPECT_EQ(TBlockShaper(true, false, true).Coefficient(1, 1, 9, 160).ErrorKept, 0);
 }
 
 TEST(TBlockShaper, CountsTheBitsTheWriterWrites) {
@@ -128,7 +148,7 @@ TEST(TBlockShaper, EveryChoiceLowersTheCostOfRandomBlocks) {
       const std::int32_t exact = TLevelQuantiser::Magnitude(level < 0 ? -level : level, WQ, intra, mpeg1);
       // The input's reconstruction lies within half a step of the chosen level's.
       const std::int32_t wobble = static_cast<std::int32_t>(random() % static_cast<unsigned>(WQ / 32 + 1));
-      block.push_back(Coefficient(pos, level, WQ, intra, std::max(0, exact + (random() % 2 ? wobble : -wobble))));
+      block.push_back(Coefficient(pos, level, WQ, intra, std::max(0, exact + (random() % 2 ? wobble : -wobble)), mpeg1));
     }
     const double lambda = 0.05 * static_cast<double>(random() % 10) * WQ * WQ / 256.0;
     const TBlock shaped = Shaped(shaper, block, lambda);

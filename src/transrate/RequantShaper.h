@@ -13,11 +13,14 @@
 
 namespace varlow {
 
+// A coefficient to shape, with the squared errors against the input's reconstruction of its
+// level, of one less (used when the level is above 1) and of dropping it.
 struct TShapedCoefficient {
-  std::uint8_t Pos;       // scan position
-  std::int16_t Level;     // signed output level, not 0
-  std::int32_t Target;    // magnitude of the input's reconstruction
-  std::int32_t WQ;        // weight x output quantiser_scale at this position
+  std::uint8_t Pos;         // scan position
+  std::int16_t Level;       // signed output level, not 0
+  std::int32_t ErrorKept;
+  std::int32_t ErrorLower;
+  std::int32_t ErrorZero;
 };
 
 class TBlockShaper {
@@ -35,11 +38,15 @@ public:
     return EscapeBits(Magnitude, FMpeg1);
   }
 
-  // Squared error of magnitude M against the input's reconstruction Target.
-  std::int64_t Error(std::int32_t M, const TShapedCoefficient& c) const {
-    const std::int32_t r = M == 0 ? 0 : TLevelQuantiser::Magnitude(M, c.WQ, FIntra, FMpeg1);
-    const std::int64_t d = r - c.Target;
-    return d * d;
+  // The coefficient at level Level (not 0) of a block at WQ = weight x output quantiser_scale,
+  // whose input reconstructs to magnitude Target.
+  TShapedCoefficient Coefficient(std::uint8_t Pos, std::int32_t Level, std::int32_t Target, std::int32_t WQ) const {
+    const std::int32_t m = Level < 0 ? -Level : Level;
+    const auto error = [&](std::int32_t M) {
+      const std::int32_t d = (M == 0 ? 0 : TLevelQuantiser::Magnitude(M, WQ, FIntra, FMpeg1)) - Target;
+      return d * d;
+    };
+    return {Pos, static_cast<std::int16_t>(Level), error(m), error(m - 1), Target * Target};
   }
 
   // Shapes the Count coefficients in place (scan order) at multiplier Lambda and returns how
@@ -48,9 +55,15 @@ public:
   // lowers the block's cost. A non-intra block whose whole content is not worth its bits and
   // its end-of-block code is emptied.
   int Shape(TShapedCoefficient* Coef, int Count, double Lambda) const {
+    return FIntra ? ShapeAs<true>(Coef, Count, Lambda) : ShapeAs<false>(Coef, Count, Lambda);
+  }
+
+private:
+  template <bool Intra>
+  int ShapeAs(TShapedCoefficient* Coef, int Count, double Lambda) const {
     // Costs in 1/16 of a squared coefficient error, so that they stay integers.
     const auto price = static_cast<std::int64_t>(Lambda * 16.0 + 0.5);
-    const std::int32_t start = FIntra ? 0 : -1;  // position before the first coded one
+    const std::int32_t start = Intra ? 0 : -1;  // position before the first coded one
     int kept = Count;                            // kept coefficients gather at the end
     std::int32_t nextPos = -1, nextM = 0;        // the nearest kept coefficient after i
     std::int32_t nextBits = 0;                   // its code's bits after coefficient i
@@ -59,11 +72,11 @@ public:
     for (int i = Count - 1; i >= 0; --i) {
       const TShapedCoefficient c = Coef[i];
       const std::int32_t before = i > 0 ? Coef[i - 1].Pos : start;
-      const bool first = !FIntra && i == 0;
+      const bool first = !Intra && i == 0;
       const std::int32_t run = c.Pos - before - 1;
       const std::int32_t m = c.Level < 0 ? -c.Level : c.Level;
 
-      std::int64_t bestError = Error(m, c);
+      std::int64_t bestError = c.ErrorKept;
       std::int32_t bestBits = PairBits(run, m, first);
       std::int64_t bestCost = bestError * 16 + price * bestBits;
       std::int32_t best = m;
@@ -71,7 +84,7 @@ public:
       // or a smaller one within the dead zone): it can only pay with a shorter code.
       const std::int32_t lowerBits = m > 1 ? PairBits(run, m - 1, first) : bestBits;
       if (lowerBits < bestBits) {
-        const std::int64_t error = Error(m - 1, c);
+        const std::int64_t error = c.ErrorLower;
         const std::int32_t bits = lowerBits;
         const std::int64_t cost = error * 16 + price * bits;
         if (cost < bestCost) {
@@ -82,7 +95,7 @@ public:
         }
       }
       // Dropped, the next kept code's run reaches back to the coefficient before this one.
-      const std::int64_t zeroError = static_cast<std::int64_t>(c.Target) * c.Target;
+      const std::int64_t zeroError = c.ErrorZero;
       const std::int32_t zeroBits = nextPos >= 0 ? PairBits(nextPos - before - 1, nextM, first) : 0;
       droppedError += zeroError;
       if (zeroError * 16 + price * zeroBits < bestCost + price * nextBits) {
@@ -96,15 +109,14 @@ public:
       nextPos = c.Pos;
       nextM = best;
       nextBits = bestBits;
-      Coef[--kept] = {c.Pos, static_cast<std::int16_t>(c.Level < 0 ? -best : best), c.Target, c.WQ};
+      Coef[--kept] = {c.Pos, static_cast<std::int16_t>(c.Level < 0 ? -best : best), 0, 0, 0};
     }
     int n = Count - kept;
     std::copy(Coef + kept, Coef + Count, Coef);
-    if (!FIntra && n > 0 && droppedError * 16 <= keptError * 16 + price * (keptBits + FEndOfBlockBits)) n = 0;
+    if (!Intra && n > 0 && droppedError * 16 <= keptError * 16 + price * (keptBits + FEndOfBlockBits)) n = 0;
     return n;
   }
 
-private:
   // Pair lengths are looked up for levels below this; larger ones are always escaped.
   static constexpr std::int32_t kTableLevels = 64;
   using TBitsTable = std::array<std::uint8_t, 64 * kTableLevels>;

@@ -422,7 +422,7 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
   const bool shaping = lambda > 0;
   const TBlockShaper shaper(intra, intra && intra_vlc_format, FMpeg1Walk);
   // The level table of each matrix, taken on first use by this macroblock.
-  std::array<std::int16_t*, 4> tables{};
+  std::array<TLevelEntry*, 4> tables{};
   const auto levelTable = [&](std::size_t matrix) {
     if (tables[matrix] == nullptr) tables[matrix] = FLevelCache.Table(static_cast<int>(matrix), Mb.QuantIn, QuantOut);
     return tables[matrix];
@@ -433,52 +433,51 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
     TRequantOutBlock& out = FOutBlocks[static_cast<std::size_t>(b)];
     const std::size_t matrix = (intra ? 0u : 1u) + (b >= 4 && chroma_format != 1 ? 2u : 0u);
     const std::array<std::int32_t, 64>& w = FWeights[matrix];
-    int n = 0;
-    // With shaping, the chosen levels gather with what each should come close to (the input's
-    // reconstruction) and are weighed once more for their bits before they are stored.
+    // 16 / (weight x quantiser_scale) by scan position, made once per matrix and code.
+    std::array<float, 64>& inverse = FInverseSteps[matrix][static_cast<std::size_t>(QuantOut & 31)];
+    if (!((FInverseKnown[matrix] >> (QuantOut & 31)) & 1u)) {
+      for (std::size_t i = 0; i < 64; ++i) inverse[i] = 16.0f / static_cast<float>(w[i] * qsOut);
+      FInverseKnown[matrix] |= 1u << (QuantOut & 31);
+    }
+    // What input magnitude m at scan position pos comes to; at the input's own step the level
+    // stays.
+    const auto entryFor = [&](std::size_t pos, std::int32_t m) {
+      const std::int32_t target = TLevelQuantiser::Magnitude(m, w[pos] * qsIn, intra, FMpeg1Walk);
+      const std::int32_t level =
+          qsOut == qsIn ? m
+                        : TLevelQuantiser::Requantise(target, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
+      if (level == 0) return TLevelEntry{0, 0, 0, 0};
+      const TShapedCoefficient c = shaper.Coefficient(static_cast<std::uint8_t>(pos), level, target, w[pos] * qsOut);
+      return TLevelEntry{static_cast<std::int16_t>(level), c.ErrorKept, c.ErrorLower, c.ErrorZero};
+    };
+    // Small levels through the pair's table, filled as they occur; the rest computed.
+    TLevelEntry* const table = levelTable(matrix);
+    // With shaping, the chosen levels gather with their errors and are weighed once more for
+    // their bits before they are stored; without, they are stored at once (in any case, kept
+    // only when not zero: no branch on the data).
     std::array<TShapedCoefficient, 64> shaped;
-    const auto keep = [&](std::size_t pos, std::int32_t QF, std::int32_t level) {
-      if (shaping) {
-        const std::int32_t target = TLevelQuantiser::Magnitude(QF < 0 ? -QF : QF, w[pos] * qsIn, intra, FMpeg1Walk);
-        shaped[static_cast<std::size_t>(n)] = {static_cast<std::uint8_t>(pos), static_cast<std::int16_t>(level),
-                                                target, w[pos] * qsOut};
+    int n = 0;
+    for (int i = 0; i < in.Count; ++i) {
+      const std::size_t pos = in.Pos[static_cast<std::size_t>(i)];
+      const std::int32_t QF = in.Level[static_cast<std::size_t>(i)];
+      const std::int32_t m = QF < 0 ? -QF : QF;
+      TLevelEntry e;
+      if (m < TLevelCache::kSmallLevels) {
+        TLevelEntry& known = table[pos * TLevelCache::kSmallLevels + static_cast<std::size_t>(m)];
+        if (known.Level == TLevelCache::kUnknown) known = entryFor(pos, m);
+        e = known;
       } else {
-        // Stored in any case, kept only when not zero: no branch on the data.
+        e = entryFor(pos, m);
+      }
+      const std::int32_t level = QF < 0 ? -e.Level : e.Level;
+      if (shaping) {
+        shaped[static_cast<std::size_t>(n)] = {static_cast<std::uint8_t>(pos), static_cast<std::int16_t>(level),
+                                                e.ErrorKept, e.ErrorLower, e.ErrorZero};
+      } else {
         out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
         out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
       }
       n += level != 0 ? 1 : 0;
-    };
-    if (qsOut == qsIn) {
-      for (int i = 0; i < in.Count; ++i) keep(in.Pos[static_cast<std::size_t>(i)], in.Level[static_cast<std::size_t>(i)],
-                                              in.Level[static_cast<std::size_t>(i)]);
-    } else {
-      // 16 / (weight x quantiser_scale) by scan position, made once per matrix and code.
-      std::array<float, 64>& inverse = FInverseSteps[matrix][static_cast<std::size_t>(QuantOut & 31)];
-      if (!((FInverseKnown[matrix] >> (QuantOut & 31)) & 1u)) {
-        for (std::size_t i = 0; i < 64; ++i) inverse[i] = 16.0f / static_cast<float>(w[i] * qsOut);
-        FInverseKnown[matrix] |= 1u << (QuantOut & 31);
-      }
-      // Small levels through the pair's table, filled as they occur; the rest computed.
-      std::int16_t* const table = levelTable(matrix);
-      const auto requantise = [&](std::size_t pos, std::int32_t QF) {
-        const std::int32_t F = TLevelQuantiser::Reconstruct(QF, w[pos], qsIn, intra, FMpeg1Walk);
-        return TLevelQuantiser::Requantise(F, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
-      };
-      for (int i = 0; i < in.Count; ++i) {
-        const std::size_t pos = in.Pos[static_cast<std::size_t>(i)];
-        const std::int32_t QF = in.Level[static_cast<std::size_t>(i)];
-        const std::int32_t m = QF < 0 ? -QF : QF;
-        std::int32_t level;
-        if (m < TLevelCache::kSmallLevels) {
-          std::int16_t& known = table[pos * TLevelCache::kSmallLevels + static_cast<std::size_t>(m)];
-          if (known == TLevelCache::kUnknown) known = static_cast<std::int16_t>(requantise(pos, m));
-          level = QF < 0 ? -known : known;
-        } else {
-          level = requantise(pos, QF);
-        }
-        keep(pos, QF, level);
-      }
     }
     if (shaping) {
       n = shaper.Shape(shaped.data(), n, lambda);
