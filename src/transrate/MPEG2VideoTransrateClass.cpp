@@ -218,7 +218,13 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     // only for the cut (a group cut after re-quantising walks the syntax instead).
     FTranscoder->SetCutRecording(FMethod != TTransrateMethod::Requant);
     frame.Sequence = FTranscoder->SequenceValues();
-    AnalyseHeldFrame(frame, FFrameBits[static_cast<std::size_t>(FFrameCount)]);
+    // Re-quantising keeps the group's macroblocks from the analysis, to replay them.
+    TParsedGroup* parsed = nullptr;
+    if (FMethod == TTransrateMethod::Requant) {
+      if (FFrameCount == 0) FParsed.Start(kParsedGroupBytes);
+      parsed = &FParsed;
+    }
+    AnalyseHeldFrame(frame, FFrameBits[static_cast<std::size_t>(FFrameCount)], parsed);
     std::int32_t structure = kFramePicture;
     GetPictureStructure(frame.Data->DataPtr(), Size, structure);
     frame.FramePicture = structure == kFramePicture;
@@ -231,9 +237,10 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
 
 // The analysis pass over a held picture (from the transcoder's current state): its cut
 // record, its block bits and its cost curve; a picture it cannot parse is damaged.
-void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost) {
+void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost, TParsedGroup* Parsed) {
   const std::int32_t Size = Frame.Data->DataSize();
-  const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size);
+  Frame.ParsedPicture = Parsed != nullptr ? Parsed->BeginPicture() : -1;
+  const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size, Parsed);
   FTranscoder->TakeCutRecord(Frame.Record);
   Frame.BlockBits = FTranscoder->BlockBits();
   Cost.Bits.fill(0);
@@ -241,13 +248,19 @@ void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost
   if (Frame.Damaged) {
     Cost.MaxCoefIndex = 0;
     Cost.Bits[0] = Size * 8;
+    Cost.Curve = true;  // nothing to cut
     return;
   }
   const std::int32_t maxIndex = std::min(FTranscoder->MaxCoefIndex(), kMaxLevel);
   std::int64_t fixed = static_cast<std::int64_t>(Size) * 8;
-  for (int k = 1; k <= maxIndex; ++k) {
-    Cost.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
-    fixed -= Cost.Bits[static_cast<std::size_t>(k)];
+  Cost.Curve = Parsed == nullptr;
+  if (Cost.Curve) {
+    for (int k = 1; k <= maxIndex; ++k) {
+      Cost.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
+      fixed -= Cost.Bits[static_cast<std::size_t>(k)];
+    }
+  } else {
+    fixed -= FTranscoder->CurveBits();
   }
   // A cut slice may end anywhere in its last byte: reserve the alignment bits up front and
   // give them back at the level that keeps every code (where the picture is copied as is).

@@ -38,6 +38,7 @@ struct TPictureCost {
   static constexpr int kMaxLevel = 64;
   std::array<std::int32_t, kMaxLevel + 1> Bits{};
   std::int32_t MaxCoefIndex = 0;
+  bool Curve = true;  // false: Bits[0] alone is known (an analysis that kept the macroblocks)
 };
 
 // The bits of a picture's run/level and end-of-block codes, from its analysis record.
@@ -59,6 +60,8 @@ std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, 
 class TMPEG2VideoTransrateClass {
 public:
   static constexpr int kMaxFrames = 1024;
+  // What a held group's kept macroblocks may take; pictures past it are decoded again.
+  static constexpr std::size_t kParsedGroupBytes = std::size_t{12} << 20;
   static constexpr int kMaxLevel = TPictureCost::kMaxLevel;
   // First size of the block cut pictures are written to; it grows with the largest picture.
   static constexpr std::int32_t kOutputBlockSize = 64 * 1024;
@@ -134,6 +137,7 @@ private:
     std::unique_ptr<TBuffer> Requantised;  // the re-quantising pass's output
     std::int32_t OutputSize = 0;           // bytes of it, or 0 when the picture goes out as it came
     std::int64_t BlockBits = 0;            // bits of all run/level and end-of-block codes
+    int ParsedPicture = -1;                // its macroblocks in FParsed (re-quantising)
   };
 
   // The re-quantising method (TransrateRequantGroup.cpp): plans and re-quantises the held
@@ -142,7 +146,8 @@ private:
   std::int64_t RequantPictures(std::int32_t Count, double Target);
   void RequantPicture(THeldFrame& Frame, double Share, double Alpha, std::int64_t TargetBits);
 
-  void AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost);
+  // Parsed: where the analysis keeps the picture's macroblocks (re-quantising), or none.
+  void AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost, TParsedGroup* Parsed = nullptr);
   void CutRequantisedGroup(std::int32_t Count, TGroupReport& Report);
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
   void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
@@ -152,6 +157,7 @@ private:
 
   TMPEGESVideoFrameSeparatorEx FSeparator;
   std::unique_ptr<TMPEGVideoTranscoder> FTranscoder;
+  TParsedGroup FParsed;
   std::int32_t FStarted = 0;
   double FFps = 0;
   std::vector<THeldFrame> FFrames;

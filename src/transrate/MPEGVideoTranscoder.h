@@ -11,6 +11,8 @@
 #include "slice/VLC_Table_Builder.h"
 #include "support/HResult.h"
 #include "transrate/BitStreamWriter.h"
+#include "transrate/ParsedGroup.h"
+#include "transrate/RequantMacroblock.h"
 #include "transrate/RequantLevelCache.h"
 #include "transrate/RequantTables.h"
 
@@ -50,8 +52,12 @@ public:
                            std::int32_t& OutputSize, std::int32_t CutLevel);
   HRESULT DirectCutBLevels(const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
                            std::int32_t& OutputSize, std::int32_t CutLevel);
-  // The pass of a picture_coding_type (1 I, 2 P, 3 B).
-  HRESULT Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size);
+  // The pass of a picture_coding_type (1 I, 2 P, 3 B). With Parsed (on which BeginPicture was
+  // called), the slices are read as the re-quantising walk reads them and their macroblocks
+  // kept there for Requantise; the figures the pass yields (block bits, cost curve, alignment
+  // reserve, damage) are the same.
+  HRESULT Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size,
+                  TParsedGroup* Parsed = nullptr);
   HRESULT Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
               std::int32_t& OutputSize, std::int32_t CutLevel);
 
@@ -70,8 +76,11 @@ public:
     bool SkipBMacroblocks = true;   // B macroblocks left without blocks that repeat the
                                     // prediction before them become skipped ones
   };
+  // Parsed, Picture: where the picture's analysis kept its macroblocks; when it kept them whole
+  // they are taken instead of decoding the picture's codes again.
   HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
-                     std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings);
+                     std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings,
+                     const TParsedGroup* Parsed = nullptr, int Picture = -1);
   // The step ratio the last re-quantising pass used, averaged over the input bits.
   double UsedScale() const { return FScaleWeight > 0 ? FScaleSum / FScaleWeight : 1.0; }
   // Whether the passes walk MPEG-1 pictures (the cut carries them unchanged; the re-quantiser
@@ -140,8 +149,10 @@ public:
   // not counted.
   std::int64_t BlockBits() const { return FBlockBits; }
 
-  // Cost curve of the last analysis pass: entry k (1..64) = bits of all k-th codes.
+  // Cost curve of the last analysis pass: entry k (1..64) = bits of all k-th codes. An
+  // analysis that kept the macroblocks makes no curve, only its total (CurveBits).
   const std::array<std::int32_t, kCurveSize>& CoefBits() const { return FCoefBits; }
+  std::int64_t CurveBits() const { return FCurveBits; }
   std::int32_t MaxCoefIndex() const { return FMaxCoefIndex; }
   // Whether the last pass met something it could not parse.
   bool Damaged() const { return FDamaged; }
@@ -320,28 +331,19 @@ private:
   void LoadMatrix(std::array<std::uint8_t, 64>& Matrix);
 
   // The re-quantising walk (TranscoderRequant.cpp).
-  struct TRequantBlock {
-    std::int64_t DcStart = 0, DcEnd = 0;  // intra DC bits in the input
-    int Count = 0;                        // coefficients, in scan order
-    std::array<std::uint8_t, 64> Pos{};   // their scan positions
-    std::array<std::int16_t, 64> Level{};
-  };
-  struct TRequantMacroblock {
-    int Increment = 0;  // macroblock_address_increment with its escapes
-    int Flags = 0;      // macroblock_type
-    int QuantIn = 0;    // input quantiser_scale_code in force for it
-    std::int64_t TypeEnd = 0, MotionTypeEnd = 0, DctType = -1, MotionStart = 0, MotionEnd = 0;
-    std::uint32_t Coded = 0;
-    std::array<TRequantBlock, 8> Blocks;
-  };
   struct TRequantOutBlock {
     int Count = 0;
     std::array<std::uint8_t, 64> Pos{};
     std::array<std::int16_t, 64> Level{};
   };
   bool RequantSlice();
+  enum class TMacroblockRead { Macroblock, SliceEnd, Damaged };
+  bool RecordRequantSlice();
+  TMacroblockRead NextRequantMacroblock(TRequantMacroblock& Mb, std::int32_t MbWidth);
   bool ReadRequantMacroblock(TRequantMacroblock& Mb);
+  template <bool Account>
   bool ReadRequantBlock(int b, TRequantBlock& Block);
+  std::int32_t NonIntraCodeBitsAt(std::int64_t Pos) const;
   std::uint32_t RequantBlocks(const TRequantMacroblock& Mb, int QuantOut);
   void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
                               std::uint32_t Coded, bool Identity);
@@ -374,6 +376,7 @@ private:
   bool FWriting = false;
   bool FRecordCuts = true;
   std::int64_t FBlockBits = 0;
+  std::int64_t FCurveBits = 0;
   bool FDamaged = false;
   bool FRequanting = false;
   bool FMpeg1Allowed = false;
@@ -402,6 +405,10 @@ private:
   std::int64_t FPictureInputBits = 0;
   std::array<TRequantOutBlock, 8> FOutBlocks;
   TRequantMacroblock FCurrentMb, FPendingMb;
+  TParsedGroup* FParsedOut = nullptr;        // the analysis keeps the macroblocks here
+  const TParsedGroup* FParsedIn = nullptr;   // the re-quantising pass takes them from here,
+  std::size_t FParsedSlice = 0, FParsedSliceEnd = 0;  // from its slices FParsedSlice .. End - 1
+  std::uint32_t FParsedNext = 0, FParsedEnd = 0;  // macroblocks of the current slice left
   std::int32_t q_scale_type = 0;
   std::int32_t alternate_scan = 0;
 

@@ -48,6 +48,10 @@ bool TMPEGVideoTranscoder::DecodeSlice() {
       clean = RequantSlice();
       return;
     }
+    if (FParsedOut != nullptr) {
+      clean = RecordRequantSlice();
+      return;
+    }
     Copy(5);  // quantiser_scale_code, unchanged
     const std::int32_t mbWidth = CopySliceHeaderEnd();
     for (;;) {

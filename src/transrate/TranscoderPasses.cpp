@@ -56,7 +56,8 @@ HRESULT TMPEGVideoTranscoder::DirectCutBLevels(const std::uint8_t* Input, std::u
 
 HRESULT TMPEGVideoTranscoder::Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
                                          std::int32_t InputSize, std::int32_t& OutputSize,
-                                         const TRequantSettings& Settings) {
+                                         const TRequantSettings& Settings, const TParsedGroup* Parsed,
+                                         int Picture) {
   if (PictureType < 1 || PictureType > 3) return E_FAIL;
   static constexpr TPassNames kRequantNames[3] = {
       {kIntraNames.AnalysisPass, "TMPEGVideoTranscoder.Requantise", kIntraNames.Picture, kIntraNames.Slice,
@@ -71,18 +72,27 @@ HRESULT TMPEGVideoTranscoder::Requantise(std::int32_t PictureType, const std::ui
   FPictureInputBits = std::int64_t{std::max(InputSize, 0)} * 8;
   FRequanting = true;
   FRecorded = nullptr;
+  FParsedIn = Parsed != nullptr && Parsed->Whole(Picture) ? Parsed : nullptr;
+  FParsedSlice = FParsedIn != nullptr ? Parsed->FirstSliceOf(Picture) : 0;
+  FParsedSliceEnd = FParsedIn != nullptr ? Parsed->EndSliceOf(Picture) : 0;
   const HRESULT result = RunPass(kRequantNames[PictureType - 1], Input, Output, InputSize, &OutputSize, 0);
   FRequanting = false;
+  FParsedIn = nullptr;
   return result;
 }
 
-HRESULT TMPEGVideoTranscoder::Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size) {
+HRESULT TMPEGVideoTranscoder::Analyse(std::int32_t PictureType, const std::uint8_t* Data, std::int32_t Size,
+                                      TParsedGroup* Parsed) {
+  FParsedOut = Parsed;
+  HRESULT result = E_FAIL;
   switch (PictureType) {
-    case 1: return DecodeFrame(Data, Size);
-    case 2: return SetPFrame(Data, Size);
-    case 3: return SetBFrame(Data, Size);
-    default: return E_FAIL;
+    case 1: result = DecodeFrame(Data, Size); break;
+    case 2: result = SetPFrame(Data, Size); break;
+    case 3: result = SetBFrame(Data, Size); break;
+    default: break;
   }
+  FParsedOut = nullptr;
+  return result;
 }
 
 HRESULT TMPEGVideoTranscoder::Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
@@ -112,6 +122,7 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
       FRecord.Marks.clear();
       FRecord.Complete = FRecordCuts;
       FBlockBits = 0;
+      FCurveBits = 0;
       FCodeCount = 0;  // CodeEnds keeps its size as room, see CodeEndRoom
       // About one entry per input byte is typical; reserving it spares the growing record a
       // chain of reallocations (the pages are touched only as they are used).

@@ -170,9 +170,22 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   };
 
   FWriting = false;
-  for (;;) {
-    if (PeekBits(23) == 0 || FReader.Error()) break;
-    if (FReader.BitsLeft() < 0 || FMbColumn + 1 >= mbWidth || !ReadRequantMacroblock(FCurrentMb)) {
+  if (FParsedIn != nullptr) {
+    // The analysis read the same slices in the same order; a slice that does not begin where
+    // it did cannot be replayed.
+    const bool known = FParsedSlice < FParsedSliceEnd &&
+                       FParsedIn->Slice(FParsedSlice).Start == FReader.BitPosition();
+    if (known) {
+      FParsedNext = FParsedIn->Slice(FParsedSlice).First;
+      FParsedEnd = FParsedNext + FParsedIn->Slice(FParsedSlice).Count;
+      ++FParsedSlice;
+    }
+    ok = known;
+  }
+  while (ok) {
+    const TMacroblockRead read = NextRequantMacroblock(FCurrentMb, mbWidth);
+    if (read == TMacroblockRead::SliceEnd) break;
+    if (read == TMacroblockRead::Damaged) {
       LogDebugFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
       ok = false;
       break;
@@ -246,6 +259,49 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   return true;
 }
 
+// The analysis pass's slice when the macroblocks are kept for re-quantising: read as the
+// re-quantising walk reads it, and damaged where that walk would find it damaged.
+bool TMPEGVideoTranscoder::RecordRequantSlice() {
+  std::int32_t quantIn = static_cast<std::int32_t>(Copy(5));
+  const std::int32_t mbWidth = CopySliceHeaderEnd();
+  FParsedOut->BeginSlice(FReader.BitPosition());
+  bool ok = quantIn != 0;
+  while (ok) {
+    const TMacroblockRead read = NextRequantMacroblock(FCurrentMb, mbWidth);
+    if (read == TMacroblockRead::SliceEnd) break;
+    if (FCurrentMb.Flags & kMacroblockQuant) quantIn = FCurrentMb.QuantIn;
+    ok = read == TMacroblockRead::Macroblock && quantIn != 0;
+    if (ok) FParsedOut->Append(FCurrentMb);
+  }
+  if (!ok || FReader.BitsLeft() < 0 || FReader.Error()) {
+    MarkDamaged();
+    return false;
+  }
+  FParsedOut->EndSlice(FReader.BitPosition());
+  // As the cut's analysis does: a cut may end the slice anywhere in its last byte.
+  FAlignmentReserve += 7 - (8 - FReader.BitIndex()) % 8;
+  return true;
+}
+
+// The slice's next macroblock: from the kept ones when replaying (at the end the reader moves
+// past the slice's stuffing, as reading would have), else read from the input.
+TMPEGVideoTranscoder::TMacroblockRead TMPEGVideoTranscoder::NextRequantMacroblock(TRequantMacroblock& Mb,
+                                                                                 std::int32_t MbWidth) {
+  if (FParsedIn != nullptr) {
+    if (FParsedNext < FParsedEnd) {
+      FParsedIn->Load(FParsedNext++, Mb);
+      return TMacroblockRead::Macroblock;
+    }
+    const std::int64_t end = FParsedIn->Slice(FParsedSlice - 1).End;
+    if (end < FReader.BitPosition()) return TMacroblockRead::Damaged;
+    FReader.DumpBits(static_cast<std::int32_t>(end - FReader.BitPosition()));
+    return TMacroblockRead::SliceEnd;
+  }
+  if (PeekBits(23) == 0 || FReader.Error()) return TMacroblockRead::SliceEnd;
+  if (FReader.BitsLeft() < 0 || FMbColumn + 1 >= MbWidth || !ReadRequantMacroblock(Mb)) return TMacroblockRead::Damaged;
+  return TMacroblockRead::Macroblock;
+}
+
 bool TMPEGVideoTranscoder::ReadRequantMacroblock(TRequantMacroblock& Mb) {
   if (!DecodeAddressIncrement()) return false;
   FQuantCode = 0;
@@ -264,16 +320,25 @@ bool TMPEGVideoTranscoder::ReadRequantMacroblock(TRequantMacroblock& Mb) {
   Mb.MotionEnd = FMotionEnd;
   const int blocks = chroma_format == 1 ? 6 : 8;
   Mb.Coded = FCodedBlocks & ((1u << blocks) - 1);
+  const bool account = FParsedOut != nullptr;
   for (int b = 0; b < blocks; ++b) {
-    if (((Mb.Coded >> b) & 1u) && !ReadRequantBlock(b, Mb.Blocks[static_cast<std::size_t>(b)])) return false;
+    if (!((Mb.Coded >> b) & 1u)) continue;
+    TRequantBlock& block = Mb.Blocks[static_cast<std::size_t>(b)];
+    if (!(account ? ReadRequantBlock<true>(b, block) : ReadRequantBlock<false>(b, block))) return false;
   }
   return !FReader.Error() && FReader.BitsLeft() >= 0;
 }
 
-// One block's coefficients, in scan order, with the input bits of its intra DC.
+// One block's coefficients, in scan order, with the input bits of its intra DC. With Account,
+// the analysis figures the cut's walk makes of the block: its bits from the first code it
+// counts through the end of block, the most codes of a block, and the total of its cost curve
+// (the codes a cut may drop: neither the short first code "1s" nor a non-intra block's first
+// code, which stay at every cut).
+template <bool Account>
 bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
   Block.Count = 0;
   int p = 0;
+  int shortFirst = 0;  // 1 when the block began with "1s"
   const TDctTableEntry* table = FTables->B14.Table();
   if (macroblock_intra) {
     Block.DcStart = FReader.BitPosition();
@@ -288,13 +353,24 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     Block.Level[0] = static_cast<std::int16_t>(code & 1u ? -1 : 1);
     Block.Count = 1;
     p = 1;
+    shortFirst = 1;
   }
+  const auto account = [&](std::int64_t ScanStart, std::int64_t EndOfBlockStart, std::int64_t EndOfBlockEnd) {
+    if constexpr (Account) {
+      const int codes = Block.Count - shortFirst;
+      const bool keepFirst = !macroblock_intra && shortFirst == 0 && codes > 0;
+      FCurveBits += EndOfBlockStart - ScanStart - (keepFirst ? NonIntraCodeBitsAt(ScanStart) : 0);
+      FBlockBits += EndOfBlockEnd - ScanStart;
+      FMaxCoefIndex = std::max(FMaxCoefIndex, codes);
+    }
+  };
   // While refills stay inside the unit and its padding, the codes come from a local bit cache
   // (as in the cut's loops); the reader takes over near the end of the unit. Most codes are
   // decided, sign and all, by one look-up in a small table; the rest go through the full one.
+  const std::int64_t scanStart = FReader.BitPosition();
   {
     const std::uint8_t* data = FReader.Data();
-    const std::int64_t start = FReader.BitPosition();
+    const std::int64_t start = scanStart;
     const std::int64_t fastEnd = FastScanEnd();
     const TLevelCode* levels = table == FTables->B15.Table() ? FFast->LevelB15.data() : FFast->LevelB14.data();
     std::int64_t pos = start;
@@ -318,6 +394,7 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
         const int endBits = c.Bits != 0 ? c.Bits : table[w >> 48].Run == kEndOfBlockMarker ? table[w >> 48].Length : 0;
         if (endBits != 0) {
           Block.Count = count;
+          account(start, pos, pos + endBits);
           FReader.DumpBits(static_cast<std::int32_t>(pos + endBits - start));
           return !FReader.Error();
         }
@@ -366,16 +443,19 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     Block.Count = count;
     FReader.DumpBits(static_cast<std::int32_t>(pos - start));
   }
+  // Near the end of the unit, through the reader.
   for (;;) {
     const TDctTableEntry& e = table[Next16()];
     std::int32_t run;
     std::int32_t level;
+    const std::int64_t codeStart = FReader.BitPosition();
     if (e.Run < kEndOfBlockMarker) {
       const std::uint32_t code = Copy(e.Length + 1);
       run = e.Run;
       level = code & 1u ? -static_cast<std::int32_t>(e.Level) : e.Level;
     } else if (e.Run == kEndOfBlockMarker) {
       Copy(e.Length);
+      account(scanStart, codeStart, FReader.BitPosition());
       return !FReader.Error();
     } else if (e.Run == kEscapeMarker) {
       Copy(6);
@@ -403,6 +483,18 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     ++Block.Count;
     ++p;
   }
+}
+
+// Bits of the run/level code (table B-14, sign or escape included) at input bit Pos, which a
+// block decoded without damage holds.
+std::int32_t TMPEGVideoTranscoder::NonIntraCodeBitsAt(std::int64_t Pos) const {
+  std::uint64_t w;
+  std::memcpy(&w, FReader.Data() + (Pos >> 3), 8);
+  w = __builtin_bswap64(w) << (Pos & 7);
+  const TLevelCode c = FFast->LevelB14[w >> (64 - kLevelPrefixBits)];
+  if (c.Level != 0) return c.Bits;
+  const TDctTableEntry& e = FTables->B14.Table()[w >> 48];
+  return e.Run == kEscapeMarker ? EscapeBits(w) : e.Length + 1;
 }
 
 // Re-quantises the macroblock's coded blocks from its input quantiser to QuantOut into

@@ -89,8 +89,16 @@ void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupRe
     r.Damaged = r.Damaged || frame.Damaged;
     fixed += costs[j].Bits[0];
   }
-  FTranscoder->SetSequenceValues(following);
   const bool fromInput = fixed > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits;
+  if (fromInput) {
+    // The input's analysis kept the macroblocks instead of making cost curves: made now.
+    for (std::size_t j = 0; j < n; ++j) {
+      if (FFrameBits[j].Curve) continue;
+      FTranscoder->SetSequenceValues(FFrames[j].Sequence);
+      AnalyseHeldFrame(FFrames[j], FFrameBits[j]);
+    }
+  }
+  FTranscoder->SetSequenceValues(following);
   std::vector<THeldFrame>& frames = fromInput ? FFrames : requantised;
   const std::vector<TPictureCost>& frameCosts = fromInput ? FFrameBits : costs;
   FLastCutLevels = FillCutLevels(frameCosts, Count, Report.BudgetBits);
@@ -179,7 +187,7 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, 
   const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);
   const HRESULT result = FTranscoder->Requantise(Frame.Type, Frame.Data->DataPtr(), Frame.Requantised->DataPtr(),
-                                                 inputSize, outputSize, settings);
+                                                 inputSize, outputSize, settings, &FParsed, Frame.ParsedPicture);
   FTranscoder->SetSequenceValues(following);
   if (FTranscoder->Damaged()) Frame.Damaged = true;
   Frame.OutputSize = result < 0 || Frame.Damaged || outputSize <= 0 || outputSize >= inputSize ? 0 : outputSize;
