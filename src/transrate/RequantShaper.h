@@ -27,15 +27,14 @@ class TBlockShaper {
 public:
   // B15: intra_vlc_format applies; Mpeg1: MPEG-1 escapes and oddification.
   TBlockShaper(bool Intra, bool B15, bool Mpeg1)
-      : FIntra(Intra), FMpeg1(Mpeg1), FEndOfBlockBits(B15 ? 4 : 2),
+      : FIntra(Intra), FMpeg1(Mpeg1), FEndOfBlockBits(B15 ? 4 : 2), FWideEscapeExtra(Mpeg1 ? 8 : 0),
         FBits(Tables()[(B15 ? 2u : 0u) + (Mpeg1 ? 1u : 0u)].data()) {}
 
   // Bits of a run/level pair with its sign; First: the first code of a non-intra block, which
   // has the short form "1s" for run 0, level 1.
   std::int32_t PairBits(std::int32_t Run, std::int32_t Magnitude, bool First) const {
     if (First && Run == 0 && Magnitude == 1) return 2;
-    if (Magnitude < kTableLevels) return FBits[static_cast<std::size_t>(Run * kTableLevels + Magnitude)];
-    return EscapeBits(Magnitude, FMpeg1);
+    return LaterPairBits(Run, Magnitude);
   }
 
   // The coefficient at level Level (not 0) of a block at WQ = weight x output quantiser_scale,
@@ -55,15 +54,29 @@ public:
   // lowers the block's cost. A non-intra block whose whole content is not worth its bits and
   // its end-of-block code is emptied.
   int Shape(TShapedCoefficient* Coef, int Count, double Lambda) const {
+    const int first = ShapeToEnd(Coef, Count, Lambda);
+    std::copy(Coef + first, Coef + Count, Coef);
+    return first < Count ? Count - first : 0;
+  }
+
+  // As Shape, but the kept coefficients are left at Coef[returned index .. Count - 1] (Count:
+  // none kept), only their Pos and Level meaningful.
+  int ShapeToEnd(TShapedCoefficient* Coef, int Count, double Lambda) const {
     return FIntra ? ShapeAs<true>(Coef, Count, Lambda) : ShapeAs<false>(Coef, Count, Lambda);
   }
 
 private:
+  // Bits of a pair that is not a non-intra block's first: levels from 63 on share the last
+  // column (an escape), and MPEG-1 escapes of 128 and more take 8 bits more.
+  std::int32_t LaterPairBits(std::int32_t Run, std::int32_t Magnitude) const {
+    const std::int32_t column = Magnitude < kTableLevels - 1 ? Magnitude : kTableLevels - 1;
+    return FBits[static_cast<std::size_t>(Run * kTableLevels + column)] + (Magnitude >= 128 ? FWideEscapeExtra : 0);
+  }
+
   template <bool Intra>
   int ShapeAs(TShapedCoefficient* Coef, int Count, double Lambda) const {
     // Costs in 1/16 of a squared coefficient error, so that they stay integers.
     const auto price = static_cast<std::int64_t>(Lambda * 16.0 + 0.5);
-    const std::int32_t start = Intra ? 0 : -1;  // position before the first coded one
     int kept = Count;                            // kept coefficients gather at the end
     std::int32_t nextPos = -1, nextM = 0;        // the nearest kept coefficient after i
     std::int32_t nextBits = 0;                   // its code's bits after coefficient i
@@ -71,7 +84,7 @@ private:
     std::int64_t keptError = 0, droppedError = 0;
     for (int i = Count - 1; i >= 0; --i) {
       const TShapedCoefficient c = Coef[i];
-      const std::int32_t before = i > 0 ? Coef[i - 1].Pos : start;
+      const std::int32_t before = i > 0 ? Coef[i - 1].Pos : Intra ? 0 : -1;  // -1: before the first position
       const bool first = !Intra && i == 0;
       const std::int32_t run = c.Pos - before - 1;
       const std::int32_t m = c.Level < 0 ? -c.Level : c.Level;
@@ -84,13 +97,11 @@ private:
       // or a smaller one within the dead zone): it can only pay with a shorter code.
       const std::int32_t lowerBits = m > 1 ? PairBits(run, m - 1, first) : bestBits;
       if (lowerBits < bestBits) {
-        const std::int64_t error = c.ErrorLower;
-        const std::int32_t bits = lowerBits;
-        const std::int64_t cost = error * 16 + price * bits;
+        const std::int64_t cost = std::int64_t{c.ErrorLower} * 16 + price * lowerBits;
         if (cost < bestCost) {
           bestCost = cost;
-          bestError = error;
-          bestBits = bits;
+          bestError = c.ErrorLower;
+          bestBits = lowerBits;
           best = m - 1;
         }
       }
@@ -111,10 +122,8 @@ private:
       nextBits = bestBits;
       Coef[--kept] = {c.Pos, static_cast<std::int16_t>(c.Level < 0 ? -best : best), 0, 0, 0};
     }
-    int n = Count - kept;
-    std::copy(Coef + kept, Coef + Count, Coef);
-    if (!Intra && n > 0 && droppedError * 16 <= keptError * 16 + price * (keptBits + FEndOfBlockBits)) n = 0;
-    return n;
+    if (!Intra && kept < Count && droppedError * 16 <= keptError * 16 + price * (keptBits + FEndOfBlockBits)) return Count;
+    return kept;
   }
 
   // Pair lengths are looked up for levels below this; larger ones are always escaped.
@@ -144,6 +153,7 @@ private:
 
   bool FIntra, FMpeg1;
   std::int32_t FEndOfBlockBits;
+  std::int32_t FWideEscapeExtra;
   const std::uint8_t* FBits;
 };
 

@@ -572,11 +572,12 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
       n += level != 0 ? 1 : 0;
     }
     if (shaping) {
-      n = shaper.Shape(shaped.data(), n, lambda);
-      for (int j = 0; j < n; ++j) {
-        out.Pos[static_cast<std::size_t>(j)] = shaped[static_cast<std::size_t>(j)].Pos;
-        out.Level[static_cast<std::size_t>(j)] = shaped[static_cast<std::size_t>(j)].Level;
+      const int first = shaper.ShapeToEnd(shaped.data(), n, lambda);
+      for (int j = first; j < n; ++j) {
+        out.Pos[static_cast<std::size_t>(j - first)] = shaped[static_cast<std::size_t>(j)].Pos;
+        out.Level[static_cast<std::size_t>(j - first)] = shaped[static_cast<std::size_t>(j)].Level;
       }
+      n -= first;
     }
     out.Count = n;
     if (intra || n > 0) coded |= 1u << b;
