@@ -82,6 +82,16 @@ private:
     std::int32_t nextBits = 0;                   // its code's bits after coefficient i
     std::int32_t keptBits = 0;                   // the kept codes' bits as they stand
     std::int64_t keptError = 0, droppedError = 0;
+    // The tables in locals: the byte-wide stores into Coef could alias the members, which the
+    // compiler would then load again after every store.
+    const std::uint8_t* const table = FBits;
+    const std::int32_t wideExtra = FWideEscapeExtra;
+    const std::int32_t endOfBlockBits = FEndOfBlockBits;
+    const auto PairBits = [table, wideExtra](std::int32_t Run, std::int32_t Magnitude, bool First) -> std::int32_t {
+      if (First && Run == 0 && Magnitude == 1) return 2;
+      const std::int32_t column = Magnitude < kTableLevels - 1 ? Magnitude : kTableLevels - 1;
+      return table[static_cast<std::size_t>(Run * kTableLevels + column)] + (Magnitude >= 128 ? wideExtra : 0);
+    };
     for (int i = Count - 1; i >= 0; --i) {
       const TShapedCoefficient c = Coef[i];
       const std::int32_t before = i > 0 ? Coef[i - 1].Pos : Intra ? 0 : -1;  // -1: before the first position
@@ -122,7 +132,7 @@ private:
       nextBits = bestBits;
       Coef[--kept] = {c.Pos, static_cast<std::int16_t>(c.Level < 0 ? -best : best), 0, 0, 0};
     }
-    if (!Intra && kept < Count && droppedError * 16 <= keptError * 16 + price * (keptBits + FEndOfBlockBits)) return Count;
+    if (!Intra && kept < Count && droppedError * 16 <= keptError * 16 + price * (keptBits + endOfBlockBits)) return Count;
     return kept;
   }
 
