@@ -243,6 +243,7 @@ void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost
   const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size, Parsed);
   FTranscoder->TakeCutRecord(Frame.Record);
   Frame.BlockBits = FTranscoder->BlockBits();
+  Frame.InputStep = FTranscoder->MeanQuantiserScale();
   Cost.Bits.fill(0);
   Frame.Damaged = analysed < 0 || FTranscoder->Damaged();
   if (Frame.Damaged) {

@@ -79,11 +79,12 @@ public:
   TTransrateMethod Method() const { return FMethod; }
   // Knobs of the re-quantising method's rate control.
   struct TRequantTuning {
-    double BPictureShare = 0.98;  // a B picture's coefficient share against a reference picture's
     float RoundingBias = 0.1f;    // dead zone of the level choice, in steps
     double BudgetUse = 0.995;     // the part of a group's budget the plan aims at
     double MinStepRatio = 1.5;    // see TMPEGVideoTranscoder::TRequantSettings
-    double DriftShare = 0.35;     // extra share of a reference picture per picture after it in its group
+    double DriftWeight = 1.0;     // a reference picture's error weighs this much more per picture
+                                  // after it in its group
+    double BPictureWeight = 1.0;  // a B picture's error against a last reference picture's
     double Lambda = 0.2;          // see TMPEGVideoTranscoder::TRequantSettings
   };
   void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }
@@ -138,6 +139,7 @@ private:
     std::int32_t OutputSize = 0;           // bytes of it, or 0 when the picture goes out as it came
     std::int64_t BlockBits = 0;            // bits of all run/level and end-of-block codes
     int ParsedPicture = -1;                // its macroblocks in FParsed (re-quantising)
+    double InputStep = 0;                  // its mean quantiser_scale (re-quantising)
   };
 
   // The re-quantising method (TransrateRequantGroup.cpp): plans and re-quantises the held

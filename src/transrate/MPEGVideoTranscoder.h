@@ -153,6 +153,9 @@ public:
   // analysis that kept the macroblocks makes no curve, only its total (CurveBits).
   const std::array<std::int32_t, kCurveSize>& CoefBits() const { return FCoefBits; }
   std::int64_t CurveBits() const { return FCurveBits; }
+  // The input's quantiser_scale over the picture, each macroblock weighed by its coefficients,
+  // from an analysis that kept the macroblocks; 0 when it has none.
+  double MeanQuantiserScale() const { return FQuantWeight > 0 ? FQuantSum / FQuantWeight : 0.0; }
   std::int32_t MaxCoefIndex() const { return FMaxCoefIndex; }
   // Whether the last pass met something it could not parse.
   bool Damaged() const { return FDamaged; }
@@ -377,6 +380,7 @@ private:
   bool FRecordCuts = true;
   std::int64_t FBlockBits = 0;
   std::int64_t FCurveBits = 0;
+  double FQuantSum = 0, FQuantWeight = 0;
   bool FDamaged = false;
   bool FRequanting = false;
   bool FMpeg1Allowed = false;

@@ -123,6 +123,8 @@ HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_
       FRecord.Complete = FRecordCuts;
       FBlockBits = 0;
       FCurveBits = 0;
+      FQuantSum = 0;
+      FQuantWeight = 0;
       FCodeCount = 0;  // CodeEnds keeps its size as room, see CodeEndRoom
       // About one entry per input byte is typical; reserving it spares the growing record a
       // chain of reallocations (the pages are touched only as they are used).

@@ -271,7 +271,13 @@ bool TMPEGVideoTranscoder::RecordRequantSlice() {
     if (read == TMacroblockRead::SliceEnd) break;
     if (FCurrentMb.Flags & kMacroblockQuant) quantIn = FCurrentMb.QuantIn;
     ok = read == TMacroblockRead::Macroblock && quantIn != 0;
-    if (ok) FParsedOut->Append(FCurrentMb);
+    if (!ok) break;
+    FParsedOut->Append(FCurrentMb);
+    int coefficients = 0;
+    for (std::uint32_t left = FCurrentMb.Coded; left != 0; left &= left - 1)
+      coefficients += FCurrentMb.Blocks[static_cast<std::size_t>(__builtin_ctz(left))].Count;
+    FQuantSum += QuantiserScale(quantIn, q_scale_type != 0 && !FMpeg1Walk) * static_cast<double>(coefficients);
+    FQuantWeight += coefficients;
   }
   if (!ok || FReader.BitsLeft() < 0 || FReader.Error()) {
     MarkDamaged();

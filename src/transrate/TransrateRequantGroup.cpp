@@ -1,11 +1,14 @@
 // Rate control of the re-quantising method. A held group is planned picture by picture in
 // stream order: what is left of the group's budget is shared out over the pictures still to
-// come, each keeping its fixed bits and a share of its coefficient bits, B pictures a smaller
-// share than reference pictures (their errors do not propagate) and the first reference
-// pictures of a group the largest (their errors reach the most pictures). A picture's share becomes a
-// quantiser step through a rate model per picture type, which each re-quantised picture
-// corrects; within the picture the transcoder follows the bits actually written slice by
-// slice. A group that still ends over its budget is planned again tighter, and at last cut.
+// come, each keeping its fixed bits and a share of its coefficient bits. The shares make the
+// output steps of all pictures equally worth their bits: an error in a reference picture
+// drifts into the pictures predicted from it, so it weighs once more for every picture after
+// it in the group, and a picture whose error weighs w times as much gets a step 1 / sqrt(w)
+// as coarse (where error per bit falls as the square of the step, that spends the bits where
+// they remove the most weighed error). A share becomes a step ratio through a rate model per
+// picture type, which each re-quantised picture corrects; within the picture the transcoder
+// follows the bits actually written slice by slice. A group that still ends over its budget is
+// planned again tighter, and at last cut.
 #include <algorithm>
 #include <cmath>
 
@@ -108,25 +111,37 @@ void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupRe
 // One planning pass over the group toward Target bits; returns the bits the group came to.
 std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, double Target) {
   const auto n = static_cast<std::size_t>(Count);
-  std::vector<double> coefficient(n), fixed(n), weight(n);
+  if (n == 0) return 0;
+  std::vector<double> coefficient(n), fixed(n), logUnit(n);
   for (std::size_t j = 0; j < n; ++j) {
-    const double size = static_cast<double>(FFrames[j].Data->DataSize()) * 8;
-    coefficient[j] = FFrames[j].Damaged ? 0.0 : static_cast<double>(FFrames[j].BlockBits);
+    const THeldFrame& frame = FFrames[j];
+    const double size = static_cast<double>(frame.Data->DataSize()) * 8;
+    coefficient[j] = frame.Damaged ? 0.0 : static_cast<double>(frame.BlockBits);
     fixed[j] = size - coefficient[j];
-    // A reference picture's error drifts into every picture predicted from it: the more
-    // pictures follow it in the group, the more it keeps. Counted, not in proportion to the
-    // group, so the references of a short group leave more to their B pictures.
-    weight[j] = FFrames[j].Type == kBidirectionalPicture
-                    ? FTuning.BPictureShare
-                    : 1.0 + FTuning.DriftShare * static_cast<double>(n - 1 - j);
+    // Counted, not in proportion to the group: the references of a short group drift into
+    // fewer pictures and leave more to their B pictures.
+    const double weight = frame.Type == kBidirectionalPicture
+                              ? FTuning.BPictureWeight
+                              : 1.0 + FTuning.DriftWeight * static_cast<double>(n - 1 - j);
+    // At level K (in log) the step ratio is K - logUnit: the output step K / sqrt(weight).
+    logUnit[j] = std::log(std::sqrt(weight) * (frame.InputStep > 0 ? frame.InputStep : 1.0));
   }
-  // The bits pictures j.. come to when a reference picture keeps `share` of its coefficient
-  // bits.
-  const auto planned = [&](std::size_t from, double share) {
+  // The share of its coefficient bits picture k keeps at level K, through its type's model.
+  const auto shareAt = [&](std::size_t k, double K) {
+    const double logRatio = K - logUnit[k];
+    if (logRatio <= 0) return 1.0;
+    return std::exp(-FAlpha[static_cast<std::size_t>(std::clamp(FFrames[k].Type, 1, 3))] * logRatio);
+  };
+  // The bits pictures j.. come to at level K.
+  const auto planned = [&](std::size_t from, double K) {
     double bits = 0;
-    for (std::size_t k = from; k < n; ++k) bits += fixed[k] + coefficient[k] * std::min(1.0, share * weight[k]);
+    for (std::size_t k = from; k < n; ++k) bits += fixed[k] + coefficient[k] * shareAt(k, K);
     return bits;
   };
+  // Levels between these reach from every picture keeping all to every picture at a step 64
+  // times its input's.
+  const double lowest = *std::min_element(logUnit.begin(), logUnit.end());
+  const double highest = *std::max_element(logUnit.begin(), logUnit.end()) + std::log(64.0);
   std::int64_t spent = 0;
   for (std::size_t j = 0; j < n; ++j) {
     THeldFrame& frame = FFrames[j];
@@ -136,17 +151,19 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
       spent += inputBits;
       continue;
     }
-    // The share that spends exactly what is left on the rest of the group.
+    // The level that spends exactly what is left on the rest of the group.
     const double left = Target - static_cast<double>(spent);
-    double low = 0;
-    double high = 1.0 / std::min(FTuning.BPictureShare, 1.0);  // every picture keeps all
-    if (planned(j, high) > left) {
+    double low = lowest;
+    double high = highest;
+    if (planned(j, low) > left) {
       for (int i = 0; i < 40; ++i) {
         const double mid = (low + high) / 2;
-        (planned(j, mid) > left ? high : low) = mid;
+        (planned(j, mid) > left ? low : high) = mid;
       }
+    } else {
+      high = low;
     }
-    const double share = std::min(1.0, low * weight[j]);
+    const double share = shareAt(j, high);
     if (share >= 0.999) {
       spent += inputBits;
       continue;
