@@ -166,6 +166,56 @@ TEST(RequantStreams, BPicturesGiveMoreThanReferencePictures) {
   EXPECT_LT(kept[3] / given[3], kept[1] / given[1]);
 }
 
+// The mean slice quantiser_scale_code of each picture of a stream, with its type, in stream
+// order (slices of pictures up to 2800 lines: the code follows the start code).
+std::vector<std::pair<int, double>> SliceSteps(const std::vector<std::uint8_t>& s) {
+  std::vector<std::pair<int, double>> pictures;
+  double sum = 0;
+  int slices = 0;
+  const auto close = [&] {
+    if (!pictures.empty() && slices > 0) pictures.back().second = sum / slices;
+  };
+  for (std::size_t i = 0; i + 6 < s.size(); ++i) {
+    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
+    const std::uint8_t code = s[i + 3];
+    if (code == 0x00) {
+      close();
+      pictures.emplace_back((s[i + 5] >> 3) & 7, 0.0);
+      sum = 0;
+      slices = 0;
+    } else if (code >= 0x01 && code <= 0xAF) {
+      sum += s[i + 4] >> 3;
+      ++slices;
+    }
+  }
+  close();
+  return pictures;
+}
+
+TEST(RequantStreams, BPicturesTakeCoarserStepsThanIntraPictures) {
+  // An intra picture's errors reach every picture after it in its group, a B picture's none:
+  // the B pictures' steps are the coarser by far.
+  const auto input = ReadFileBytes(OwnStream("i420_interlaced.m2v"));
+  const TTransrateRun run = Transrate(input, static_cast<std::int32_t>(OwnRate(input) * 0.6));
+  const auto steps = SliceSteps(run.Output);
+  ASSERT_EQ(steps.size(), SliceSteps(input).size());
+  double intra = 0, bidirectional = 0;
+  int intraCount = 0, bidirectionalCount = 0;
+  for (const auto& [type, step] : steps) {
+    if (type == 1) {
+      intra += step;
+      ++intraCount;
+    } else if (type == 3) {
+      bidirectional += step;
+      ++bidirectionalCount;
+    }
+  }
+  ASSERT_GT(intraCount, 0);
+  ASSERT_GT(bidirectionalCount, 0);
+  EXPECT_LT(intra / intraCount * 1.5, bidirectional / bidirectionalCount)
+      << intra / intraCount << " against " << bidirectional / bidirectionalCount;
+}
+
 // A group re-quantised to its budget spends nearly all of it: bits left over are quality
 // thrown away, and an over-cautious plan shows first on groups with room to spare.
 TEST(RequantStreams, GroupsThatMustShrinkUseTheirBudget) {
