@@ -77,7 +77,7 @@ private:
   private:
     void Grow() {
       const std::size_t capacity = FCapacity < 4096 ? 4096 : FCapacity * 2;
-      auto data = std::make_unique<T[]>(capacity);
+      auto data = std::make_unique_for_overwrite<T[]>(capacity);  // rows past Size are never read as values
       if (FSize > 0) std::memcpy(data.get(), FData.get(), FSize * sizeof(T));
       FData = std::move(data);
       FCapacity = capacity;
