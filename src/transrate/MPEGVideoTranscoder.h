@@ -335,6 +335,7 @@ private:
 
   // The re-quantising walk (TranscoderRequant.cpp).
   struct TRequantOutBlock {
+    int First = 0;  // the coefficients are at First .. First + Count - 1
     int Count = 0;
     std::array<std::uint8_t, 64> Pos{};
     std::array<std::int16_t, 64> Level{};

@@ -54,15 +54,17 @@ public:
   // lowers the block's cost. A non-intra block whose whole content is not worth its bits and
   // its end-of-block code is emptied.
   int Shape(TShapedCoefficient* Coef, int Count, double Lambda) const {
-    const int first = ShapeToEnd(Coef, Count, Lambda);
-    std::copy(Coef + first, Coef + Count, Coef);
-    return first < Count ? Count - first : 0;
+    std::array<std::uint8_t, 64> pos;
+    std::array<std::int16_t, 64> level;
+    const int first = ShapeInto(Coef, Count, Lambda, pos.data(), level.data());
+    for (int k = first; k < Count; ++k) Coef[k - first] = {pos[static_cast<std::size_t>(k)], level[static_cast<std::size_t>(k)], 0, 0, 0};
+    return Count - first;
   }
 
-  // As Shape, but the kept coefficients are left at Coef[returned index .. Count - 1] (Count:
-  // none kept), only their Pos and Level meaningful.
-  int ShapeToEnd(TShapedCoefficient* Coef, int Count, double Lambda) const {
-    return FIntra ? ShapeAs<true>(Coef, Count, Lambda) : ShapeAs<false>(Coef, Count, Lambda);
+  // As Shape, but the kept coefficients' positions and levels go to Pos and Level (room for
+  // Count each) at indices returned index .. Count - 1 (Count: none kept); Coef stays as it is.
+  int ShapeInto(const TShapedCoefficient* Coef, int Count, double Lambda, std::uint8_t* Pos, std::int16_t* Level) const {
+    return FIntra ? ShapeAs<true>(Coef, Count, Lambda, Pos, Level) : ShapeAs<false>(Coef, Count, Lambda, Pos, Level);
   }
 
 private:
@@ -74,7 +76,7 @@ private:
   }
 
   template <bool Intra>
-  int ShapeAs(TShapedCoefficient* Coef, int Count, double Lambda) const {
+  int ShapeAs(const TShapedCoefficient* Coef, int Count, double Lambda, std::uint8_t* Pos, std::int16_t* Level) const {
     // Costs in 1/16 of a squared coefficient error, so that they stay integers.
     const auto price = static_cast<std::int64_t>(Lambda * 16.0 + 0.5);
     int kept = Count;                            // kept coefficients gather at the end
@@ -82,7 +84,7 @@ private:
     std::int32_t nextBits = 0;                   // its code's bits after coefficient i
     std::int32_t keptBits = 0;                   // the kept codes' bits as they stand
     std::int64_t keptError = 0, droppedError = 0;
-    // The tables in locals: the byte-wide stores into Coef could alias the members, which the
+    // The tables in locals: the byte-wide stores into Pos could alias the members, which the
     // compiler would then load again after every store.
     const std::uint8_t* const table = FBits;
     const std::int32_t wideExtra = FWideEscapeExtra;
@@ -130,7 +132,9 @@ private:
       nextPos = c.Pos;
       nextM = best;
       nextBits = bestBits;
-      Coef[--kept] = {c.Pos, static_cast<std::int16_t>(c.Level < 0 ? -best : best), 0, 0, 0};
+      --kept;
+      Pos[kept] = c.Pos;
+      Level[kept] = static_cast<std::int16_t>(c.Level < 0 ? -best : best);
     }
     if (!Intra && kept < Count && droppedError * 16 <= keptError * 16 + price * (keptBits + endOfBlockBits)) return Count;
     return kept;

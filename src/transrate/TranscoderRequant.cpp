@@ -577,13 +577,10 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
       }
       n += level != 0 ? 1 : 0;
     }
+    out.First = 0;
     if (shaping) {
-      const int first = shaper.ShapeToEnd(shaped.data(), n, lambda);
-      for (int j = first; j < n; ++j) {
-        out.Pos[static_cast<std::size_t>(j - first)] = shaped[static_cast<std::size_t>(j)].Pos;
-        out.Level[static_cast<std::size_t>(j - first)] = shaped[static_cast<std::size_t>(j)].Level;
-      }
-      n -= first;
+      out.First = shaper.ShapeInto(shaped.data(), n, lambda, out.Pos.data(), out.Level.data());
+      n -= out.First;
     }
     out.Count = n;
     if (intra || n > 0) coded |= 1u << b;
@@ -644,8 +641,8 @@ void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOut
   const bool b15 = Intra && intra_vlc_format;
   if (Intra) GatherInputBits(Codes, In.DcStart, In.DcEnd);
   const int count = Identity ? In.Count : Out.Count;
-  const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data();
-  const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data();
+  const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data() + Out.First;
+  const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data() + Out.First;
   const std::uint32_t* codes = b15 ? FFast->WriteB15.data() : FFast->WriteB14.data();
   int last = Intra ? 0 : -1;
   for (int i = 0; i < count; ++i) {
