@@ -182,15 +182,19 @@ bool TMPEGVideoTranscoder::RequantSlice() {
     }
     ok = known;
   }
+  // The macroblock being read and the one waiting; a macroblock that starts to wait trades
+  // places with the next to be read rather than being copied.
+  TRequantMacroblock* current = &FCurrentMb;
+  TRequantMacroblock* waiting = &FPendingMb;
   while (ok) {
-    const TMacroblockRead read = NextRequantMacroblock(FCurrentMb, mbWidth);
+    const TMacroblockRead read = NextRequantMacroblock(*current, mbWidth);
     if (read == TMacroblockRead::SliceEnd) break;
     if (read == TMacroblockRead::Damaged) {
       LogDebugFmt("here1 %s FNextX = %d, FNextY = %d", {FNames->SliceTag, FNextX, FNextY});
       ok = false;
       break;
     }
-    TRequantMacroblock& mb = FCurrentMb;
+    TRequantMacroblock& mb = *current;
     if (mb.Flags & kMacroblockQuant) quantIn = mb.QuantIn;
     mb.QuantIn = quantIn;
     if (quantIn == 0) {
@@ -228,7 +232,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
       if (first) {
         writeIdentity(mb, increment);
       } else {
-        FPendingMb = mb;
+        std::swap(current, waiting);
         pendingIncrement = increment;
         pendingFlags = flags;
         pending = true;
@@ -245,9 +249,9 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   }
   if (ok && pending) {
     if (picture_coding_type == kBidirectionalPicture)
-      WriteRequantMacroblock(FPendingMb, pendingIncrement, pendingFlags, quantInForce, 0, false);
+      WriteRequantMacroblock(*waiting, pendingIncrement, pendingFlags, quantInForce, 0, false);
     else
-      writeIdentity(FPendingMb, pendingIncrement);
+      writeIdentity(*waiting, pendingIncrement);
   }
   FWriting = true;
   FScaleSum += FSliceScale * static_cast<double>(FReader.BitPosition() - FSliceInputStart);
