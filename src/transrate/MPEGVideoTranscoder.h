@@ -356,7 +356,12 @@ private:
   void GatherInputBits(TBitGatherer& Out, std::int64_t From, std::int64_t To);
   TVlcCode RunLevelCode(int Run, int Level, bool B15, bool First) const;
   void PrepareRequantSlice();
-  int QuantOutFor(int QuantIn) const { return FCodeMap[static_cast<std::size_t>(QuantIn & 31)]; }
+  int QuantOutFor(int QuantIn) {
+    const int in = QuantIn & 31;
+    if (!((FCodeMapKnown >> in) & 1u)) MapQuantiser(in);
+    return FCodeMap[static_cast<std::size_t>(in)];
+  }
+  void MapQuantiser(int In);
   std::int64_t WrittenBits() const { return std::int64_t{FWriter.BytesWritten()} * 8 + FWriter.BitPos(); }
   void MarkDamaged() { FDamaged = true; }
   void SetMotionLayout(const TMotionLayout& Layout) {
@@ -392,6 +397,9 @@ private:
   TMatrices FMatrices{};
   std::array<std::array<std::int32_t, 64>, 4> FWeights{};  // by scan position, as FMatrices
   std::array<std::uint8_t, 32> FCodeMap{};                 // input quantiser_scale_code -> output
+  std::uint32_t FCodeMapKnown = 0;                         // its entries made for this slice
+  double FCodeMapLogRatio = 0;                             // the slice's step ratio, in log
+  bool FCodeMapNonLinear = false;
   // 16 / (weight x quantiser_scale) by matrix, quantiser_scale_code and scan position, and
   // which codes of each matrix are made (see RequantBlocks).
   std::array<std::array<std::array<float, 64>, 32>, 4> FInverseSteps{};

@@ -76,6 +76,17 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
   }
   FSliceScale = std::clamp(scale, 1.0, kMaxScale);
 
+  // The map from input to output quantiser_scale_code is made entry by entry as codes occur:
+  // a slice uses few of them.
+  FCodeMapLogRatio = std::log(FSliceScale);
+  FCodeMapNonLinear = nonLinear;
+  FCodeMap[0] = 0;
+  FCodeMapKnown = 1;
+}
+
+// The output code for input code In at this slice's step: the nearest to the wanted step among
+// the input's own and those at least MinStepRatio coarser.
+void TMPEGVideoTranscoder::MapQuantiser(int In) {
   // log quantiser_scale by code, for the linear and the non-linear table.
   static const auto kLogScale = [] {
     std::array<std::array<double, 32>, 2> t{};
@@ -85,29 +96,26 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
     }
     return t;
   }();
-  const auto& logScale = kLogScale[nonLinear ? 1 : 0];
-  const double logRatio = std::log(FSliceScale);
+  const auto& logScale = kLogScale[FCodeMapNonLinear ? 1 : 0];
   const double logMinRatio = std::log(std::max(FSettings.MinStepRatio, 1.0)) - 1e-9;
-  FCodeMap[0] = 0;
-  for (int in = 1; in < 32; ++in) {
-    const double target = logScale[static_cast<std::size_t>(in)] + logRatio;
-    int best = in;
-    double bestDistance = 1e9;
-    for (int c = in; c < 32; ++c) {
-      // Steps a little coarser than the input's add much error for few bits saved (the
-      // reconstruction points of the two quantisers interleave badly): they are left out.
-      if (c != in && logScale[static_cast<std::size_t>(c)] - logScale[static_cast<std::size_t>(in)] < logMinRatio)
-        continue;
-      const double distance = std::abs(logScale[static_cast<std::size_t>(c)] - target);
-      if (distance < bestDistance) {
-        bestDistance = distance;
-        best = c;
-      }
-      // The scales rise with the code: past the target every further code is farther.
-      if (logScale[static_cast<std::size_t>(c)] >= target) break;
+  const double target = logScale[static_cast<std::size_t>(In)] + FCodeMapLogRatio;
+  int best = In;
+  double bestDistance = 1e9;
+  for (int c = In; c < 32; ++c) {
+    // Steps a little coarser than the input's add much error for few bits saved (the
+    // reconstruction points of the two quantisers interleave badly): they are left out.
+    if (c != In && logScale[static_cast<std::size_t>(c)] - logScale[static_cast<std::size_t>(In)] < logMinRatio)
+      continue;
+    const double distance = std::abs(logScale[static_cast<std::size_t>(c)] - target);
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = c;
     }
-    FCodeMap[static_cast<std::size_t>(in)] = static_cast<std::uint8_t>(best);
+    // The scales rise with the code: past the target every further code is farther.
+    if (logScale[static_cast<std::size_t>(c)] >= target) break;
   }
+  FCodeMap[static_cast<std::size_t>(In)] = static_cast<std::uint8_t>(best);
+  FCodeMapKnown |= 1u << In;
 }
 
 bool TMPEGVideoTranscoder::RequantSlice() {
