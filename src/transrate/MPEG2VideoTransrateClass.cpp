@@ -236,7 +236,8 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
 }
 
 // The analysis pass over a held picture (from the transcoder's current state): its cut
-// record, its block bits and its cost curve; a picture it cannot parse is damaged.
+// record, its block bits, its cost curve (with Parsed: the curve's total alone, its
+// macroblocks kept there, and its mean input quantiser); a picture it cannot parse is damaged.
 void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost, TParsedGroup* Parsed) {
   const std::int32_t Size = Frame.Data->DataSize();
   Frame.ParsedPicture = Parsed != nullptr ? Parsed->BeginPicture() : -1;

@@ -33,8 +33,7 @@ public:
   // Bits of a run/level pair with its sign; First: the first code of a non-intra block, which
   // has the short form "1s" for run 0, level 1.
   std::int32_t PairBits(std::int32_t Run, std::int32_t Magnitude, bool First) const {
-    if (First && Run == 0 && Magnitude == 1) return 2;
-    return LaterPairBits(Run, Magnitude);
+    return PairBitsIn(FBits, FWideEscapeExtra, Run, Magnitude, First);
   }
 
   // The coefficient at level Level (not 0) of a block at WQ = weight x output quantiser_scale,
@@ -68,11 +67,13 @@ public:
   }
 
 private:
-  // Bits of a pair that is not a non-intra block's first: levels from 63 on share the last
-  // column (an escape), and MPEG-1 escapes of 128 and more take 8 bits more.
-  std::int32_t LaterPairBits(std::int32_t Run, std::int32_t Magnitude) const {
+  // PairBits from a length table: levels from 63 on share its last column (an escape), and
+  // MPEG-1 escapes of 128 and more take WideExtra (8) bits more.
+  static std::int32_t PairBitsIn(const std::uint8_t* Table, std::int32_t WideExtra, std::int32_t Run,
+                                 std::int32_t Magnitude, bool First) {
+    if (First && Run == 0 && Magnitude == 1) return 2;
     const std::int32_t column = Magnitude < kTableLevels - 1 ? Magnitude : kTableLevels - 1;
-    return FBits[static_cast<std::size_t>(Run * kTableLevels + column)] + (Magnitude >= 128 ? FWideEscapeExtra : 0);
+    return Table[static_cast<std::size_t>(Run * kTableLevels + column)] + (Magnitude >= 128 ? WideExtra : 0);
   }
 
   template <bool Intra>
@@ -89,10 +90,8 @@ private:
     const std::uint8_t* const table = FBits;
     const std::int32_t wideExtra = FWideEscapeExtra;
     const std::int32_t endOfBlockBits = FEndOfBlockBits;
-    const auto PairBits = [table, wideExtra](std::int32_t Run, std::int32_t Magnitude, bool First) -> std::int32_t {
-      if (First && Run == 0 && Magnitude == 1) return 2;
-      const std::int32_t column = Magnitude < kTableLevels - 1 ? Magnitude : kTableLevels - 1;
-      return table[static_cast<std::size_t>(Run * kTableLevels + column)] + (Magnitude >= 128 ? wideExtra : 0);
+    const auto PairBits = [table, wideExtra](std::int32_t Run, std::int32_t Magnitude, bool First) {
+      return PairBitsIn(table, wideExtra, Run, Magnitude, First);
     };
     for (int i = Count - 1; i >= 0; --i) {
       const TShapedCoefficient c = Coef[i];
