@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "PictureHelper.h"
 #include "support/Log.h"
 #include "support/VersionInfo.h"
 
@@ -98,7 +99,7 @@ bool OptionsKnown(const std::string& command, const varlow::cli::Args& args) {
   return true;
 }
 
-int Dispatch(const std::string& command, const varlow::cli::Args& args) {
+int Dispatch(const std::string& command, const varlow::cli::Args& args, bool verbose) {
   if (!OptionsKnown(command, args)) {
     PrintUsage(stderr);
     return 2;
@@ -107,7 +108,7 @@ int Dispatch(const std::string& command, const varlow::cli::Args& args) {
   if (command == "headers") return varlow::cli::RunHeaders(args);
   if (command == "slice") return varlow::cli::RunSlice(args);
   if (command == "transrate") return varlow::cli::RunTransrate(args);
-  if (command == "picture") return varlow::cli::RunPicture(args);
+  if (command == "picture") return varlow::cli::RunPictureProgram(args, verbose);
   if (command == "stats") return varlow::cli::RunStats(args);
   if (command == "pictures") return varlow::cli::RunPictures(args);
   if (!command.empty() && command[0] == '-')
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
       PrintUsage(stdout);
       rc = 0;
     } else {
-      rc = Dispatch(words[0], args);
+      rc = Dispatch(words[0], args, verbose);
     }
   }
   varlow::ClearLogPrefix();

@@ -8,7 +8,7 @@ rm -rf "$prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "install check: $*" >&2; exit 1; }
-for f in bin/varlow bin/varlow-cli; do [ -x "$prefix/$f" ] || fail "$f missing"; done
+for f in bin/varlow bin/varlow-cli libexec/varlow/varlow-cli-picture; do [ -x "$prefix/$f" ] || fail "$f missing"; done
 desktop=$prefix/share/applications/varlow.desktop
 mime=$prefix/share/mime/packages/varlow.xml
 for f in "$desktop" "$mime" "$prefix/share/icons/hicolor/scalable/apps/varlow.svg" \
@@ -17,6 +17,13 @@ for f in "$desktop" "$mime" "$prefix/share/icons/hicolor/scalable/apps/varlow.sv
 done
 
 "$prefix/bin/varlow-cli" --version | grep -q '^varlow-cli Version ' || fail "installed varlow-cli has no version"
+# The picture command runs in its own program among the private ones: the installed varlow-cli
+# must find it there.
+sample=$(dirname "$0")/../samples/sample.m2v
+offset=$("$prefix/bin/varlow-cli" pictures "$sample" --csv | sed -n '2s/,.*//p')
+QT_QPA_PLATFORM=offscreen "$prefix/bin/varlow-cli" picture "$sample" --offset "$offset" --png "$prefix/picture.png" ||
+  fail "installed varlow-cli cannot draw a picture"
+[ -s "$prefix/picture.png" ] || fail "installed varlow-cli wrote no picture"
 grep -qx 'Exec=varlow %f' "$desktop" || fail "desktop entry does not pass the file"
 type=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$desktop")
 [ -n "$type" ] || fail "desktop entry lists no MimeType"

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Commands.h"
-#include "OpenStream.h"
+#include "../Commands.h"
+#include "../OpenStream.h"
 #include "picture/MacroblockMap.h"
 #include "picture/PictureDecoder.h"
 #include "picture/gui/OverlayPainter.h"
