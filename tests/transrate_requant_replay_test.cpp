@@ -129,13 +129,16 @@ TEST(RequantReplay, AGroupForgetsItsPicturesAtItsStart) {
   group.Start(1 << 20);
   const int first = group.BeginPicture();
   group.BeginSlice(100);
+  // The reader puts the coefficients of the coded blocks one after the other into the room the
+  // store gives.
   TRequantMacroblock mb;
   mb.Coded = 0b101;
-  mb.Blocks[0].Count = 2;
-  mb.Blocks[0].Pos[1] = 7;
-  mb.Blocks[0].Level[1] = -300;
-  mb.Blocks[2].Count = 1;
-  mb.Blocks[2].Level[0] = 5;
+  std::uint8_t* pos = group.FreePos();
+  std::int16_t* level = group.FreeLevel();
+  pos[0] = 3, pos[1] = 7, pos[2] = 0;
+  level[0] = 1, level[1] = -300, level[2] = 5;
+  mb.Blocks[0] = {0, 0, 2, pos, level};
+  mb.Blocks[2] = {0, 0, 1, pos + 2, level + 2};
   group.Append(mb);
   group.EndSlice(400);
   ASSERT_TRUE(group.Whole(first));

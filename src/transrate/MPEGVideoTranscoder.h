@@ -346,7 +346,7 @@ private:
   TMacroblockRead NextRequantMacroblock(TRequantMacroblock& Mb, std::int32_t MbWidth);
   bool ReadRequantMacroblock(TRequantMacroblock& Mb);
   template <bool Account>
-  bool ReadRequantBlock(int b, TRequantBlock& Block);
+  bool ReadRequantBlock(int b, TRequantBlock& Block, std::uint8_t* Pos, std::int16_t* Level);
   std::int32_t NonIntraCodeBitsAt(std::int64_t Pos) const;
   std::uint32_t RequantBlocks(const TRequantMacroblock& Mb, int QuantOut);
   void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,

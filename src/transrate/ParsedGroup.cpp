@@ -1,7 +1,5 @@
 #include "transrate/ParsedGroup.h"
 
-#include <cstring>
-
 namespace varlow {
 
 void TParsedGroup::Start(std::size_t Limit) {
@@ -27,15 +25,17 @@ void TParsedGroup::BeginSlice(std::int64_t Start) {
 }
 
 void TParsedGroup::Append(const TRequantMacroblock& Mb) {
-  if (!Recording() || FSlices.size() == FPictures.back().FirstSlice) return;
+  if (!Keeping()) return;
   FMacroblocks.push_back({Mb.TypeEnd, Mb.MotionTypeEnd, Mb.DctType, Mb.MotionStart, Mb.MotionEnd, Mb.Increment,
                           Mb.Flags, Mb.QuantIn, Mb.Coded, static_cast<std::uint32_t>(FBlocks.size())});
+  std::size_t count = 0;
   for (std::uint32_t left = Mb.Coded; left != 0; left &= left - 1) {
     const TRequantBlock& b = Mb.Blocks[static_cast<std::size_t>(__builtin_ctz(left))];
-    FBlocks.push_back({b.DcStart, b.DcEnd, static_cast<std::uint32_t>(FPos.Size()), static_cast<std::uint32_t>(b.Count)});
-    FPos.Append(b.Pos.data(), static_cast<std::size_t>(b.Count));
-    FLevel.Append(b.Level.data(), static_cast<std::size_t>(b.Count));
+    FBlocks.push_back({b.DcStart, b.DcEnd, static_cast<std::uint32_t>(FPos.Size() + count), static_cast<std::uint32_t>(b.Count)});
+    count += static_cast<std::size_t>(b.Count);
   }
+  FPos.Keep(count);
+  FLevel.Keep(count);
   ++FSlices.back().Count;
   if (Bytes() > FLimit) {
     // Full: this picture and the rest of the group are read again; the pictures before stay.
@@ -78,9 +78,8 @@ void TParsedGroup::Load(std::uint32_t Index, TRequantMacroblock& Mb) const {
     b.DcStart = s.DcStart;
     b.DcEnd = s.DcEnd;
     b.Count = static_cast<int>(s.Count);
-    // Whole rows: the entries past Count are not read.
-    std::memcpy(b.Pos.data(), FPos.At(s.FirstCoefficient), sizeof(b.Pos));
-    std::memcpy(b.Level.data(), FLevel.At(s.FirstCoefficient), sizeof(b.Level));
+    b.Pos = FPos.At(s.FirstCoefficient);
+    b.Level = FLevel.At(s.FirstCoefficient);
   }
 }
 

@@ -27,6 +27,14 @@ public:
   // Recording, one picture after the other: returns the picture's number.
   int BeginPicture();
   void BeginSlice(std::int64_t Start);
+  // Whether the macroblocks read now are kept (a slice of a picture that still fits).
+  bool Keeping() const { return Recording() && FSlices.size() > FPictures.back().FirstSlice; }
+  // While keeping: room for a macroblock's coefficients (8 blocks of 64), one block after the
+  // other, where the reader puts them before Append takes them without a copy.
+  std::uint8_t* FreePos() { return FPos.Free(8 * 64); }
+  std::int16_t* FreeLevel() { return FLevel.Free(8 * 64); }
+  // Keeps Mb (when keeping), whose blocks' coefficients lie in the room FreePos and FreeLevel
+  // gave, in the order of its coded blocks.
   void Append(const TRequantMacroblock& Mb);
   void EndSlice(std::int64_t End);
 
@@ -36,7 +44,7 @@ public:
   std::size_t FirstSliceOf(int Picture) const { return FPictures[static_cast<std::size_t>(Picture)].FirstSlice; }
   std::size_t EndSliceOf(int Picture) const { return FPictures[static_cast<std::size_t>(Picture)].EndSlice; }
   const TSlice& Slice(std::size_t Index) const { return FSlices[Index]; }
-  // Macroblock Index into Mb, as the walk read it.
+  // Macroblock Index into Mb, as the walk read it; its blocks point into the store.
   void Load(std::uint32_t Index, TRequantMacroblock& Mb) const;
   // Bytes in use.
   std::size_t Bytes() const;
@@ -59,25 +67,26 @@ private:
   };
   bool Recording() const { return !FPictures.empty() && FPictures.back().Whole; }
 
-  // A block's coefficients go in and out as whole 64-entry rows, copies of a fixed size that
-  // cost a few moves: the buffer keeps a row of room past its last entry.
+  // Coefficients of the kept blocks, one after the other: the reader writes them straight
+  // into the room past the last entry, which Keep then takes in.
   template <typename T>
   class TRows {
   public:
     std::size_t Size() const { return FSize; }
     void Clear() { FSize = 0; }
     const T* At(std::size_t Index) const { return FData.get() + Index; }
-    // Appends the first Count of a row of 64.
-    void Append(const T* Row, std::size_t Count) {
-      if (FSize + 128 > FCapacity) Grow();
-      std::memcpy(FData.get() + FSize, Row, 64 * sizeof(T));
-      FSize += Count;
+    // Room for Count entries past the last one.
+    T* Free(std::size_t Count) {
+      if (FSize + Count > FCapacity) Grow(FSize + Count);
+      return FData.get() + FSize;
     }
+    void Keep(std::size_t Count) { FSize += Count; }
 
   private:
-    void Grow() {
-      const std::size_t capacity = FCapacity < 4096 ? 4096 : FCapacity * 2;
-      auto data = std::make_unique_for_overwrite<T[]>(capacity);  // rows past Size are never read as values
+    void Grow(std::size_t Needed) {
+      std::size_t capacity = FCapacity < 4096 ? 4096 : FCapacity * 2;
+      while (capacity < Needed) capacity *= 2;
+      auto data = std::make_unique_for_overwrite<T[]>(capacity);  // entries past Size are never read as values
       if (FSize > 0) std::memcpy(data.get(), FData.get(), FSize * sizeof(T));
       FData = std::move(data);
       FCapacity = capacity;

@@ -339,21 +339,31 @@ bool TMPEGVideoTranscoder::ReadRequantMacroblock(TRequantMacroblock& Mb) {
   const int blocks = chroma_format == 1 ? 6 : 8;
   Mb.Coded = FCodedBlocks & ((1u << blocks) - 1);
   const bool account = FParsedOut != nullptr;
+  // The coefficients go straight into the store when it keeps this macroblock.
+  const bool keep = account && FParsedOut->Keeping();
+  std::uint8_t* pos = keep ? FParsedOut->FreePos() : Mb.OwnPos.data();
+  std::int16_t* level = keep ? FParsedOut->FreeLevel() : Mb.OwnLevel.data();
   for (int b = 0; b < blocks; ++b) {
     if (!((Mb.Coded >> b) & 1u)) continue;
     TRequantBlock& block = Mb.Blocks[static_cast<std::size_t>(b)];
-    if (!(account ? ReadRequantBlock<true>(b, block) : ReadRequantBlock<false>(b, block))) return false;
+    block.Pos = pos;
+    block.Level = level;
+    if (!(account ? ReadRequantBlock<true>(b, block, pos, level) : ReadRequantBlock<false>(b, block, pos, level)))
+      return false;
+    pos += block.Count;
+    level += block.Count;
   }
   return !FReader.Error() && FReader.BitsLeft() >= 0;
 }
 
-// One block's coefficients, in scan order, with the input bits of its intra DC. With Account,
+// One block's coefficients, in scan order, into Pos and Level (room for 64 each), with the
+// input bits of its intra DC. With Account,
 // the analysis figures the cut's walk makes of the block: its bits from the first code it
 // counts through the end of block, the most codes of a block, and the total of its cost curve
 // (the codes a cut may drop: neither the short first code "1s" nor a non-intra block's first
 // code, which stay at every cut).
 template <bool Account>
-bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
+bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block, std::uint8_t* Pos, std::int16_t* Level) {
   Block.Count = 0;
   int p = 0;
   int shortFirst = 0;  // 1 when the block began with "1s"
@@ -367,8 +377,8 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
   } else if (PeekBits(1) == 1) {
     // The short first code "1s": run 0, level +-1.
     const std::uint32_t code = Copy(2);
-    Block.Pos[0] = 0;
-    Block.Level[0] = static_cast<std::int16_t>(code & 1u ? -1 : 1);
+    Pos[0] = 0;
+    Level[0] = static_cast<std::int16_t>(code & 1u ? -1 : 1);
     Block.Count = 1;
     p = 1;
     shortFirst = 1;
@@ -450,8 +460,8 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
         FReader.DumpBits(static_cast<std::int32_t>(pos - start));
         return false;
       }
-      Block.Pos[static_cast<std::size_t>(count)] = static_cast<std::uint8_t>(p);
-      Block.Level[static_cast<std::size_t>(count)] = static_cast<std::int16_t>(level);
+      Pos[count] = static_cast<std::uint8_t>(p);
+      Level[count] = static_cast<std::int16_t>(level);
       ++count;
       ++p;
       pos += bits;
@@ -496,8 +506,8 @@ bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block) {
     }
     p += run;
     if (p >= kBlockPositions || FReader.Error()) return false;
-    Block.Pos[static_cast<std::size_t>(Block.Count)] = static_cast<std::uint8_t>(p);
-    Block.Level[static_cast<std::size_t>(Block.Count)] = static_cast<std::int16_t>(level);
+    Pos[Block.Count] = static_cast<std::uint8_t>(p);
+    Level[Block.Count] = static_cast<std::int16_t>(level);
     ++Block.Count;
     ++p;
   }
@@ -653,8 +663,8 @@ void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOut
   const bool b15 = Intra && intra_vlc_format;
   if (Intra) GatherInputBits(Codes, In.DcStart, In.DcEnd);
   const int count = Identity ? In.Count : Out.Count;
-  const std::uint8_t* pos = Identity ? In.Pos.data() : Out.Pos.data() + Out.First;
-  const std::int16_t* level = Identity ? In.Level.data() : Out.Level.data() + Out.First;
+  const std::uint8_t* pos = Identity ? In.Pos : Out.Pos.data() + Out.First;
+  const std::int16_t* level = Identity ? In.Level : Out.Level.data() + Out.First;
   const std::uint32_t* codes = b15 ? FFast->WriteB15.data() : FFast->WriteB14.data();
   int last = Intra ? 0 : -1;
   for (int i = 0; i < count; ++i) {
