@@ -245,6 +245,7 @@ private:
   bool DecodeMacroBlockHeader();
   bool DecodeMacroBlockModes();
   bool DecodeMotionVectors(int s);
+  bool DecodeMotionVectorInWindow(int s);
   bool DecodeMotionVector(int r, int s);
   bool DecodeCodedBlockPattern();
   bool DecodeBlock(int b);
