@@ -589,7 +589,9 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
       } else {
         e = entryFor(pos, m);
       }
-      const std::int32_t level = QF < 0 ? -e.Level : e.Level;
+      // The input's sign, without a branch: it is as likely one way as the other.
+      const std::int32_t sign = QF >> 31;
+      const std::int32_t level = (e.Level ^ sign) - sign;
       if (shaping) {
         shaped[static_cast<std::size_t>(n)] = {static_cast<std::uint8_t>(pos), static_cast<std::int16_t>(level),
                                                 e.ErrorKept, e.ErrorLower, e.ErrorZero};
