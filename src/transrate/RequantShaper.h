@@ -95,7 +95,9 @@ private:
     };
     for (int i = Count - 1; i >= 0; --i) {
       const TShapedCoefficient c = Coef[i];
-      const std::int32_t before = i > 0 ? Coef[i - 1].Pos : Intra ? 0 : -1;  // -1: before the first position
+      // -1: before the first position. Loaded in any case, so that the choice needs no branch.
+      const std::int32_t previous = Coef[i > 0 ? i - 1 : 0].Pos;
+      const std::int32_t before = i > 0 ? previous : Intra ? 0 : -1;
       const bool first = !Intra && i == 0;
       const std::int32_t run = c.Pos - before - 1;
       const std::int32_t m = c.Level < 0 ? -c.Level : c.Level;

@@ -547,11 +547,13 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
     if (tables[matrix] == nullptr) tables[matrix] = FLevelCache.Table(static_cast<int>(matrix), Mb.QuantIn, QuantOut);
     return tables[matrix];
   };
+  // Blocks 4 on take the chroma matrices outside 4:2:0 (one test per macroblock, not per block).
+  const std::size_t chromaMatrix = chroma_format != 1 ? 2u : 0u;
   for (std::uint32_t left = Mb.Coded; left != 0; left &= left - 1) {
     const int b = __builtin_ctz(left);
     const TRequantBlock& in = Mb.Blocks[static_cast<std::size_t>(b)];
     TRequantOutBlock& out = FOutBlocks[static_cast<std::size_t>(b)];
-    const std::size_t matrix = (intra ? 0u : 1u) + (b >= 4 && chroma_format != 1 ? 2u : 0u);
+    const std::size_t matrix = (intra ? 0u : 1u) + (b >= 4 ? chromaMatrix : 0u);
     const std::array<std::int32_t, 64>& w = FWeights[matrix];
     // 16 / (weight x quantiser_scale) by scan position, made once per matrix and code.
     std::array<float, 64>& inverse = FInverseSteps[matrix][static_cast<std::size_t>(QuantOut & 31)];
