@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,6 +42,17 @@ CliResult RunCli(const std::string& arguments) {
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string ShellOutput(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  ::pclose(pipe);
+  return out;
+}
 
 }  // namespace
 
@@ -117,4 +129,31 @@ TEST(CliOptions, DebugLinesOnlyWithVerboseErrorsAlways) {
   const CliResult missing = RunCli("packs '" + ::testing::TempDir() + "no-such-file.m2v'");
   EXPECT_NE(missing.status, 0);
   EXPECT_FALSE(missing.err.empty());
+}
+
+// `picture` runs in varlow-cli-picture beside varlow-cli, so that the other commands start
+// without loading the decoder and Qt: varlow-cli itself needs neither, and says so when the
+// picture program is missing instead of failing without a word.
+TEST(CliOptions, PictureRunsInItsOwnProgramWhichMustBeThere) {
+  const std::string dynamic = ShellOutput("readelf -d '" + std::string(VARLOW_CLI_PATH) + "'");
+  ASSERT_TRUE(Has(dynamic, "NEEDED")) << dynamic;
+  EXPECT_FALSE(Has(dynamic, "libavcodec")) << dynamic;
+  EXPECT_FALSE(Has(dynamic, "libQt6")) << dynamic;
+
+  const std::filesystem::path alone =
+      std::filesystem::path(::testing::TempDir()) / ("varlow_cli_alone_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(alone);
+  const std::filesystem::path copy = alone / "varlow-cli";
+  std::filesystem::copy_file(VARLOW_CLI_PATH, copy, std::filesystem::copy_options::overwrite_existing);
+  const std::string input = varlow::test::OwnStream("p420_plain.m2v");
+  const std::string png = (alone / "out.png").string();
+  const std::string err = (alone / "err.txt").string();
+  const int status = std::system(("'" + copy.string() + "' picture '" + input + "' --offset 0 --png '" + png +
+                                  "' 2>'" + err + "'").c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  std::ifstream in(err);
+  const std::string message((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(Has(message, "varlow-cli-picture")) << message;
+  EXPECT_FALSE(std::filesystem::exists(png));
+  std::filesystem::remove_all(alone);
 }
