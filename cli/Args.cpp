@@ -1,8 +1,20 @@
 #include <cstdlib>
+#include <string_view>
 
 #include "Commands.h"
 
 namespace varlow::cli {
+
+TCommandLine SplitVerbose(int argc, char** argv) {
+  TCommandLine line;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--verbose")
+      line.Verbose = true;
+    else
+      line.Words.emplace_back(argv[i]);
+  }
+  return line;
+}
 
 std::optional<std::string> Option(const Args& args, const std::string& name) {
   for (std::size_t i = 0; i + 1 < args.size(); ++i)

@@ -12,6 +12,14 @@ namespace varlow::cli {
 // The arguments after the command name.
 using Args = std::vector<std::string>;
 
+// The words of a command line without --verbose, which may stand anywhere (the commands never
+// see it), and whether it was there.
+struct TCommandLine {
+  std::vector<std::string> Words;
+  bool Verbose = false;
+};
+TCommandLine SplitVerbose(int argc, char** argv);
+
 // Value of "--name VALUE" in args, if present.
 std::optional<std::string> Option(const Args& args, const std::string& name);
 // Whether the flag "--name" is present.

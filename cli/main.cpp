@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -123,15 +122,7 @@ int Dispatch(const std::string& command, const varlow::cli::Args& args, bool ver
 
 int main(int argc, char** argv) {
   varlow::InitLogPrefix();
-  // --verbose may stand anywhere; the commands never see it.
-  std::vector<std::string> words;
-  bool verbose = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--verbose") == 0)
-      verbose = true;
-    else
-      words.emplace_back(argv[i]);
-  }
+  const auto [words, verbose] = varlow::cli::SplitVerbose(argc, argv);
   varlow::SetDebugChannelEnabled(verbose);
 
   int rc = 2;
