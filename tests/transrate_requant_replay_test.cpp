@@ -124,7 +124,7 @@ TEST(RequantReplay, AFullStoreLeavesTheRestOfTheGroupToBeReadAgain) {
   EXPECT_LT(part.Replayed, all.Replayed);
 }
 
-TEST(RequantReplay, AGroupForgetsItsPicturesAtItsStart) {
+TEST(RequantReplay, KeepsMacroblocksReadInPlaceOrElsewhereAndForgetsThemAtAGroupsStart) {
   TParsedGroup group;
   group.Start(1 << 20);
   const int first = group.BeginPicture();
@@ -140,6 +140,13 @@ TEST(RequantReplay, AGroupForgetsItsPicturesAtItsStart) {
   mb.Blocks[0] = {0, 0, 2, pos, level};
   mb.Blocks[2] = {0, 0, 1, pos + 2, level + 2};
   group.Append(mb);
+  // A macroblock whose coefficients lie elsewhere is copied in.
+  TRequantMacroblock elsewhere;
+  elsewhere.Coded = 0b10;
+  const std::uint8_t otherPos[] = {4, 9};
+  const std::int16_t otherLevel[] = {-2, 40};
+  elsewhere.Blocks[1] = {0, 0, 2, otherPos, otherLevel};
+  group.Append(elsewhere);
   group.EndSlice(400);
   ASSERT_TRUE(group.Whole(first));
   ASSERT_EQ(group.EndSliceOf(first) - group.FirstSliceOf(first), 1u);
@@ -151,6 +158,10 @@ TEST(RequantReplay, AGroupForgetsItsPicturesAtItsStart) {
   EXPECT_EQ(back.Blocks[0].Pos[1], 7);
   EXPECT_EQ(back.Blocks[0].Level[1], -300);
   EXPECT_EQ(back.Blocks[2].Level[0], 5);
+  group.Load(group.Slice(0).First + 1, back);
+  ASSERT_EQ(back.Coded, 0b10u);
+  EXPECT_EQ(back.Blocks[1].Pos[1], 9);
+  EXPECT_EQ(back.Blocks[1].Level[1], 40);
   group.Start(1 << 20);
   EXPECT_FALSE(group.Whole(first));
   EXPECT_EQ(group.Bytes(), 0u);

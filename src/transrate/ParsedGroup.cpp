@@ -1,5 +1,7 @@
 #include "transrate/ParsedGroup.h"
 
+#include <cstring>
+
 namespace varlow {
 
 void TParsedGroup::Start(std::size_t Limit) {
@@ -9,6 +11,9 @@ void TParsedGroup::Start(std::size_t Limit) {
   FBlocks.clear();
   FPos.Clear();
   FLevel.Clear();
+  // Room from the start, so that Append may compare the blocks' places with it.
+  FPos.Free(8 * 64);
+  FLevel.Free(8 * 64);
   FLimit = Limit;
   FFull = false;
 }
@@ -28,11 +33,18 @@ void TParsedGroup::Append(const TRequantMacroblock& Mb) {
   if (!Keeping()) return;
   FMacroblocks.push_back({Mb.TypeEnd, Mb.MotionTypeEnd, Mb.DctType, Mb.MotionStart, Mb.MotionEnd, Mb.Increment,
                           Mb.Flags, Mb.QuantIn, Mb.Coded, static_cast<std::uint32_t>(FBlocks.size())});
+  // Where the reader put the coefficients, nothing moves; a block whose coefficients lie
+  // elsewhere is copied in.
   std::size_t count = 0;
   for (std::uint32_t left = Mb.Coded; left != 0; left &= left - 1) {
     const TRequantBlock& b = Mb.Blocks[static_cast<std::size_t>(__builtin_ctz(left))];
-    FBlocks.push_back({b.DcStart, b.DcEnd, static_cast<std::uint32_t>(FPos.Size() + count), static_cast<std::uint32_t>(b.Count)});
-    count += static_cast<std::size_t>(b.Count);
+    const auto n = static_cast<std::size_t>(b.Count);
+    if (b.Pos != FPos.End() + count || b.Level != FLevel.End() + count) [[unlikely]] {
+      std::memmove(FPos.Free(8 * 64) + count, b.Pos, n);
+      std::memmove(FLevel.Free(8 * 64) + count, b.Level, n * sizeof(std::int16_t));
+    }
+    FBlocks.push_back({b.DcStart, b.DcEnd, static_cast<std::uint32_t>(FPos.Size() + count), static_cast<std::uint32_t>(n)});
+    count += n;
   }
   FPos.Keep(count);
   FLevel.Keep(count);

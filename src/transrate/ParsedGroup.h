@@ -33,8 +33,8 @@ public:
   // other, where the reader puts them before Append takes them without a copy.
   std::uint8_t* FreePos() { return FPos.Free(8 * 64); }
   std::int16_t* FreeLevel() { return FLevel.Free(8 * 64); }
-  // Keeps Mb (when keeping), whose blocks' coefficients lie in the room FreePos and FreeLevel
-  // gave, in the order of its coded blocks.
+  // Keeps Mb (when keeping). Its blocks' coefficients are taken without a copy where they lie
+  // in the room FreePos and FreeLevel gave, one block after the other; elsewhere they are copied.
   void Append(const TRequantMacroblock& Mb);
   void EndSlice(std::int64_t End);
 
@@ -75,6 +75,8 @@ private:
     std::size_t Size() const { return FSize; }
     void Clear() { FSize = 0; }
     const T* At(std::size_t Index) const { return FData.get() + Index; }
+    // Past the last entry (where Free's room begins; null before the first Free).
+    const T* End() const { return FData.get() + FSize; }
     // Room for Count entries past the last one.
     T* Free(std::size_t Count) {
       if (FSize + Count > FCapacity) Grow(FSize + Count);
