@@ -264,42 +264,58 @@ echo "the cut where M2VRequantiser passes the stream through; <= 1 dB under the 
 printf '%-20s %4s %10s %10s %10s\n' stream rate "> peer" "> cut" "< ffmpeg"
 cat "$summary"
 
-# Speed, from CPU time (user + system, best of 3) on single-threaded runs, on the SD texture
-# stream at 60%: varlow and M2VRequantiser on 8 copies in a row (the single copy runs too
-# briefly to time), ffmpeg's re-encode on one copy, all as MB of input per second; each the
-# best of three runs, since the machine may be busy.
+# Speed, from CPU time (user + system) on single-threaded runs, on the SD texture stream at
+# 60%: varlow and M2VRequantiser on 8 copies in a row (the single copy runs too briefly to time),
+# ffmpeg's re-encode on one copy, all as MB of input per second. The tools take turns, five
+# rounds, and each keeps its best run: the machine's speed drifts, and turns spread the drift
+# over every tool instead of landing on one.
 sd=$made/sd_texture.m2v
 long=$tmp/long.m2v
 for _ in 1 2 3 4 5 6 7 8; do cat "$sd"; done >"$long"
 sd_rate=$(awk -v s="$(size_of "$sd")" -v t="$(awk -v n=100 -v f=25 'BEGIN{print n / f}')" 'BEGIN{printf "%.0f", s * 8 / t * 0.6}')
-best_cpu() {  # command...: the least CPU time of three runs
-  local best=""
-  for _ in 1 2 3; do
-    timed "$@" >/dev/null 2>&1 || true
-    if [ -z "$best" ] || awk -v a="$t_cpu" -v b="$best" 'BEGIN{exit !(a < b)}'; then best=$t_cpu; fi
-  done
-  echo "$best"
+factor=$(awk '$1 == "sd_texture.m2v" && $2 == 60 {print $3}' "$tmp/factors" 2>/dev/null || true)
+tools=(requant)
+[ $methods = 1 ] && tools+=(cut)
+[ $have_peer = 1 ] && [ -n "$factor" ] && tools+=(peer)
+tools+=(ffmpeg)
+run_tool() {  # tool: one timed run (t_cpu)
+  case $1 in
+    requant | cut)
+      # shellcheck disable=SC2046
+      timed "$cli" transrate "$long" "$tmp/out.m2v" --bitrate "$sd_rate" $(method_option "$1") ;;
+    peer) timed sh -c "M2VRequantiser $factor $(size_of "$long") <'$long' >'$tmp/out.m2v'" ;;
+    ffmpeg)
+      timed ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 -i "$sd" -threads 1 -filter_threads 1 \
+        -fps_mode passthrough -b:v "$sd_rate" -maxrate "$sd_rate" -bufsize 1835008 -g 12 -bf 2 -flags +ildct+ilme \
+        -top 1 -c:v mpeg2video -f mpeg2video "$tmp/out.m2v" ;;
+  esac
 }
+declare -A least=()
+for _ in 1 2 3 4 5; do
+  for tool in "${tools[@]}"; do
+    run_tool "$tool" >/dev/null 2>&1 || true
+    if [ -z "${least[$tool]:-}" ] || awk -v a="$t_cpu" -v b="${least[$tool]}" 'BEGIN{exit !(a < b)}'; then
+      least[$tool]=$t_cpu
+    fi
+  done
+done
 mbps() { awk -v b="$1" -v t="$2" 'BEGIN{if (t < 0.01) t = 0.01; printf "%.1f", b / 1e6 / t}'; }
 echo
 echo "Speed on $(basename "$sd") at 60% (CPU time, single thread), MB of input per second:"
 declare -A speed=()
-for method in requant cut; do
-  [ $methods = 0 ] && [ $method = cut ] && continue
-  # shellcheck disable=SC2046
-  speed[$method]=$(mbps "$(size_of "$long")" "$(best_cpu "$cli" transrate "$long" "$tmp/out.m2v" --bitrate "$sd_rate" \
-    $(method_option $method))")
-  printf '  %-16s %8s\n' "varlow $([ $methods = 1 ] && echo $method || echo default)" "${speed[$method]}"
+for tool in "${tools[@]}"; do
+  case $tool in
+    requant | cut)
+      speed[$tool]=$(mbps "$(size_of "$long")" "${least[$tool]}")
+      printf '  %-16s %8s\n' "varlow $([ $methods = 1 ] && echo "$tool" || echo default)" "${speed[$tool]}" ;;
+    peer)
+      speed[peer]=$(mbps "$(size_of "$long")" "${least[peer]}")
+      printf '  %-16s %8s\n' M2VRequantiser "${speed[peer]}" ;;
+    ffmpeg)
+      speed[ffmpeg]=$(mbps "$(size_of "$sd")" "${least[ffmpeg]}")
+      printf '  %-16s %8s\n' "ffmpeg re-encode" "${speed[ffmpeg]}" ;;
+  esac
 done
-factor=$(awk '$1 == "sd_texture.m2v" && $2 == 60 {print $3}' "$tmp/factors" 2>/dev/null || true)
-if [ $have_peer = 1 ] && [ -n "$factor" ]; then
-  speed[peer]=$(mbps "$(size_of "$long")" "$(best_cpu sh -c "M2VRequantiser $factor $(size_of "$long") <'$long' >'$tmp/out.m2v'")")
-  printf '  %-16s %8s\n' M2VRequantiser "${speed[peer]}"
-fi
-speed[ffmpeg]=$(mbps "$(size_of "$sd")" "$(best_cpu ffmpeg -nostdin -hide_banner -loglevel error -y -threads 1 \
-  -i "$sd" -threads 1 -filter_threads 1 -fps_mode passthrough -b:v "$sd_rate" -maxrate "$sd_rate" -bufsize 1835008 \
-  -g 12 -bf 2 -flags +ildct+ilme -top 1 -c:v mpeg2video -f mpeg2video "$tmp/out.m2v")")
-printf '  %-16s %8s\n' "ffmpeg re-encode" "${speed[ffmpeg]}"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a / b}'; }
 echo "  requant / ffmpeg: $(ratio "${speed[requant]}" "${speed[ffmpeg]}")x as fast (target >= 5x)"
 [ -n "${speed[peer]:-}" ] &&
