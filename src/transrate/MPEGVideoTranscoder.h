@@ -245,7 +245,6 @@ private:
   bool DecodeMacroBlockHeader();
   bool DecodeMacroBlockModes();
   bool DecodeMotionVectors(int s);
-  bool DecodeMotionVectorInWindow(int s);
   bool DecodeMotionVector(int r, int s);
   bool DecodeCodedBlockPattern();
   bool DecodeBlock(int b);

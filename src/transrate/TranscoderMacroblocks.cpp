@@ -243,7 +243,6 @@ bool TMPEGVideoTranscoder::DecodeMotionVectors(int s) {
 }
 
 bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
-  if (InsideUnit() && DecodeMotionVectorInWindow(s)) return true;
   bool ok = false;
   Trap("TMPEGVideoTranscoder.DecodePMotionVector", [&] {
     ++FMotionVectorCalls;
@@ -270,26 +269,6 @@ bool TMPEGVideoTranscoder::DecodeMotionVector(int r, int s) {
   });
   (void)r;
   return ok;
-}
-
-// Both components of a vector from one window over the input (they take at most
-// 2 x (11 + 8 + 2) bits of its 57): read, written when cutting and passed in one step. False,
-// with nothing read, for a code or f_code DecodeMotionVector must report.
-bool TMPEGVideoTranscoder::DecodeMotionVectorInWindow(int s) {
-  const std::uint64_t w = Window();
-  int used = 0;
-  for (int t = 0; t < 2; ++t) {
-    const TMVTableEntry e = FFast->MV[(w << used) >> 53];
-    const int fcode = f_code[s][t];
-    if (e.Length == kNoCodeMarker || fcode < 1 || fcode > 9) return false;
-    used += e.Length;
-    if (fcode != 1 && e.Value != 0) used += fcode - 1;  // motion_residual
-    if (dmv == 1) used += (w << used) >> 63 == 0 ? 1 : 2;  // dmvector[t]
-  }
-  ++FMotionVectorCalls;
-  if (FWriting) FWriter.PutGathered(w >> (64 - used), used);
-  FReader.SkipSeen(used);
-  return true;
 }
 
 } // namespace varlow
