@@ -357,11 +357,10 @@ bool TMPEGVideoTranscoder::ReadRequantMacroblock(TRequantMacroblock& Mb) {
 }
 
 // One block's coefficients, in scan order, into Pos and Level (room for 64 each), with the
-// input bits of its intra DC. With Account,
-// the analysis figures the cut's walk makes of the block: its bits from the first code it
-// counts through the end of block, the most codes of a block, and the total of its cost curve
-// (the codes a cut may drop: neither the short first code "1s" nor a non-intra block's first
-// code, which stay at every cut).
+// input bits of its intra DC. With Account, the analysis figures the cut's walk makes of the
+// block: its bits from the first code it counts through the end of block, the most codes of a
+// block, and the total of its cost curve (the codes a cut may drop: neither the short first
+// code "1s" nor a non-intra block's first code, which stay at every cut).
 template <bool Account>
 bool TMPEGVideoTranscoder::ReadRequantBlock(int b, TRequantBlock& Block, std::uint8_t* Pos, std::int16_t* Level) {
   Block.Count = 0;
