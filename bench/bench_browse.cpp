@@ -44,7 +44,7 @@ TSparseFile& File() {
 
 std::unique_ptr<varlow::TPackIndex> OpenIndex() {
   auto index = std::make_unique<varlow::TPackIndex>();
-  index->SetStream(varlow::TFileStream::Open(File().Path(), varlow::TFileStream::Mode::ReadOnly));
+  index->SetStream(varlow::TByteSource::OpenPlain(File().Path(), varlow::TFileStream::Mode::ReadOnly));
   index->SetRowsPerPage(40);
   index->RefreshPosition(0);
   return index;

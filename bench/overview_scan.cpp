@@ -35,7 +35,7 @@ const std::string& BenchFile() {
 }
 
 void BM_ReadOnly(benchmark::State& state) {
-  auto stream = varlow::TFileStream::Open(BenchFile(), varlow::TFileStream::Mode::ReadOnly);
+  auto stream = varlow::TByteSource::OpenPlain(BenchFile(), varlow::TFileStream::Mode::ReadOnly);
   std::vector<std::uint8_t> block(static_cast<std::size_t>(state.range(0)));
   std::int64_t total = 0;
   for (auto _ : state) {
@@ -48,7 +48,7 @@ void BM_ReadOnly(benchmark::State& state) {
 BENCHMARK(BM_ReadOnly)->Arg(128 << 10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OverviewScan(benchmark::State& state) {
-  auto stream = varlow::TFileStream::Open(BenchFile(), varlow::TFileStream::Mode::ReadOnly);
+  auto stream = varlow::TByteSource::OpenPlain(BenchFile(), varlow::TFileStream::Mode::ReadOnly);
   std::int64_t total = 0;
   std::size_t pictures = 0;
   for (auto _ : state) {
@@ -71,7 +71,7 @@ BENCHMARK(BM_OverviewScan)
     ->UseRealTime();
 
 void BM_Statistics(benchmark::State& state) {
-  auto stream = varlow::TFileStream::Open(BenchFile(), varlow::TFileStream::Mode::ReadOnly);
+  auto stream = varlow::TByteSource::OpenPlain(BenchFile(), varlow::TFileStream::Mode::ReadOnly);
   varlow::TOverviewData data;
   varlow::TOverviewScanner().Scan(*stream, data);
   for (auto _ : state) benchmark::DoNotOptimize(varlow::ComputeStatistics(data));

@@ -100,7 +100,7 @@ void AnalyseMacroblocksOnly(benchmark::State& state) {
     state.SkipWithError("no stream: run bench/picture_speed.sh");
     return;
   }
-  auto file = varlow::TFileStream::Open(s.path, varlow::TFileStream::Mode::ReadOnly);
+  auto file = varlow::TByteSource::OpenPlain(s.path, varlow::TFileStream::Mode::ReadOnly);
   for (auto _ : state) benchmark::DoNotOptimize(varlow::AnalysePictureMacroblocks(*file, s.middleB).Macroblocks.data());
 }
 BENCHMARK(AnalyseMacroblocksOnly)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -32,8 +32,9 @@ std::vector<std::string> Positionals(const Args& args, const std::vector<std::st
   std::vector<std::string> out;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].rfind("--", 0) == 0) {
-      for (const auto& o : optionsWithValue)
-        if (args[i] == o) ++i;
+      bool takesValue = args[i] == "--stream";
+      for (const auto& o : optionsWithValue) takesValue = takesValue || args[i] == o;
+      if (takesValue) ++i;
       continue;
     }
     out.push_back(args[i]);

@@ -24,7 +24,8 @@ TCommandLine SplitVerbose(int argc, char** argv);
 std::optional<std::string> Option(const Args& args, const std::string& name);
 // Whether the flag "--name" is present.
 bool Flag(const Args& args, const std::string& name);
-// The positional arguments (those not starting with "--" and not an option's value).
+// The positional arguments (those not starting with "--" and not an option's value; --stream
+// always takes one).
 std::vector<std::string> Positionals(const Args& args, const std::vector<std::string>& optionsWithValue);
 // Parses a decimal or 0x/$-prefixed hexadecimal 64-bit number; nullopt when it is not one.
 std::optional<long long> ParseNumber(const std::string& text);
@@ -36,8 +37,9 @@ int RunTransrate(const Args& args);
 int RunPicture(const Args& args);
 int RunStats(const Args& args);
 int RunPictures(const Args& args);
+int RunStreams(const Args& args);
 // Scans the whole of FILE into `data` with a progress line on a terminal; false (with a message
 // on standard error) when it cannot be opened, is refused or could not be read to its end.
-bool ScanWholeFile(const std::string& path, TOverviewData& data);
+bool ScanWholeFile(const std::string& path, const Args& args, TOverviewData& data);
 
 } // namespace varlow::cli

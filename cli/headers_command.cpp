@@ -20,7 +20,7 @@ int RunHeaders(const Args& args) {
     std::fprintf(stderr, "varlow-cli: bad offset %s\n", offsetText->c_str());
     return 2;
   }
-  auto stream = OpenVideoStream(files[0]);
+  auto stream = OpenVideoStream(files[0], args);
   if (!stream) return 1;
 
   TPackIndex index;

@@ -29,7 +29,13 @@ constexpr const char* kUsage =
     "  varlow-cli picture FILE --offset OFFSET --png OUT [--overlay types,quant,mv,slices]\n"
     "                     [--field frame|top|bottom]\n"
     "      the decoded picture at OFFSET as PNG, with the analyser's findings drawn on it\n"
+    "  varlow-cli streams FILE [--json]\n"
+    "      the streams of a transport or program stream\n"
     "\n"
+    "FILE may be a video elementary stream, a transport stream (.ts, .m2ts) or a program stream\n"
+    "(.mpg, .vob, MPEG-1 system streams); in a container every command but transrate reads its\n"
+    "first MPEG-1/2 video stream, or the one --stream N picks (N as `streams` lists it), and\n"
+    "OFFSET is the file offset of a start code's first byte.\n"
     "OFFSET may be decimal or hexadecimal (0x1A2B or $1A2B).\n"
     "\n"
     "options:\n"
@@ -61,13 +67,14 @@ struct TCommandOptions {
 };
 const std::vector<TCommandOptions>& CommandOptions() {
   static const std::vector<TCommandOptions> options = {
-      {"packs", {"--from", "--rows"}, {"--json"}},
-      {"headers", {"--offset"}, {"--json"}},
-      {"slice", {"--offset", "--slice"}, {"--json"}},
+      {"packs", {"--from", "--rows", "--stream"}, {"--json"}},
+      {"headers", {"--offset", "--stream"}, {"--json"}},
+      {"slice", {"--offset", "--slice", "--stream"}, {"--json"}},
       {"transrate", {"--bitrate", "--method"}, {}},
-      {"picture", {"--offset", "--png", "--overlay", "--field"}, {}},
-      {"stats", {}, {"--json"}},
-      {"pictures", {}, {"--csv"}},
+      {"picture", {"--offset", "--png", "--overlay", "--field", "--stream"}, {}},
+      {"stats", {"--stream"}, {"--json"}},
+      {"pictures", {"--stream"}, {"--csv"}},
+      {"streams", {}, {"--json"}},
   };
   return options;
 }
@@ -110,6 +117,7 @@ int Dispatch(const std::string& command, const varlow::cli::Args& args, bool ver
   if (command == "picture") return varlow::cli::RunPictureProgram(args, verbose);
   if (command == "stats") return varlow::cli::RunStats(args);
   if (command == "pictures") return varlow::cli::RunPictures(args);
+  if (command == "streams") return varlow::cli::RunStreams(args);
   if (!command.empty() && command[0] == '-')
     std::fprintf(stderr, "varlow-cli: unknown option '%s'\n", command.c_str());
   else

@@ -64,7 +64,7 @@ int RunPacks(const Args& args) {
     }
     rows = std::min<long long>(*v, kMaxPacks);  // the list holds no more than the index window
   }
-  auto stream = OpenVideoStream(files[0]);
+  auto stream = OpenVideoStream(files[0], args);
   if (!stream) return 1;
 
   TPackIndex index;

@@ -15,7 +15,7 @@ int RunPictures(const Args& args) {
     return 2;
   }
   TOverviewData data;
-  const bool read = ScanWholeFile(files[0], data);
+  const bool read = ScanWholeFile(files[0], args, data);
   if (!read && data.Report.BytesScanned == 0) return 1;
   WritePictureLines(data, Flag(args, "--csv"),
                     [](std::string_view line) { std::fwrite(line.data(), 1, line.size(), stdout); });

@@ -31,7 +31,7 @@ int RunSlice(const Args& args) {
     }
     slice = *k;
   }
-  auto stream = OpenVideoStream(files[0]);
+  auto stream = OpenVideoStream(files[0], args);
   if (!stream) return 1;
 
   TPackIndex index;

@@ -38,8 +38,8 @@ private:
 
 } // namespace
 
-bool ScanWholeFile(const std::string& path, TOverviewData& data) {
-  auto stream = OpenVideoStream(path);
+bool ScanWholeFile(const std::string& path, const Args& args, TOverviewData& data) {
+  auto stream = OpenVideoStream(path, args);
   if (!stream) return false;
   TScanProgress progress;
   TOverviewScanner().Scan(*stream, data, nullptr, nullptr,
@@ -60,7 +60,7 @@ int RunStats(const Args& args) {
     return 2;
   }
   TOverviewData data;
-  const bool read = ScanWholeFile(files[0], data);
+  const bool read = ScanWholeFile(files[0], args, data);
   if (!read && data.Report.BytesScanned == 0) return 1;
   const TOverviewStatistics statistics = ComputeStatistics(data);
   const std::string text = Flag(args, "--json") ? StatisticsToJson(statistics, data.Report)

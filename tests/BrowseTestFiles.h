@@ -45,7 +45,7 @@ public:
   // A pack index over this file with the given rows per page, filled from 0.
   std::unique_ptr<TPackIndex> Index(std::int32_t rows) const {
     auto index = std::make_unique<TPackIndex>();
-    index->SetStream(TFileStream::Open(path_, TFileStream::Mode::ReadOnly));
+    index->SetStream(TByteSource::OpenPlain(path_, TFileStream::Mode::ReadOnly));
     index->SetRowsPerPage(rows);
     index->RefreshPosition(0);
     return index;

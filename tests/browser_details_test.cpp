@@ -101,7 +101,7 @@ TEST(PackDetails, PackLongerThanTheReadIsCut) {
 
 TEST(PackDetails, SequenceTreeOfTheSample) {
   TPackIndex index;
-  index.SetStream(TFileStream::Open(test::SampleStream(), TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(test::SampleStream(), TFileStream::Mode::ReadOnly));
   TMemoryTree tree;
   TPackDetails details;
   ASSERT_TRUE(UpdatePack(index, 0, tree, details));
@@ -218,7 +218,7 @@ TEST(PackDetails, PictureTreeSlicesAndExtraInformation) {
 
 TEST(PackDetails, BPictureShowsBothVectorPairs) {
   TPackIndex index;
-  index.SetStream(TFileStream::Open(test::SampleStream(), TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(test::SampleStream(), TFileStream::Mode::ReadOnly));
   TMemoryTree tree;
   TPackDetails details;
   ASSERT_TRUE(UpdatePack(index, 0x8E0C, tree, details));  // the sample's first B picture

@@ -82,7 +82,7 @@ TEST(PackDetails, SliceSpansInThePack) {
 // An offset where no indexed start code begins: nothing is explained, whatever the bytes are.
 TEST(PackDetails, NoTreeWhereNoPackStarts) {
   TPackIndex index;
-  index.SetStream(TFileStream::Open(test::SampleStream(), TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(test::SampleStream(), TFileStream::Mode::ReadOnly));
   const std::int64_t size = index.FileSize();
   TMemoryTree pictureTree;
   TPackDetails picture;

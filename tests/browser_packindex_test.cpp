@@ -75,7 +75,7 @@ void CheckWholeFile(const std::string& path, std::int32_t rows) {
   const auto ref = ReferenceScan(test::ReadFileBytes(path));
   ASSERT_FALSE(ref.empty());
   TPackIndex index;
-  index.SetStream(TFileStream::Open(path, TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly));
   index.SetRowsPerPage(rows);
   index.Home();
 

@@ -85,7 +85,7 @@ TEST(OverviewBadInput, RandomBytesBetweenPicturesAreSkippedAndReported) {
 TEST(OverviewBadInput, FileThatShrinksWhileItIsRead) {
   const auto bytes = ReadFileBytes(SharedStream("greyramp.mpg"));
   TTempStreamFile file("overview-shrink", bytes);
-  auto stream = TFileStream::Open(file.Path(), TFileStream::Mode::ReadOnly);
+  auto stream = TByteSource::OpenPlain(file.Path(), TFileStream::Mode::ReadOnly);
   ASSERT_TRUE(stream);
   TOverviewData data;
   bool cut = false;
@@ -107,7 +107,7 @@ TEST(OverviewBadInput, FileThatShrinksWhileItIsRead) {
 TEST(OverviewBadInput, FileThatGrowsWhileItIsReadIsReadToItsFirstSize) {
   const auto bytes = ReadFileBytes(SharedStream("lowrisc_test.m2v"));
   TTempStreamFile file("overview-grow", bytes);
-  auto stream = TFileStream::Open(file.Path(), TFileStream::Mode::ReadOnly);
+  auto stream = TByteSource::OpenPlain(file.Path(), TFileStream::Mode::ReadOnly);
   ASSERT_TRUE(stream);
   TOverviewData data;
   bool grown = false;

@@ -56,7 +56,7 @@ inline TRefScan ReferenceScan(const std::vector<std::uint8_t>& b) {
 
 inline TOverviewData ScanPath(const std::string& path, std::size_t blockSize = TOverviewScanner::kDefaultBlockSize) {
   TOverviewData data;
-  auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+  auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
   if (stream) TOverviewScanner(blockSize).Scan(*stream, data);
   return data;
 }

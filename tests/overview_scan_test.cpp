@@ -136,7 +136,7 @@ TEST(OverviewScan, EmptyAndStartCodeFreeFiles) {
 
 TEST(OverviewScan, CancelStopsAtABlockAndKeepsWhatWasFound) {
   const std::string path = SharedStream("cinecutie_test.m2v");
-  auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+  auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
   ASSERT_TRUE(stream);
   std::atomic<bool> cancel{false};
   TOverviewData data;
@@ -156,7 +156,7 @@ TEST(OverviewScan, CancelStopsAtABlockAndKeepsWhatWasFound) {
 
 TEST(OverviewScan, PublishesUnderTheLockAsItGoes) {
   const std::string path = SharedStream("idet_interlaced_bff.m2v");
-  auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+  auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
   ASSERT_TRUE(stream);
   std::mutex lock;
   TOverviewData data;

@@ -238,7 +238,7 @@ TEST(PictureDecode, DamagedStreamsGiveWhatTheDecoderRecovers) {
     const std::string path = test::SharedStream(name);
     if (!test::Exists(path)) continue;
     SCOPED_TRACE(path);
-    auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+    auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
     ASSERT_TRUE(stream);
     TPictureDecoder decoder(path);
     const auto units = FileUnits(path);
@@ -323,7 +323,7 @@ TEST(PictureDecode, PictureCutByTheEndOfTheFileShowsWhatIsLeft) {
   ASSERT_EQ(result.Status, TPictureResult::TStatus::Ok) << result.Message;
   EXPECT_EQ(result.Picture->Height, 576);
   // The analyser reaches about half of the macroblocks; the rest is what the overlay marks.
-  auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+  auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
   const TMacroblockMap map = AnalysePictureMacroblocks(*stream, cut.Offset);
   EXPECT_EQ(map.MacroblocksPerRow, 45);
   EXPECT_GT(map.Macroblocks.size(), 45u * 4u);

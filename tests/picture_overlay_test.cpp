@@ -2,6 +2,7 @@
 // against ffmpeg's macroblock-type map, and the motion vectors rebuilt from the codes shown.
 #include <gtest/gtest.h>
 
+#include "container/ByteSource.h"
 #include "picture/MacroblockMap.h"
 #include "picture/StreamUnits.h"
 #include "picture_ffmpeg_support.h"
@@ -67,7 +68,7 @@ TEST(PictureOverlay, MacroblockTypesAgreeWithFfmpegOnAnInterlacedStream) {
   const auto grids = test::FfmpegTypeGrids(path);
   const auto positions = test::FramePacketPositions(path);
   ASSERT_FALSE(grids.empty());
-  auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+  auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
   ASSERT_TRUE(stream);
   const auto bytes = test::ReadFileBytes(path);
   int checked[4] = {};
@@ -167,7 +168,7 @@ TEST(PictureOverlay, VectorsAreRebuiltFromCodesWithPredictionAndWrap) {
 
 TEST(PictureOverlay, DamagedSlicesAreMarkedAndCleanOnesAreNot) {
   auto damagedSlices = [](const std::string& path) {
-    auto stream = TFileStream::Open(path, TFileStream::Mode::ReadOnly);
+    auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
     const auto bytes = test::ReadFileBytes(path);
     int damaged = 0, slices = 0;
     for (const TStreamUnit& unit : ScanStreamUnits(bytes, 0, true)) {

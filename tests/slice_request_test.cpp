@@ -34,7 +34,7 @@ std::string RepeatedPictureFile(int copies, std::int64_t* header, std::int64_t* 
 
 TEST(SliceRequest, ExplainsTheChosenSliceInFileOrder) {
   TPackIndex index;
-  index.SetStream(TFileStream::Open(test::OwnStream("i420_interlaced.m2v"), TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(test::OwnStream("i420_interlaced.m2v"), TFileStream::Mode::ReadOnly));
   auto raw = test::ReadFileBytes(test::OwnStream("i420_interlaced.m2v"));
   std::int64_t picture = -1;
   for (std::size_t i = 0; i + 3 < raw.size(); ++i)
@@ -59,7 +59,7 @@ TEST(SliceRequest, SequenceHeaderAtMost52PacksBack) {
   std::int64_t first = 0, pack = 0;
   const std::string path = RepeatedPictureFile(53, &first, &pack);
   TPackIndex index;
-  index.SetStream(TFileStream::Open(path, TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly));
   ScopedLogCapture capture;
   // Picture k is k + 2 packs after the sequence header (the group lies between).
   TMemoryTree nearTree;

@@ -96,7 +96,7 @@ void CollectLines(const TMemoryTree& tree, TTreeSink::NodeId header, OurUnit& un
 
 std::vector<OurUnit> OurUnits(const std::string& path, std::vector<TPackRec>* packs) {
   TPackIndex index;
-  index.SetStream(TFileStream::Open(path, TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly));
   index.SetRowsPerPage(64);
   // Every pack of the file, paging down through it as the list does.
   std::vector<std::int64_t> offsets;

@@ -6,6 +6,7 @@
 
 #include "../Commands.h"
 #include "../OpenStream.h"
+#include "container/OpenSource.h"
 #include "picture/MacroblockMap.h"
 #include "picture/PictureDecoder.h"
 #include "picture/gui/OverlayPainter.h"
@@ -46,10 +47,12 @@ int RunPicture(const Args& args) {
     else if (*field == "bottom") view = TFieldView::Bottom;
     else if (*field != "frame") return PictureUsage();
   }
-  auto stream = OpenVideoStream(files[0]);
+  auto stream = OpenVideoStream(files[0], args);
   if (!stream) return 1;
 
-  TPictureDecoder decoder(files[0]);
+  std::int32_t streamIndex = varlow::kFirstVideoStream;
+  StreamChoice(args, streamIndex);
+  TPictureDecoder decoder(files[0], std::size_t{100} << 20, streamIndex);
   const TPictureResult result = decoder.Decode(*offset);
   if (result.Status != TPictureResult::TStatus::Ok) {
     std::fprintf(stderr, "varlow-cli: %s\n", result.Message.c_str());

@@ -38,11 +38,11 @@ bool UpdatePack(TPackIndex& index, std::int64_t offset, TTreeSink& headerTree, T
     details.Slices.clear();
     details.SliceSpans.clear();
     details.Bytes.clear();
-    TFileStream* stream = index.Stream();
+    TByteSource* stream = index.Stream();
     if (stream == nullptr) return;
     // The header reader may look one byte past the shown part: the read zeroes that byte (and
     // the rest of the padding) instead of leaving whatever an earlier, longer read left there.
-    const std::int64_t n = ReadBlockAt(*stream, offset, index.ScanBuffer(), kSearchReadSize);
+    const std::int64_t n = ReadBlockAt(*stream, offset, index.ScanBuffer(), kSearchReadSize, &details.Places);
     if (n <= 0) return;
     const std::uint8_t* buffer = index.ScanBuffer().Data();
     // Only a pack is explained: bytes that are not an indexed start code (a stale list over a

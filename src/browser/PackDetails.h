@@ -5,6 +5,7 @@
 
 #include "browser/DumpWindow.h"
 #include "browser/PackIndex.h"
+#include "container/ByteSource.h"
 #include "support/TreeSink.h"
 
 namespace varlow {
@@ -32,6 +33,9 @@ struct TPackDetails {
   std::vector<std::string> HexLines;  // the dump, "..." last when the pack is longer than 1,600 bytes
   std::vector<std::string> Slices;    // "$00000101" ... for a picture pack, in file order
   std::vector<TSliceSpan> SliceSpans; // the same slices: where each lies in the pack
+  // Where the bytes read from the pack's offset lie in the file (one run in a plain file; one
+  // per packet payload in a container), the pack's first Length bytes among them.
+  TSourcePlaces Places;
 };
 
 // The dump of `count` bytes numbered from the file offset `startOffset`, appended to `lines`.

@@ -59,7 +59,7 @@ bool IsPS(const TFileStream& stream) {
 
 TPackIndex::TPackIndex() : FPacks(std::make_unique<std::array<TPackRec, kMaxPacks>>()) {}
 
-void TPackIndex::SetStream(std::unique_ptr<TFileStream> stream) {
+void TPackIndex::SetStream(std::unique_ptr<TByteSource> stream) {
   std::lock_guard lock(FIndexLock);
   FStream = std::move(stream);
 }
@@ -80,7 +80,7 @@ void TPackIndex::RefreshPosition(std::int64_t position) {
     FPackCount = 0;
     if (!FStream) return;
     std::uint8_t* buffer = FScanBuffer.Data();
-    const std::int64_t n = FStream->ReadAt(position, {buffer, static_cast<std::size_t>(kScanReadSize)});
+    const std::int64_t n = FStream->ReadAt(position, {buffer, static_cast<std::size_t>(kScanReadSize)}, &FPlaces);
     const auto size = static_cast<std::size_t>(n);
     const std::int32_t rows = PageRows();
     std::size_t p = 0;
@@ -91,7 +91,7 @@ void TPackIndex::RefreshPosition(std::int64_t position) {
       TPackRec& rec = (*FPacks)[static_cast<std::size_t>(FPackCount)];
       rec = TPackRec{};
       const auto available = static_cast<std::int32_t>(size - p);
-      rec.Offset = position + static_cast<std::int64_t>(p);
+      rec.Offset = FPlaces.OffsetOf(p);
       rec.Length = GetPackLength(buffer + p, available);
       std::copy_n(buffer + p, 4, rec.StartCode.begin());
       if (rec.StartCode[3] == 0x00 && FBitStream.SetData(buffer + p, available) == S_OK)
@@ -109,11 +109,11 @@ bool TPackIndex::SearchNextPackPositionFromPos(std::int64_t& position) {
   Trap("TForm1.SearchNextPackPositionFromPos", [&] {
     if (!FStream || position >= FStream->Size()) return;
     std::uint8_t* buffer = FScanBuffer.Data();
-    const std::int64_t n = FStream->ReadAt(position, {buffer, static_cast<std::size_t>(kSearchReadSize)});
+    const std::int64_t n = FStream->ReadAt(position, {buffer, static_cast<std::size_t>(kSearchReadSize)}, &FPlaces);
     if (n <= 0) return;
     const std::size_t q = FindIndexedStartCode(buffer, 0, static_cast<std::size_t>(n));
     if (q == kNotFound) return;
-    position += static_cast<std::int64_t>(q);
+    position = FPlaces.OffsetOf(q);
     found = true;
   });
   return found;
@@ -127,12 +127,13 @@ bool TPackIndex::SearchPreviousPackPositionFromPos(std::int64_t& position) {
     // Four bytes more, so that a start code beginning exactly at `position` is complete.
     const auto want = static_cast<std::size_t>(position - start + 4);
     std::uint8_t* buffer = FScanBuffer.Data();
-    const std::int64_t n = FStream->ReadAt(start, {buffer, want});
+    const std::int64_t n = FStream->ReadAt(start, {buffer, want}, &FPlaces);
     if (n <= 0) return;
-    const std::size_t q =
-        FindIndexedStartCodeBackward(buffer, static_cast<std::size_t>(position - start), static_cast<std::size_t>(n));
+    const std::size_t upTo = FPlaces.IndexAt(position + 1);
+    if (upTo == 0) return;
+    const std::size_t q = FindIndexedStartCodeBackward(buffer, upTo - 1, static_cast<std::size_t>(n));
     if (q == kNotFound) return;
-    position = start + static_cast<std::int64_t>(q);
+    position = FPlaces.OffsetOf(q);
     found = true;
   });
   return found;
@@ -146,16 +147,18 @@ bool TPackIndex::SearchBackPackPositionFromPos(std::int64_t& position, std::int3
     const std::int64_t start = std::max<std::int64_t>(origin - kBackSearchReadSize, 0);
     const auto want = static_cast<std::size_t>(origin - start + 4);
     std::uint8_t* buffer = FScanBuffer.Data();
-    const std::int64_t n = FStream->ReadAt(start, {buffer, want});
+    const std::int64_t n = FStream->ReadAt(start, {buffer, want}, &FPlaces);
     if (n <= 0) return;
     const auto size = static_cast<std::size_t>(n);
     const std::int32_t wanted = std::max(count, 1);
-    std::size_t from = static_cast<std::size_t>(origin - start);
+    const std::size_t upTo = FPlaces.IndexAt(origin + 1);
+    if (upTo == 0) return;
+    std::size_t from = upTo - 1;
     for (std::int32_t matches = 1;; ++matches) {
       const std::size_t q = FindIndexedStartCodeBackward(buffer, from, size);
       if (q == kNotFound) return;
       // Every match moves the result, so a shorter run still reports the furthest pack reached.
-      position = start + static_cast<std::int64_t>(q);
+      position = FPlaces.OffsetOf(q);
       found = true;
       if (matches == wanted) {
         code = std::uint32_t{buffer[q]} << 24 | std::uint32_t{buffer[q + 1]} << 16 | std::uint32_t{buffer[q + 2]} << 8 |

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "container/ByteSource.h"
 #include "support/FileStream.h"
 #include "support/LockedVariable.h"
 #include "support/PaddedBuffer.h"
@@ -54,9 +55,9 @@ public:
   TPackIndex(const TPackIndex&) = delete;
   TPackIndex& operator=(const TPackIndex&) = delete;
 
-  // The open file (null when none). Setting a new one does not refill.
-  void SetStream(std::unique_ptr<TFileStream> stream);
-  TFileStream* Stream() const { return FStream.get(); }
+  // The open file's video (null when none). Setting a new one does not refill.
+  void SetStream(std::unique_ptr<TByteSource> stream);
+  TByteSource* Stream() const { return FStream.get(); }
   std::int64_t FileSize() const;  // 0 when no file is open
 
   // Rows the list shows per page; RefreshPosition uses the value set last.
@@ -111,7 +112,8 @@ private:
   std::int64_t FirstOffset() const;  // first record's offset, 0 when the window is empty
   std::int64_t LastOffset() const;
 
-  std::unique_ptr<TFileStream> FStream;
+  std::unique_ptr<TByteSource> FStream;
+  TSourcePlaces FPlaces;  // where the bytes of the last read came from
   TLockedInteger FVisibleRows;
   mutable std::recursive_mutex FIndexLock;
   TPaddedBuffer FScanBuffer{kScanReadSize};

@@ -22,7 +22,7 @@ TSliceRequestResult UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOf
   TSliceRequestResult result = TSliceRequestResult::Failed;
   const bool ran = Trap("TForm1.UpdataSliceDetails", [&] {
     result = TSliceRequestResult::NothingRead;
-    TFileStream* stream = index.Stream();
+    TByteSource* stream = index.Stream();
     if (stream == nullptr) return;
     std::lock_guard lock(index.IndexLock());
 

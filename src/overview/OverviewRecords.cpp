@@ -37,10 +37,11 @@ std::int64_t TOverviewData::UnitBytes(std::size_t i) const {
   if (i >= Pictures.size()) return 0;
   // The headers in front of the first picture go with it, so the units add up to the stream.
   const TPictureRecord& picture = Pictures[i];
-  std::int64_t begin = picture.Offset();
-  if (i == 0 && Report.FirstStartCode >= 0 && Report.FirstStartCode < begin) begin = Report.FirstStartCode;
-  std::int64_t end = i + 1 < Pictures.size() ? Pictures[i + 1].Offset() : Report.BytesScanned;
-  if (end < picture.Offset() + picture.Size()) end = picture.Offset() + picture.Size();
+  const std::int64_t at = PicturePos(i);
+  std::int64_t begin = at;
+  if (i == 0 && Report.FirstStartCodePos >= 0 && Report.FirstStartCodePos < begin) begin = Report.FirstStartCodePos;
+  std::int64_t end = i + 1 < Pictures.size() ? PicturePos(i + 1) : Report.VideoBytes;
+  if (end < at + picture.Size()) end = at + picture.Size();
   return end - begin;
 }
 

@@ -113,6 +113,8 @@ struct TScanReport {
   std::int64_t FileSizeAtStart = 0;
   std::int64_t FileSizeAtEnd = 0;
   std::int64_t BytesScanned = 0;     // bytes read and searched
+  std::int64_t VideoBytes = 0;       // video bytes among them (all of them in a plain file)
+  std::int64_t FirstStartCodePos = -1;  // video bytes before the first start code; -1 when none
   std::int64_t FirstStartCode = -1;  // offset of the first start code; bytes before it are skipped
   std::int64_t SkippedBytes = 0;     // bytes before the first start code
   std::int64_t DamagedUnits = 0;     // damaged headers, stray slices and foreign start codes
@@ -128,6 +130,16 @@ struct TOverviewData {
   std::deque<TGroupRecord> Groups;
   std::vector<TSequenceInfo> Sequences;
   TScanReport Report;
+  // Inside a container only: where each picture and group begins in the video bytes, which
+  // differs there from its file offset by the packet headers before it.
+  std::deque<std::int64_t> PicturePositions;
+  std::deque<std::int64_t> GroupPositions;
+
+  // Where picture i and group g begin in the video bytes.
+  std::int64_t PicturePos(std::size_t i) const {
+    return PicturePositions.empty() ? Pictures[i].Offset() : PicturePositions[i];
+  }
+  std::int64_t GroupPos(std::size_t g) const { return GroupPositions.empty() ? Groups[g].Offset : GroupPositions[g]; }
 
   // Pictures of group g (up to the next group's first picture, or the last picture).
   std::uint32_t GroupPictureCount(std::size_t g) const;

@@ -21,12 +21,12 @@ namespace {
 // The stream's state between start codes, and the records found since the last publication.
 class TScanState {
 public:
-  explicit TScanState(TScanReport& report) : FReport(report) {}
+  TScanState(TScanReport& report, bool keepPositions) : FReport(report), FKeepPositions(keepPositions) {}
 
-  // One start code at file offset `offset`; `bytes` holds `available` bytes from it on, with
-  // readable zero padding behind them.
-  void StartCode(std::int64_t offset, const std::uint8_t* bytes, std::size_t available);
-  // The data ends at `end`: the open picture's pack ends there.
+  // One start code at file offset `offset`, `streamPos` video bytes into the stream; `bytes`
+  // holds `available` bytes from it on, with readable zero padding behind them.
+  void StartCode(std::int64_t offset, std::int64_t streamPos, const std::uint8_t* bytes, std::size_t available);
+  // The video ends `end` bytes into the stream: the open picture's pack ends there.
   void Finish(std::int64_t end) { ClosePicture(end); }
 
   // Hands the records found so far to `data` (the caller holds the lock).
@@ -46,9 +46,12 @@ private:
   void Damaged(std::int64_t offset, const std::string& text);
 
   TScanReport& FReport;
+  const bool FKeepPositions;  // the video positions differ from the file offsets
+  std::int64_t FStreamPos = 0;  // of the start code being handled
   TBitStream3 FReader;
 
   std::optional<TPictureRecord> FOpenPicture;  // its pack is still running
+  std::int64_t FOpenPicturePos = 0;            // where it begins in the video bytes
   bool FAwaitingCodingExtension = false;       // after a picture header, before its first slice
   bool FAwaitingSequenceExtension = false;
   bool FStraySlicesReported = false;
@@ -63,6 +66,8 @@ private:
   std::vector<TPictureRecord> FPictures;
   std::vector<TGroupRecord> FGroups;
   std::vector<TSequenceInfo> FSequences;
+  std::vector<std::int64_t> FPicturePositions;
+  std::vector<std::int64_t> FGroupPositions;
 };
 
 std::string Hex(std::int64_t offset) { return Format("$%.8x", {offset}); }
@@ -74,12 +79,15 @@ void TScanState::Damaged(std::int64_t offset, const std::string& text) {
 
 void TScanState::ClosePicture(std::int64_t end) {
   if (!FOpenPicture) return;
-  FOpenPicture->SetSize(end - FOpenPicture->Offset());
+  FOpenPicture->SetSize(end - FOpenPicturePos);
   FPictures.push_back(*FOpenPicture);
+  if (FKeepPositions) FPicturePositions.push_back(FOpenPicturePos);
   FOpenPicture.reset();
 }
 
-void TScanState::StartCode(std::int64_t offset, const std::uint8_t* bytes, std::size_t available) {
+void TScanState::StartCode(std::int64_t offset, std::int64_t streamPos, const std::uint8_t* bytes,
+                           std::size_t available) {
+  FStreamPos = streamPos;
   const std::uint8_t code = bytes[3];
   if (IsSliceCode(code)) {
     FAwaitingCodingExtension = false;
@@ -91,10 +99,11 @@ void TScanState::StartCode(std::int64_t offset, const std::uint8_t* bytes, std::
   }
   // The two headers every picture has come first, read by the small readers when they can.
   if (code == 0x00) {
-    ClosePicture(offset);
+    ClosePicture(streamPos);
     FAwaitingSequenceExtension = false;
     FStraySlicesReported = false;
     PictureHeader(offset, bytes, available);
+    if (FOpenPicture) FOpenPicturePos = streamPos;
     return;
   }
   if (code == 0xB5 && FAwaitingCodingExtension && available > 4 && bytes[4] >> 4 == kPictureCodingExtensionId) {
@@ -103,7 +112,7 @@ void TScanState::StartCode(std::int64_t offset, const std::uint8_t* bytes, std::
   }
   const bool indexed = code == 0xB3 || code == 0xB7 || code == 0xB8;
   if (indexed) {
-    ClosePicture(offset);
+    ClosePicture(streamPos);
     FAwaitingCodingExtension = false;
     FAwaitingSequenceExtension = false;
     FStraySlicesReported = false;
@@ -195,6 +204,7 @@ void TScanState::GroupHeader(std::int64_t offset, TBitStream3& reader) {
   group.TimeCode = rec.time_code & 0x1FFFFFFu;
   group.ClosedGop = rec.closed_gop & 1u;
   group.BrokenLink = rec.broken_link & 1u;
+  if (FKeepPositions) FGroupPositions.push_back(FStreamPos);
   FGroups.push_back(group);
   ++FGroupCount;
 }
@@ -268,9 +278,13 @@ void TScanState::Publish(TOverviewData& data) {
   data.Pictures.insert(data.Pictures.end(), FPictures.begin(), FPictures.end());
   data.Groups.insert(data.Groups.end(), FGroups.begin(), FGroups.end());
   data.Sequences.insert(data.Sequences.end(), FSequences.begin(), FSequences.end());
+  data.PicturePositions.insert(data.PicturePositions.end(), FPicturePositions.begin(), FPicturePositions.end());
+  data.GroupPositions.insert(data.GroupPositions.end(), FGroupPositions.begin(), FGroupPositions.end());
   FPictures.clear();
   FGroups.clear();
   FSequences.clear();
+  FPicturePositions.clear();
+  FGroupPositions.clear();
   data.Report = FReport;
 }
 
@@ -289,10 +303,10 @@ void Locked(std::mutex* lock, Body&& body) {
 
 TOverviewScanner::TOverviewScanner(std::size_t blockSize) : FBlockSize(std::max<std::size_t>(blockSize, 4096)) {}
 
-void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std::mutex* lock,
+void TOverviewScanner::Scan(const TByteSource& stream, TOverviewData& data, std::mutex* lock,
                             const std::atomic<bool>* cancel, const TProgress& progress) const {
   TScanReport report;
-  TScanState state(report);
+  TScanState state(report, stream.IsContainer());
   const bool ran = Trap("TOverviewScanner.Scan", [&] {
     const std::int64_t total = std::max<std::int64_t>(stream.Size(), 0);
     report.FileSizeAtStart = total;
@@ -304,7 +318,10 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
     TReadBlock* previous = nullptr;
     const std::uint8_t* carried = nullptr;  // the tail of `previous` still to handle
     std::size_t carry = 0;
+    std::vector<std::int64_t> carriedOffsets;  // the file offset of each carried byte
+    std::vector<std::int64_t> nextCarried;
     std::int64_t end = 0;                   // file offset after the last byte read
+    std::int64_t videoRead = 0;             // video bytes read so far
     for (;;) {
       if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
         report.State = TScanReport::End::Cancelled;
@@ -316,16 +333,22 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
       if (carry > 0) std::memcpy(buf, carried, carry);
       blocks.Release(previous);
       previous = block;
-      const std::int64_t base = block->Position - static_cast<std::int64_t>(carry);  // file offset of buf[0]
+      const std::int64_t streamBase = videoRead - static_cast<std::int64_t>(carry);  // video bytes before buf[0]
       const std::size_t valid = carry + block->Got;                                 // bytes of buf holding data
       std::memset(buf + valid, 0, kReaderPadding);
-      end = block->Position + static_cast<std::int64_t>(block->Got);
+      videoRead += static_cast<std::int64_t>(block->Got);
+      end = block->Position + static_cast<std::int64_t>(block->Wanted);
+      if (block->Got < block->Wanted && !stream.IsContainer()) end = block->Position + static_cast<std::int64_t>(block->Got);
+      // File offset of buf[i]: the carried bytes keep theirs, the block's come from its places.
+      const auto offsetOf = [&](std::size_t i) {
+        return i < carry ? carriedOffsets[i] : block->Places.OffsetOf(i - carry);
+      };
       const bool atEnd = block->Last;
       if (!block->Failure.empty()) {
         report.State = TScanReport::End::ReadFailed;
         if (report.Issues.size() < TScanReport::kMaxIssues)
           report.Issues.push_back({end, "reading stopped: " + block->Failure});
-      } else if (block->Got < block->Wanted && report.Issues.size() < TScanReport::kMaxIssues) {
+      } else if (block->Got < block->Wanted && !stream.IsContainer() && report.Issues.size() < TScanReport::kMaxIssues) {
         report.Issues.push_back(
             {end, Format("the file shrank while it was read: its data ended at %d of %d bytes", {end, total})});
       }
@@ -352,31 +375,37 @@ void TOverviewScanner::Scan(const TFileStream& stream, TOverviewData& data, std:
           deferred = q;
           break;
         }
-        const std::int64_t offset = base + static_cast<std::int64_t>(q);
+        const std::int64_t offset = offsetOf(q);
+        const std::int64_t streamPos = streamBase + static_cast<std::int64_t>(q);
         if (report.FirstStartCode < 0) {
           report.FirstStartCode = offset;
-          report.SkippedBytes = offset;
-          if (offset > 0 && report.Issues.size() < TScanReport::kMaxIssues)
-            report.Issues.push_back({0, Format("%d bytes before the first start code skipped", {offset})});
+          report.FirstStartCodePos = streamPos;
+          report.SkippedBytes = streamPos;
+          if (streamPos > 0 && report.Issues.size() < TScanReport::kMaxIssues)
+            report.Issues.push_back({0, Format("%d bytes before the first start code skipped", {streamPos})});
         }
-        state.StartCode(offset, buf + q, valid - q);
+        state.StartCode(offset, streamPos, buf + q, valid - q);
         p = q + 3;  // the next prefix cannot begin inside this one's 00 00 01
       }
       report.BytesScanned = end;
+      report.VideoBytes = videoRead;
       if (progress) progress(report.BytesScanned, total);
       if (atEnd) {
-        if (report.FirstStartCode < 0) report.SkippedBytes = report.BytesScanned;
-        state.Finish(report.BytesScanned);
+        if (report.FirstStartCode < 0) report.SkippedBytes = videoRead;
+        state.Finish(videoRead);
         if (report.State == TScanReport::End::Running) report.State = TScanReport::End::Complete;
         break;
       }
       const std::size_t keep = std::min(valid, deferred ? *deferred : std::max(p, valid >= 3 ? valid - 3 : 0));
       carried = buf + keep;
+      nextCarried.clear();
+      for (std::size_t i = keep; i < valid; ++i) nextCarried.push_back(offsetOf(i));
+      carriedOffsets.swap(nextCarried);
       carry = valid - keep;
       Locked(lock, [&] { state.Publish(data); });
     }
     blocks.Release(previous);
-    if (report.State == TScanReport::End::Cancelled) state.Finish(report.BytesScanned);
+    if (report.State == TScanReport::End::Cancelled) state.Finish(videoRead);
     report.FileSizeAtEnd = std::max<std::int64_t>(stream.Size(), 0);
     if (report.FileSizeAtEnd > report.FileSizeAtStart && report.Issues.size() < TScanReport::kMaxIssues)
       report.Issues.push_back({report.FileSizeAtStart,

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "overview/OverviewRecords.h"
-#include "support/FileStream.h"
+#include "container/ByteSource.h"
 
 namespace varlow {
 
@@ -39,7 +39,7 @@ public:
   // Scans `stream` into `data` (which should be empty). When `lock` is given, every append to
   // `data` happens under it, once per block, so another thread may read `data` while holding
   // it. `cancel` is polled once per block. Never throws; the result is in data.Report.State.
-  void Scan(const TFileStream& stream, TOverviewData& data, std::mutex* lock = nullptr,
+  void Scan(const TByteSource& stream, TOverviewData& data, std::mutex* lock = nullptr,
             const std::atomic<bool>* cancel = nullptr, const TProgress& progress = {}) const;
 
 private:

@@ -47,12 +47,12 @@ void GroupStatistics(const TOverviewData& data, TOverviewStatistics& s) {
     const std::int64_t length = data.GroupPictureCount(g);
     ++lengths[length];
     // The group's bytes run from its header to the next group's (or the end of the data).
-    const std::int64_t end = g + 1 < data.Groups.size() ? data.Groups[g + 1].Offset : data.Report.BytesScanned;
+    const std::int64_t end = g + 1 < data.Groups.size() ? data.GroupPos(g + 1) : data.Report.VideoBytes;
     double seconds = 0;
     for (std::int64_t k = 0; k < length && picture < data.Pictures.size(); ++k, ++picture)
       seconds += clock.Seconds(picture);
     if (seconds > 0) {
-      const double rate = 8.0 * static_cast<double>(end - group.Offset) / seconds;
+      const double rate = 8.0 * static_cast<double>(end - data.GroupPos(g)) / seconds;
       if (rate > s.PeakBitRateGroup) {
         s.PeakBitRateGroup = rate;
         s.PeakGroupOffset = group.Offset;
@@ -112,7 +112,7 @@ TOverviewStatistics ComputeStatistics(const TOverviewData& data) {
     s.Frames += FramePeriods(picture);
     s.Duration += clock.Seconds(i);
   }
-  if (data.Report.FirstStartCode >= 0) s.StreamBytes = data.Report.BytesScanned - data.Report.FirstStartCode;
+  if (data.Report.FirstStartCodePos >= 0) s.StreamBytes = data.Report.VideoBytes - data.Report.FirstStartCodePos;
   if (s.Duration > 0) {
     s.AverageBitRate = 8.0 * static_cast<double>(s.StreamBytes) / s.Duration;
     ForEachSecondWindow(data, [&](std::size_t i, double bits) {

@@ -7,7 +7,7 @@
 
 namespace varlow {
 
-TReadAhead::TReadAhead(const TFileStream& stream, std::int64_t total, std::size_t blockSize, std::size_t prefix)
+TReadAhead::TReadAhead(const TByteSource& stream, std::int64_t total, std::size_t blockSize, std::size_t prefix)
     : FStream(stream), FTotal(total), FBlockSize(blockSize), FSlots(kBlocks) {
   for (TReadBlock& slot : FSlots) {
     slot.Buffer = TPaddedBuffer(prefix + blockSize);
@@ -57,7 +57,8 @@ void TReadAhead::Read(TReadBlock& block) {
   block.Failure.clear();
   try {
     if (block.Wanted > 0)
-      block.Got = static_cast<std::size_t>(FStream.ReadAt(block.Position, {block.Data(), block.Wanted}));
+      block.Got = static_cast<std::size_t>(FStream.ReadAt(block.Position, {block.Data(), block.Wanted}, &block.Places,
+                                                          block.Position + static_cast<std::int64_t>(block.Wanted)));
   } catch (const std::exception& e) {
     block.Failure = e.what();
   } catch (...) {
@@ -65,8 +66,10 @@ void TReadAhead::Read(TReadBlock& block) {
   }
   block.StartCodes.clear();
   FindStartCodesButSliceRuns(block.Data(), block.Got, block.StartCodes);
-  block.Last = block.Got < block.Wanted || block.Position + static_cast<std::int64_t>(block.Got) >= FTotal ||
-               !block.Failure.empty();
+  // In a plain file a short read means the file shrank; a container's range holds fewer video
+  // bytes than file bytes anyway.
+  const bool shortRead = !FStream.IsContainer() && block.Got < block.Wanted;
+  block.Last = shortRead || block.Position + static_cast<std::int64_t>(block.Wanted) >= FTotal || !block.Failure.empty();
 }
 
 TReadBlock* TReadAhead::Next() {

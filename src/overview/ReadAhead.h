@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/FileStream.h"
+#include "container/ByteSource.h"
 #include "support/PaddedBuffer.h"
 
 namespace varlow {
@@ -17,9 +17,10 @@ namespace varlow {
 // see both as one run of bytes; the buffer's padding follows.
 struct TReadBlock {
   TPaddedBuffer Buffer;
-  std::int64_t Position = 0;  // file offset of the block's first byte
-  std::size_t Wanted = 0;     // bytes asked for
-  std::size_t Got = 0;        // bytes read
+  std::int64_t Position = 0;  // file offset where the block's range begins
+  std::size_t Wanted = 0;     // file bytes the range spans
+  std::size_t Got = 0;        // video bytes read from them (all of them in a plain file)
+  TSourcePlaces Places;       // where each byte read came from
   bool Last = false;          // no block follows: the end of the file, a short read or a failure
   std::string Failure;        // why reading stopped, when it failed
   std::uint64_t Sequence = 0; // the block's place in file order
@@ -42,7 +43,7 @@ public:
   static constexpr std::size_t kReaders = 2;
   static constexpr std::size_t kBlocks = 2 * kReaders + 1;  // being read, waiting, being looked at
 
-  TReadAhead(const TFileStream& stream, std::int64_t total, std::size_t blockSize, std::size_t prefix);
+  TReadAhead(const TByteSource& stream, std::int64_t total, std::size_t blockSize, std::size_t prefix);
   ~TReadAhead();
   TReadAhead(const TReadAhead&) = delete;
   TReadAhead& operator=(const TReadAhead&) = delete;
@@ -56,7 +57,7 @@ private:
   void Run();
   void Read(TReadBlock& block);
 
-  const TFileStream& FStream;
+  const TByteSource& FStream;
   const std::int64_t FTotal;
   const std::size_t FBlockSize;
   std::vector<TReadBlock> FSlots;

@@ -243,7 +243,7 @@ TMacroblockMap TMacroblockSink::Finish() {
   return std::move(FMap);
 }
 
-TMacroblockMap AnalysePictureMacroblocks(const TFileStream& stream, std::int64_t offset) {
+TMacroblockMap AnalysePictureMacroblocks(const TByteSource& stream, std::int64_t offset) {
   TMacroblockMap map;
   Trap("AnalysePictureMacroblocks", [&] {
     std::int64_t forward = std::int64_t{2} << 20;

@@ -8,7 +8,7 @@
 
 namespace varlow {
 
-class TFileStream;
+class TByteSource;
 
 // How a macroblock is predicted.
 enum class TMacroblockKind : std::uint8_t { Intra, Forward, Backward, Bidirectional, Skipped, NoMotion };
@@ -104,6 +104,6 @@ private:
 
 // Runs the slice analyser over every slice of the picture whose pack starts at `offset` and
 // collects its macroblocks. Failures are logged; what was collected until then is returned.
-TMacroblockMap AnalysePictureMacroblocks(const TFileStream& stream, std::int64_t offset);
+TMacroblockMap AnalysePictureMacroblocks(const TByteSource& stream, std::int64_t offset);
 
 } // namespace varlow

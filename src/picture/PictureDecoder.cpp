@@ -6,7 +6,7 @@
 #include "picture/AvDecoder.h"
 #include "picture/DecodePlan.h"
 #include "picture/UnitWindow.h"
-#include "support/FileStream.h"
+#include "container/OpenSource.h"
 #include "support/Trap.h"
 
 namespace varlow {
@@ -28,7 +28,8 @@ struct TPictureDecoder::TRun {
   std::map<std::int64_t, std::int64_t> SecondFields;  // frame key -> second field offset
 };
 
-TPictureDecoder::TPictureDecoder(std::string path, std::size_t cacheBytes) : FPath(std::move(path)), FCache(cacheBytes) {}
+TPictureDecoder::TPictureDecoder(std::string path, std::size_t cacheBytes, std::int32_t stream)
+    : FPath(std::move(path)), FStreamIndex(stream), FCache(cacheBytes) {}
 
 TPictureDecoder::~TPictureDecoder() = default;
 
@@ -56,7 +57,7 @@ TPictureResult TPictureDecoder::Decode(std::int64_t offset, const std::atomic<bo
 TPictureResult TPictureDecoder::DecodeFresh(std::int64_t offset, const std::atomic<bool>* cancel) {
   TPictureResult result;
   FRun.reset();
-  if (!FStream) FStream = TFileStream::Open(FPath, TFileStream::Mode::ReadOnly);
+  if (!FStream) FStream = OpenVideoSource(FPath, TFileStream::Mode::ReadOnly, FStreamIndex).Source;
   if (!FStream) {
     result.Message = "The file cannot be read.";
     return result;

@@ -11,7 +11,7 @@
 namespace varlow {
 
 class TAvDecoder;
-class TFileStream;
+class TByteSource;
 
 struct TPictureResult {
   enum class TStatus { Ok, ReferenceMissing, NotAPicture, Failed, Cancelled };
@@ -28,7 +28,9 @@ struct TPictureResult {
 class TPictureDecoder {
 public:
   // `cacheBytes`: what the cache may hold (about 32 pictures of 1920x1080 4:2:0 by default).
-  explicit TPictureDecoder(std::string path, std::size_t cacheBytes = std::size_t{100} << 20);
+  // `stream`: the video stream of a container, as OpenVideoSource takes it.
+  explicit TPictureDecoder(std::string path, std::size_t cacheBytes = std::size_t{100} << 20,
+                           std::int32_t stream = -1);
   ~TPictureDecoder();
   TPictureDecoder(const TPictureDecoder&) = delete;
   TPictureDecoder& operator=(const TPictureDecoder&) = delete;
@@ -57,7 +59,8 @@ private:
   void Keep(std::int64_t key, TDecodedPicturePtr picture);
 
   std::string FPath;
-  std::unique_ptr<TFileStream> FStream;
+  std::int32_t FStreamIndex;
+  std::unique_ptr<TByteSource> FStream;
   TPictureCache FCache;
   std::unique_ptr<TRun> FRun;  // the decoder and the packets after the last picture asked for
 };

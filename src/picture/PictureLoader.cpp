@@ -1,11 +1,12 @@
 #include "picture/PictureLoader.h"
 
-#include "support/FileStream.h"
+#include "container/OpenSource.h"
 
 namespace varlow {
 
-TPictureLoader::TPictureLoader(std::string path)
-    : FDecoder(path), FStream(TFileStream::Open(path, TFileStream::Mode::ReadOnly)) {}
+TPictureLoader::TPictureLoader(std::string path, std::int32_t stream)
+    : FDecoder(path, std::size_t{100} << 20, stream),
+      FStream(OpenVideoSource(path, TFileStream::Mode::ReadOnly, stream).Source) {}
 
 TPictureLoader::TMapPtr TPictureLoader::Analyse(std::int64_t offset) {
   for (auto it = FMaps.begin(); it != FMaps.end(); ++it) {

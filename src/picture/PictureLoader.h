@@ -8,7 +8,7 @@
 
 #include "picture/MacroblockMap.h"
 #include "picture/PictureDecoder.h"
-#include "support/FileStream.h"
+#include "container/ByteSource.h"
 
 namespace varlow {
 
@@ -22,7 +22,8 @@ public:
     TMapPtr Map;  // empty when the picture did not decode
   };
 
-  explicit TPictureLoader(std::string path);
+  // `stream`: the video stream of a container, as OpenVideoSource takes it.
+  explicit TPictureLoader(std::string path, std::int32_t stream = -1);
   TPictureLoader(const TPictureLoader&) = delete;
   TPictureLoader& operator=(const TPictureLoader&) = delete;
 
@@ -44,7 +45,7 @@ private:
 
   static constexpr std::size_t kMapsKept = 48;
   TPictureDecoder FDecoder;
-  std::unique_ptr<TFileStream> FStream;
+  std::unique_ptr<TByteSource> FStream;
   std::list<std::pair<std::int64_t, TMapPtr>> FMaps;  // most recent first
 };
 

@@ -19,7 +19,6 @@ struct TStreamUnit {
 
   bool IsPicture() const { return Code == 0x00; }
   bool IsAnchor() const { return IsPicture() && (PictureCodingType == 1 || PictureCodingType == 2); }
-  std::int64_t End() const { return Offset + Length; }
 };
 
 // The units whose start codes lie in `bytes`, which begin at file position `base`. A unit whose

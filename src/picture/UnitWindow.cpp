@@ -4,16 +4,23 @@
 
 namespace varlow {
 
-TUnitWindow::TUnitWindow(const TFileStream& stream, std::int64_t position, std::int64_t back, std::int64_t forward) {
+TUnitWindow::TUnitWindow(const TByteSource& stream, std::int64_t position, std::int64_t back, std::int64_t forward) {
   const std::int64_t size = stream.Size();
   FStart = std::max<std::int64_t>(0, position - back);
   const std::int64_t end = std::min(size, position + forward);
   if (end <= FStart) return;
   FBytes.resize(static_cast<std::size_t>(end - FStart));
-  const std::int64_t got = stream.ReadAt(FStart, FBytes);
+  TSourcePlaces places;
+  const std::int64_t got = stream.ReadAt(FStart, FBytes, &places, end);
   FBytes.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, got)));
-  FAtEnd = FStart + got >= size;
-  FUnits = ScanStreamUnits(FBytes, FStart, FAtEnd);
+  FAtEnd = end >= size;
+  // Scanned by index in the bytes read, then each unit is placed at its start code's file offset.
+  FUnits = ScanStreamUnits(FBytes, 0, FAtEnd);
+  FStarts.reserve(FUnits.size());
+  for (TStreamUnit& u : FUnits) {
+    FStarts.push_back(static_cast<std::size_t>(u.Offset));
+    u.Offset = places.OffsetOf(static_cast<std::size_t>(u.Offset));
+  }
 }
 
 std::int64_t TUnitWindow::IndexAt(std::int64_t offset) const {
@@ -33,10 +40,9 @@ std::int64_t TUnitWindow::SequenceHeaderBefore(std::int64_t index) const {
 std::span<const std::uint8_t> TUnitWindow::Bytes(std::int64_t index) const { return Bytes(index, index); }
 
 std::span<const std::uint8_t> TUnitWindow::Bytes(std::int64_t first, std::int64_t last) const {
-  const TStreamUnit& a = FUnits[static_cast<std::size_t>(first)];
-  const TStreamUnit& b = FUnits[static_cast<std::size_t>(last)];
-  return std::span<const std::uint8_t>(FBytes).subspan(static_cast<std::size_t>(a.Offset - FStart),
-                                                       static_cast<std::size_t>(b.End() - a.Offset));
+  const std::size_t from = FStarts[static_cast<std::size_t>(first)];
+  const std::size_t to = FStarts[static_cast<std::size_t>(last)] + static_cast<std::size_t>(FUnits[static_cast<std::size_t>(last)].Length);
+  return std::span<const std::uint8_t>(FBytes).subspan(from, to - from);
 }
 
 } // namespace varlow

@@ -3,15 +3,17 @@
 #include <vector>
 
 #include "picture/StreamUnits.h"
-#include "support/FileStream.h"
+#include "container/ByteSource.h"
 
 namespace varlow {
 
-// The stream's units around one position: `back` bytes before it and `forward` bytes from it,
-// read in one piece and scanned. Units are in file order; their bytes stay readable here.
+// The stream's units around one position: the video bytes of the `back` file bytes before it and
+// the `forward` file bytes from it, read in one piece and scanned. Units are in stream order,
+// each at the file offset of its start code, with its length in video bytes; their bytes stay
+// readable here.
 class TUnitWindow {
 public:
-  TUnitWindow(const TFileStream& stream, std::int64_t position, std::int64_t back, std::int64_t forward);
+  TUnitWindow(const TByteSource& stream, std::int64_t position, std::int64_t back, std::int64_t forward);
 
   const std::vector<TStreamUnit>& Units() const { return FUnits; }
   std::int64_t Start() const { return FStart; }
@@ -31,6 +33,7 @@ private:
   bool FAtEnd = true;
   std::vector<std::uint8_t> FBytes;
   std::vector<TStreamUnit> FUnits;
+  std::vector<std::size_t> FStarts;  // where each unit begins in FBytes
 };
 
 } // namespace varlow

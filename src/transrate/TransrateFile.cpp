@@ -1,5 +1,7 @@
 #include "transrate/TransrateFile.h"
 
+#include "container/ContainerLayout.h"
+
 #include <algorithm>
 #include <exception>
 #include <memory>
@@ -88,6 +90,12 @@ TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath
   if (const auto existing = TFileStream::Open(OutputPath, TFileStream::Mode::ReadOnly);
       existing && existing->Device() == input->Device() && existing->Inode() == input->Inode())
     return Fail(result, "The output file " + OutputPath + " is the input file", TTransrateStatus::Refused);
+
+  // Transport and program streams would need their other streams carried along: the video
+  // alone is not what a user of such a file asked for.
+  if (ProbeContainer(*input))
+    return Fail(result, InputPath + " is a program or transport stream: transrating works on video elementary "
+                                    "streams only so far");
 
   TPaddedBuffer block(kBlockSize);
   std::int64_t count = ReadBlockAt(*input, 0, block, kBlockSize);

@@ -61,7 +61,7 @@ inline std::int64_t RowOffset(const TForm1& form, int row) {
 // Every pack offset of a small file (at most 256 packs), found by a separate index.
 inline std::vector<std::int64_t> AllPackOffsets(const std::string& path) {
   TPackIndex index;
-  index.SetStream(TFileStream::Open(path, TFileStream::Mode::ReadOnly));
+  index.SetStream(TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly));
   index.SetRowsPerPage(kMaxPacks);
   index.RefreshPosition(0);
   std::vector<std::int64_t> offsets;

@@ -1,6 +1,8 @@
 // The main window: construction, opening and closing files, the caption and window events.
 #include "browser/gui/MainWindow.h"
 
+#include "container/OpenSource.h"
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -112,6 +114,7 @@ void TForm1::OpenFile(const QString& path) {
   if (!info.exists()) return;
   RecentSettings().setValue(kLastFolderKey, info.absolutePath());
   bool refused = false;
+  QString refusal;  // the refusal's own words, where they say more than "not valid"
   Trap("TForm1.Open1Click", [&] {
     TWaitCursor wait;
     Memo1->clear();
@@ -138,18 +141,19 @@ void TForm1::OpenFile(const QString& path) {
     }
     // Read-write so that Hex Edit can write back; a read-only file or medium still opens for
     // browsing.
-    auto stream = TFileStream::Open(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadWriteOrReadOnly);
-    if (!stream) {
+    TOpenedSource opened =
+        OpenVideoSource(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadWriteOrReadOnly, FStreamIndex);
+    if (opened.CannotOpen) {
       showNoFile();
       throw std::runtime_error("the file cannot be opened");
     }
-    if (!IsPS(*stream)) {
-      stream.reset();
+    if (!opened.Source) {
       showNoFile();
       refused = true;
+      refusal = QString::fromStdString(opened.Refusal);
       return;
     }
-    FIndex.SetStream(std::move(stream));
+    FIndex.SetStream(std::move(opened.Source));
     RefreshCaption();
     RefreshPosition(0);
     FIndex.SetScrollPos(0);
@@ -162,7 +166,7 @@ void TForm1::OpenFile(const QString& path) {
     }
     ListView1->viewport()->update();
   });
-  if (refused) ShowMessage(this, kRefusedMessage);
+  if (refused) ShowMessage(this, refusal.isEmpty() ? kRefusedMessage : refusal);
 }
 
 void TForm1::OpenFromArguments(const QStringList& arguments) {

@@ -139,6 +139,7 @@ class TForm1 final : public QMainWindow {
   TPackIndex FIndex;
   TPackListModel* FListModel = nullptr;
   QString FFileName;
+  std::int32_t FStreamIndex = -1;            // the container's video stream to open; -1: the first
   std::int32_t FPackLength = 0;
   std::int64_t FDumpOffset = 0;              // file offset of the pack in Memo1
   std::vector<std::uint8_t> FPackBytes;      // that pack's bytes (empty: no pack shown)

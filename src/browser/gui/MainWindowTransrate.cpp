@@ -7,9 +7,9 @@ namespace varlow {
 
 void TForm1::Transrater1Click() {
   Trap("TForm1.Transrater1Click", [this] {
-    const TFileStream* stream = FIndex.Stream();
+    const TByteSource* stream = FIndex.Stream();
     if (stream == nullptr) return;  // no file open: nothing to ask
-    RunTransrateCommand(this, FFileName, *stream);
+    RunTransrateCommand(this, FFileName, stream->File());
   });
 }
 

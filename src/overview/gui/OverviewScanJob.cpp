@@ -3,11 +3,11 @@
 #include <QFile>
 
 #include "overview/OverviewScanner.h"
-#include "support/FileStream.h"
+#include "container/OpenSource.h"
 
 namespace varlow {
 
-bool TOverviewScanJob::Start(const QString& path, std::size_t blockSize) {
+bool TOverviewScanJob::Start(const QString& path, std::size_t blockSize, std::int32_t streamIndex) {
   Cancel();
   {
     std::lock_guard guard(FLock);
@@ -15,7 +15,8 @@ bool TOverviewScanJob::Start(const QString& path, std::size_t blockSize) {
   }
   FBytesRead = 0;
   FTotalBytes = 0;
-  std::shared_ptr<TFileStream> stream = TFileStream::Open(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadOnly);
+  std::shared_ptr<TByteSource> stream =
+      OpenVideoSource(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadOnly, streamIndex).Source;
   if (!stream) return false;
   FTotalBytes = stream->Size();
   FCancel = false;

@@ -23,7 +23,8 @@ public:
 
   // Starts scanning `path` from its first byte, dropping the records of any earlier scan.
   // False (and no scan) when the file cannot be opened.
-  bool Start(const QString& path, std::size_t blockSize = 0);
+  // `streamIndex`: the video stream of a container, as OpenVideoSource takes it.
+  bool Start(const QString& path, std::size_t blockSize = 0, std::int32_t streamIndex = -1);
   void Cancel();
   bool Running() const { return FRunning.load(); }
   std::int64_t BytesRead() const { return FBytesRead.load(); }
