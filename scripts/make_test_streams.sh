@@ -32,3 +32,24 @@ intra=$(seq 0 63 | awk '{printf "%s%d", (NR>1?",":""), 8 + ($1 * 7) % 50}')
 inter=$(seq 0 63 | awk '{printf "%s%d", (NR>1?",":""), 16 + ($1 * 3) % 40}')
 enc matrices.m2v -f lavfi -i "$(src 176x144)" -t 0.24 -c:v mpeg2video -b:v 1M -g 3 -bf 1 \
   -intra_matrix "$intra" -inter_matrix "$inter" -f mpeg2video
+
+# Every stream above again inside each container Varlow opens, video copied byte for byte beside
+# an MP2 audio stream: a transport stream (188-byte packets), the same with 192-byte packets, a
+# DVD-style program stream and an MPEG-1 system stream.
+wrap() {
+  local in=$1 stem=${1%.*}
+  local ext format
+  for ext in ts m2ts vob mpg; do
+    case $ext in
+      ts) format=(-f mpegts) ;;
+      m2ts) format=(-f mpegts -mpegts_m2ts_mode 1) ;;
+      vob) format=(-f vob) ;;
+      mpg) format=(-f mpeg) ;;
+    esac
+    enc "$stem.$ext" -fflags +genpts -i "$dir/$in" -f lavfi -i "sine=frequency=440:duration=2" -map 0:v -map 1:a \
+      -c:v copy -c:a mp2 -b:a 128k -shortest "${format[@]}"
+  done
+}
+for stream in i420_interlaced.m2v i422_interlaced.m2v p420_plain.m2v p420_tools.m2v mpeg1.m1v hd1080.m2v matrices.m2v; do
+  wrap "$stream"
+done

@@ -148,7 +148,16 @@ std::vector<TContainerStream> ListTransportStreams(std::span<const std::uint8_t>
         s.StreamType = es.stream_type;
         s.StreamId = streamIdOf(es.elementary_PID);
         s.Codec = CodecOfStreamType(es.stream_type, &s.Video, &s.Mpeg12Video);
-        if (es.stream_type == 0x06) s.Codec = CodecOfDescriptors(es.Descriptors);
+        if (es.stream_type == 0x06) {
+          s.Codec = CodecOfDescriptors(es.Descriptors);
+          // Private data that the descriptors do not name: the PES stream_id and the payload say.
+          if (s.Codec == "private data" && IsVideoStreamId(s.StreamId)) {
+            s.Video = true;
+            s.Codec = SniffVideo(payloadOf(es.elementary_PID), &s.Mpeg12Video);
+          } else if (s.Codec == "private data" && IsAudioStreamId(s.StreamId)) {
+            s.Codec = "MPEG audio";
+          }
+        }
         streams.push_back(std::move(s));
       }
     }
