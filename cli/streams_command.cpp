@@ -50,7 +50,7 @@ int RunStreams(const Args& args) {
       out += "{\"index\":" + std::to_string(s.Index);
       if (transport) out += ",\"pid\":" + std::to_string(s.Pid) + ",\"program\":" + std::to_string(s.Program);
       out += ",\"streamId\":" + std::to_string(s.StreamId);
-      if (s.StreamId == 0xBD) out += ",\"subStreamId\":" + std::to_string(s.SubStreamId);
+      if (!transport && s.StreamId == 0xBD) out += ",\"subStreamId\":" + std::to_string(s.SubStreamId);
       out += ",\"streamType\":" + (s.StreamType < 0 ? std::string("null") : std::to_string(s.StreamType)) +
              ",\"codec\":" + JsonString(s.Codec) + ",\"video\":" + (s.Video ? "true" : "false") +
              ",\"mpegVideo\":" + (s.Mpeg12Video ? "true" : "false") + "}";
