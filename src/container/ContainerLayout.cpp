@@ -15,7 +15,8 @@ namespace varlow {
 namespace {
 
 constexpr std::int32_t kProbePackets = 8;          // consecutive sync bytes that make a transport stream
-constexpr std::int64_t kListScanBytes = 8 << 20;   // how far the stream list is looked for
+constexpr std::int64_t kListFirstBytes = 1 << 20;  // where the stream list is looked for first
+constexpr std::int64_t kListScanBytes = 8 << 20;   // and how far at most
 
 // The stream's kind from the start of its first payload: what a PMT's stream_type 0x06 or a
 // program stream's E0 id does not say.
@@ -72,7 +73,9 @@ bool IsPackStart(std::span<const std::uint8_t> b) {
          ((b[4] & 0xC0) == 0x40 || (b[4] & 0xF0) == 0x20);
 }
 
-std::vector<TContainerStream> ListTransportStreams(std::span<const std::uint8_t> bytes, const TContainerFormat& f) {
+// `complete`: the tables were found and every stream they list has shown its first packet.
+std::vector<TContainerStream> ListTransportStreams(std::span<const std::uint8_t> bytes, const TContainerFormat& f,
+                                                   bool& complete) {
   TNoElements none;
   std::map<std::uint16_t, std::vector<std::uint8_t>> sections;  // PID -> section being gathered
   std::optional<TPat> pat;
@@ -123,6 +126,9 @@ std::vector<TContainerStream> ListTransportStreams(std::span<const std::uint8_t>
     if (pat && pmts.size() == pmtPid.size() && !pmtPid.empty() && firstPayload.size() >= 8) break;
   }
 
+  complete = pat.has_value() && !pmts.empty();
+  for (const auto& [pid, pmt] : pmts)
+    for (const TPmtStream& es : pmt.Streams) complete = complete && firstPayload.count(es.elementary_PID) != 0;
   std::vector<TContainerStream> streams;
   const auto payloadOf = [&](std::uint16_t pid) -> std::span<const std::uint8_t> {
     auto it = firstPayload.find(pid);
@@ -327,9 +333,23 @@ std::optional<TContainerFormat> ProbeContainer(const TFileStream& file) {
 }
 
 std::vector<TContainerStream> ListContainerStreams(const TFileStream& file, const TContainerFormat& format) {
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::int64_t>(std::max<std::int64_t>(file.Size(), 0), kListScanBytes)));
-  bytes.resize(static_cast<std::size_t>(file.ReadAt(0, bytes)));
-  return format.Kind == TContainerKind::Transport ? ListTransportStreams(bytes, format) : ListProgramStreams(bytes, format);
+  // The first megabyte holds the tables and every stream's first packet in most files; only
+  // where it does not is the list looked for further on.
+  const std::int64_t size = std::max<std::int64_t>(file.Size(), 0);
+  std::vector<TContainerStream> streams;
+  for (std::int64_t reach = kListFirstBytes;; reach = kListScanBytes) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, reach)));
+    bytes.resize(static_cast<std::size_t>(file.ReadAt(0, bytes)));
+    bool complete = false;
+    streams = format.Kind == TContainerKind::Transport ? ListTransportStreams(bytes, format, complete)
+                                                       : ListProgramStreams(bytes, format);
+    if (format.Kind == TContainerKind::Program) complete = !streams.empty() && reach >= size;
+    if (complete || reach >= size || reach == kListScanBytes) break;
+    if (format.Kind == TContainerKind::Program && !streams.empty() && std::any_of(streams.begin(), streams.end(),
+                                                                                   [](const TContainerStream& s) { return s.Mpeg12Video; }))
+      break;
+  }
+  return streams;
 }
 
 } // namespace varlow
