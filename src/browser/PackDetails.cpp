@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "browser/HeaderTree.h"
+#include "container/ContainerTree.h"
 #include "support/Format.h"
 #include "support/Trap.h"
 
@@ -62,6 +63,7 @@ bool UpdatePack(TPackIndex& index, std::int64_t offset, TTreeSink& headerTree, T
     details.HexLines = DumpWindowLines(buffer, pack.Length, offset, 0);
 
     BuildHeaderTree(index.BitStream(), buffer, shown, pack, headerTree);
+    if (stream->IsContainer()) BuildContainerTree(*stream, offset, headerTree);
     if (pack.StartCode[3] == 0x00) ListSlices(buffer, pack.Length, details);
     details.Status = TPackStatus::Shown;
   });
