@@ -32,6 +32,9 @@ for f in build-fuzz/fuzz/fuzz_*; do
   corpus="build-fuzz/corpus-$name"
   mkdir -p "$corpus"
   cp samples/*.m2v "$corpus/" 2>/dev/null || true
+  for c in ../shared/streams/containers/*.ts ../shared/streams/negative/*.mpg; do
+    if [ -f "$c" ]; then head -c 65536 "$c" > "$corpus/seed-$(basename "$c")"; fi
+  done
   echo "-- $name for ${fuzz_seconds}s"
   "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 -max_len=262144 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
 done
