@@ -11,7 +11,9 @@
 namespace varlow {
 
 TFileWindow::TFileWindow(const TFileStream& file, std::int64_t fileSize, std::size_t pieceSize)
-    : FFile(file), FSize(fileSize), FBytes(pieceSize) {}
+    // A piece never needs to be larger than the file: a small file costs no megabytes a read.
+    : FFile(file), FSize(fileSize), FBytes(static_cast<std::size_t>(std::clamp<std::int64_t>(
+                                          fileSize, 1, static_cast<std::int64_t>(pieceSize)))) {}
 
 std::span<const std::uint8_t> TFileWindow::At(std::int64_t position, std::size_t count) {
   if (position < 0 || position >= FSize) return {};
