@@ -113,7 +113,7 @@ TEST(ContainerSource, VideoBytesAndTheirFileOffsetsAreThoseOfAnIndependentDemult
     const test::TDemuxed expected = Independent(w.Container);
     // The payload is the elementary stream byte for byte.
     EXPECT_EQ(expected.Video, test::ReadFileBytes(w.Elementary));
-    for (const std::size_t piece : {std::size_t{4096}, std::size_t{5} << 20}) {
+    for (const std::size_t piece : {std::size_t{16384}, std::size_t{5} << 20}) {
       const test::TDemuxed got = ReadAllVideo(*source, piece);
       ASSERT_EQ(got.Video.size(), expected.Video.size());
       EXPECT_TRUE(got.Video == expected.Video);
@@ -175,7 +175,7 @@ TEST(ContainerSource, PackListsTreesSlicesAndStatisticsEqualThoseOfTheElementary
     TPackIndex b;
     b.SetStream(TByteSource::OpenPlain(w.Elementary, TFileStream::Mode::ReadOnly));
     std::size_t pictures = 0;
-    for (std::size_t i = 0; i < inner.size() && pictures < 4; ++i) {
+    for (std::size_t i = 0; i < inner.size() && pictures < 2; ++i) {
       EXPECT_EQ(TreeText(a, inner[i].Offset), TreeText(b, plain[i].Offset));
       if (inner[i].StartCode[3] != 0x00) continue;
       ++pictures;
