@@ -18,6 +18,27 @@ THexEditModel::THexEditModel(std::int64_t offset, std::int64_t length, std::vect
   FCurrent = FOriginalData;
 }
 
+THexEditModel::THexEditModel(std::int64_t offset, std::int64_t length, std::vector<std::uint8_t> read,
+                             TSourcePlaces places)
+    : THexEditModel(offset, length, std::move(read)) {
+  if (FOriginalData.size() > places.Count()) {
+    FOriginalData.resize(places.Count());
+    FCurrent = FOriginalData;
+  }
+  FPlaces = std::move(places);
+  FScattered = true;
+}
+
+THexEditModel THexEditModel::Load(const TByteSource& source, std::int64_t offset, std::int64_t length) {
+  if (!source.IsContainer()) return Load(source.File(), offset, length);
+  if (length < 1 || length > kMaxHexEditLength) throw std::invalid_argument("length out of range");
+  if (offset < 0) throw std::invalid_argument("negative offset");
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(length));
+  TSourcePlaces places;
+  data.resize(static_cast<std::size_t>(source.ReadAt(offset, data, &places)));
+  return THexEditModel(offset, length, std::move(data), std::move(places));
+}
+
 THexEditModel THexEditModel::Load(const TFileStream& stream, std::int64_t offset, std::int64_t length) {
   if (length < 1 || length > kMaxHexEditLength) throw std::invalid_argument("length out of range");
   std::vector<std::uint8_t> data(static_cast<std::size_t>(length));
@@ -38,11 +59,20 @@ std::int64_t THexEditModel::Index(std::int32_t col, std::int32_t row) const {
 bool THexEditModel::HasByte(std::int32_t col, std::int32_t row) const { return Index(col, row) >= 0; }
 
 std::int64_t THexEditModel::Position(std::int32_t col, std::int32_t row) const {
-  return CellPosition(FOffset, col, row);
+  if (!FScattered) return CellPosition(FOffset, col, row);
+  // Cells past the bytes read have no place of their own: they count on from the last one.
+  const std::int64_t index = CellPosition(0, col, row);
+  if (index < BytesRead()) return FPlaces.OffsetOf(static_cast<std::size_t>(index));
+  return EndPosition() + (index - BytesRead());
+}
+
+std::int64_t THexEditModel::EndPosition() const {
+  if (!FScattered || FOriginalData.empty()) return FOffset + BytesRead();
+  return FPlaces.OffsetOf(FOriginalData.size());
 }
 
 std::string THexEditModel::OffsetText(std::int32_t row) const {
-  return HexUpper(static_cast<std::uint64_t>(FOffset + std::int64_t{row - 1} * kHexBytesPerRow), 8);
+  return HexUpper(static_cast<std::uint64_t>(Position(1, row)), 8);
 }
 
 std::string THexEditModel::CellText(std::int32_t col, std::int32_t row) const {
@@ -90,6 +120,16 @@ std::int32_t THexEditModel::GetChangedCellIndex(std::int32_t col, std::int32_t r
   const auto found = std::find_if(FChangedCells.begin(), FChangedCells.end(),
                                   [&](const TChangedCell& cell) { return cell.Col == col && cell.Row == row; });
   return found == FChangedCells.end() ? -1 : static_cast<std::int32_t>(found - FChangedCells.begin());
+}
+
+std::vector<TFileByteEdit> THexEditModel::ChangedBytes() const {
+  std::vector<TFileByteEdit> bytes;
+  bytes.reserve(FChangedCells.size());
+  for (const TChangedCell& cell : FChangedCells) {
+    const auto index = static_cast<std::size_t>(Index(cell.Col, cell.Row));
+    bytes.push_back({Position(cell.Col, cell.Row), FOriginalData[index], cell.Value});
+  }
+  return bytes;
 }
 
 bool THexEditModel::GetOriginalValue(std::int32_t col, std::int32_t row, std::uint8_t& value) const {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "container/ByteSource.h"
 #include "support/FileStream.h"
 
 namespace varlow {
@@ -29,22 +30,43 @@ struct TChangedCell {
   friend bool operator==(const TChangedCell&, const TChangedCell&) = default;
 };
 
+// One changed byte as the file sees it: where it sits, what the editor read there and what
+// is to be written.
+struct TFileByteEdit {
+  std::int64_t Position = 0;
+  std::uint8_t Original = 0;
+  std::uint8_t Value = 0;
+};
+
 // The bytes of one range of a file as the editor shows them, and the edits made to them.
-// Cell (Col, Row) stands for the byte at Offset + (Row - 1) * 16 + (Col - 1). Only the bytes
-// that could be read are cells; the rest of the range shows as empty cells that take no edits.
+// Cell (Col, Row) stands for byte (Row - 1) * 16 + (Col - 1) of the range: in a plain file the
+// byte at Offset plus that index; in a container the video byte the range's places put there,
+// so that an edit lands on its own file offset and never on a packet header between payloads.
+// Only the bytes that could be read are cells; the rest of the range shows as empty cells that
+// take no edits.
 class THexEditModel {
 public:
   // `read` holds the bytes found at `offset`, at most `length` of them. Throws
   // std::invalid_argument for a negative offset, a length outside 1..kMaxHexEditLength or a
   // range that does not fit in 64-bit positions.
   THexEditModel(std::int64_t offset, std::int64_t length, std::vector<std::uint8_t> read);
+  // The same for bytes that came from the file offsets `places` names (bytes past
+  // places.Count() are dropped).
+  THexEditModel(std::int64_t offset, std::int64_t length, std::vector<std::uint8_t> read, TSourcePlaces places);
   // Reads the range from the stream (fewer bytes at the end of the file). Throws on an I/O error.
   static THexEditModel Load(const TFileStream& stream, std::int64_t offset, std::int64_t length);
+  // Reads `length` bytes from `offset` through the source: a plain file as above, a container's
+  // video bytes with the file offset of each.
+  static THexEditModel Load(const TByteSource& source, std::int64_t offset, std::int64_t length);
 
   std::int64_t Offset() const { return FOffset; }
   std::int64_t Length() const { return FLength; }
   std::int64_t BytesRead() const { return static_cast<std::int64_t>(FOriginalData.size()); }
   std::int32_t RowCount() const;  // data rows N = (Length + 15) div 16
+  // Whether the bytes came from scattered file offsets (a container's payloads).
+  bool Scattered() const { return FScattered; }
+  // File offset just after the last byte read.
+  std::int64_t EndPosition() const;
 
   // Whether (Col, Row) is a byte cell holding a byte that was read.
   bool HasByte(std::int32_t col, std::int32_t row) const;
@@ -69,6 +91,8 @@ public:
   bool GetOriginalValue(std::int32_t col, std::int32_t row, std::uint8_t& value) const;
   // Every changed byte, in the order its cell was first changed.
   const std::vector<TChangedCell>& ChangedCells() const { return FChangedCells; }
+  // The same at their file offsets, with the byte each replaces.
+  std::vector<TFileByteEdit> ChangedBytes() const;
 
 private:
   std::int64_t Index(std::int32_t col, std::int32_t row) const;  // byte index, -1 when no byte
@@ -78,6 +102,8 @@ private:
   std::vector<std::uint8_t> FOriginalData;  // never modified
   std::vector<std::uint8_t> FCurrent;       // what the cells show, so painting needs no list scan
   std::vector<TChangedCell> FChangedCells;
+  TSourcePlaces FPlaces;  // where each byte read lies in the file, when Scattered()
+  bool FScattered = false;
 };
 
 } // namespace varlow

@@ -14,6 +14,8 @@ enum class TSaveStatus {
   FileShrank,   // a changed byte lies at or past the file's end now; nothing written
   WriteFailed,  // a write failed; the bytes before it stay written
   FlushFailed,  // every byte written, but flushing them to the file failed
+  FileChanged,  // a byte to be replaced no longer holds what the editor read; nothing written
+  VerifyFailed, // read back after the save, the file's region is not what was meant
 };
 
 struct TSaveResult {
@@ -32,6 +34,15 @@ struct TSaveResult {
 // the file. It never changes the file's length: when the file no longer reaches every changed
 // byte (it shrank since the editor read it), nothing is written.
 TSaveResult WriteChangedCells(TFileStream& stream, std::int64_t offset, std::span<const TChangedCell> cells);
+
+// Writes the model's changes: a plain range as above; bytes read from scattered file offsets
+// (a container's payloads) each at its own offset, guarded on both sides. Before writing, the
+// file region from the first to the last changed byte is read and every changed byte must
+// still hold what the editor read (else FileChanged, nothing written): a file rewritten since
+// would put the edits on other bytes, packet headers among them. After the flush the region
+// is read again and must equal the first read with exactly the changed bytes replaced, so
+// that the bytes between the payloads are known to be untouched.
+TSaveResult WriteChangedCells(TFileStream& stream, const THexEditModel& model);
 
 // The message that tells the user what a failed save did and did not write; empty when saved.
 std::string SaveResultText(const TSaveResult& result);
