@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "browser/PackDetails.h"
+#include "container/ByteSource.h"
 
 namespace varlow {
 
@@ -24,6 +25,21 @@ std::vector<std::string> DumpWindowLines(const std::uint8_t* pack, std::int32_t 
   if (windowStart > 0) lines.emplace_back("...");
   const std::int32_t end = WindowEnd(windowStart, length);
   MemToStrLines2(pack + windowStart, end - windowStart, &lines, packOffset + windowStart);
+  if (end < length) lines.emplace_back("...");
+  return lines;
+}
+
+std::vector<std::string> DumpWindowLines(const std::uint8_t* pack, std::int32_t length, const TSourcePlaces& places,
+                                         std::int32_t windowStart) {
+  std::vector<std::string> lines;
+  if (pack == nullptr || length <= 0) return lines;
+  windowStart = std::clamp(windowStart - windowStart % kDumpBytesPerLine, 0, length - 1);
+  if (windowStart > 0) lines.emplace_back("...");
+  const std::int32_t end = WindowEnd(windowStart, length);
+  // Line by line: a line that crosses a packet still shows its bytes together, under the
+  // offset of its first.
+  for (std::int32_t i = windowStart; i < end; i += kDumpBytesPerLine)
+    MemToStrLines2(pack + i, std::min(kDumpBytesPerLine, end - i), &lines, places.OffsetOf(static_cast<std::size_t>(i)));
   if (end < length) lines.emplace_back("...");
   return lines;
 }

@@ -5,6 +5,8 @@
 
 namespace varlow {
 
+class TSourcePlaces;
+
 inline constexpr std::int32_t kHexDumpLimit = 1600;  // bytes of a pack dumped at once (and parsed)
 inline constexpr std::int32_t kDumpBytesPerLine = 16;
 
@@ -15,6 +17,11 @@ inline constexpr std::int32_t kDumpBytesPerLine = 16;
 // "..." first when bytes of the pack lie before it, then the lines of up to 1,600 bytes
 // numbered with their file offsets, then "..." when bytes of the pack follow.
 std::vector<std::string> DumpWindowLines(const std::uint8_t* pack, std::int32_t length, std::int64_t packOffset,
+                                         std::int32_t windowStart);
+
+// The same for bytes gathered from scattered file offsets (a container's payloads): each line
+// is numbered with the file offset `places` gives its first byte.
+std::vector<std::string> DumpWindowLines(const std::uint8_t* pack, std::int32_t length, const TSourcePlaces& places,
                                          std::int32_t windowStart);
 
 // The window start that shows the pack bytes firstByte..lastByte (or as many of them as fit,

@@ -1,6 +1,7 @@
 // The main window: construction, opening and closing files, the caption and window events.
 #include "browser/gui/MainWindow.h"
 
+#include "container/ContainerLayout.h"
 #include "container/OpenSource.h"
 
 #include <QCloseEvent>
@@ -82,6 +83,11 @@ void TForm1::RefreshCaption() {
   Trap("TForm1.RefreshCaption", [this] {
     QString caption = QStringLiteral("Varlow ");
     if (!FFileName.isEmpty()) caption += QStringLiteral("(") + FFileName + QStringLiteral(")");
+    // A container names its kind and the stream on show: the list holds that stream's units.
+    if (!FFileName.isEmpty() && FIndex.Stream() != nullptr && FIndex.Stream()->IsContainer()) {
+      const TContainerLayout& layout = *FIndex.Stream()->Layout();
+      caption += QStringLiteral(" - %1, stream %2").arg(QString::fromStdString(layout.KindName())).arg(layout.Chosen);
+    }
     // Hex Edit cannot save into a file opened for reading only: say so before the user tries.
     if (!FFileName.isEmpty() && FIndex.Stream() != nullptr && !FIndex.Stream()->Writable())
       caption += QStringLiteral(" [read-only]");
@@ -110,6 +116,22 @@ void TForm1::Open1Click() {
 }
 
 void TForm1::OpenFile(const QString& path) {
+  FStreamIndex = kFirstVideoStream;  // a new file starts on its first video stream
+  OpenSource(path);
+}
+
+void TForm1::ChooseStream(std::int32_t index) {
+  if (FFileName.isEmpty() || index == OpenStreamIndex()) return;
+  FStreamIndex = index;
+  OpenSource(FFileName);
+}
+
+std::int32_t TForm1::OpenStreamIndex() const {
+  const TByteSource* stream = FIndex.Stream();
+  return stream != nullptr && stream->IsContainer() ? stream->Layout()->Chosen : -1;
+}
+
+void TForm1::OpenSource(const QString& path) {
   const QFileInfo info(path);
   if (!info.exists()) return;
   RecentSettings().setValue(kLastFolderKey, info.absolutePath());
@@ -127,6 +149,7 @@ void TForm1::OpenFile(const QString& path) {
     // previous one stays on show.
     auto showNoFile = [this] {
       FFileName.clear();
+      FillStreamMenu();
       RefreshCaption();
       RefreshPosition(0);
       ListView1->viewport()->update();
@@ -154,6 +177,7 @@ void TForm1::OpenFile(const QString& path) {
       return;
     }
     FIndex.SetStream(std::move(opened.Source));
+    FillStreamMenu();
     RefreshCaption();
     RefreshPosition(0);
     FIndex.SetScrollPos(0);
@@ -184,6 +208,7 @@ void TForm1::Close1Click() {
   Trap("TForm1.Close1Click", [this] {
     FFileName.clear();
     FIndex.SetStream(nullptr);
+    FillStreamMenu();
     RefreshCaption();
     RefreshPosition(0);
     ListView1->viewport()->update();

@@ -11,6 +11,7 @@ class QAction;
 class QDockWidget;
 class QLabel;
 class QListWidget;
+class QMenu;
 class QPlainTextEdit;
 class QSplitter;
 class QTreeWidget;
@@ -33,8 +34,14 @@ class TForm1 final : public QMainWindow {
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // Opens `path` as File > Open does after its dialog (also for the command line and drops).
+  // Opens `path` as File > Open does after its dialog (also for the command line and drops):
+  // a container opens on its first MPEG-1/2 video stream.
   void OpenFile(const QString& path);
+  // Opens the open file again on the container's stream `index` (File > Video Stream).
+  void ChooseStream(std::int32_t index);
+  // The container stream that is open (its index in the container's list); -1 for a plain file
+  // or no file.
+  std::int32_t OpenStreamIndex() const;
   // Opens the first argument after the program name, if there is one; a path that names
   // nothing or a folder is refused with the message a file that is no video stream gets.
   void OpenFromArguments(const QStringList& arguments);
@@ -64,6 +71,8 @@ class TForm1 final : public QMainWindow {
   TSliceListBox* lbSlices = nullptr;
   QLabel* Label2 = nullptr;
   QTreeWidget* tvSliceDetails = nullptr;
+  QMenu* VideoStream1 = nullptr;       // File > Video Stream: the container's streams
+  QAction* DumpFileBytes1 = nullptr;   // View > Dump File Bytes: the dump shows the container's bytes
 
   // The docked panes (hidden until the View menu shows them).
   QDockWidget* OverviewDock() const { return FOverviewDock; }
@@ -93,6 +102,10 @@ class TForm1 final : public QMainWindow {
   void CreateMenus();
   // The docked panes and the View menu (MainWindowPanes.cpp).
   void CreatePanes();
+  // Opening a file with the stream FStreamIndex names (MainWindow.cpp).
+  void OpenSource(const QString& path);
+  // File > Video Stream, filled from the open container's stream list (MainWindowStreams.cpp).
+  void FillStreamMenu();
   // The list panel's width that shows every column and the scroll bar, no more.
   int DefaultListPanelWidth() const;
 
@@ -133,6 +146,9 @@ class TForm1 final : public QMainWindow {
   // to them when they lie outside it.
   void SelectPackBytes(std::int64_t first, std::int64_t last);
   void ShowDumpWindow(std::int32_t windowStart);
+  // Whether the dump shows the file's bytes of the pack (a container, with Dump File Bytes on).
+  bool DumpShowsFileBytes() const;
+  void DumpFileBytesToggled();
   void ShowNoPackNote(std::int64_t offset);
   void ClearDetailPanes();
 
@@ -143,8 +159,10 @@ class TForm1 final : public QMainWindow {
   std::int32_t FPackLength = 0;
   std::int64_t FDumpOffset = 0;              // file offset of the pack in Memo1
   std::vector<std::uint8_t> FPackBytes;      // that pack's bytes (empty: no pack shown)
+  TSourcePlaces FPackPlaces;                 // the file offset of each byte of FPackBytes
+  std::vector<std::uint8_t> FFileBytes;      // the file's bytes from the pack to its last byte, when dumped
   std::vector<TSliceSpan> FSliceSpans;       // where each item of lbSlices lies in the pack
-  std::int32_t FDumpWindowStart = 0;         // first pack byte of the dumped window
+  std::int32_t FDumpWindowStart = 0;         // first byte of the dumped window, in the bytes dumped
   int FWheelRemainder = 0;                   // wheel angle not yet worth a notch
   QDockWidget* FOverviewDock = nullptr;
   TPicturePane* FPicturePane = nullptr;

@@ -1,4 +1,5 @@
 // The detail panes of the selected pack: header tree, hex dump, slice list and slice tree.
+#include <QAction>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -12,6 +13,7 @@
 #include "browser/gui/QtTreeSink.h"
 #include "browser/gui/SliceListBox.h"
 #include "browser/gui/MainWindow.h"
+#include "support/FileStream.h"
 #include "support/Format.h"
 #include "support/Trap.h"
 #include "support/gui/WaitCursor.h"
@@ -21,6 +23,9 @@ namespace varlow {
 namespace {
 
 constexpr int kDumpByteChars = 3;  // two hex digits and a space
+// Most file bytes of one pack the dump reads in file-bytes mode: a 2 MiB pack with the packet
+// headers between its payloads.
+constexpr std::int64_t kMaxFileDump = kBackSearchReadSize;
 
 // Character position of the hex pair of `byteInLine` in one dump line ("<offset>   <pairs>").
 int HexPairColumn(const QString& line, int byteInLine) {
@@ -53,8 +58,23 @@ void TForm1::ClearDetailPanes() {
   lbSlices->clear();
   tvSliceDetails->clear();
   FPackBytes.clear();
+  FPackPlaces.Clear();
+  FFileBytes.clear();
   FSliceSpans.clear();
   FDumpWindowStart = 0;
+}
+
+bool TForm1::DumpShowsFileBytes() const {
+  return DumpFileBytes1 != nullptr && DumpFileBytes1->isChecked() && FIndex.Stream() != nullptr &&
+         FIndex.Stream()->IsContainer();
+}
+
+void TForm1::DumpFileBytesToggled() {
+  Trap("TForm1.DumpFileBytesToggled", [this] {
+    if (FPackBytes.empty()) return;
+    ShowDumpWindow(0);
+    SelectElementBytes(TreeView1);
+  });
 }
 
 void TForm1::UpdatePack(std::int64_t offset) {
@@ -62,6 +82,7 @@ void TForm1::UpdatePack(std::int64_t offset) {
     TWaitCursor wait;
     Memo1->clear();
     FPackBytes.clear();
+    FFileBytes.clear();
     TPackDetails details;
     TQtTreeSink headerTree(TreeView1);
     if (!::varlow::UpdatePack(FIndex, offset, headerTree, details)) {
@@ -73,6 +94,7 @@ void TForm1::UpdatePack(std::int64_t offset) {
     FPackLength = details.Pack.Length;
     FDumpOffset = details.Pack.Offset;
     FPackBytes = std::move(details.Bytes);
+    FPackPlaces = std::move(details.Places);
     ShowDumpWindow(0);
 
     TreeView1->clear();
@@ -99,8 +121,21 @@ void TForm1::ShowNoPackNote(std::int64_t offset) {
 
 void TForm1::ShowDumpWindow(std::int32_t windowStart) {
   FDumpWindowStart = windowStart;
-  const std::vector<std::string> lines = DumpWindowLines(
-      FPackBytes.data(), static_cast<std::int32_t>(FPackBytes.size()), FDumpOffset, windowStart);
+  std::vector<std::string> lines;
+  if (DumpShowsFileBytes()) {
+    // The file as it lies from the pack's start code to its last video byte, packet headers
+    // and all; read once for the pack.
+    if (FFileBytes.empty() && !FPackBytes.empty()) {
+      const std::int64_t end = FPackPlaces.OffsetOf(FPackBytes.size() - 1) + 1;
+      FFileBytes.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(end - FDumpOffset, 0, kMaxFileDump)));
+      FFileBytes.resize(static_cast<std::size_t>(FIndex.Stream()->File().ReadAt(FDumpOffset, FFileBytes)));
+    }
+    lines = DumpWindowLines(FFileBytes.data(), static_cast<std::int32_t>(FFileBytes.size()), FDumpOffset, windowStart);
+  } else if (FIndex.Stream() != nullptr && FIndex.Stream()->IsContainer()) {
+    lines = DumpWindowLines(FPackBytes.data(), static_cast<std::int32_t>(FPackBytes.size()), FPackPlaces, windowStart);
+  } else {
+    lines = DumpWindowLines(FPackBytes.data(), static_cast<std::int32_t>(FPackBytes.size()), FDumpOffset, windowStart);
+  }
   QString dump;
   for (const std::string& line : lines) {
     if (!dump.isEmpty()) dump += QLatin1Char('\n');
@@ -157,12 +192,25 @@ void TForm1::SelectElementBytes(const QTreeWidget* tree) {
 void TForm1::SelectPackBytes(std::int64_t first, std::int64_t last) {
   QTextCursor cursor = Memo1->textCursor();
   cursor.clearSelection();
-  const auto length = static_cast<std::int64_t>(FPackBytes.size());
-  if (first < 0 || first >= length) {
+  const auto packLength = static_cast<std::int64_t>(FPackBytes.size());
+  if (first < 0 || first >= packLength) {
     Memo1->setTextCursor(cursor);
     return;
   }
-  last = std::clamp(last, first, length - 1);
+  last = std::clamp(last, first, packLength - 1);
+  std::int64_t length = packLength;
+  if (DumpShowsFileBytes()) {
+    // The element's bytes where they lie in the file: from its first byte's offset to its last
+    // one's, across any packet header between them.
+    first = FPackPlaces.OffsetOf(static_cast<std::size_t>(first)) - FDumpOffset;
+    last = FPackPlaces.OffsetOf(static_cast<std::size_t>(last)) - FDumpOffset;
+    length = static_cast<std::int64_t>(FFileBytes.size());
+    if (first < 0 || first >= length) {
+      Memo1->setTextCursor(cursor);
+      return;
+    }
+    last = std::clamp(last, first, length - 1);
+  }
   const std::int32_t window = DumpWindowFor(static_cast<std::int32_t>(first), static_cast<std::int32_t>(last),
                                             static_cast<std::int32_t>(length), FDumpWindowStart);
   if (window != FDumpWindowStart) ShowDumpWindow(window);

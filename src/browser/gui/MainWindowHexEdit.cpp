@@ -13,8 +13,6 @@ void TForm1::HexEdit1Click() {
     TByteSource* stream = FIndex.Stream();
     const int row = ListView1->SelectedRow();
     if (!stream || row < 0 || row >= FIndex.PackCount()) return;
-    // A container's unit is scattered over packets: the editor writes whole runs of file bytes.
-    if (stream->IsContainer()) return;
     const std::int64_t offset = FIndex.Pack(row).Offset;
     // The length is that of the pack in the detail panes; show the selected one there first if
     // a move left them empty or on another pack.
@@ -22,7 +20,9 @@ void TForm1::HexEdit1Click() {
     if (FPackBytes.empty() || FDumpOffset != offset || FPackLength <= 0) return;
 
     bool fileWritten = false;
-    const bool saved = EditFile(&stream->File(), offset, FPackLength, this, &fileWritten);
+    // Through the source: in a container the editor holds the unit's video bytes and writes
+    // each at its own file offset, leaving the packet headers between them alone.
+    const bool saved = EditSource(stream, offset, FPackLength, this, &fileWritten);
     if (!saved && !fileWritten) return;
 
     // Show the file as it is now: the window from its first pack, the selected pack again.

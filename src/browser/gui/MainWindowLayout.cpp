@@ -195,6 +195,9 @@ void TForm1::CreateMenus() {
   file->setObjectName(QStringLiteral("File1"));
   addItem(file, "Open1", QStringLiteral("&Open"), &TForm1::Open1Click, QKeySequence(Qt::CTRL | Qt::Key_O));
   addItem(file, "Close1", QStringLiteral("&Close"), &TForm1::Close1Click);
+  VideoStream1 = file->addMenu(QStringLiteral("Video &Stream"));
+  VideoStream1->setObjectName(QStringLiteral("VideoStream1"));
+  FillStreamMenu();
   file->addSeparator();
   addItem(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click, QKeySequence(Qt::CTRL | Qt::Key_Q));
 

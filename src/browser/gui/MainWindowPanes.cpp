@@ -30,6 +30,15 @@ void TForm1::CreatePanes() {
   picture->setObjectName(QStringLiteral("ViewPicture1"));
   picture->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
   view->addAction(picture);
+
+  // A container's dump shows the unit's video bytes; this shows the file's bytes instead,
+  // packet headers included. A plain file's bytes are its video: nothing to switch.
+  view->addSeparator();
+  DumpFileBytes1 = view->addAction(QStringLiteral("Dump &File Bytes"));
+  DumpFileBytes1->setObjectName(QStringLiteral("DumpFileBytes1"));
+  DumpFileBytes1->setCheckable(true);
+  DumpFileBytes1->setEnabled(false);
+  connect(DumpFileBytes1, &QAction::toggled, this, &TForm1::DumpFileBytesToggled);
 }
 
 }  // namespace varlow

@@ -22,9 +22,12 @@ int NumberAfter(const QString& text, const QString& prefix) {
 
 void ShowSelectedPack(TForm1& form, TPicturePane& pane) {
   if (pane.isHidden()) return;
-  if (form.FileName() != pane.property("file").toString()) {
+  // The same path may be opened again on another of its streams.
+  const int stream = form.OpenStreamIndex();
+  if (form.FileName() != pane.property("file").toString() || stream != pane.property("stream").toInt()) {
     pane.setProperty("file", form.FileName());
-    pane.SetFile(form.FileName());
+    pane.setProperty("stream", stream);
+    pane.SetFile(form.FileName(), stream);
   }
   const int row = form.ListView1->SelectedRow();
   if (row < 0 || row >= form.Index().PackCount()) {

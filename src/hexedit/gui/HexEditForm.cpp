@@ -9,6 +9,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "container/ByteSource.h"
 #include "hexedit/HexEditText.h"
 #include "hexedit/HexEditWriter.h"
 #include "hexedit/gui/HexCellDelegate.h"
@@ -51,6 +52,11 @@ THexEditForm::THexEditForm(TFileStream* stream, std::int64_t offset, std::int64_
   setWindowTitle(QStringLiteral("Hex Edit"));
   CreateControls();
   resize(kClientWidth, kClientHeight);
+}
+
+THexEditForm::THexEditForm(TByteSource* source, std::int64_t offset, std::int64_t length, QWidget* parent)
+    : THexEditForm(source ? &source->File() : nullptr, offset, length, parent) {
+  FSource = source;
 }
 
 THexEditForm::~THexEditForm() {
@@ -105,8 +111,9 @@ void THexEditForm::CreateControls() {
 void THexEditForm::FormShow() {
   Trap("THexEditForm.FormShow", [this] {
     FFileSize = FFileStream->Size();
-    FGridModel = new THexGridModel(std::make_unique<THexEditModel>(THexEditModel::Load(*FFileStream, FOffset, FLength)),
-                                   FFileStream->Writable(), this);
+    auto model = std::make_unique<THexEditModel>(FSource ? THexEditModel::Load(*FSource, FOffset, FLength)
+                                                         : THexEditModel::Load(*FFileStream, FOffset, FLength));
+    FGridModel = new THexGridModel(std::move(model), FFileStream->Writable(), this);
     FModel = &FGridModel->EditModel();
     StringGrid1->setModel(FGridModel);
     StringGrid1->setColumnWidth(kHexTextColumn - 1, kTextColumnWidth);
@@ -129,8 +136,9 @@ QString THexEditForm::NoDataText() const {
 void THexEditForm::ShowStatus() {
   QStringList notes;
   if (FModel->BytesRead() < FLength)
-    notes << QStringLiteral("The file ends at %1: only %2 of the %3 bytes can be shown.")
-                 .arg(OffsetText(FOffset + FModel->BytesRead()))
+    notes << QStringLiteral("The %1 ends at %2: only %3 of the %4 bytes can be shown.")
+                 .arg(FModel->Scattered() ? QStringLiteral("video stream") : QStringLiteral("file"))
+                 .arg(OffsetText(FModel->EndPosition()))
                  .arg(FModel->BytesRead())
                  .arg(FLength);
   if (!FFileStream->Writable())
@@ -180,7 +188,7 @@ void THexEditForm::bbtnOKClick() {
 bool THexEditForm::SaveChanges() {
   TSaveResult result;
   if (!Trap("THexEditForm.SaveChanges",
-            [this, &result] { result = WriteChangedCells(*FFileStream, FOffset, FModel->ChangedCells()); })) {
+            [this, &result] { result = WriteChangedCells(*FFileStream, *FModel); })) {
     ShowMessage(this, QStringLiteral("Saving failed. The file may hold some of the changes."));
     FFileWritten = true;  // unknown: let the caller read the file again
     return false;
@@ -192,7 +200,10 @@ bool THexEditForm::SaveChanges() {
   return result.Saved();
 }
 
-bool EditFile(TFileStream* stream, std::int64_t offset, std::int64_t length, QWidget* parent, bool* fileWritten) {
+namespace {
+
+template <class Stream>
+bool RunEditor(Stream* stream, std::int64_t offset, std::int64_t length, QWidget* parent, bool* fileWritten) {
   if (fileWritten) *fileWritten = false;
   if (!stream) {
     LogMessage("wex: Error in EditFile - invalid filestream.");
@@ -210,6 +221,16 @@ bool EditFile(TFileStream* stream, std::int64_t offset, std::int64_t length, QWi
     if (fileWritten) *fileWritten = form.FileWritten();
   });
   return saved;
+}
+
+}  // namespace
+
+bool EditFile(TFileStream* stream, std::int64_t offset, std::int64_t length, QWidget* parent, bool* fileWritten) {
+  return RunEditor(stream, offset, length, parent, fileWritten);
+}
+
+bool EditSource(TByteSource* source, std::int64_t offset, std::int64_t length, QWidget* parent, bool* fileWritten) {
+  return RunEditor(source, offset, length, parent, fileWritten);
 }
 
 }  // namespace varlow

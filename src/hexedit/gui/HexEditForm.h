@@ -10,17 +10,22 @@ class QTableView;
 
 namespace varlow {
 
+class TByteSource;
 class TFileStream;
 class THexGridModel;
 
 // The hex edit window: the bytes of one range of the open file in an editable grid, 16 per
 // row, with their characters beside them. Edits are recorded as they are typed and written
-// into the file in place by "Save Changes"; the file keeps its length.
+// into the file in place by "Save Changes"; the file keeps its length. Over a container the grid
+// holds the video bytes of the range, each row named by the file offset of its first byte, and
+// each changed byte goes to its own file offset.
 class THexEditForm final : public QDialog {
   Q_OBJECT
  public:
   // The stream stays the caller's; the window reads from it and writes into it.
   THexEditForm(TFileStream* stream, std::int64_t offset, std::int64_t length, QWidget* parent = nullptr);
+  // The same through a byte source: `length` video bytes from the file offset `offset`.
+  THexEditForm(TByteSource* source, std::int64_t offset, std::int64_t length, QWidget* parent = nullptr);
   ~THexEditForm() override;
 
   // Reads the range and fills the grid; called before the window appears.
@@ -53,6 +58,7 @@ class THexEditForm final : public QDialog {
   void ShowStatus();
 
   TFileStream* FFileStream;
+  TByteSource* FSource = nullptr;  // when given, the range is read through it
   std::int64_t FOffset;
   std::int64_t FLength;
   THexEditModel* FModel = nullptr;  // owned by the grid's model
@@ -70,5 +76,9 @@ class THexEditForm final : public QDialog {
 // also have done. A range with no byte in the file is refused with a message.
 bool EditFile(TFileStream* stream, std::int64_t offset, std::int64_t length, QWidget* parent = nullptr,
               bool* fileWritten = nullptr);
+// The same for `length` video bytes read through `source` from `offset` (a plain file or a
+// container's video stream).
+bool EditSource(TByteSource* source, std::int64_t offset, std::int64_t length, QWidget* parent = nullptr,
+                bool* fileWritten = nullptr);
 
 }  // namespace varlow

@@ -83,7 +83,7 @@ class TOverviewLink final : public QObject {
       FFileName = name;
       FStream = stream;
       if (name.isEmpty() || stream == nullptr) FPane->Clear();
-      else FPane->StartScan(name);
+      else FPane->StartScan(name, 0, FForm.OpenStreamIndex());  // the stream the list shows
     });
   }
 

@@ -129,13 +129,13 @@ TOverviewPane::~TOverviewPane() {
   FJob->Cancel();
 }
 
-bool TOverviewPane::StartScan(const QString& path, std::size_t blockSize) {
+bool TOverviewPane::StartScan(const QString& path, std::size_t blockSize, std::int32_t streamIndex) {
   FTimer->stop();
   FJob->Cancel();
   FGraph->SetData(&FJob->Data(), &FJob->Lock());
   FFileName = path;
   FShownPictures = 0;
-  const bool started = FJob->Start(path, blockSize);
+  const bool started = FJob->Start(path, blockSize, streamIndex);
   FFinishedShown = !started;
   FProgress->setValue(0);
   FProgress->setVisible(started);

@@ -28,8 +28,9 @@ class TOverviewPane final : public QWidget {
   explicit TOverviewPane(QWidget* parent = nullptr);
   ~TOverviewPane() override;
 
-  // Scans `path` from its start (blockSize 0: the scanner's own); false when it cannot be read.
-  bool StartScan(const QString& path, std::size_t blockSize = 0);
+  // Scans `path` from its start (blockSize 0: the scanner's own; streamIndex: the container's
+  // video stream, -1 the first); false when it cannot be read.
+  bool StartScan(const QString& path, std::size_t blockSize = 0, std::int32_t streamIndex = -1);
   void CancelScan();
   // Drops the records: no file.
   void Clear();

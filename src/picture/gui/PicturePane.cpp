@@ -84,15 +84,16 @@ TPicturePane::~TPicturePane() {
 
 QString TPicturePane::Status() const { return FStatus->text(); }
 
-void TPicturePane::SetFile(const QString& path) {
+void TPicturePane::SetFile(const QString& path, std::int32_t stream) {
   FPath = path;
+  FStreamIndex = stream;
   ShowPicture(-1);
 }
 
 void TPicturePane::ShowPicture(std::int64_t offset) {
   {
     std::lock_guard lock(FLock);
-    FPending = TRequest{FPath, offset};
+    FPending = TRequest{FPath, FStreamIndex, offset};
     FCancel = true;  // whatever runs is for a selection that has moved on
   }
   FWake.notify_all();
@@ -109,6 +110,7 @@ void TPicturePane::ShowPicture(std::int64_t offset) {
 
 void TPicturePane::WorkerLoop() {
   std::unique_ptr<TPictureLoader> loader;
+  std::int32_t loaderStream = -1;
   for (;;) {
     TRequest request;
     {
@@ -124,7 +126,10 @@ void TPicturePane::WorkerLoop() {
     result->Offset = request.Offset;
     Trap("TPicturePane.WorkerLoop", [&] {
       const std::string path = request.Path.toStdString();
-      if (!loader || loader->Path() != path) loader = std::make_unique<TPictureLoader>(path);
+      if (!loader || loader->Path() != path || loaderStream != request.Stream) {
+        loader = std::make_unique<TPictureLoader>(path, request.Stream);
+        loaderStream = request.Stream;
+      }
       const TPictureResult decoded = loader->LoadPicture(request.Offset, &FCancel);
       if (decoded.Status == TPictureResult::TStatus::Cancelled) {
         result.reset();

@@ -34,8 +34,9 @@ public:
   explicit TPicturePane(QWidget* parent = nullptr);
   ~TPicturePane() override;
 
-  // The file whose packs are shown; an empty path (file closed) clears the pane.
-  void SetFile(const QString& path);
+  // The file whose packs are shown (`stream`: the container's video stream, -1 the first); an
+  // empty path (file closed) clears the pane.
+  void SetFile(const QString& path, std::int32_t stream = -1);
   // Shows the picture whose pack starts at `offset`; -1 clears the pane.
   void ShowPicture(std::int64_t offset);
 
@@ -61,6 +62,7 @@ signals:
 private:
   struct TRequest {
     QString Path;
+    std::int32_t Stream = -1;
     std::int64_t Offset = -1;
   };
   struct TResult;
@@ -84,6 +86,7 @@ private:
   QLabel* FLegend = nullptr;
 
   QString FPath;
+  std::int32_t FStreamIndex = -1;
   std::int64_t FShownOffset = -1;
   TDecodedPicturePtr FPicture;
   TPictureLoader::TMapPtr FMap = std::make_shared<const TMacroblockMap>();
