@@ -176,9 +176,16 @@ void TForm1::UpdataSliceDetails() {
 }
 
 // Selecting a node of either tree selects the bytes of its element in the hex dump: both trees
-// count positions from the start of the pack shown there.
+// count positions from the start of the pack shown there. The Container branch counts from the
+// start of its own packet or header, which lie outside the unit's video bytes: it selects nothing.
 void TForm1::SelectElementBytes(const QTreeWidget* tree) {
   const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+  const QTreeWidgetItem* top = selected.isEmpty() ? nullptr : selected.first();
+  while (top != nullptr && top->parent() != nullptr) top = top->parent();
+  if (top != nullptr && top->text(0) == QStringLiteral("Container")) {
+    SelectPackBytes(-1, -1);
+    return;
+  }
   const QVariant pos = selected.isEmpty() ? QVariant() : selected.first()->data(0, kBitPosRole);
   const std::int64_t bitPos = pos.isValid() ? pos.toLongLong() : -1;
   if (bitPos < 0) {
