@@ -20,8 +20,10 @@ constexpr const char* kUsage =
     "      the header tree of the pack at OFFSET\n"
     "  varlow-cli slice FILE --offset OFFSET --slice K|all [--json]\n"
     "      the bit-level tree of slice K (or of every slice) of the picture at OFFSET\n"
-    "  varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]\n"
-    "      brings IN under N bit/s (1500000 to 50000000, default 5000000) into OUT\n"
+    "  varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut] [--stream N] [--keep-mux-rate]\n"
+    "      brings IN's video under N bit/s (1500000 to 50000000, default 5000000) into OUT; a transport\n"
+    "      stream comes out as a transport stream with its other streams unchanged (--keep-mux-rate:\n"
+    "      every other packet keeps its place, null packets fill what the video freed)\n"
     "  varlow-cli stats FILE [--json]\n"
     "      statistics of the whole stream\n"
     "  varlow-cli pictures FILE [--csv]\n"
@@ -33,7 +35,7 @@ constexpr const char* kUsage =
     "      the streams of a transport or program stream\n"
     "\n"
     "FILE may be a video elementary stream, a transport stream (.ts, .m2ts) or a program stream\n"
-    "(.mpg, .vob, MPEG-1 system streams); in a container every command but transrate reads its\n"
+    "(.mpg, .vob, MPEG-1 system streams); in a container every command reads its\n"
     "first MPEG-1/2 video stream, or the one --stream N picks (N as `streams` lists it), and\n"
     "OFFSET is the file offset of a start code's first byte.\n"
     "OFFSET may be decimal or hexadecimal (0x1A2B or $1A2B).\n"
@@ -70,7 +72,7 @@ const std::vector<TCommandOptions>& CommandOptions() {
       {"packs", {"--from", "--rows", "--stream"}, {"--json"}},
       {"headers", {"--offset", "--stream"}, {"--json"}},
       {"slice", {"--offset", "--slice", "--stream"}, {"--json"}},
-      {"transrate", {"--bitrate", "--method"}, {}},
+      {"transrate", {"--bitrate", "--method", "--stream"}, {"--keep-mux-rate"}},
       {"picture", {"--offset", "--png", "--overlay", "--field", "--stream"}, {}},
       {"stats", {"--stream"}, {"--json"}},
       {"pictures", {"--stream"}, {"--csv"}},

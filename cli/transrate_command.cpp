@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "OpenStream.h"
 #include "transrate/TransrateFile.h"
 
 namespace varlow::cli {
@@ -75,13 +76,14 @@ private:
 
 } // namespace
 
-// varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]
+// varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut] [--stream N] [--keep-mux-rate]
 int RunTransrate(const Args& args) {
-  const auto files = Positionals(args, {"--bitrate", "--method"});
+  const auto files = Positionals(args, {"--bitrate", "--method", "--stream"});
   const bool valueMissing = (Flag(args, "--bitrate") && !Option(args, "--bitrate")) ||
                             (Flag(args, "--method") && !Option(args, "--method"));
   if (files.size() != 2 || valueMissing) {
-    std::fputs("usage: varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]\n", stderr);
+    std::fputs("usage: varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut] [--stream N] [--keep-mux-rate]\n",
+               stderr);
     return 2;
   }
   TTransrateOptions options;
@@ -102,6 +104,8 @@ int RunTransrate(const Args& args) {
     }
     options.Method = *method;
   }
+  if (!StreamChoice(args, options.Stream)) return 2;
+  options.KeepMuxRate = Flag(args, "--keep-mux-rate");
 
   const auto started = std::chrono::steady_clock::now();
   TTransrateResult result;
@@ -127,6 +131,9 @@ int RunTransrate(const Args& args) {
                static_cast<long long>(result.InputBytes), static_cast<long long>(result.OutputBytes),
                result.AverageBitrate, static_cast<long long>(options.Bitrate), result.GroupsOverBudget,
                result.Groups, std::string(TransrateMethodName(options.Method)).c_str(), seconds);
+  if (!result.Carried.empty())
+    std::fprintf(stderr, "transrate: video %lld -> %lld bytes; %s\n", static_cast<long long>(result.VideoBytesIn),
+                 static_cast<long long>(result.VideoBytesOut), result.Carried.c_str());
   switch (result.Status) {
   case TTransrateStatus::Succeeded:
     return 0;

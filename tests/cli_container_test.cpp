@@ -89,9 +89,20 @@ TEST(CliStreams, RefusalsNameWhatIsWrong) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("No stream 7"), std::string::npos) << missing.out;
   EXPECT_EQ(Cli("packs " + kTs + " --stream x").status, 1);
-  const CliRun transrate = Cli("transrate " + kTs + " '/tmp/varlow-container-out-" + std::to_string(::getpid()) + ".ts'");
-  EXPECT_EQ(transrate.status, 1);
-  EXPECT_NE(transrate.out.find("program or transport stream"), std::string::npos) << transrate.out;
+  const std::string out = "/tmp/varlow-container-out-" + std::to_string(::getpid()) + ".ts";
+  const CliRun program = Cli("transrate " + Quoted(test::OwnStream("p420_plain.vob")) + " '" + out + "'");
+  EXPECT_EQ(program.status, 1);
+  EXPECT_NE(program.out.find("is a program stream"), std::string::npos) << program.out;
+  EXPECT_EQ(Cli("transrate " + kTs + " '" + out + "' --stream 1").status, 1);
+  EXPECT_EQ(Cli("transrate " + kTs + " '" + out + "' --stream one").status, 2);
+
+  // A transport stream comes out as one, and the summary says what else it carried.
+  const CliRun ts = Cli("transrate " + kTs + " '" + out + "' --bitrate 1640000");
+  EXPECT_EQ(ts.status, 0) << ts.out;
+  EXPECT_NE(ts.out.find("transrate: video 3419049 -> "), std::string::npos) << ts.out;
+  EXPECT_NE(ts.out.find("other PIDs"), std::string::npos) << ts.out;
+  EXPECT_EQ(Cli("streams '" + out + "'").out, Cli("streams " + kTs).out);
+  std::remove(out.c_str());
 }
 
 } // namespace

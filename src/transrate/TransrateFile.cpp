@@ -1,6 +1,8 @@
 #include "transrate/TransrateFile.h"
 
 #include "container/ContainerLayout.h"
+#include "container/ContainerTransrate.h"
+#include "container/OpenSource.h"
 
 #include <algorithm>
 #include <exception>
@@ -91,11 +93,16 @@ TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath
       existing && existing->Device() == input->Device() && existing->Inode() == input->Inode())
     return Fail(result, "The output file " + OutputPath + " is the input file", TTransrateStatus::Refused);
 
-  // Transport and program streams would need their other streams carried along: the video
-  // alone is not what a user of such a file asked for.
-  if (ProbeContainer(*input))
-    return Fail(result, InputPath + " is a program or transport stream: transrating works on video elementary "
-                                    "streams only so far");
+  // A container comes out as the same container, its other streams carried along.
+  if (const auto format = ProbeContainer(*input)) {
+    if (format->Kind == TContainerKind::Program)
+      return Fail(result, InputPath + " is a program stream: transrating works on transport streams and video "
+                                      "elementary streams only so far");
+    TOpenedSource opened = OpenVideoSource(InputPath, TFileStream::Mode::ReadOnly, Options.Stream);
+    if (!opened.Source) return Fail(result, InputPath + ": " + opened.Refusal);
+    return TransrateTransportStream(*opened.Source, OutputPath, Options, Progress);
+  }
+  if (Options.Stream >= 0) return Fail(result, InputPath + " is no transport stream: it has no streams to choose");
 
   TPaddedBuffer block(kBlockSize);
   std::int64_t count = ReadBlockAt(*input, 0, block, kBlockSize);

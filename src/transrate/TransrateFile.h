@@ -25,6 +25,8 @@ using TTransrateProgressFunction = std::function<bool(const TTransrateProgress&)
 struct TTransrateOptions {
   std::int32_t Bitrate = 5'000'000;
   TTransrateMethod Method = TTransrateMethod::Requant;
+  std::int32_t Stream = -1;   // a container's video stream, as OpenVideoSource takes it
+  bool KeepMuxRate = false;   // a container keeps its size and every other packet's place
 };
 
 enum class TTransrateStatus {
@@ -45,6 +47,11 @@ struct TTransrateResult {
   double AverageBitrate = 0;     // OutputBytes * 8 / Seconds
   std::int32_t Groups = 0;
   std::int32_t GroupsOverBudget = 0;  // groups whose output exceeded their bit budget
+  // In a container: what else was carried ("1 other stream, 5,000 packets"), and the video's
+  // own elementary-stream bytes in and out.
+  std::string Carried;
+  std::int64_t VideoBytesIn = 0;
+  std::int64_t VideoBytesOut = 0;
 
   bool Succeeded() const { return Status == TTransrateStatus::Succeeded; }
 };

@@ -312,7 +312,7 @@ class TransrateDialogTest : public QObject {
       QVERIFY(!QFile::exists(out));
       QCOMPARE(Others({QStringLiteral("in.m2v")}), QStringList());
     }
-    if (!program.isEmpty()) QVERIFY(LastMessage().contains(QStringLiteral("program or transport stream")));
+    if (!program.isEmpty()) QVERIFY(LastMessage().contains(QStringLiteral("is a program stream")));
   }
 };
 

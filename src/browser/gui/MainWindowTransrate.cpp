@@ -9,7 +9,8 @@ void TForm1::Transrater1Click() {
   Trap("TForm1.Transrater1Click", [this] {
     const TByteSource* stream = FIndex.Stream();
     if (stream == nullptr) return;  // no file open: nothing to ask
-    RunTransrateCommand(this, FFileName, stream->File());
+    // A container's video stream is the one on show.
+    RunTransrateCommand(this, FFileName, stream->File(), stream->IsContainer() ? FStreamIndex : -1);
   });
 }
 

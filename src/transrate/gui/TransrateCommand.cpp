@@ -53,7 +53,11 @@ QString TransrateResultText(const TTransrateResult& Result, const QString& Outpu
           .arg(OutputPath, locale.toString(static_cast<qlonglong>(Result.PicturesIn)),
                locale.toString(static_cast<qlonglong>(Result.PicturesOut)), Bytes(Result.InputBytes),
                Bytes(Result.OutputBytes), locale.toString(static_cast<qlonglong>(std::llround(Result.AverageBitrate))),
-               locale.toString(Bitrate), locale.toString(Result.GroupsOverBudget), locale.toString(Result.Groups));
+               locale.toString(Bitrate), locale.toString(Result.GroupsOverBudget), locale.toString(Result.Groups)) +
+             (Result.Carried.empty() ? QString()
+                                     : QStringLiteral("\nVideo: %1 -> %2\nOther streams: %3")
+                                           .arg(Bytes(Result.VideoBytesIn), Bytes(Result.VideoBytesOut),
+                                                QString::fromStdString(Result.Carried)));
     case TTransrateStatus::Cancelled:
       return QStringLiteral("Transrate cancelled. No file was written.") + untouched;
     default:
@@ -62,7 +66,7 @@ QString TransrateResultText(const TTransrateResult& Result, const QString& Outpu
   }
 }
 
-void RunTransrateCommand(QWidget* parent, const QString& InputPath, const TFileStream& OpenStream) {
+void RunTransrateCommand(QWidget* parent, const QString& InputPath, const TFileStream& OpenStream, std::int32_t Stream) {
   std::int32_t bitrate = 0;
   TTransrateMethod method = TTransrateMethod::Requant;
   if (!GetOutputMaxBitrate(bitrate, method)) return;
@@ -83,6 +87,7 @@ void RunTransrateCommand(QWidget* parent, const QString& InputPath, const TFileS
   TTransrateOptions options;
   options.Bitrate = bitrate;
   options.Method = method;
+  options.Stream = Stream;
   TTransrateProgressFrm progress(InputPath, output, options, parent);
   progress.exec();
   ShowMessage(parent, TransrateResultText(progress.Result(), output, bitrate, targetExisted));

@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ContainerDemux.h"
+#include "TestStreams.h"
+#include "transrate/TransrateFile.h"
+
+namespace varlow {
+namespace {
+
+// A transport stream as a test-side walker sees it: every packet's PID, counter, whether it
+// carries a payload, and its PCR when it has one.
+struct TPacket {
+  std::int64_t Offset = 0;
+  int Pid = 0;
+  int Counter = 0;
+  bool Payload = false;
+  bool Discontinuity = false;
+  std::int64_t Pcr = -1;
+  std::vector<std::uint8_t> Bytes;  // the 188 bytes
+};
+
+std::vector<TPacket> Packets(const std::vector<std::uint8_t>& file, std::size_t size, std::size_t sync) {
+  std::vector<TPacket> out;
+  for (std::size_t at = 0; at + size <= file.size(); at += size) {
+    const std::uint8_t* p = file.data() + at + sync;
+    TPacket k;
+    k.Offset = static_cast<std::int64_t>(at);
+    k.Pid = (p[1] & 0x1F) << 8 | p[2];
+    k.Counter = p[3] & 0x0F;
+    const int control = p[3] >> 4 & 3;
+    k.Payload = (control & 1) != 0;
+    if ((control & 2) && p[4] > 0) {
+      k.Discontinuity = (p[5] & 0x80) != 0;
+      if (p[5] & 0x10) {
+        const std::int64_t base = std::int64_t{p[6]} << 25 | p[7] << 17 | p[8] << 9 | p[9] << 1 | p[10] >> 7;
+        k.Pcr = base * 300 + ((p[10] & 1) << 8 | p[11]);
+      }
+    }
+    k.Bytes.assign(p, p + 188);
+    out.push_back(std::move(k));
+  }
+  return out;
+}
+
+std::string Temp(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("varlow-ctr-" + std::to_string(::getpid()) + "-" + name)).string();
+}
+
+struct TCase {
+  std::string Container;
+  std::string Elementary;
+  std::size_t PacketSize;
+  std::int32_t Bitrate;
+};
+
+std::vector<TCase> Cases() {
+  std::vector<TCase> cases = {
+      {test::OwnStream("i420_interlaced.ts"), test::OwnStream("i420_interlaced.m2v"), 188, 3'000'000},
+      {test::OwnStream("i422_interlaced.m2ts"), test::OwnStream("i422_interlaced.m2v"), 192, 4'000'000},
+      {test::OwnStream("mpeg1.ts"), test::OwnStream("mpeg1.m1v"), 188, 1'500'000},
+      {test::OwnStream("p420_tools.m2ts"), test::OwnStream("p420_tools.m2v"), 192, 1'600'000},
+      {test::SharedStream("containers/bt601-525_480_interlaced_bff.ts"), test::SharedStream("idet_interlaced_bff.m2v"), 188, 1'640'000},
+      {test::SharedStream("containers/bt601-525_480_telecined_soft.ts"), test::SharedStream("idet_soft_telecine.m2v"), 188, 1'500'000},
+  };
+  return cases;
+}
+
+TEST(ContainerTransrate, VideoIsTheElementaryTransrateAndEverythingElseIsKept) {
+  for (const TCase& c : Cases()) {
+    if (!test::Exists(c.Container)) continue;
+    for (const bool keep : {false, true}) {
+      SCOPED_TRACE(c.Container + (keep ? " --keep-mux-rate" : ""));
+      TTransrateOptions options;
+      options.Bitrate = c.Bitrate;
+      options.KeepMuxRate = keep;
+      const std::string out = Temp("out.ts");
+      const std::string es = Temp("out.m2v");
+      const TTransrateResult r = TransrateFile(c.Container, out, options);
+      ASSERT_TRUE(r.Succeeded()) << r.Message;
+      ASSERT_TRUE(TransrateFile(c.Elementary, es, options).Succeeded());
+      EXPECT_FALSE(r.Carried.empty());
+
+      const std::vector<std::uint8_t> in = test::ReadFileBytes(c.Container);
+      const std::vector<std::uint8_t> bytes = test::ReadFileBytes(out);
+      const std::size_t sync = c.PacketSize == 192 ? 4 : 0;
+      // The video payload is the elementary-stream transrate's output, byte for byte.
+      EXPECT_TRUE(test::DemuxTransport(bytes, c.PacketSize, sync).Video == test::ReadFileBytes(es));
+
+      const std::vector<TPacket> before = Packets(in, c.PacketSize, sync);
+      const std::vector<TPacket> after = Packets(bytes, c.PacketSize, sync);
+      int video = -1;
+      for (const TPacket& p : before)
+        if (p.Payload && p.Bytes[1] & 0x40 && p.Bytes[4] == 0 && p.Bytes[5] == 0 && p.Bytes[6] == 1 && (p.Bytes[7] & 0xF0) == 0xE0) {
+          video = p.Pid;
+          break;
+        }
+      ASSERT_GE(video, 0);
+      // Every other packet, in order, unchanged; with --keep-mux-rate at its own offset too.
+      std::vector<const TPacket*> othersIn, othersOut;
+      for (const TPacket& p : before) if (p.Pid != video && p.Pid != 0x1FFF) othersIn.push_back(&p);
+      for (const TPacket& p : after) if (p.Pid != video && p.Pid != 0x1FFF) othersOut.push_back(&p);
+      ASSERT_EQ(othersIn.size(), othersOut.size());
+      for (std::size_t i = 0; i < othersIn.size(); ++i) {
+        ASSERT_EQ(othersIn[i]->Bytes, othersOut[i]->Bytes);
+        if (keep) {
+          EXPECT_EQ(othersIn[i]->Offset, othersOut[i]->Offset);
+        }
+      }
+      if (keep) {
+        EXPECT_EQ(bytes.size(), in.size());
+      } else {
+        // The file shrinks by at least 90% of what the video lost.
+        EXPECT_GE(static_cast<double>(in.size()) - static_cast<double>(bytes.size()),
+                  0.9 * static_cast<double>(r.VideoBytesIn - r.VideoBytesOut));
+      }
+
+      // Counters run on in every PID, PCRs increase and as many are left as there were.
+      std::map<int, int> last;
+      std::int64_t pcr = -1;
+      std::size_t pcrsIn = 0, pcrsOut = 0;
+      for (const TPacket& p : before) pcrsIn += p.Pcr >= 0;
+      for (const TPacket& p : after) {
+        if (p.Pcr >= 0) {
+          EXPECT_GT(p.Pcr, pcr);
+          pcr = p.Pcr;
+          ++pcrsOut;
+        }
+        if (p.Pid == 0x1FFF) continue;
+        if (auto it = last.find(p.Pid); it != last.end() && !p.Discontinuity) {
+          EXPECT_EQ(p.Counter, p.Payload ? (it->second + 1) & 15 : it->second) << "PID " << p.Pid << " at " << p.Offset;
+        }
+        last[p.Pid] = p.Counter;
+      }
+      EXPECT_EQ(pcrsIn, pcrsOut);
+      std::filesystem::remove(out);
+      std::filesystem::remove(es);
+    }
+  }
+}
+
+TEST(ContainerTransrate, FfmpegPlaysTheOutputWithTheSameTimes) {
+  if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
+  const TCase c = Cases()[4];
+  if (!test::Exists(c.Container)) GTEST_SKIP();
+  TTransrateOptions options;
+  options.Bitrate = c.Bitrate;
+  const std::string out = Temp("play.ts");
+  ASSERT_TRUE(TransrateFile(c.Container, out, options).Succeeded());
+  const auto run = [](const std::string& command) { return std::system(command.c_str()); };
+  EXPECT_EQ(run("ffmpeg -nostdin -v error -xerror -i '" + out + "' -f null - 2>/dev/null"), 0);
+  const auto times = [&](const std::string& file) {
+    const std::string listing = Temp("times.txt");
+    run("ffprobe -v error -select_streams v -show_entries packet=pts,dts -of csv '" + file + "' > '" + listing + "'");
+    const auto bytes = test::ReadFileBytes(listing);
+    std::filesystem::remove(listing);
+    return bytes;
+  };
+  EXPECT_EQ(times(out), times(c.Container));
+  const auto audio = [&](const std::string& file) {
+    const std::string a = Temp("audio.raw");
+    run("ffmpeg -nostdin -v error -i '" + file + "' -map 0:a -c copy -f data -y '" + a + "'");
+    const auto bytes = test::ReadFileBytes(a);
+    std::filesystem::remove(a);
+    return bytes;
+  };
+  EXPECT_EQ(audio(out), audio(c.Container));
+  std::filesystem::remove(out);
+}
+
+TEST(ContainerTransrate, RefusalsAndCancelLeaveNothing) {
+  TTransrateOptions options;
+  options.Bitrate = 1'500'000;
+  const std::string out = Temp("refused.mpg");
+  const TTransrateResult ps = TransrateFile(test::OwnStream("p420_plain.vob"), out, options);
+  EXPECT_FALSE(ps.Succeeded());
+  EXPECT_NE(ps.Message.find("program stream"), std::string::npos) << ps.Message;
+  EXPECT_FALSE(std::filesystem::exists(out));
+  options.Stream = 1;  // the audio
+  const TTransrateResult audio = TransrateFile(test::OwnStream("p420_plain.ts"), out, options);
+  EXPECT_FALSE(audio.Succeeded());
+  EXPECT_NE(audio.Message.find("not MPEG-1/2 video"), std::string::npos) << audio.Message;
+  options.Stream = -1;
+  const TTransrateResult cancelled = TransrateFile(test::OwnStream("hd1080.ts"), out, options, [&](const TTransrateProgress& p) {
+    EXPECT_LE(p.Share(), 1.0);
+    return false;
+  });
+  EXPECT_EQ(cancelled.Status, TTransrateStatus::Cancelled);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+    EXPECT_EQ(entry.path().filename().string().find(".varlow-video-" + std::to_string(::getpid())), std::string::npos);
+}
+
+TEST(ContainerTransrate, DamagedTransportStreamsTransrateWithoutCrashing) {
+  std::vector<std::uint8_t> ts = test::ReadFileBytes(test::OwnStream("p420_plain.ts"));
+  ts.insert(ts.begin() + 188 * 300, 77, 0x47);                                                   // bytes between packets
+  ts.erase(ts.begin() + 188 * 500, ts.begin() + 188 * 501);                                      // a lost packet
+  for (std::size_t at = 188 * 700 + 77; at < 188 * 705 + 77; at += 188) ts[at + 3] |= 0x80;      // scrambled
+  ts.resize(ts.size() - 100);                                                                     // cut inside a packet
+  const std::string in = Temp("damaged.ts");
+  {
+    FILE* f = std::fopen(in.c_str(), "wb");
+    std::fwrite(ts.data(), 1, ts.size(), f);
+    std::fclose(f);
+  }
+  TTransrateOptions options;
+  options.Bitrate = 1'500'000;
+  const std::string out = Temp("damaged-out.ts");
+  const TTransrateResult r = TransrateFile(in, out, options);
+  if (r.Succeeded()) {
+    EXPECT_NE(r.Carried.find("damaged"), std::string::npos) << r.Carried;
+    EXPECT_GT(std::filesystem::file_size(out), 0u);
+  } else {
+    EXPECT_FALSE(r.Message.empty());
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  std::filesystem::remove(in);
+  std::filesystem::remove(out);
+}
+
+} // namespace
+} // namespace varlow
