@@ -111,6 +111,33 @@ private:
   std::size_t FValid = 0;
 };
 
+// The output file behind a buffer, so that packets go out in large writes rather than one
+// system call each.
+class TPacketOutput {
+public:
+  explicit TPacketOutput(TTemporaryOutputFile& file) : FFile(file) { FBytes.reserve(kSize); }
+  ~TPacketOutput() = default;
+  void Write(std::span<const std::uint8_t> bytes) {
+    if (FBytes.size() + bytes.size() > kSize) Flush();
+    if (bytes.size() >= kSize) {
+      FFile.Write(bytes);
+      return;
+    }
+    FBytes.insert(FBytes.end(), bytes.begin(), bytes.end());
+  }
+  void Flush() {
+    if (FBytes.empty()) return;
+    FFile.Write(FBytes);
+    FBytes.clear();
+  }
+  std::int64_t Written() const { return FFile.Written() + static_cast<std::int64_t>(FBytes.size()); }
+
+private:
+  static constexpr std::size_t kSize = 1 << 20;
+  TTemporaryOutputFile& FFile;
+  std::vector<std::uint8_t> FBytes;
+};
+
 // The part of an adaptation field worth keeping: its flags and the fields they announce, without
 // the stuffing after them (0 when the packet has no adaptation field or only its length byte).
 std::int32_t KeptAdaptationBytes(std::span<const std::uint8_t> ts, const TTsPacketHeader& h) {
@@ -128,7 +155,7 @@ std::int32_t KeptAdaptationBytes(std::span<const std::uint8_t> ts, const TTsPack
 // Builds the output packets of the video PID in the places of the input's.
 class TVideoPacketiser {
 public:
-  TVideoPacketiser(TTemporaryOutputFile& out, std::int32_t prefix, bool keepPlaces)
+  TVideoPacketiser(TPacketOutput& out, std::int32_t prefix, bool keepPlaces)
       : FOut(out), FPrefix(prefix), FKeepPlaces(keepPlaces) {}
 
   void StartPes(std::vector<std::uint8_t> bytes) {
@@ -231,7 +258,7 @@ public:
   std::int64_t FAdaptationOnly = 0;
 
 private:
-  TTemporaryOutputFile& FOut;
+  TPacketOutput& FOut;
   const std::int32_t FPrefix;
   const bool FKeepPlaces;
   std::vector<std::uint8_t> FPending;
@@ -355,7 +382,8 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
 
   // Second pass: every slot again, the video's refilled.
   TSequentialReader video(scratch.File());
-  TVideoPacketiser packets(output, layout.Format.SyncOffset, Options.KeepMuxRate);
+  TPacketOutput written(output);
+  TVideoPacketiser packets(written, layout.Format.SyncOffset, Options.KeepMuxRate);
   packets.FPid = layout.Video().Pid;
   std::map<std::uint16_t, std::int64_t> others;
   std::size_t nextPes = 0;
@@ -370,10 +398,10 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
   }
   WalkTransport(file, layout, [&](const TTsSlot& slot) {
     if (!slot.Packet) {
-      output.Write(slot.Bytes);
+      written.Write(slot.Bytes);
       ++damaged;
     } else if (!slot.Video) {
-      output.Write(slot.Bytes);
+      written.Write(slot.Bytes);
       ++others[slot.Header.PID];
     } else if (slot.Duplicate || slot.Scrambled || (slot.Header.payload_unit_start_indicator && !slot.PesStart)) {
       packets.Vacate(slot);
@@ -404,6 +432,7 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
   });
   if (cancelled) return Fail(result, "Cancelled", TTransrateStatus::Cancelled);
   packets.EmitRest();
+  written.Flush();
   if (position != videoIn) return Fail(result, "the container's video could not be followed the second time");
 
   std::int64_t otherPackets = 0;
