@@ -29,6 +29,11 @@ seconds() {  # playing time of an elementary stream
   "$cli" stats "$1" --json | sed -n 's/.*"duration_s": *\([0-9.]*\).*/\1/p' | head -1
 }
 
+# A longer input, where the times are more than the timer's resolution: the interlaced stream eight
+# times over, in both forms.
+for _ in 1 2 3 4 5 6 7 8; do cat "$shared/containers/bt601-525_480_interlaced_bff.ts"; done > "$work/bff_x8.ts"
+for _ in 1 2 3 4 5 6 7 8; do cat "$shared/idet_interlaced_bff.m2v"; done > "$work/bff_x8.m2v"
+
 printf '%-34s %10s %10s %9s %9s %8s %8s %7s\n' container "in bytes" "out bytes" "video in" "video out" "es s" "ts s" "added"
 pairs=(
   "$own/i420_interlaced.ts:$own/i420_interlaced.m2v"
@@ -37,6 +42,7 @@ pairs=(
   "$own/hd1080.ts:$own/hd1080.m2v"
   "$shared/containers/bt601-525_480_interlaced_bff.ts:$shared/idet_interlaced_bff.m2v"
   "$shared/containers/bt601-525_480_telecined_soft.ts:$shared/idet_soft_telecine.m2v"
+  "$work/bff_x8.ts:$work/bff_x8.m2v"
 )
 for pair in "${pairs[@]}"; do
   ts=${pair%%:*}
