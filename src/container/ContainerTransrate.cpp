@@ -1,7 +1,5 @@
 #include "container/ContainerTransrate.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -9,134 +7,11 @@
 #include <vector>
 
 #include "container/TransportWalk.h"
-#include "support/PaddedBuffer.h"
-#include "transrate/MPEG2VideoTransrateClass.h"
-#include "transrate/MPEGESFrameSeparator.h"
-#include "transrate/TemporaryOutputFile.h"
+#include "container/VideoPass.h"
 
 namespace varlow {
 
 namespace {
-
-constexpr std::size_t kFeedSize = 2 << 20;  // video bytes handed to the engine at a time
-
-// Where a unit's header part ends: its first slice start code (the whole unit when it has none).
-std::int32_t HeaderPart(const std::uint8_t* data, std::int32_t size) {
-  for (std::int32_t i = 0; i + 3 < size; ++i)
-    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] >= 0x01 && data[i + 3] <= 0xAF) return i;
-  return size;
-}
-
-struct TUnit {
-  std::int64_t Start = 0;   // in the video bytes
-  std::int64_t Size = 0;
-  std::int32_t Header = 0;  // bytes before the first slice
-  std::int32_t Type = 0;    // picture_coding_type; 0 for what follows the last picture
-};
-
-// A scratch file beside the output for the transrated video, removed with the object.
-class TScratchFile {
-public:
-  explicit TScratchFile(const std::string& beside) {
-    const auto slash = beside.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : beside.substr(0, slash);
-    FPath = folder + "/.varlow-video-" + std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".tmp";
-    FFile = TFileStream::Open(FPath, TFileStream::Mode::Create);
-    if (!FFile) throw std::runtime_error("Cannot create a scratch file in " + folder);
-  }
-  ~TScratchFile() { ::unlink(FPath.c_str()); }
-  TScratchFile(const TScratchFile&) = delete;
-  TScratchFile& operator=(const TScratchFile&) = delete;
-  TFileStream& File() { return *FFile; }
-
-private:
-  std::string FPath;
-  std::unique_ptr<TFileStream> FFile;
-};
-
-// Input video positions to output positions, unit by unit: a unit's headers come out as they
-// went in, its slices shrink; the engine leaves out what comes before its first intra picture.
-class TPositionMap {
-public:
-  TPositionMap(std::vector<TUnit> in, std::vector<TUnit> out, std::int64_t inTotal, std::int64_t outTotal)
-      : FIn(std::move(in)), FOut(std::move(out)), FInTotal(inTotal), FOutTotal(outTotal) {
-    // The output units are the last input units one for one.
-    FSkipped = static_cast<std::int64_t>(FIn.size()) - static_cast<std::int64_t>(FOut.size());
-    if (FSkipped < 0) throw std::runtime_error("the transrated video has more units than its input");
-  }
-
-  std::int64_t Map(std::int64_t pos) const {
-    if (pos >= FInTotal) return FOutTotal;
-    auto it = std::upper_bound(FIn.begin(), FIn.end(), pos, [](std::int64_t p, const TUnit& u) { return p < u.Start; });
-    if (it == FIn.begin()) return 0;
-    const auto k = static_cast<std::int64_t>(it - FIn.begin()) - 1;
-    if (k < FSkipped) return 0;
-    const TUnit& a = FIn[static_cast<std::size_t>(k)];
-    const TUnit& b = FOut[static_cast<std::size_t>(k - FSkipped)];
-    const std::int64_t d = pos - a.Start;
-    if (d <= a.Header) return b.Start + std::min<std::int64_t>(d, b.Header);
-    const std::int64_t inSlices = std::max<std::int64_t>(a.Size - a.Header, 1);
-    const std::int64_t outSlices = b.Size - b.Header;
-    return b.Start + b.Header + (d - a.Header) * outSlices / inSlices;
-  }
-
-private:
-  std::vector<TUnit> FIn, FOut;
-  std::int64_t FInTotal, FOutTotal;
-  std::int64_t FSkipped = 0;
-};
-
-// Reads the transrated video front to back.
-class TSequentialReader {
-public:
-  explicit TSequentialReader(const TFileStream& file) : FFile(file), FBytes(1 << 20) {}
-  void Append(std::int64_t from, std::int64_t to, std::vector<std::uint8_t>& out) {
-    while (from < to) {
-      if (from < FStart || from >= FStart + static_cast<std::int64_t>(FValid)) {
-        FStart = from;
-        FValid = static_cast<std::size_t>(FFile.ReadAt(from, FBytes));
-        if (FValid == 0) throw std::runtime_error("the transrated video ended early");
-      }
-      const auto at = static_cast<std::size_t>(from - FStart);
-      const std::size_t take = std::min<std::size_t>(FValid - at, static_cast<std::size_t>(to - from));
-      out.insert(out.end(), FBytes.begin() + static_cast<std::ptrdiff_t>(at), FBytes.begin() + static_cast<std::ptrdiff_t>(at + take));
-      from += static_cast<std::int64_t>(take);
-    }
-  }
-
-private:
-  const TFileStream& FFile;
-  std::vector<std::uint8_t> FBytes;
-  std::int64_t FStart = 0;
-  std::size_t FValid = 0;
-};
-
-// The output file behind a buffer, so that packets go out in large writes rather than one
-// system call each.
-class TPacketOutput {
-public:
-  explicit TPacketOutput(TTemporaryOutputFile& file) : FFile(file) { FBytes.reserve(kSize); }
-  ~TPacketOutput() = default;
-  void Write(std::span<const std::uint8_t> bytes) {
-    if (FBytes.size() + bytes.size() > kSize) Flush();
-    if (bytes.size() >= kSize) {
-      FFile.Write(bytes);
-      return;
-    }
-    FBytes.insert(FBytes.end(), bytes.begin(), bytes.end());
-  }
-  void Flush() {
-    if (FBytes.empty()) return;
-    FFile.Write(FBytes);
-    FBytes.clear();
-  }
-  std::int64_t Written() const { return FFile.Written() + static_cast<std::int64_t>(FBytes.size()); }
-
-private:
-  static constexpr std::size_t kSize = 1 << 20;
-  TTemporaryOutputFile& FFile;
-  std::vector<std::uint8_t> FBytes;
-};
 
 // The part of an adaptation field worth keeping: its flags and the fields they announce, without
 // the stuffing after them (0 when the packet has no adaptation field or only its length byte).
@@ -286,103 +161,40 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
     return Fail(result, "transport streams with 204-byte packets are not transrated: their parity bytes would no longer match");
   const TFileStream& file = source.File();
   const std::int64_t size = std::max<std::int64_t>(file.Size(), 0);
+  result.InputBytes = size;
   TTemporaryOutputFile output(OutputPath);
-  TScratchFile scratch(OutputPath);
-
-  // First pass: the video through the engine, with where its units and PES packets begin.
-  TMPEG2VideoTransrateClass engine;
-  engine.SetMethod(Options.Method);
-  engine.SetMaxOutputBitrate(Options.Bitrate);
-  std::vector<TUnit> outUnits;
-  std::int64_t outTotal = 0;
-  std::string writeError;
-  engine.SetMPEGESTransReceiveFunctionObj([&](const std::uint8_t* data, std::int32_t n, std::int32_t type) {
-    try {
-      scratch.File().Append({data, static_cast<std::size_t>(n)});
-    } catch (const std::exception& e) {
-      if (writeError.empty()) writeError = e.what();
-      return E_FAIL;
-    }
-    outUnits.push_back({outTotal, n, HeaderPart(data, n), type});
-    outTotal += n;
-    return S_OK;
-  });
-  double seconds = 0;
-  engine.SetGroupReportFunction([&](const TGroupReport& report) {
-    ++result.Groups;
-    if (report.OutputBits > report.BudgetBits) ++result.GroupsOverBudget;
-    seconds += report.Seconds;
-  });
-  TMPEGESVideoFrameSeparatorEx separator;
-  std::vector<TUnit> inUnits;
-  std::int64_t separated = 0;
-  separator.SetMPEGESReceiveFunctionObj([&](std::int32_t, std::int32_t, const std::uint8_t* data, std::int32_t n) {
-    inUnits.push_back({separated, n, HeaderPart(data, n), separator.FrameCodingType()});
-    separated += n;
-    return S_OK;
-  });
-  std::vector<std::int64_t> pesStarts;
-  std::int64_t videoIn = 0;
-  TPaddedBuffer feed(kFeedSize);
-  std::size_t fed = 0;
-  const auto flushFeed = [&] {
-    if (fed == 0) return;
-    engine.AddData(feed.Data(), static_cast<std::int32_t>(fed));
-    separator.AddData(feed.Data(), static_cast<std::int32_t>(fed));
-    fed = 0;
-  };
-  bool cancelled = false;
-  std::int64_t slotsSeen = 0;
+  TVideoPass pass(Options, OutputPath);
+  TPacketOutput written(output);
   const auto report = [&](std::int64_t done) {
     if (!Progress) return true;
     TTransrateProgress progress;
     progress.InputSize = size;
     progress.InputRead = done;
-    progress.PicturesOut = engine.PicturesOut();
-    progress.OutputBytes = output.Written() + outTotal;
+    progress.PicturesOut = pass.PicturesOut();
+    progress.OutputBytes = written.Written();
     return Progress(progress);
   };
+
+  // First pass: the video through the engine, with where its PES packets begin.
+  std::vector<std::int64_t> pesStarts;
+  bool cancelled = false;
+  std::int64_t slotsSeen = 0;
   WalkTransport(file, layout, [&](const TTsSlot& slot) {
-    if (slot.PesStart) pesStarts.push_back(videoIn);
-    for (std::size_t at = 0; at < slot.Payload.size();) {
-      const std::size_t take = std::min(slot.Payload.size() - at, kFeedSize - fed);
-      std::memcpy(feed.Data() + fed, slot.Payload.data() + at, take);
-      fed += take;
-      at += take;
-      if (fed == kFeedSize) flushFeed();
-    }
-    videoIn += static_cast<std::int64_t>(slot.Payload.size());
+    if (slot.PesStart) pesStarts.push_back(pass.VideoIn());
+    pass.Feed(slot.Payload);
     if ((++slotsSeen & 0xFFF) == 0 && !report(slot.Offset / 2)) {
       cancelled = true;
       return false;
     }
-    return writeError.empty();
+    return true;
   });
   if (cancelled) return Fail(result, "Cancelled", TTransrateStatus::Cancelled);
-  flushFeed();
-  engine.Flush();
-  separator.Flush();
-  result.PicturesIn = engine.PicturesIn();
-  result.PicturesOut = engine.PicturesOut();
-  result.VideoBytesIn = videoIn;
-  result.VideoBytesOut = outTotal;
-  result.InputBytes = size;
-  if (!writeError.empty()) return Fail(result, writeError);
-  if (result.PicturesIn == 0) return Fail(result, "No MPEG video picture from an intra picture on in the container's video");
-  if (result.PicturesOut != result.PicturesIn)
-    return Fail(result, std::to_string(result.PicturesIn - result.PicturesOut) + " of " +
-                            std::to_string(result.PicturesIn) + " pictures could not be written");
-  // Bytes before the first unit (none in a stream that starts at a start code) belong to no unit.
-  if (!inUnits.empty() && separated < videoIn) {
-    const std::int64_t lead = videoIn - separated;
-    for (TUnit& u : inUnits) u.Start += lead;
-    inUnits.insert(inUnits.begin(), TUnit{0, lead, static_cast<std::int32_t>(std::min<std::int64_t>(lead, 1 << 30)), 0});
-  }
-  const TPositionMap map(std::move(inUnits), std::move(outUnits), videoIn, outTotal);
+  if (std::string failure = pass.Finish(result); !failure.empty()) return Fail(result, failure);
+  const TPositionMap& map = pass.Map();
+  const std::int64_t videoIn = pass.VideoIn();
 
   // Second pass: every slot again, the video's refilled.
-  TSequentialReader video(scratch.File());
-  TPacketOutput written(output);
+  TSequentialReader video(pass.Video());
   TVideoPacketiser packets(written, layout.Format.SyncOffset, Options.KeepMuxRate);
   packets.FPid = layout.Video().Pid;
   std::map<std::uint16_t, std::int64_t> others;
@@ -443,8 +255,6 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
   if (packets.Extra() > 0) result.Carried += "; " + std::to_string(packets.Extra()) + " video packets added";
   if (damaged > 0) result.Carried += "; " + std::to_string(damaged) + " damaged places";
   result.OutputBytes = output.Written();
-  result.Seconds = seconds;
-  result.AverageBitrate = seconds > 0 ? static_cast<double>(outTotal) * 8 / seconds : 0;
   if (!report(size)) return Fail(result, "Cancelled", TTransrateStatus::Cancelled);
   output.Commit();
   result.Status = TTransrateStatus::Succeeded;

@@ -1,0 +1,120 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "support/FileStream.h"
+#include "support/PaddedBuffer.h"
+#include "transrate/MPEG2VideoTransrateClass.h"
+#include "transrate/MPEGESFrameSeparator.h"
+#include "transrate/TemporaryOutputFile.h"
+#include "transrate/TransrateFile.h"
+
+namespace varlow {
+
+// One unit of the video as the engine cuts it: a picture with the headers in front of it.
+struct TVideoUnit {
+  std::int64_t Start = 0;   // in the video bytes
+  std::int64_t Size = 0;
+  std::int32_t Header = 0;  // bytes before the first slice
+  std::int32_t Type = 0;    // picture_coding_type; 0 for what follows the last picture
+  bool GroupStart = false;  // a group header lies in it
+};
+
+// A scratch file beside the output for the transrated video, removed with the object.
+class TScratchFile {
+public:
+  explicit TScratchFile(const std::string& beside);
+  ~TScratchFile();
+  TScratchFile(const TScratchFile&) = delete;
+  TScratchFile& operator=(const TScratchFile&) = delete;
+  TFileStream& File() { return *FFile; }
+
+private:
+  std::string FPath;
+  std::unique_ptr<TFileStream> FFile;
+};
+
+// Input video positions to output positions, unit by unit: a unit's headers come out as they
+// went in, its slices shrink; the engine leaves out what comes before its first intra picture.
+class TPositionMap {
+public:
+  TPositionMap() = default;
+  TPositionMap(std::vector<TVideoUnit> in, std::vector<TVideoUnit> out, std::int64_t inTotal, std::int64_t outTotal);
+  std::int64_t Map(std::int64_t pos) const;
+  const std::vector<TVideoUnit>& Input() const { return FIn; }
+
+private:
+  std::vector<TVideoUnit> FIn, FOut;
+  std::int64_t FInTotal = 0, FOutTotal = 0;
+  std::int64_t FSkipped = 0;
+};
+
+// Reads the transrated video front to back.
+class TSequentialReader {
+public:
+  explicit TSequentialReader(const TFileStream& file) : FFile(file), FBytes(1 << 20) {}
+  // Appends the bytes [from, to) to `out`.
+  void Append(std::int64_t from, std::int64_t to, std::vector<std::uint8_t>& out);
+
+private:
+  const TFileStream& FFile;
+  std::vector<std::uint8_t> FBytes;
+  std::int64_t FStart = 0;
+  std::size_t FValid = 0;
+};
+
+// The output file behind a buffer, so that packets go out in large writes rather than one
+// system call each.
+class TPacketOutput {
+public:
+  explicit TPacketOutput(TTemporaryOutputFile& file) : FFile(file) { FBytes.reserve(kSize); }
+  void Write(std::span<const std::uint8_t> bytes);
+  void Flush();
+  std::int64_t Written() const { return FFile.Written() + static_cast<std::int64_t>(FBytes.size()); }
+
+private:
+  static constexpr std::size_t kSize = 1 << 20;
+  TTemporaryOutputFile& FFile;
+  std::vector<std::uint8_t> FBytes;
+};
+
+// The first pass of a container transrate: the container's video through the engine, as an
+// elementary-stream transrate with the same options would run, into a scratch file beside the
+// output, with the units of input and output that map one onto the other.
+class TVideoPass {
+public:
+  TVideoPass(const TTransrateOptions& options, const std::string& outputPath);
+  void Feed(std::span<const std::uint8_t> bytes);
+  // The end of the video: the engine's last units. An empty text, or why the pass failed;
+  // `result` gets the pictures, groups and video sizes.
+  std::string Finish(TTransrateResult& result);
+
+  std::int64_t VideoIn() const { return FVideoIn; }
+  std::int64_t VideoOut() const { return FOutTotal; }
+  std::int64_t PicturesOut() const { return FEngine.PicturesOut(); }
+  const TPositionMap& Map() const { return FMap; }
+  TFileStream& Video() { return FScratch.File(); }
+
+private:
+  void FlushFeed();
+
+  TScratchFile FScratch;
+  TMPEG2VideoTransrateClass FEngine;
+  TMPEGESVideoFrameSeparatorEx FSeparator;
+  std::vector<TVideoUnit> FIn, FOut;
+  std::int64_t FSeparated = 0;
+  std::int64_t FOutTotal = 0;
+  std::int64_t FVideoIn = 0;
+  std::string FWriteError;
+  TPaddedBuffer FFeed;
+  std::size_t FFed = 0;
+  double FSeconds = 0;
+  std::int32_t FGroups = 0;
+  std::int32_t FGroupsOverBudget = 0;
+  TPositionMap FMap;
+};
+
+} // namespace varlow
