@@ -175,14 +175,126 @@ TEST(ContainerTransrate, FfmpegPlaysTheOutputWithTheSameTimes) {
   std::filesystem::remove(out);
 }
 
+// The units of a program stream as a test-side walker sees them: pack headers with their SCR
+// (in 90 kHz units, MPEG-1 and MPEG-2 alike) and PES packets.
+struct TProgramUnit {
+  std::int64_t Offset = 0;
+  std::uint8_t Code = 0;
+  std::int64_t Scr = -1;
+  std::vector<std::uint8_t> Bytes;
+};
+
+std::vector<TProgramUnit> ProgramUnits(const std::vector<std::uint8_t>& file) {
+  std::vector<TProgramUnit> out;
+  for (std::size_t at = 0; at + 6 <= file.size();) {
+    const std::uint8_t* p = file.data() + at;
+    EXPECT_TRUE(p[0] == 0 && p[1] == 0 && p[2] == 1) << "at " << at;
+    if (!(p[0] == 0 && p[1] == 0 && p[2] == 1)) break;
+    TProgramUnit u;
+    u.Offset = static_cast<std::int64_t>(at);
+    u.Code = p[3];
+    std::size_t size = 0;
+    if (p[3] == 0xBA) {
+      const bool mpeg2 = (p[4] & 0xC0) == 0x40;
+      u.Scr = (std::int64_t{p[4]} >> 1 & 7) << 30 | std::int64_t{p[5]} << 22 | (p[6] >> 1) << 15 | p[7] << 7 | p[8] >> 1;
+      if (mpeg2) u.Scr = (std::int64_t{p[4]} >> 3 & 7) << 30 | (std::int64_t{p[4]} & 3) << 28 | std::int64_t{p[5]} << 20 |
+                         (p[6] >> 3) << 15 | (p[6] & 3) << 13 | p[7] << 5 | p[8] >> 3;
+      size = mpeg2 ? 14 + (p[13] & 7) : 12;
+    } else if (p[3] == 0xB9) {
+      size = 4;
+    } else {
+      size = 6 + (std::size_t{p[4]} << 8 | p[5]);
+    }
+    u.Bytes.assign(p, p + std::min(size, file.size() - at));
+    out.push_back(std::move(u));
+    at += size;
+  }
+  return out;
+}
+
+TEST(ContainerTransrate, ProgramStreamsKeepTheirPacksAndEveryOtherPacket) {
+  struct TProgramCase {
+    std::string Container, Elementary;
+    std::int32_t Bitrate;
+  };
+  const std::vector<TProgramCase> cases = {
+      {test::OwnStream("i420_interlaced.vob"), test::OwnStream("i420_interlaced.m2v"), 3'000'000},
+      {test::OwnStream("hd1080.vob"), test::OwnStream("hd1080.m2v"), 8'000'000},
+      {test::OwnStream("i422_interlaced.mpg"), test::OwnStream("i422_interlaced.m2v"), 4'000'000},
+      {test::OwnStream("mpeg1.mpg"), test::OwnStream("mpeg1.m1v"), 1'500'000},
+  };
+  for (const TProgramCase& c : cases) {
+    for (const bool keep : {false, true}) {
+      SCOPED_TRACE(c.Container + (keep ? " --keep-mux-rate" : ""));
+      TTransrateOptions options;
+      options.Bitrate = c.Bitrate;
+      options.KeepMuxRate = keep;
+      const std::string out = Temp("out.vob");
+      const std::string es = Temp("out.m2v");
+      const TTransrateResult r = TransrateFile(c.Container, out, options);
+      ASSERT_TRUE(r.Succeeded()) << r.Message;
+      ASSERT_TRUE(TransrateFile(c.Elementary, es, options).Succeeded());
+      const std::vector<std::uint8_t> in = test::ReadFileBytes(c.Container);
+      const std::vector<std::uint8_t> bytes = test::ReadFileBytes(out);
+      EXPECT_TRUE(test::DemuxProgram(bytes).Video == test::ReadFileBytes(es));
+      EXPECT_EQ(r.Carried.find("added"), std::string::npos) << r.Carried;
+
+      const std::vector<TProgramUnit> before = ProgramUnits(in);
+      const std::vector<TProgramUnit> after = ProgramUnits(bytes);
+      // Every packet but the video's and padding, in order and unchanged; packs keep their
+      // sizes, so with --keep-mux-rate everything stays where it was.
+      std::vector<const TProgramUnit*> a, b;
+      for (const TProgramUnit& u : before) if (u.Code != 0xE0 && u.Code != 0xBE && u.Code != 0xBA) a.push_back(&u);
+      for (const TProgramUnit& u : after) if (u.Code != 0xE0 && u.Code != 0xBE && u.Code != 0xBA) b.push_back(&u);
+      ASSERT_EQ(a.size(), b.size());
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i]->Bytes, b[i]->Bytes);
+        if (keep) {
+          EXPECT_EQ(a[i]->Offset, b[i]->Offset);
+        }
+      }
+      if (keep) {
+        EXPECT_EQ(bytes.size(), in.size());
+      } else {
+        EXPECT_GE(static_cast<double>(in.size()) - static_cast<double>(bytes.size()),
+                  0.9 * static_cast<double>(r.VideoBytesIn - r.VideoBytesOut) - 2048);
+      }
+      // The pack headers that are left are those of the input, SCRs increasing.
+      std::int64_t scr = -1;
+      for (const TProgramUnit& u : after) {
+        if (u.Scr < 0) continue;
+        EXPECT_GE(u.Scr, scr);
+        scr = u.Scr;
+      }
+      std::filesystem::remove(out);
+      std::filesystem::remove(es);
+    }
+  }
+}
+
+TEST(ContainerTransrate, AContainerThatMeetsTheRateComesOutByteForByte) {
+  TTransrateOptions options;
+  options.Bitrate = 50'000'000;
+  for (const char* name : {"p420_tools.ts", "i420_interlaced.m2ts", "mpeg1.vob", "p420_plain.mpg"}) {
+    SCOPED_TRACE(name);
+    const std::string out = Temp("same");
+    ASSERT_TRUE(TransrateFile(test::OwnStream(name), out, options).Succeeded());
+    EXPECT_TRUE(test::ReadFileBytes(out) == test::ReadFileBytes(test::OwnStream(name)));
+    std::filesystem::remove(out);
+  }
+  const std::string system = test::SharedStream("negative/gen2brain_test.mpg");
+  if (test::Exists(system)) {
+    const std::string out = Temp("same");
+    ASSERT_TRUE(TransrateFile(system, out, options).Succeeded());
+    EXPECT_TRUE(test::ReadFileBytes(out) == test::ReadFileBytes(system));
+    std::filesystem::remove(out);
+  }
+}
+
 TEST(ContainerTransrate, RefusalsAndCancelLeaveNothing) {
   TTransrateOptions options;
   options.Bitrate = 1'500'000;
   const std::string out = Temp("refused.mpg");
-  const TTransrateResult ps = TransrateFile(test::OwnStream("p420_plain.vob"), out, options);
-  EXPECT_FALSE(ps.Succeeded());
-  EXPECT_NE(ps.Message.find("program stream"), std::string::npos) << ps.Message;
-  EXPECT_FALSE(std::filesystem::exists(out));
   options.Stream = 1;  // the audio
   const TTransrateResult audio = TransrateFile(test::OwnStream("p420_plain.ts"), out, options);
   EXPECT_FALSE(audio.Succeeded());

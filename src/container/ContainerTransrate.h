@@ -17,4 +17,13 @@ namespace varlow {
 TTransrateResult TransrateTransportStream(const TByteSource& source, const std::string& OutputPath,
                                           const TTransrateOptions& Options, const TTransrateProgressFunction& Progress);
 
+// The same for a program stream (DVD VOB, MPEG-2 program stream, MPEG-1 system stream): each
+// group of pictures is poured into its own video packets, which keep their sizes (so a DVD's
+// 2,048-byte packs stay so) and take the time stamps of the first picture that begins in them;
+// packs left with no video are left out (with `KeepMuxRate`, their video packets become padding
+// packets). Pack and system headers, SCRs and every other packet (audio, subpictures, DVD
+// navigation packs) are copied as they are.
+TTransrateResult TransrateProgramStream(const TByteSource& source, const std::string& OutputPath,
+                                        const TTransrateOptions& Options, const TTransrateProgressFunction& Progress);
+
 } // namespace varlow

@@ -95,11 +95,10 @@ TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath
 
   // A container comes out as the same container, its other streams carried along.
   if (const auto format = ProbeContainer(*input)) {
-    if (format->Kind == TContainerKind::Program)
-      return Fail(result, InputPath + " is a program stream: transrating works on transport streams and video "
-                                      "elementary streams only so far");
     TOpenedSource opened = OpenVideoSource(InputPath, TFileStream::Mode::ReadOnly, Options.Stream);
     if (!opened.Source) return Fail(result, InputPath + ": " + opened.Refusal);
+    if (format->Kind == TContainerKind::Program)
+      return TransrateProgramStream(*opened.Source, OutputPath, Options, Progress);
     return TransrateTransportStream(*opened.Source, OutputPath, Options, Progress);
   }
   if (Options.Stream >= 0) return Fail(result, InputPath + " is no transport stream: it has no streams to choose");
