@@ -106,7 +106,7 @@ TEST(TransrateCommand, AFailedRunLeavesNoFileAndKeepsAnExistingOne) {
     for (std::uint32_t i = 0; i < 500'000; ++i) bytes.put(static_cast<char>((i * 7919u + i / 13) & 0xFF));
   }
   std::vector<std::string> inputs = {noise};
-  if (Exists(SharedStream("negative/gen2brain_test.mpg"))) inputs.push_back(SharedStream("negative/gen2brain_test.mpg"));
+  if (Exists(SharedStream("negative/end-of-sequence.mpg"))) inputs.push_back(SharedStream("negative/end-of-sequence.mpg"));
   for (const std::string& input : inputs) {
     WriteText(existing, "keep me");
     EXPECT_EQ(RunCli(input + " " + existing), 1) << input;
