@@ -84,27 +84,24 @@ TEST(HexEditModel, ChangeListHoldsOneRecordPerCellThatDiffers) {
   EXPECT_EQ(original, 0x00);  // the bytes read stay as read
 }
 
-TEST(HexEditText, KeystrokesAreRepairedAndReadAsOneByte) {
-  struct Case {
-    const char* Edit;
-    const char* Cell;
-    int Value;  // -1: none
-  };
-  for (const Case& c : std::vector<Case>{
-           {"4 ", "4 ", 0x40},  // one digit typed: the high half, as the completed "40" shows
-           {"41", "41", 0x41},
-           {" 7", " 7", 0x07},
-           {"a1", "A1", 0xA1},  // upper case as typed
-           {"G5", "00", 0x00},
-           {"5G", "50", 0x50},
-           {"GG", "00", 0x00},
-           {"  ", "00", 0x00},
-           {"F", "F ", 0xF0},
-           {"", "00", -1},
-           {"123", "00", -1},
-       }) {
-    const TEditRepair repair = RepairEditText(c.Edit);
-    EXPECT_EQ(repair.CellText, c.Cell) << c.Edit;
-    EXPECT_EQ(repair.Value ? int{*repair.Value} : -1, c.Value) << c.Edit;
+// Only two hexadecimal digits make a byte: nothing is made up from a mistyped key.
+TEST(HexEditText, OnlyTwoHexDigitsStandForAByte) {
+  EXPECT_EQ(ParseHexByte("41"), 0x41);
+  EXPECT_EQ(ParseHexByte("a1"), 0xA1);
+  EXPECT_EQ(ParseHexByte("fF"), 0xFF);
+  EXPECT_EQ(ParseHexByte("00"), 0x00);
+  for (const char* text : {"ZZ", "q", "G1", "5G", "4 ", " 7", "  ", "", "4", "123", "0x", "-1", "g0"})
+    EXPECT_FALSE(ParseHexByte(text).has_value()) << text;
+}
+
+TEST(HexEditModel, CellTextThatIsNoByteChangesNothing) {
+  THexEditModel model(0, 16, std::vector<std::uint8_t>(16, 0xA6));
+  for (const char* text : {"ZZ", "q", "G1", "4 ", "", "A6A"}) {
+    EXPECT_FALSE(model.SetCellText(1, 1, text)) << text;
+    EXPECT_EQ(model.CurrentValue(1, 1), 0xA6) << text;
   }
+  EXPECT_TRUE(model.ChangedCells().empty());
+  EXPECT_TRUE(model.SetCellText(2, 1, "0c"));
+  EXPECT_EQ(model.ChangedCells(), (std::vector<TChangedCell>{{2, 1, 0x0C}}));
+  EXPECT_FALSE(model.SetCellText(2, 2, "11"));  // no byte there
 }

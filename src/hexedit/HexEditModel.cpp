@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "browser/PackDetails.h"
+#include "hexedit/HexEditText.h"
 #include "support/Format.h"
 
 namespace varlow {
@@ -114,6 +115,11 @@ bool THexEditModel::AddChangedCell(std::int32_t col, std::int32_t row, std::uint
   }
   FCurrent[static_cast<std::size_t>(index)] = value;
   return true;
+}
+
+bool THexEditModel::SetCellText(std::int32_t col, std::int32_t row, std::string_view text) {
+  const std::optional<std::uint8_t> value = ParseHexByte(text);
+  return value && AddChangedCell(col, row, *value);
 }
 
 std::int32_t THexEditModel::GetChangedCellIndex(std::int32_t col, std::int32_t row) const {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "container/ByteSource.h"
@@ -85,6 +86,9 @@ public:
   // Records `value` for a cell: a first change appends a record, a further one overwrites it
   // in place, and going back to the unedited byte removes it. False for a cell without a byte.
   bool AddChangedCell(std::int32_t col, std::int32_t row, std::uint8_t value);
+  // The same for a cell's text, which must be two hexadecimal digits (ParseHexByte): any other
+  // text changes nothing and gives false.
+  bool SetCellText(std::int32_t col, std::int32_t row, std::string_view text);
   // Position of the cell's record in ChangedCells(), or -1.
   std::int32_t GetChangedCellIndex(std::int32_t col, std::int32_t row) const;
   // The byte as read when the editor opened; false for a cell without a byte.

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <functional>
 
+#include "HexEditTestSupport.h"
 #include "MainWindowTestSupport.h"
 #include "hexedit/gui/HexEditForm.h"
 #include "hexedit/gui/HexGridModel.h"
@@ -43,41 +44,6 @@ QByteArray Pattern() {
   return bytes;
 }
 
-QModelIndex CellIndex(const THexEditForm& form, int col, int row) {
-  return form.StringGrid1->model()->index(row - 1, col - 1);
-}
-QString CellText(const THexEditForm& form, int col, int row) { return CellIndex(form, col, row).data().toString(); }
-bool Marked(const THexEditForm& form, int col, int row) {
-  return CellIndex(form, col, row).data(THexGridModel::kChangedRole).toBool();
-}
-
-// The editor open on the grid's current cell, if any.
-QLineEdit* Editor(const THexEditForm& form) {
-  return qobject_cast<QLineEdit*>(form.StringGrid1->indexWidget(form.StringGrid1->currentIndex()));
-}
-// Where a key goes: the open editor, otherwise the grid (whose first key opens the editor).
-QWidget* KeyTarget(const THexEditForm& form) {
-  QLineEdit* editor = Editor(form);
-  return editor ? static_cast<QWidget*>(editor) : form.StringGrid1;
-}
-void Key(const THexEditForm& form, Qt::Key key) { QTest::keyClick(KeyTarget(form), key); }
-
-// Puts the grid's cursor on a cell and types there as a user would.
-void Type(THexEditForm& form, int col, int row, const QString& keys) {
-  if (form.StringGrid1->currentIndex() != CellIndex(form, col, row))
-    form.StringGrid1->setCurrentIndex(CellIndex(form, col, row));
-  for (QChar key : keys) QTest::keyClick(KeyTarget(form), key.toLatin1());
-}
-QString EditorText(const THexEditForm& form) {
-  QLineEdit* editor = Editor(form);
-  return editor ? editor->displayText() : QString();
-}
-// Leaves the cell being edited by the arrow key down, as a user moving on would.
-void LeaveCell(THexEditForm& form) {
-  Key(form, Qt::Key_Down);
-  QCoreApplication::processEvents();
-}
-
 // Limits the size a write may reach in files of this process while it lives.
 class FileSizeLimit {
  public:
@@ -98,29 +64,6 @@ class FileSizeLimit {
   rlimit FSaved{};
   void (*FPrevious)(int) = nullptr;
   bool FOk = false;
-};
-
-// Runs `action` on the hex edit window once it is up as a modal window (EditFile's own run).
-class WhenHexEditOpens {
- public:
-  explicit WhenHexEditOpens(std::function<void(THexEditForm&)> action) : FAction(std::move(action)) {
-    FTimer.setInterval(10);
-    QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      auto* form = qobject_cast<THexEditForm*>(QApplication::activeModalWidget());
-      if (!form) return;
-      FTimer.stop();
-      FRan = true;
-      if (QTest::qWaitForWindowExposed(form)) FAction(*form);
-      if (form->isVisible()) form->reject();  // never leave a test waiting on the window
-    });
-    FTimer.start();
-  }
-  bool Ran() const { return FRan; }
-
- private:
-  std::function<void(THexEditForm&)> FAction;
-  QTimer FTimer;
-  bool FRan = false;
 };
 
 }  // namespace
@@ -202,11 +145,12 @@ class HexEditWindowTest : public QObject {
     auto stream = Open(path);
     auto form = ShowEditor(stream.get(), 0, 64);
     QVERIFY(form);
-    // The cell's byte is 0x00: "4" then "1" give 0x41, shown as "A" and marked red.
+    // The cell's byte is 0x00: "4" alone changes nothing yet, "1" makes 0x41, shown as "A" and
+    // marked red.
     Type(*form, 1, 1, QStringLiteral("4"));
     QCOMPARE(EditorText(*form), QStringLiteral("4 "));
-    QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{1, 1, 0x40}}));
-    QCOMPARE(CellText(*form, 17, 1).at(0), QChar(u'@'));
+    QVERIFY(form->Model()->ChangedCells().empty());
+    QCOMPARE(CellText(*form, 17, 1).at(0), QChar(u'.'));
     Type(*form, 1, 1, QStringLiteral("1"));
     QCOMPARE(EditorText(*form), QStringLiteral("41"));
     QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{1, 1, 0x41}}));
@@ -219,34 +163,39 @@ class HexEditWindowTest : public QObject {
     const QImage image = form->StringGrid1->viewport()->grab().toImage();
     QCOMPARE(image.pixelColor(rect.bottomRight() - QPoint(1, 1)), QColor(255, 0, 0));
 
-    // "0" and "00" again: the record and the marking go.
+    // "00" again: the record and the marking go ("0" alone keeps the 0x41).
     Type(*form, 1, 1, QStringLiteral("0"));
     QCOMPARE(EditorText(*form), QStringLiteral("0 "));
-    QVERIFY(form->Model()->ChangedCells().empty());
+    QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{1, 1, 0x41}}));
     Type(*form, 1, 1, QStringLiteral("0"));
     LeaveCell(*form);
     QVERIFY(form->Model()->ChangedCells().empty());
     QVERIFY(!Marked(*form, 1, 1));
     QCOMPARE(CellText(*form, 17, 1).at(0), QChar(u'.'));
 
-    // A cell left after one digit completes to that digit and "0", the byte recorded with it.
+    // A cell left after one digit keeps its byte: no digit is made up for the one not typed.
     Type(*form, 3, 2, QStringLiteral("b"));
     LeaveCell(*form);
-    QCOMPARE(CellText(*form, 3, 2), QStringLiteral("B0"));
-    QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{3, 2, 0xB0}}));
-    // A cell changed several times keeps one record in its place; Backspace edits too.
+    QCOMPARE(CellText(*form, 3, 2), QStringLiteral("12"));
+    QVERIFY(form->Model()->ChangedCells().empty());
+    // A cell changed several times keeps one record in its place; Backspace edits too, and a
+    // cell whose digits are gone holds its byte from before.
+    Type(*form, 3, 2, QStringLiteral("DE"));
+    LeaveCell(*form);
     Type(*form, 5, 1, QStringLiteral("77"));
     LeaveCell(*form);
     Type(*form, 3, 2, QStringLiteral("C"));
-    Key(*form, Qt::Key_Backspace);
-    Key(*form, Qt::Key_Backspace);
-    QCOMPARE(EditorText(*form), QStringLiteral("00"));  // two blanks make "00"
-    Type(*form, 3, 2, QStringLiteral("G"));
-    QCOMPARE(EditorText(*form), QStringLiteral("00"));  // not a hexadecimal digit: "00"
-    Key(*form, Qt::Key_Home);
-    Type(*form, 3, 2, QStringLiteral("DE"));
-    LeaveCell(*form);
     QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{3, 2, 0xDE}, {5, 1, 0x77}}));
+    Key(*form, Qt::Key_Backspace);
+    Key(*form, Qt::Key_Backspace);
+    QCOMPARE(EditorText(*form), QStringLiteral("  "));
+    QCOMPARE(CellText(*form, 3, 2), QStringLiteral("DE"));
+    Type(*form, 3, 2, QStringLiteral("G"));
+    QCOMPARE(EditorText(*form), QStringLiteral("  "));  // not a hexadecimal digit: refused
+    Key(*form, Qt::Key_Home);
+    Type(*form, 3, 2, QStringLiteral("E0"));
+    LeaveCell(*form);
+    QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{3, 2, 0xE0}, {5, 1, 0x77}}));
   }
 
   void escapeTakesBackTheCellThenCancelsWithoutWriting() {
@@ -260,7 +209,9 @@ class HexEditWindowTest : public QObject {
     Key(*form, Qt::Key_Escape);
     QCOMPARE(form->Model()->ChangedCells(), (std::vector<TChangedCell>{{4, 3, 0x99}}));  // back to before "7"
     QVERIFY(form->isVisible());
+    AnswerQuestions yes(QMessageBox::Yes);  // discard the changes
     Key(*form, Qt::Key_Escape);
+    QCOMPARE(yes.Texts, QStringList{QStringLiteral("Discard the changes?")});
     QVERIFY(!form->isVisible());
     QCOMPARE(form->result(), int(QDialog::Rejected));
     QCOMPARE(ReadAll(path), original);
@@ -269,6 +220,7 @@ class HexEditWindowTest : public QObject {
     Type(*again, 1, 1, QStringLiteral("FF"));
     LeaveCell(*again);
     QTest::mouseClick(again->bbtnCancel, Qt::LeftButton);
+    QCOMPARE(yes.Texts.size(), 2);
     QCOMPARE(again->result(), int(QDialog::Rejected));
     QVERIFY(!again->FileWritten());
     QCOMPARE(ReadAll(path), original);
@@ -503,14 +455,16 @@ class HexEditWindowTest : public QObject {
     QVERIFY(main->Memo1->toPlainText().startsWith(QStringLiteral("00000000   00 00 01 B3 0F ")));
     QCOMPARE(main->ListView1->SelectedRow(), 0);
 
-    // Cancel: nothing written, nothing refreshed.
+    // Cancel, the changes discarded: nothing written, nothing refreshed.
     main->Memo1->setPlainText(QStringLiteral("untouched"));
+    AnswerQuestions discard(QMessageBox::Yes);
     WhenHexEditOpens cancel([](THexEditForm& form) {
       Type(form, 1, 1, QStringLiteral("FF"));
       QTest::mouseClick(form.bbtnCancel, Qt::LeftButton);
     });
     main->HexEdit1Click();
     QVERIFY(cancel.Ran());
+    QCOMPARE(discard.Texts.size(), 1);
     QCOMPARE(ReadAll(path), expected);
     QCOMPARE(main->Memo1->toPlainText(), QStringLiteral("untouched"));
 

@@ -1,8 +1,8 @@
 #include "hexedit/gui/HexCellDelegate.h"
 
-#include <QLineEdit>
 #include <QPainter>
 
+#include "hexedit/gui/HexCellEditor.h"
 #include "hexedit/gui/HexEditForm.h"
 #include "hexedit/gui/HexGridModel.h"
 
@@ -24,19 +24,11 @@ THexCellDelegate::THexCellDelegate(THexEditForm* form) : QStyledItemDelegate(for
 QWidget* THexCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
   const int col = THexGridModel::Col(index);
   const int row = THexGridModel::Row(index);
-  auto* editor = new QLineEdit(parent);
-  editor->setFrame(false);
-  editor->setInputMask(FForm->StringGrid1GetEditMask(col, row));
+  auto* editor = new THexCellEditor(parent);
   FForm->EditStarted(col, row);
-  connect(editor, &QLineEdit::textEdited, this, [this, editor, col, row] {
-    const QString typed = editor->displayText();
-    const QString cell = FForm->StringGrid1SetEditText(col, row, typed);
-    if (cell != typed) {
-      const int cursor = editor->cursorPosition();
-      editor->setText(cell);
-      editor->setCursorPosition(cursor);
-    }
-  });
+  connect(editor, &THexCellEditor::Refused, FForm, &THexEditForm::RefuseInput);
+  connect(editor, &QLineEdit::textEdited, this,
+          [this, editor, col, row] { FForm->StringGrid1SetEditText(col, row, editor->displayText()); });
   return editor;
 }
 

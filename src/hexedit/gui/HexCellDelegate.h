@@ -5,9 +5,9 @@ namespace varlow {
 
 class THexEditForm;
 
-// Edits and paints the byte cells of the hex editor's grid. The editor hands each keystroke's
-// text to the window, which records the byte at once and may repair the text; a changed byte
-// is painted white on red.
+// Edits and paints the byte cells of the hex editor's grid. The editor takes hexadecimal digits
+// only and hands each change of its text to the window, which records the byte as soon as two
+// digits spell it; a changed byte is painted white on red.
 class THexCellDelegate final : public QStyledItemDelegate {
   Q_OBJECT
  public:

@@ -1,16 +1,17 @@
 #include "hexedit/gui/HexEditForm.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include "container/ByteSource.h"
-#include "hexedit/HexEditText.h"
 #include "hexedit/HexEditWriter.h"
 #include "hexedit/gui/HexCellDelegate.h"
 #include "hexedit/gui/HexGridModel.h"
@@ -105,7 +106,7 @@ void THexEditForm::CreateControls() {
   layout->addLayout(buttons);
 
   connect(bbtnOK, &QPushButton::clicked, this, &THexEditForm::bbtnOKClick);
-  connect(bbtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(bbtnCancel, &QPushButton::clicked, this, &THexEditForm::reject);
 }
 
 void THexEditForm::FormShow() {
@@ -148,15 +149,32 @@ void THexEditForm::ShowStatus() {
 }
 
 QString THexEditForm::StringGrid1GetEditMask(int, int) const {
-  // Two letters or digits, upper-cased as typed; both may stay blank, so that Enter on a
-  // half-typed cell still reaches the default button.
-  return QStringLiteral(">nn");
+  // As THexCellEditor sets it: two hexadecimal digits, upper-cased as typed, both may stay blank.
+  return QStringLiteral(">hh");
 }
 
 QString THexEditForm::StringGrid1SetEditText(int col, int row, const QString& editText) {
-  const TEditRepair repair = RepairEditText(editText.toStdString());
-  if (FModel && repair.Value && FModel->AddChangedCell(col, row, *repair.Value)) FGridModel->UpdateRow(row);
-  return QString::fromStdString(repair.CellText);
+  if (!FModel) return editText;
+  const QModelIndex cell = FGridModel->Cell(col, row);
+  // The grid's model takes only two hexadecimal digits; anything short of a byte leaves the
+  // cell as the editor found it.
+  if (!FGridModel->setData(cell, editText, Qt::EditRole) && col == FEditCol && row == FEditRow &&
+      FModel->AddChangedCell(col, row, FValueBeforeEdit))
+    FGridModel->UpdateRow(row);
+  return editText;
+}
+
+void THexEditForm::RefuseInput() {
+  QApplication::beep();
+  emit InputRefused();
+}
+
+void THexEditForm::reject() {
+  if (FModel && !FModel->ChangedCells().empty() &&
+      QMessageBox::question(this, windowTitle(), QStringLiteral("Discard the changes?"),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
+  QDialog::reject();
 }
 
 void THexEditForm::EditStarted(int col, int row) {

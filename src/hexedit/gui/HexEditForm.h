@@ -37,13 +37,20 @@ class THexEditForm final : public QDialog {
   bool FileWritten() const { return FFileWritten; }
   const THexEditModel* Model() const;
 
-  // The in-place editor of a byte cell: its mask, and each change of its text, recorded at
-  // once. Returns the text the cell shows after repair.
+  // The in-place editor of a byte cell: its mask, and each change of its text. Two hexadecimal
+  // digits record their byte at once; fewer (one digit typed so far, blanks) keep the byte the
+  // cell held when the editor opened, so a cell left half-typed is unchanged. Returns the text.
   QString StringGrid1GetEditMask(int col, int row) const;
   QString StringGrid1SetEditText(int col, int row, const QString& editText);
   // An editor opened on a cell, and one closed with Esc (its cell goes back to what it was).
   void EditStarted(int col, int row);
   void RevertEdit();
+  // A key or paste that is no hexadecimal digit: refused with a beep (and InputRefused).
+  void RefuseInput();
+
+  // Cancel, Esc and the window's close button: with unsaved changes, asks whether to discard
+  // them and stays open on No.
+  void reject() override;
 
   void bbtnOKClick();
 
@@ -51,6 +58,9 @@ class THexEditForm final : public QDialog {
   QPushButton* bbtnOK = nullptr;
   QPushButton* bbtnCancel = nullptr;
   QLabel* lbStatus = nullptr;  // why the window cannot save, or shows fewer bytes than asked
+
+ signals:
+  void InputRefused();
 
  private:
   void CreateControls();

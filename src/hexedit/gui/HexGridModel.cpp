@@ -42,6 +42,15 @@ Qt::ItemFlags THexGridModel::flags(const QModelIndex& index) const {
   return flags;
 }
 
+bool THexGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || role != Qt::EditRole || !FEditable) return false;
+  // A number would be read in decimal by its text: only the cell's own kind of text is taken.
+  if (value.metaType().id() != QMetaType::QString) return false;
+  if (!FModel->SetCellText(Col(index), Row(index), value.toString().toStdString())) return false;
+  UpdateRow(Row(index));
+  return true;
+}
+
 void THexGridModel::UpdateRow(int row) {
   emit dataChanged(Cell(1, row), Cell(kHexTextColumn, row), {Qt::DisplayRole, Qt::EditRole, kChangedRole});
 }

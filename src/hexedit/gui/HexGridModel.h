@@ -31,6 +31,10 @@ class THexGridModel final : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // Takes a byte cell's text (EditRole, a string of two hexadecimal digits) into the edit model.
+  // Anything else (another role or type, text that is not two digits, a cell without a byte, a
+  // read-only grid) changes nothing and gives false.
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
   // Repaints a row's cells and its text column after the edit model changed.
   void UpdateRow(int row);
