@@ -4,6 +4,9 @@
 #include "browser/gui/MainWindow.h"
 #include "browser/gui/PackListView.h"
 #include "hexedit/gui/HexEditForm.h"
+#include "overview/gui/OverviewDock.h"
+#include "overview/gui/OverviewPane.h"
+#include "picture/gui/PicturePane.h"
 #include "support/Trap.h"
 
 namespace varlow {
@@ -25,7 +28,11 @@ void TForm1::HexEdit1Click() {
     const bool saved = EditSource(stream, offset, FPackLength, this, &fileWritten);
     if (!saved && !fileWritten) return;
 
-    // Show the file as it is now: the window from its first pack, the selected pack again.
+    // Show the file as it is now: the picture and the overview read it again (the picture pane
+    // drops what it decoded before), the window from its first pack, the selected pack again.
+    if (FPicturePane) FPicturePane->Reload();
+    if (TOverviewPane* overview = OverviewPaneOf(FOverviewDock); overview && overview->FileName() == FFileName)
+      overview->Rescan();
     RefreshPosition(FIndex.PackCount() > 0 ? FIndex.Pack(0).Offset : FIndex.WindowStart());
     ListView1->viewport()->update();
     ClearDetailPanes();

@@ -134,6 +134,9 @@ bool TOverviewPane::StartScan(const QString& path, std::size_t blockSize, std::i
   FJob->Cancel();
   FGraph->SetData(&FJob->Data(), &FJob->Lock());
   FFileName = path;
+  FBlockSize = blockSize;
+  FStreamIndex = streamIndex;
+  FStale = false;
   FShownPictures = 0;
   const bool started = FJob->Start(path, blockSize, streamIndex);
   FFinishedShown = !started;
@@ -144,6 +147,19 @@ bool TOverviewPane::StartScan(const QString& path, std::size_t blockSize, std::i
   if (started) FTimer->start(kRefreshMs);
   ShowStatistics();
   return started;
+}
+
+void TOverviewPane::Rescan() {
+  if (FFileName.isEmpty()) return;
+  if (isVisible())
+    StartScan(FFileName, FBlockSize, FStreamIndex);
+  else
+    FStale = true;
+}
+
+void TOverviewPane::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FStale && !FFileName.isEmpty()) StartScan(FFileName, FBlockSize, FStreamIndex);
 }
 
 void TOverviewPane::CancelScan() {
@@ -158,6 +174,7 @@ void TOverviewPane::Clear() {
   FJob = std::make_unique<TOverviewScanJob>();
   FGraph->SetData(&FJob->Data(), &FJob->Lock());
   FFileName.clear();
+  FStale = false;
   FShownPictures = 0;
   FFinishedShown = true;
   FProgress->hide();

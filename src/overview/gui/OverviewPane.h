@@ -32,6 +32,9 @@ class TOverviewPane final : public QWidget {
   // video stream, -1 the first); false when it cannot be read.
   bool StartScan(const QString& path, std::size_t blockSize = 0, std::int32_t streamIndex = -1);
   void CancelScan();
+  // The file's bytes changed (a save in Hex Edit): scans the file on show again, now or, for a
+  // hidden pane, when it is next shown.
+  void Rescan();
   // Drops the records: no file.
   void Clear();
   bool Scanning() const;
@@ -65,6 +68,9 @@ class TOverviewPane final : public QWidget {
   void Filled(qint64 pictures);
   void ScanFinished();
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void ShowStatistics();
   void ShowExportMenu(const QPoint& globalPos);
@@ -72,6 +78,9 @@ class TOverviewPane final : public QWidget {
 
   std::unique_ptr<TOverviewScanJob> FJob;
   QString FFileName;
+  std::size_t FBlockSize = 0;  // of the last scan started, for Rescan
+  std::int32_t FStreamIndex = -1;
+  bool FStale = false;  // the records are of bytes the file no longer holds
   TOverviewStatistics FStatistics;
   std::size_t FShownPictures = 0;
   bool FFinishedShown = true;

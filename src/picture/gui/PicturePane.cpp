@@ -90,10 +90,16 @@ void TPicturePane::SetFile(const QString& path, std::int32_t stream) {
   ShowPicture(-1);
 }
 
+void TPicturePane::Reload() {
+  ++FGeneration;
+  if (!isHidden()) ShowPicture(FRequestedOffset);
+}
+
 void TPicturePane::ShowPicture(std::int64_t offset) {
+  FRequestedOffset = offset;
   {
     std::lock_guard lock(FLock);
-    FPending = TRequest{FPath, FStreamIndex, offset};
+    FPending = TRequest{FPath, FStreamIndex, offset, FGeneration};
     FCancel = true;  // whatever runs is for a selection that has moved on
   }
   FWake.notify_all();
@@ -111,6 +117,7 @@ void TPicturePane::ShowPicture(std::int64_t offset) {
 void TPicturePane::WorkerLoop() {
   std::unique_ptr<TPictureLoader> loader;
   std::int32_t loaderStream = -1;
+  std::uint64_t loaderGeneration = 0;
   for (;;) {
     TRequest request;
     {
@@ -126,9 +133,11 @@ void TPicturePane::WorkerLoop() {
     result->Offset = request.Offset;
     Trap("TPicturePane.WorkerLoop", [&] {
       const std::string path = request.Path.toStdString();
-      if (!loader || loader->Path() != path || loaderStream != request.Stream) {
+      if (!loader || loader->Path() != path || loaderStream != request.Stream ||
+          loaderGeneration != request.Generation) {
         loader = std::make_unique<TPictureLoader>(path, request.Stream);
         loaderStream = request.Stream;
+        loaderGeneration = request.Generation;
       }
       const TPictureResult decoded = loader->LoadPicture(request.Offset, &FCancel);
       if (decoded.Status == TPictureResult::TStatus::Cancelled) {

@@ -39,6 +39,9 @@ public:
   void SetFile(const QString& path, std::int32_t stream = -1);
   // Shows the picture whose pack starts at `offset`; -1 clears the pane.
   void ShowPicture(std::int64_t offset);
+  // The file's bytes changed under the pane (a save in Hex Edit): drops every decoded picture
+  // kept for it and decodes the requested one again.
+  void Reload();
 
   std::int64_t ShownOffset() const { return FShownOffset; }
   // Whether the analyser's findings for the picture on screen are in.
@@ -64,6 +67,7 @@ private:
     QString Path;
     std::int32_t Stream = -1;
     std::int64_t Offset = -1;
+    std::uint64_t Generation = 0;  // of the file's bytes: a newer one needs a fresh loader
   };
   struct TResult;
 
@@ -88,6 +92,8 @@ private:
   QString FPath;
   std::int32_t FStreamIndex = -1;
   std::int64_t FShownOffset = -1;
+  std::int64_t FRequestedOffset = -1;
+  std::uint64_t FGeneration = 0;
   TDecodedPicturePtr FPicture;
   TPictureLoader::TMapPtr FMap = std::make_shared<const TMacroblockMap>();
 
