@@ -145,63 +145,39 @@ private:
   std::int64_t FExtra = 0;
 };
 
-TTransrateResult Fail(TTransrateResult result, std::string message, TTransrateStatus status = TTransrateStatus::Failed) {
-  result.Status = status;
-  result.Message = std::move(message);
-  return result;
-}
-
 } // namespace
 
 TTransrateResult TransrateTransportStream(const TByteSource& source, const std::string& OutputPath,
                                           const TTransrateOptions& Options, const TTransrateProgressFunction& Progress) {
-  TTransrateResult result;
   const TContainerLayout& layout = *source.Layout();
-  if (layout.Format.PacketSize == 204)
-    return Fail(result, "transport streams with 204-byte packets are not transrated: their parity bytes would no longer match");
   const TFileStream& file = source.File();
-  const std::int64_t size = std::max<std::int64_t>(file.Size(), 0);
-  result.InputBytes = size;
-  TTemporaryOutputFile output(OutputPath);
-  TVideoPass pass(Options, OutputPath);
-  TPacketOutput written(output);
-  const auto report = [&](std::int64_t done) {
-    if (!Progress) return true;
-    TTransrateProgress progress;
-    progress.InputSize = size;
-    progress.InputRead = done;
-    progress.PicturesOut = pass.PicturesOut();
-    progress.OutputBytes = written.Written();
-    return Progress(progress);
-  };
+  TContainerRun run(std::max<std::int64_t>(file.Size(), 0), OutputPath, Options, Progress);
+  if (layout.Format.PacketSize == 204)
+    return run.Fail("transport streams with 204-byte packets are not transrated: their parity bytes would no longer match");
+  TVideoPass& pass = run.Pass();
 
   // First pass: the video through the engine, with where its PES packets begin.
   std::vector<std::int64_t> pesStarts;
   bool cancelled = false;
-  std::int64_t slotsSeen = 0;
   WalkTransport(file, layout, [&](const TTsSlot& slot) {
     if (slot.PesStart) pesStarts.push_back(pass.VideoIn());
     pass.Feed(slot.Payload);
-    if ((++slotsSeen & 0xFFF) == 0 && !report(slot.Offset / 2)) {
-      cancelled = true;
-      return false;
-    }
-    return true;
+    cancelled = !run.Progress(false, slot.Offset);
+    return !cancelled;
   });
-  if (cancelled) return Fail(result, "Cancelled", TTransrateStatus::Cancelled);
-  if (std::string failure = pass.Finish(result); !failure.empty()) return Fail(result, failure);
+  if (cancelled) return run.Cancelled();
+  if (std::string failure = pass.Finish(run.Result()); !failure.empty()) return run.Fail(failure);
   const TPositionMap& map = pass.Map();
   const std::int64_t videoIn = pass.VideoIn();
 
   // Second pass: every slot again, the video's refilled.
   TSequentialReader video(pass.Video());
-  TVideoPacketiser packets(written, layout.Format.SyncOffset, Options.KeepMuxRate);
+  TVideoPacketiser packets(run.Output(), layout.Format.SyncOffset, Options.KeepMuxRate);
   packets.FPid = layout.Video().Pid;
   std::map<std::uint16_t, std::int64_t> others;
   std::size_t nextPes = 0;
   std::int64_t position = 0;  // input video bytes placed so far
   std::int64_t damaged = 0;
-  slotsSeen = 0;
   // Video bytes before the first PES start (a file cut inside a PES packet) go out headerless.
   if (pesStarts.empty() || pesStarts.front() > 0) {
     std::vector<std::uint8_t> lead;
@@ -210,10 +186,10 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
   }
   WalkTransport(file, layout, [&](const TTsSlot& slot) {
     if (!slot.Packet) {
-      written.Write(slot.Bytes);
+      run.Output().Write(slot.Bytes);
       ++damaged;
     } else if (!slot.Video) {
-      written.Write(slot.Bytes);
+      run.Output().Write(slot.Bytes);
       ++others[slot.Header.PID];
     } else if (slot.Duplicate || slot.Scrambled || (slot.Header.payload_unit_start_indicator && !slot.PesStart)) {
       packets.Vacate(slot);
@@ -236,29 +212,21 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
       packets.Place(slot);
       position += static_cast<std::int64_t>(slot.Payload.size());
     }
-    if ((++slotsSeen & 0xFFF) == 0 && !report(size / 2 + slot.Offset / 2)) {
-      cancelled = true;
-      return false;
-    }
-    return true;
+    cancelled = !run.Progress(true, slot.Offset);
+    return !cancelled;
   });
-  if (cancelled) return Fail(result, "Cancelled", TTransrateStatus::Cancelled);
+  if (cancelled) return run.Cancelled();
   packets.EmitRest();
-  written.Flush();
-  if (position != videoIn) return Fail(result, "the container's video could not be followed the second time");
+  if (position != videoIn) return run.Fail("the container's video could not be followed the second time");
 
   std::int64_t otherPackets = 0;
   for (const auto& [pid, count] : others) otherPackets += count;
-  result.Carried = std::to_string(others.size()) + (others.size() == 1 ? " other PID, " : " other PIDs, ") +
-                   std::to_string(otherPackets) + " packets carried unchanged; " + std::to_string(packets.Dropped()) +
-                   (Options.KeepMuxRate ? " video packets made null" : " video packets left out");
-  if (packets.Extra() > 0) result.Carried += "; " + std::to_string(packets.Extra()) + " video packets added";
-  if (damaged > 0) result.Carried += "; " + std::to_string(damaged) + " damaged places";
-  result.OutputBytes = output.Written();
-  if (!report(size)) return Fail(result, "Cancelled", TTransrateStatus::Cancelled);
-  output.Commit();
-  result.Status = TTransrateStatus::Succeeded;
-  return result;
+  std::string carried = std::to_string(others.size()) + (others.size() == 1 ? " other PID, " : " other PIDs, ") +
+                        std::to_string(otherPackets) + " packets carried unchanged; " + std::to_string(packets.Dropped()) +
+                        (Options.KeepMuxRate ? " video packets made null" : " video packets left out");
+  if (packets.Extra() > 0) carried += "; " + std::to_string(packets.Extra()) + " video packets added";
+  if (damaged > 0) carried += "; " + std::to_string(damaged) + " damaged places";
+  return run.Commit(std::move(carried));
 }
 
 } // namespace varlow

@@ -185,39 +185,20 @@ private:
   std::int64_t FExtra = 0;
 };
 
-TTransrateResult Failed(TTransrateResult result, std::string message, TTransrateStatus status = TTransrateStatus::Failed) {
-  result.Status = status;
-  result.Message = std::move(message);
-  return result;
-}
-
 } // namespace
 
 TTransrateResult TransrateProgramStream(const TByteSource& source, const std::string& OutputPath,
                                         const TTransrateOptions& Options, const TTransrateProgressFunction& Progress) {
-  TTransrateResult result;
   const TContainerLayout& layout = *source.Layout();
   const bool mpeg1 = layout.Format.Mpeg1System;
   const TFileStream& file = source.File();
-  const std::int64_t size = std::max<std::int64_t>(file.Size(), 0);
-  result.InputBytes = size;
-  TTemporaryOutputFile output(OutputPath);
-  TVideoPass pass(Options, OutputPath);
-  TPacketOutput written(output);
-  const auto report = [&](std::int64_t done) {
-    if (!Progress) return true;
-    TTransrateProgress progress;
-    progress.InputSize = size;
-    progress.InputRead = done;
-    progress.PicturesOut = pass.PicturesOut();
-    progress.OutputBytes = written.Written();
-    return Progress(progress);
-  };
+  TContainerRun run(std::max<std::int64_t>(file.Size(), 0), OutputPath, Options, Progress);
+  TVideoPass& pass = run.Pass();
+  TPacketOutput& written = run.Output();
 
   // First pass: the video through the engine, and the pictures its time stamps belong to.
   std::vector<TStamped> stamps;
   bool cancelled = false;
-  std::int64_t units = 0;
   WalkProgram(file, layout, [&](const TPsUnit& unit) {
     if (unit.Video) {
       if (unit.Pes.PTS != kNoTimestamp) {
@@ -234,14 +215,11 @@ TTransrateResult TransrateProgramStream(const TByteSource& source, const std::st
       }
       pass.Feed(unit.Payload);
     }
-    if ((++units & 0x3FF) == 0 && !report(unit.Offset / 2)) {
-      cancelled = true;
-      return false;
-    }
-    return true;
+    cancelled = !run.Progress(false, unit.Offset);
+    return !cancelled;
   });
-  if (cancelled) return Failed(result, "Cancelled", TTransrateStatus::Cancelled);
-  if (std::string failure = pass.Finish(result); !failure.empty()) return Failed(result, failure);
+  if (cancelled) return run.Cancelled();
+  if (std::string failure = pass.Finish(run.Result()); !failure.empty()) return run.Fail(failure);
   std::vector<std::int64_t> groups;
   for (const TVideoUnit& u : pass.Map().Input())
     if (u.GroupStart) groups.push_back(u.Start);
@@ -263,7 +241,6 @@ TTransrateResult TransrateProgramStream(const TByteSource& source, const std::st
     packHasContent = false;
     packFreed = false;
   };
-  units = 0;
   WalkProgram(file, layout, [&](const TPsUnit& unit) {
     if (unit.Kind == TPsUnit::TKind::Pack || unit.Kind == TPsUnit::TKind::End) endPack();
     if (unit.Kind == TPsUnit::TKind::End) {
@@ -289,27 +266,19 @@ TTransrateResult TransrateProgramStream(const TByteSource& source, const std::st
       if (unit.Kind != TPsUnit::TKind::Pack && !(unit.Kind == TPsUnit::TKind::Pes && unit.StreamId == 0xBE))
         packHasContent = true;
     }
-    if ((++units & 0x3FF) == 0 && !report(size / 2 + unit.Offset / 2)) {
-      cancelled = true;
-      return false;
-    }
-    return true;
+    cancelled = !run.Progress(true, unit.Offset);
+    return !cancelled;
   });
-  if (cancelled) return Failed(result, "Cancelled", TTransrateStatus::Cancelled);
+  if (cancelled) return run.Cancelled();
   endPack();
   written.Write(packets.Rest(lastVideoId));
-  written.Flush();
-  if (position != pass.VideoIn()) return Failed(result, "the container's video could not be followed the second time");
-  result.Carried = std::to_string(others) + " other packets carried unchanged; " + std::to_string(freed) +
-                   (Options.KeepMuxRate ? " video packets made padding"
-                                        : " video packets and " + std::to_string(droppedPacks) + " packs left out");
-  if (packets.Extra() > 0) result.Carried += "; " + std::to_string(packets.Extra()) + " video packets added";
-  if (damaged > 0) result.Carried += "; " + std::to_string(damaged) + " damaged places";
-  result.OutputBytes = output.Written();
-  if (!report(size)) return Failed(result, "Cancelled", TTransrateStatus::Cancelled);
-  output.Commit();
-  result.Status = TTransrateStatus::Succeeded;
-  return result;
+  if (position != pass.VideoIn()) return run.Fail("the container's video could not be followed the second time");
+  std::string carried = std::to_string(others) + " other packets carried unchanged; " + std::to_string(freed) +
+                        (Options.KeepMuxRate ? " video packets made padding"
+                                             : " video packets and " + std::to_string(droppedPacks) + " packs left out");
+  if (packets.Extra() > 0) carried += "; " + std::to_string(packets.Extra()) + " video packets added";
+  if (damaged > 0) carried += "; " + std::to_string(damaged) + " damaged places";
+  return run.Commit(std::move(carried));
 }
 
 } // namespace varlow

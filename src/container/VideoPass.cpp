@@ -157,4 +157,41 @@ std::string TVideoPass::Finish(TTransrateResult& result) {
   return {};
 }
 
+TContainerRun::TContainerRun(std::int64_t inputSize, const std::string& outputPath, const TTransrateOptions& options,
+                             const TTransrateProgressFunction& progress)
+    : FSize(inputSize), FProgress(progress), FOutput(outputPath), FPass(options, outputPath), FWritten(FOutput) {
+  FResult.InputBytes = inputSize;
+}
+
+bool TContainerRun::Report(std::int64_t done) {
+  if (!FProgress) return true;
+  TTransrateProgress progress;
+  progress.InputSize = FSize;
+  progress.InputRead = done;
+  progress.PicturesOut = FPass.PicturesOut();
+  progress.OutputBytes = FWritten.Written();
+  return FProgress(progress);
+}
+
+bool TContainerRun::Progress(bool secondPass, std::int64_t offset) {
+  if ((++FCalls & 0x3FF) != 0) return true;
+  return Report((secondPass ? FSize / 2 : 0) + offset / 2);
+}
+
+TTransrateResult TContainerRun::Fail(std::string message, TTransrateStatus status) {
+  FResult.Status = status;
+  FResult.Message = std::move(message);
+  return FResult;
+}
+
+TTransrateResult TContainerRun::Commit(std::string carried) {
+  FWritten.Flush();
+  FResult.Carried = std::move(carried);
+  FResult.OutputBytes = FOutput.Written();
+  if (!Report(FSize)) return Cancelled();
+  FOutput.Commit();
+  FResult.Status = TTransrateStatus::Succeeded;
+  return FResult;
+}
+
 } // namespace varlow

@@ -117,4 +117,35 @@ private:
   TPositionMap FMap;
 };
 
+// What the two passes of a container transrate share: the output behind its buffer, the video
+// pass, the progress (the first pass the first half of the input's share, the second the rest)
+// and the result.
+class TContainerRun {
+public:
+  TContainerRun(std::int64_t inputSize, const std::string& outputPath, const TTransrateOptions& options,
+                const TTransrateProgressFunction& progress);
+
+  TVideoPass& Pass() { return FPass; }
+  TPacketOutput& Output() { return FWritten; }
+  TTransrateResult& Result() { return FResult; }
+  // Reports how far the pass has come (`offset` in the input) now and then; false asks to stop.
+  bool Progress(bool secondPass, std::int64_t offset);
+  // Ends the run: the result with its status and message; no output is left behind.
+  TTransrateResult Fail(std::string message, TTransrateStatus status = TTransrateStatus::Failed);
+  TTransrateResult Cancelled() { return Fail("Cancelled", TTransrateStatus::Cancelled); }
+  // Writes out what is buffered, puts the output in place and returns the result.
+  TTransrateResult Commit(std::string carried);
+
+private:
+  bool Report(std::int64_t done);
+
+  const std::int64_t FSize;
+  const TTransrateProgressFunction& FProgress;
+  TTemporaryOutputFile FOutput;
+  TVideoPass FPass;
+  TPacketOutput FWritten;
+  TTransrateResult FResult;
+  std::int64_t FCalls = 0;
+};
+
 } // namespace varlow
