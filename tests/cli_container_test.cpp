@@ -3,27 +3,14 @@
 #include <cstdio>
 #include <string>
 
+#include "CliRun.h"
 #include "TestStreams.h"
 
 namespace varlow {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-CliRun Cli(const std::string& args) {
-  CliRun r;
-  FILE* pipe = ::popen((std::string(VARLOW_CLI_PATH) + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using test::Cli;
+using test::CliRun;
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 const std::string kTs = Quoted(test::SharedStream("containers/bt601-525_480_interlaced_bff.ts"));

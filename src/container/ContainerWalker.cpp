@@ -169,6 +169,24 @@ private:
   std::uint16_t FPid;
 };
 
+} // namespace
+
+std::int64_t ProgramUnitLength(TFileWindow& window, std::int64_t at) {
+  const auto b = window.At(at, 16);
+  if (b.empty()) return 0;
+  if (b.size() < 4 || b[0] != 0 || b[1] != 0 || b[2] != 1 || b[3] < kProgramEndCode) return -1;
+  if (b[3] == kProgramEndCode) return 4;
+  if (b[3] == kPackStartCode) {
+    TNoElements none;
+    const TPackHeader pack = ReadPackHeader(b, none);
+    return pack.Ok ? pack.Size : -1;
+  }
+  if (b.size() < 6) return -1;
+  return 6 + (std::int64_t{b[4]} << 8 | b[5]);
+}
+
+namespace {
+
 class TProgramWalker final : public TContainerWalker {
 public:
   explicit TProgramWalker(const TContainerLayout& layout)
@@ -185,7 +203,7 @@ public:
 
     std::int64_t at = FindUnitAtOrBefore(window, begin);
     while (at < end && !out.Full()) {
-      const std::int64_t length = UnitLength(window, at);
+      const std::int64_t length = ProgramUnitLength(window, at);
       if (length <= 0) {
         if (length == 0) break;  // the file ends
         const std::int64_t next = NextUnit(window, at + 1);
@@ -220,27 +238,11 @@ public:
   }
 
 private:
-  // Bytes the unit at `at` takes; 0 at the file's end; -1 where no unit starts.
-  std::int64_t UnitLength(TFileWindow& window, std::int64_t at) const {
-    const auto b = window.At(at, 16);
-    if (b.empty()) return 0;
-    if (b.size() < 4 || b[0] != 0 || b[1] != 0 || b[2] != 1 || b[3] < kProgramEndCode) return -1;
-    if (b[3] == kProgramEndCode) return 4;
-    if (b[3] == kPackStartCode) {
-      TNoElements none;
-      const TPackHeader pack = ReadPackHeader(b, none);
-      return pack.Ok ? pack.Size : -1;
-    }
-    if (b.size() < 6) return -1;
-    const std::int64_t length = 6 + (std::int64_t{b[4]} << 8 | b[5]);
-    return length;
-  }
-
   // Whether a unit starts at `at` and the one after it starts where it says (or the file ends).
   bool Chains(TFileWindow& window, std::int64_t at) const {
-    const std::int64_t length = UnitLength(window, at);
+    const std::int64_t length = ProgramUnitLength(window, at);
     if (length <= 0) return false;
-    return UnitLength(window, at + length) >= 0;
+    return ProgramUnitLength(window, at + length) >= 0;
   }
 
   std::int64_t NextUnit(TFileWindow& window, std::int64_t from) const {
@@ -276,7 +278,7 @@ private:
       std::int64_t at = from + i;
       bool ok = true;
       while (ok) {
-        const std::int64_t length = UnitLength(window, at);
+        const std::int64_t length = ProgramUnitLength(window, at);
         if (length <= 0) {
           ok = length == 0;
           break;
@@ -285,7 +287,7 @@ private:
         at += length;
       }
       if (ok && Chains(window, at)) return at;
-      if (ok && UnitLength(window, at) == 0) return at;
+      if (ok && ProgramUnitLength(window, at) == 0) return at;
     }
     return NextUnit(window, position);
   }

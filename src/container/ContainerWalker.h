@@ -40,4 +40,8 @@ private:
   std::size_t FValid = 0;
 };
 
+// Bytes the program stream unit (pack header, system header, PES packet, end code) at `at`
+// takes; 0 at the file's end; -1 where no unit starts.
+std::int64_t ProgramUnitLength(TFileWindow& window, std::int64_t at);
+
 } // namespace varlow

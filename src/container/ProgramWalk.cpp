@@ -5,24 +5,6 @@
 
 namespace varlow {
 
-namespace {
-
-// Bytes the unit at `at` takes; 0 at the file's end; -1 where no unit starts.
-std::int64_t UnitLength(TFileWindow& window, std::int64_t at) {
-  const auto b = window.At(at, 16);
-  if (b.empty()) return 0;
-  if (b.size() < 4 || b[0] != 0 || b[1] != 0 || b[2] != 1 || b[3] < kProgramEndCode) return -1;
-  if (b[3] == kProgramEndCode) return 4;
-  if (b[3] == kPackStartCode) {
-    TNoElements none;
-    const TPackHeader pack = ReadPackHeader(b, none);
-    return pack.Ok ? pack.Size : -1;
-  }
-  if (b.size() < 6) return -1;
-  return 6 + (std::int64_t{b[4]} << 8 | b[5]);
-}
-
-} // namespace
 
 void WalkProgram(const TFileStream& file, const TContainerLayout& layout,
                  const std::function<bool(const TPsUnit&)>& visit) {
@@ -32,13 +14,13 @@ void WalkProgram(const TFileStream& file, const TContainerLayout& layout,
   const bool mpeg1 = layout.Format.Mpeg1System;
   TNoElements none;
   const auto chains = [&](std::int64_t at) {
-    const std::int64_t length = UnitLength(window, at);
-    return length > 0 && UnitLength(window, at + length) >= 0;
+    const std::int64_t length = ProgramUnitLength(window, at);
+    return length > 0 && ProgramUnitLength(window, at + length) >= 0;
   };
   for (std::int64_t at = 0; at < size;) {
     TPsUnit unit;
     unit.Offset = at;
-    const std::int64_t length = UnitLength(window, at);
+    const std::int64_t length = ProgramUnitLength(window, at);
     const auto whole = length > 0 ? window.At(at, static_cast<std::size_t>(length)) : std::span<const std::uint8_t>{};
     if (length <= 0 || whole.size() < static_cast<std::size_t>(length)) {
       // No unit here, or one the file cuts short: the bytes up to the next unit that chains on.
