@@ -3,6 +3,7 @@
 #include <span>
 
 #include "container/FieldReader.h"
+#include "container/PesHeader.h"
 
 namespace varlow {
 
@@ -28,18 +29,7 @@ TPackHeader ReadPackHeader(std::span<const std::uint8_t> bytes, Sink& sink) {
   TPackHeader h;
   TFieldReader<Sink> r(bytes, sink);
   if (r.Field("pack_start_code", 32) != 0x1BA) return h;
-  const auto stamp = [&](const char* name) {
-    const std::int64_t at = r.BitPos();
-    const std::uint64_t high = r.Bits(3);
-    r.Bits(1);
-    const std::uint64_t mid = r.Bits(15);
-    r.Bits(1);
-    const std::uint64_t low = r.Bits(15);
-    r.Bits(1);
-    const std::uint64_t value = high << 30 | mid << 15 | low;
-    r.Listener()(name, value, at, 36);
-    return value;
-  };
+  const auto stamp = [&](const char* name) { return detail::ReadStamp(r, name); };
   if (r.Peek(2) == 1) {
     h.Mpeg2 = true;
     r.Field("'01'", 2);

@@ -35,11 +35,11 @@ struct TPesHeader {
 };
 
 namespace detail {
-// A 33-bit time stamp as written: 4 bits of prefix, then 3 + 15 + 15 bits each followed by a marker.
+// A 33-bit time stamp as written in PES and pack headers: 3 + 15 + 15 bits, each followed by a
+// marker bit; one element for the whole stamp, markers included (36 bits).
 template <class Sink>
-std::uint64_t ReadTimestamp(TFieldReader<Sink>& r, const char* prefixName, const char* name) {
-  r.Field(prefixName, 4);
-  const std::int64_t at = r.BitPos() - 4;
+std::uint64_t ReadStamp(TFieldReader<Sink>& r, const char* name) {
+  const std::int64_t at = r.BitPos();
   const std::uint64_t high = r.Bits(3);
   r.Bits(1);
   const std::uint64_t mid = r.Bits(15);
@@ -47,9 +47,15 @@ std::uint64_t ReadTimestamp(TFieldReader<Sink>& r, const char* prefixName, const
   const std::uint64_t low = r.Bits(15);
   r.Bits(1);
   const std::uint64_t value = high << 30 | mid << 15 | low;
-  // One element for the whole stamp, markers included: its 36 bits after the prefix.
-  r.Listener()(name, value, at + 4, 36);
+  r.Listener()(name, value, at, 36);
   return value;
+}
+
+// A PES time stamp: its 4-bit prefix, then the stamp.
+template <class Sink>
+std::uint64_t ReadTimestamp(TFieldReader<Sink>& r, const char* prefixName, const char* name) {
+  r.Field(prefixName, 4);
+  return ReadStamp(r, name);
 }
 } // namespace detail
 
