@@ -21,7 +21,7 @@ constexpr const char* kUsage =
     "  varlow-cli slice FILE --offset OFFSET --slice K|all [--json]\n"
     "      the bit-level tree of slice K (or of every slice) of the picture at OFFSET\n"
     "  varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut] [--stream N] [--keep-mux-rate]\n"
-    "      brings IN's video under N bit/s (1500000 to 50000000, default 5000000) into OUT; a transport\n"
+    "      brings IN's video under N bit/s (100000 to 50000000, default 5000000) into OUT; a transport\n"
     "      stream comes out as a transport stream with its other streams unchanged (--keep-mux-rate:\n"
     "      every other packet keeps its place, null packets fill what the video freed)\n"
     "  varlow-cli stats FILE [--json]\n"

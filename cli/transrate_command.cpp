@@ -15,8 +15,8 @@ namespace varlow::cli {
 namespace {
 
 constexpr long long kDefaultBitrate = 5'000'000;
-constexpr long long kMinBitrate = 1'500'000;
-constexpr long long kMaxBitrate = 50'000'000;
+constexpr long long kMinBitrate = kMinTransrateBitrate;
+constexpr long long kMaxBitrate = kMaxTransrateBitrate;
 constexpr int kInterruptedExit = 130;  // what a shell reports for a run ended by Ctrl+C
 
 // A one-line progress bar on a terminal's standard error, redrawn when the percentage moves.
@@ -91,7 +91,7 @@ int RunTransrate(const Args& args) {
   if (auto text = Option(args, "--bitrate")) {
     auto v = ParseNumber(*text);
     if (!v || *v < kMinBitrate || *v > kMaxBitrate) {
-      std::fprintf(stderr, "varlow-cli: bit rate %s is outside 1500000..50000000 bit/s\n", text->c_str());
+      std::fprintf(stderr, "varlow-cli: bit rate %s is outside %lld..%lld bit/s\n", text->c_str(), kMinBitrate, kMaxBitrate);
       return 2;
     }
     options.Bitrate = static_cast<std::int32_t>(*v);

@@ -146,6 +146,48 @@ TEST(ContainerTransrate, VideoIsTheElementaryTransrateAndEverythingElseIsKept) {
   }
 }
 
+// The third-party containers at 60% and 40% of their video's own rate (0.4 to 1.6 Mbit/s), and
+// with every place kept: the video is what the elementary stream's transrate makes, and ffmpeg
+// decodes every stream of the output without an error.
+TEST(ContainerTransrate, ThirdPartyContainersAtTheirOwnRates) {
+  const bool ffmpeg = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+  struct TThirdParty {
+    std::string Container, Elementary;
+    double Seconds;  // playing time of the video
+  };
+  const std::vector<TThirdParty> streams = {
+      {test::SharedStream("containers/bt601-525_480_interlaced_bff.ts"), test::SharedStream("idet_interlaced_bff.m2v"), 10.01},
+      {test::SharedStream("containers/bt601-525_480_telecined_soft.ts"), test::SharedStream("idet_soft_telecine.m2v"), 10.01},
+      {test::SharedStream("negative/gen2brain_test.mpg"), test::SharedStream("gen2brain_test.m1v"), 9.3},
+  };
+  for (const TThirdParty& t : streams) {
+    if (!test::Exists(t.Container)) continue;
+    const double rate = static_cast<double>(std::filesystem::file_size(t.Elementary)) * 8 / t.Seconds;
+    for (const double share : {0.6, 0.4}) {
+      for (const bool keep : {false, true}) {
+        SCOPED_TRACE(t.Container + " at " + std::to_string(share) + (keep ? " --keep-mux-rate" : ""));
+        TTransrateOptions options;
+        options.Bitrate = std::max(kMinTransrateBitrate, static_cast<std::int32_t>(rate * share));
+        options.KeepMuxRate = keep;
+        const std::string out = Temp("third.bin");
+        const std::string es = Temp("third.m2v");
+        const TTransrateResult r = TransrateFile(t.Container, out, options);
+        ASSERT_TRUE(r.Succeeded()) << r.Message;
+        ASSERT_TRUE(TransrateFile(t.Elementary, es, options).Succeeded());
+        EXPECT_LT(r.VideoBytesOut, r.VideoBytesIn);
+        const std::vector<std::uint8_t> bytes = test::ReadFileBytes(out);
+        const test::TDemuxed video = bytes[0] == 0x47 ? test::DemuxTransport(bytes, 188, 0) : test::DemuxProgram(bytes);
+        EXPECT_TRUE(video.Video == test::ReadFileBytes(es));
+        if (ffmpeg) {
+          EXPECT_EQ(std::system(("ffmpeg -nostdin -v error -xerror -i '" + out + "' -f null - 2>/dev/null").c_str()), 0);
+        }
+        std::filesystem::remove(out);
+        std::filesystem::remove(es);
+      }
+    }
+  }
+}
+
 TEST(ContainerTransrate, FfmpegPlaysTheOutputWithTheSameTimes) {
   if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
   const TCase c = Cases()[4];

@@ -22,6 +22,11 @@ struct TTransrateProgress {
 // Called on the running thread after each block; returning false cancels the run.
 using TTransrateProgressFunction = std::function<bool(const TTransrateProgress&)>;
 
+// The output rates a transrate can be asked for, in bit/s: from the rates of CIF, VCD and archive
+// material up to broadcast contribution rates.
+inline constexpr std::int32_t kMinTransrateBitrate = 100'000;
+inline constexpr std::int32_t kMaxTransrateBitrate = 50'000'000;
+
 struct TTransrateOptions {
   std::int32_t Bitrate = 5'000'000;
   TTransrateMethod Method = TTransrateMethod::Requant;

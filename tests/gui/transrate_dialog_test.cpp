@@ -142,7 +142,7 @@ class TransrateDialogTest : public QObject {
     QCOMPARE(form.Label1->text(), QStringLiteral("Output Max Bitrate"));
     QCOMPARE(form.Label2->text(), QStringLiteral("bits/sec"));
     QCOMPARE(form.SpinEdit641->Value(), qint64{5'000'000});
-    QCOMPARE(form.SpinEdit641->MinValue(), qint64{1'500'000});
+    QCOMPARE(form.SpinEdit641->MinValue(), qint64{100'000});
     QCOMPARE(form.SpinEdit641->MaxValue(), qint64{50'000'000});
     QCOMPARE(form.Method(), TTransrateMethod::Requant);
     form.SpinEdit641->SetValue(60'000'000);

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 #include <cstdint>
 
+#include "transrate/TransrateFile.h"
 #include "transrate/TransrateMethod.h"
 
 class QComboBox;
@@ -15,13 +16,13 @@ class TSpinEdit64;
 
 namespace varlow {
 
-// The small modal dialog that asks for the maximum output bit rate (1,500,000 to 50,000,000
+// The small modal dialog that asks for the maximum output bit rate (100,000 to 50,000,000
 // bit/s, 5,000,000 to begin with) and how pictures are brought under it.
 class TTransrateFrm final : public QDialog {
   Q_OBJECT
  public:
-  static constexpr qint64 kMinBitrate = 1'500'000;
-  static constexpr qint64 kMaxBitrate = 50'000'000;
+  static constexpr qint64 kMinBitrate = kMinTransrateBitrate;
+  static constexpr qint64 kMaxBitrate = kMaxTransrateBitrate;
   static constexpr qint64 kDefaultBitrate = 5'000'000;
 
   explicit TTransrateFrm(QWidget* parent = nullptr);
