@@ -35,8 +35,7 @@ public:
 
   // "label" + decimal value + " (N bits)" (or " (1 bit)").
   void Field(std::string_view label, std::int64_t value, std::int32_t width) {
-    Add(std::string(label) + std::to_string(value) + (width == 1 ? " (1 bit)" : " (" + std::to_string(width) + " bits)"),
-        width);
+    Add(std::string(label) + std::to_string(value) + WidthText(width), width);
   }
   // A 32-bit start code as "label$000001B3 (32 bits)".
   void Code(std::string_view label, std::uint32_t code) { Add(std::string(label) + HexUpper(code, 8) + " (32 bits)", 32); }

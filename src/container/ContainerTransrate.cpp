@@ -30,8 +30,8 @@ std::int32_t KeptAdaptationBytes(std::span<const std::uint8_t> ts, const TTsPack
 // Builds the output packets of the video PID in the places of the input's.
 class TVideoPacketiser {
 public:
-  TVideoPacketiser(TPacketOutput& out, std::int32_t prefix, bool keepPlaces)
-      : FOut(out), FPrefix(prefix), FKeepPlaces(keepPlaces) {}
+  TVideoPacketiser(TPacketOutput& out, std::uint16_t pid, std::int32_t prefix, bool keepPlaces)
+      : FOut(out), FPid(pid), FPrefix(prefix), FKeepPlaces(keepPlaces) {}
 
   void StartPes(std::vector<std::uint8_t> bytes) {
     EmitRest();
@@ -59,7 +59,6 @@ public:
       p[4] = kTsPacketSize - 5;
       std::memcpy(p + 5, slot.Ts.data() + 5, static_cast<std::size_t>(kept));
       Write(p);
-      ++FAdaptationOnly;
       return;
     }
     ++FDropped;
@@ -128,12 +127,8 @@ private:
     FOut.Write({packet, kTsPacketSize});
   }
 
-public:
-  std::uint16_t FPid = 0;
-  std::int64_t FAdaptationOnly = 0;
-
-private:
   TPacketOutput& FOut;
+  const std::uint16_t FPid;
   const std::int32_t FPrefix;
   const bool FKeepPlaces;
   std::vector<std::uint8_t> FPending;
@@ -172,8 +167,7 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
 
   // Second pass: every slot again, the video's refilled.
   TSequentialReader video(pass.Video());
-  TVideoPacketiser packets(run.Output(), layout.Format.SyncOffset, Options.KeepMuxRate);
-  packets.FPid = layout.Video().Pid;
+  TVideoPacketiser packets(run.Output(), layout.Video().Pid, layout.Format.SyncOffset, Options.KeepMuxRate);
   std::map<std::uint16_t, std::int64_t> others;
   std::size_t nextPes = 0;
   std::int64_t position = 0;  // input video bytes placed so far

@@ -33,10 +33,7 @@ std::span<const std::uint8_t> TFileBytes::At(std::int64_t position, std::size_t 
 }
 
 void TElementNodes::operator()(const char* name, std::uint64_t value, std::int64_t bitPos, int width) const {
-  Sink.AddChild(Parent,
-                std::string(name) + " = " + std::to_string(value) +
-                    (width == 1 ? " (1 bit)" : " (" + std::to_string(width) + " bits)"),
-                bitPos, width);
+  Sink.AddChild(Parent, std::string(name) + " = " + std::to_string(value) + WidthText(width), bitPos, width);
 }
 
 std::string OffsetText(std::int64_t offset) { return "$" + HexUpper(static_cast<std::uint64_t>(offset), 8); }

@@ -73,7 +73,6 @@ public:
     empty = available == 0 || total < plain.size() + 1;
     if (empty) return Padding(total);
     while (FNextStamp < FStamps.size() && FMap.Map(FStamps[FNextStamp].Position) < FCursor) ++FNextStamp;
-    const TStamped* stamp = nullptr;
     std::int64_t n = std::min<std::int64_t>(available, static_cast<std::int64_t>(total - plain.size()));
     std::vector<std::uint8_t> pes = plain;
     if (FNextStamp < FStamps.size()) {
@@ -82,7 +81,7 @@ public:
         std::vector<std::uint8_t> stamped = Header(unit, &FStamps[FNextStamp]);
         const std::int64_t room = static_cast<std::int64_t>(total) - static_cast<std::int64_t>(stamped.size());
         if (picture < FCursor + std::min(available, room)) {
-          stamp = &FStamps[FNextStamp++];
+          ++FNextStamp;
           pes = std::move(stamped);
           n = std::min(available, room);
         } else {
@@ -90,13 +89,12 @@ public:
         }
       }
     }
-    (void)stamp;
     FVideo.Append(FCursor, FCursor + n, pes);
     FCursor += n;
     // Fill up to the input packet's size: stuffing in the header where a few bytes are missing,
     // a padding packet after it otherwise.
     const std::size_t gap = total - pes.size();
-    if (gap > 0 && gap < 6) Stuff(pes, unit, gap);
+    if (gap > 0 && gap < 6) Stuff(pes, gap);
     PutLength(pes);
     if (gap >= 6) {
       const std::vector<std::uint8_t> padding = Padding(gap);
@@ -162,8 +160,7 @@ private:
     else h.push_back(0x0F);
     return h;
   }
-  void Stuff(std::vector<std::uint8_t>& pes, const TPsUnit& unit, std::size_t count) const {
-    (void)unit;
+  void Stuff(std::vector<std::uint8_t>& pes, std::size_t count) const {
     if (!FMpeg1) {
       // Stuffing bytes at the end of the optional header, counted in its length.
       const std::size_t end = 9 + pes[8];

@@ -86,4 +86,8 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args) 
   return out;
 }
 
+std::string WidthText(std::int64_t width) {
+  return width == 1 ? " (1 bit)" : " (" + std::to_string(width) + " bits)";
+}
+
 } // namespace varlow

@@ -37,4 +37,7 @@ std::string Format(std::string_view fmt, std::initializer_list<FormatArg> args);
 // Upper-case hexadecimal of an unsigned value with at least `digits` digits.
 std::string HexUpper(std::uint64_t value, int digits);
 
+// The width an element line ends with: " (1 bit)", " (N bits)".
+std::string WidthText(std::int64_t width);
+
 } // namespace varlow
