@@ -44,6 +44,14 @@ class MainWindowFilesTest : public QObject {
   QTemporaryDir FDir;
   std::unique_ptr<TForm1> FForm;
 
+  // A refused path left the file `path` open with its `rows` rows on show.
+  void ExpectStillOpen(const QString& path, int rows) {
+    QCOMPARE(FForm->FileName(), path);
+    QCOMPARE(FForm->windowTitle(), QStringLiteral("Varlow (") + path + QStringLiteral(")"));
+    QCOMPARE(RowCount(*FForm), rows);
+    QVERIFY(FForm->Index().Stream() != nullptr);
+  }
+
   void ExpectNoFile() {
     QCOMPARE(FForm->windowTitle(), QStringLiteral("Varlow "));
     QVERIFY(FForm->FileName().isEmpty());
@@ -70,9 +78,11 @@ class MainWindowFilesTest : public QObject {
 
   void refusesAFileWithoutVideoStartCodes() {
     TMessageCapture messages;
-    // A valid file first, so the refusal must also clear what it showed.
-    FForm->OpenFile(FileOf(SampleStream()));
-    QVERIFY(RowCount(*FForm) > 0);
+    // A valid file first: a refused file leaves it open and on show.
+    const QString sample = FileOf(SampleStream());
+    FForm->OpenFile(sample);
+    const int rows = RowCount(*FForm);
+    QVERIFY(rows > 0);
     // Sequence end codes alone do not make a video stream; nor does a sequence header that
     // starts at byte 2,045, whose last byte lies beyond the 2,048 bytes looked at.
     QByteArray endsOnly;
@@ -80,29 +90,53 @@ class MainWindowFilesTest : public QObject {
     QByteArray late(2045, '\0');
     late[0] = '\x55';
     late += QByteArray::fromHex("000001B3") + QByteArray(64, '\x11');
+    QString path;
     for (const QByteArray& bytes : {QByteArray("plain text, no video"), endsOnly, late}) {
-      FForm->OpenFile(WriteFile(FDir, "refused.bin", bytes));
-      ExpectNoFile();
+      path = WriteFile(FDir, "refused.bin", bytes);
+      FForm->OpenFile(path);
+      ExpectStillOpen(sample, rows);
     }
-    QCOMPARE(messages.Messages, QStringList(3, QStringLiteral("Not valid MPEG-2 video elementary stream")));
+    QCOMPARE(messages.Messages,
+             QStringList(3, QStringLiteral("Not valid MPEG-2 video elementary stream: ") + QDir::toNativeSeparators(path)));
   }
 
-  void missingFileChangesNothing() {
+  void badPathsSayWhatIsWrongAndTheOpenFileStays() {
     TMessageCapture messages;
-    FForm->OpenFile(FDir.filePath(QStringLiteral("absent.m2v")));
-    ExpectNoFile();
-    QVERIFY(messages.Messages.isEmpty());
+    const QString sample = FileOf(SampleStream());
+    FForm->OpenFile(sample);
+    const int rows = RowCount(*FForm);
+    const QString absent = FDir.filePath(QStringLiteral("absent.m2v"));
+    const QString empty = WriteFile(FDir, "empty.m2v", QByteArray());
+    for (const QString& path : {absent, FDir.path(), empty}) {
+      FForm->OpenFile(path);
+      ExpectStillOpen(sample, rows);
+    }
+    auto named = [](const QString& path, const char* why) {
+      return QStringLiteral("Cannot open ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + QString::fromLatin1(why);
+    };
+    QCOMPARE(messages.Messages, QStringList({named(absent, "there is no such file."),
+                                             named(FDir.path(), "it is a folder, not a file."),
+                                             named(empty, "the file is empty.")}));
+    // The file on show is still the one Hex Edit and the panes work on.
+    QVERIFY(FForm->Index().Stream() != nullptr);
+    QVERIFY(FForm->Memo1->toPlainText().startsWith(QStringLiteral("00000000   00 00 01 B3 ")));
   }
 
-  void unreadableFileIsTrappedAndNothingStaysOpen() {
+  void unreadableFileIsTrappedAndTheOpenFileStays() {
     if (geteuid() == 0) QSKIP("root reads every file");
     const QString path = WriteFile(FDir, "locked.m2v", SampleBytes());
     QFile::setPermissions(path, QFileDevice::Permissions());
-    FForm->OpenFile(FileOf(SampleStream()));
+    const QString sample = FileOf(SampleStream());
+    FForm->OpenFile(sample);
+    const int rows = RowCount(*FForm);
+    TMessageCapture messages;
     ScopedLogCapture log;
     FForm->OpenFile(path);
-    QCOMPARE(log.Count("wex: Error in TForm1.Open1Click call..."), 1);
-    ExpectNoFile();
+    QCOMPARE(log.Count("wex: Error in TForm1.Open1Click call..."), 0);  // refused before opening
+    ExpectStillOpen(sample, rows);
+    QCOMPARE(messages.Messages,
+             QStringList{QStringLiteral("Cannot open ") + QDir::toNativeSeparators(path) +
+                         QStringLiteral(": there is no permission to read it.")});
   }
 
   void readOnlyFileOpensForBrowsing() {
@@ -130,12 +164,16 @@ class MainWindowFilesTest : public QObject {
 
   void badCommandLinePathsAreRefusedAloud() {
     TMessageCapture messages;
-    // A path that names nothing, and a folder: the message a refused file gets, no file open.
-    FForm->OpenFromArguments({QStringLiteral("varlow"), FDir.filePath(QStringLiteral("no-such.m2v"))});
+    // A path that names nothing, and a folder: each refused with what is wrong, no file open.
+    const QString absent = FDir.filePath(QStringLiteral("no-such.m2v"));
+    FForm->OpenFromArguments({QStringLiteral("varlow"), absent});
     ExpectNoFile();
     FForm->OpenFromArguments({QStringLiteral("varlow"), FDir.path()});
     ExpectNoFile();
-    QCOMPARE(messages.Messages, QStringList(2, QStringLiteral("Not valid MPEG-2 video elementary stream")));
+    QCOMPARE(messages.Messages.size(), 2);
+    QCOMPARE(messages.Messages[0], QStringLiteral("Cannot open ") + QDir::toNativeSeparators(absent) +
+                                       QStringLiteral(": there is no such file."));
+    QVERIFY(messages.Messages[1].endsWith(QStringLiteral(": it is a folder, not a file.")));
   }
 
   void openDialogStartsInTheLastFolderWithVideoFilters() {
@@ -207,13 +245,14 @@ class MainWindowFilesTest : public QObject {
       QVERIFY(file.write(sample) == sample.size());
     }
     FForm->OpenFile(path);
-    QCOMPARE(FForm->ScrollBar1->maximum(), static_cast<int>((far + sample.size()) / 100 - 1));
     QTest::keyClick(FForm->ListView1, Qt::Key_End);
     const int last = RowCount(*FForm) - 1;
     QVERIFY(last > 0);
     QCOMPARE(Cell(*FForm, last, 0).size(), 10);  // "$" and 9 digits
     QVERIFY(RowOffset(*FForm, 0) > far);
-    QCOMPARE(FForm->ScrollBar1->value(), static_cast<int>(RowOffset(*FForm, 0) / 100));
+    // The bar ends where the last page begins, and End puts the thumb there.
+    QCOMPARE(FForm->ScrollBar1->maximum(), static_cast<int>(RowOffset(*FForm, 0) / 100));
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
     // The dump of the selected (last) pack numbers its lines with 9 digits, and the text
     // column still starts at character 61.
     const QString firstLine = FForm->Memo1->document()->firstBlock().text();

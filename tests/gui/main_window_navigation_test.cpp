@@ -1,6 +1,7 @@
 // Moving through a file with the keys and the scroll bar: the window must always show a full
-// page of consecutive packs (or the file's last packs), never an empty list, and the scroll bar
-// must stay at the position of the window's start.
+// page of consecutive packs (the last one ending at the file's last pack), never an empty list,
+// and the scroll bar must stay at the position of the window's start, at its bottom on the last
+// page.
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -51,7 +52,10 @@ class MainWindowNavigationTest : public QObject {
     ExpectWindow(0, FRows);
     QCOMPARE(FForm->ListView1->SelectedRow(), 0);
     QCOMPARE(Cell(*FForm, 0, 2), QStringLiteral("SEQUENCE_HEADER_CODE"));
-    QCOMPARE(FForm->ScrollBar1->maximum(), static_cast<int>(QFileInfo(FileOf(SampleStream())).size() / 100 - 1));
+    // The bar reaches as far as a full page can start: its bottom is the last page.
+    const std::size_t lastPage = FPacks.size() - static_cast<std::size_t>(FRows);
+    QCOMPARE(FForm->ScrollBar1->maximum(), static_cast<int>(FPacks[lastPage] / 100));
+    QVERIFY(FForm->ScrollBar1->maximum() < QFileInfo(FileOf(SampleStream())).size() / 100 - 1);
     QCOMPARE(FForm->ScrollBar1->singleStep(), 1);
     QCOMPARE(FForm->ScrollBar1->pageStep(), 10);
     QVERIFY(FForm->Memo1->toPlainText().startsWith(QStringLiteral("00000000   00 00 01 B3 ")));
@@ -102,16 +106,16 @@ class MainWindowNavigationTest : public QObject {
     ExpectWindow(lastPage, FRows);
     QCOMPARE(FForm->ListView1->SelectedRow(), FRows - 1);
     ExpectScrollAt(FPacks[lastPage]);
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());  // the thumb at the bottom
     const QString lastOffset = Cell(*FForm, FRows - 1, 0).mid(1);
     QVERIFY(FForm->Memo1->toPlainText().startsWith(lastOffset + QStringLiteral("   00 00 01 00 ")));
 
-    // Down on the last row of the last full page: the window starts one pack later and is no
-    // longer full; a further Down or Page Down moves nothing and the list never empties.
-    Key(Qt::Key_Down);
-    ExpectWindow(lastPage + 1, FRows - 1);
+    // Down on the last row of the last page, and Page Down there, move nothing: the page stays
+    // full and the thumb at the bottom.
     for (Qt::Key key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Down}) {
       Key(key);
-      ExpectWindow(lastPage + 1, FRows - 1);
+      ExpectWindow(lastPage, FRows);
+      QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
     }
 
     Key(Qt::Key_Home);
@@ -174,38 +178,82 @@ class MainWindowNavigationTest : public QObject {
     Key(Qt::Key_End);
     const std::size_t lastPage = FPacks.size() - static_cast<std::size_t>(FRows);
     ScopedLogCapture log;
-    // One step down from the last full page still moves: the page is full.
-    QTest::mouseClick(FForm->ScrollBar1, Qt::LeftButton, {}, Part(QStyle::SC_ScrollBarAddLine));
-    QCOMPARE(log.Count("one down"), 1);
-    ExpectWindow(lastPage + 1, FRows - 1);
-    const int settled = FForm->ScrollBar1->value();
-    // Now the window reaches the end of the file: arrow and trough put the bar back.
+    // The last page reaches the end of the file: arrow and trough leave it and the bar where
+    // they are.
     for (QStyle::SubControl part : {QStyle::SC_ScrollBarAddLine, QStyle::SC_ScrollBarAddPage}) {
       QTest::mouseClick(FForm->ScrollBar1, Qt::LeftButton, {}, Part(part));
-      QCOMPARE(FForm->ScrollBar1->value(), settled);
-      ExpectWindow(lastPage + 1, FRows - 1);
+      QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
+      ExpectWindow(lastPage, FRows);
     }
-    QCOMPARE(log.Count("one down"), 1);
+    QCOMPARE(log.Count("one down"), 0);
     QCOMPARE(log.Count("page down"), 0);
+    // One step up leaves the last page; one down comes back to it, thumb at the bottom again.
+    QTest::mouseClick(FForm->ScrollBar1, Qt::LeftButton, {}, Part(QStyle::SC_ScrollBarSubLine));
+    ExpectWindow(lastPage - 1, FRows);
+    QVERIFY(FForm->ScrollBar1->value() < FForm->ScrollBar1->maximum());
+    QTest::mouseClick(FForm->ScrollBar1, Qt::LeftButton, {}, Part(QStyle::SC_ScrollBarAddLine));
+    ExpectWindow(lastPage, FRows);
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
+  }
+
+  void pageDownNearTheEndShowsTheLastFullPage() {
+    const std::size_t lastPage = FPacks.size() - static_cast<std::size_t>(FRows);
+    Key(Qt::Key_End);
+    FForm->ListView1->SelectRow(0);
+    for (int i = 0; i < 3; ++i) Key(Qt::Key_Up);  // three packs before the last page
+    ExpectWindow(lastPage - 3, FRows);
+    // The page after this one would hold three packs: the last full page is shown instead.
+    Key(Qt::Key_PageDown);
+    ExpectWindow(lastPage, FRows);
+    QCOMPARE(RowOffset(*FForm, FRows - 1), FPacks.back());
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
+    // The same from the trough.
+    FForm->ListView1->SelectRow(0);
+    for (int i = 0; i < 2; ++i) Key(Qt::Key_Up);
+    QTest::mouseClick(FForm->ScrollBar1, Qt::LeftButton, {}, Part(QStyle::SC_ScrollBarAddPage));
+    ExpectWindow(lastPage, FRows);
+  }
+
+  void growingTheWindowNearTheEndRefillsAFullPage() {
+    Key(Qt::Key_End);
+    const QString selected = Cell(*FForm, FRows - 1, 0);
+    const QSize size = FForm->size();
+    FForm->resize(size.width(), size.height() + 100);
+    QTRY_VERIFY(FForm->ListView1->VisibleRowCount() > FRows);
+    const int rows = FForm->ListView1->VisibleRowCount();
+    // The page grows upwards: full, ending at the last pack, which stays selected.
+    ExpectWindow(FPacks.size() - static_cast<std::size_t>(rows), rows);
+    QCOMPARE(Cell(*FForm, FForm->ListView1->SelectedRow(), 0), selected);
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
+    QCOMPARE(FForm->ScrollBar1->maximum(), static_cast<int>(RowOffset(*FForm, 0) / 100));
+    // Maximised, in the middle of the file: as many rows as the list shows.
+    Key(Qt::Key_Home);
+    FForm->showMaximized();
+    QTRY_VERIFY(FForm->isMaximized());
+    QTRY_COMPARE(RowCount(*FForm), FForm->ListView1->VisibleRowCount());
+    ExpectWindow(0, RowCount(*FForm));
   }
 
   void thumbToTheBottomLandsOnTheLastStartCodeBeforeIt() {
     // No start code follows 100 * maximum in the sample: the jump goes back to the last one.
+    // The bottom of the bar is the last page: full, its last row the last start code.
+    const std::size_t lastPage = FPacks.size() - static_cast<std::size_t>(FRows);
     DragThumbTo(FForm->ScrollBar1, FForm->ScrollBar1->maximum());
-    ExpectWindow(FPacks.size() - 1, 1);
-    ExpectScrollAt(FPacks.back());
+    ExpectWindow(lastPage, FRows);
+    QCOMPARE(RowOffset(*FForm, FRows - 1), FPacks.back());
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
     // A step down from there snaps back; the keys keep working: Page Up shows the page before.
     QTest::mouseClick(FForm->ScrollBar1, Qt::LeftButton, {}, Part(QStyle::SC_ScrollBarAddLine));
-    ExpectWindow(FPacks.size() - 1, 1);
-    ExpectScrollAt(FPacks.back());
+    ExpectWindow(lastPage, FRows);
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
     FForm->ListView1->SelectRow(0);
     Key(Qt::Key_PageUp);
-    ExpectWindow(FPacks.size() - 1 - static_cast<std::size_t>(FRows), FRows);
+    ExpectWindow(lastPage - static_cast<std::size_t>(FRows), FRows);
   }
 
   void sequenceEndAtTheVeryEnd() {
-    // A sequence end code in the file's last bytes lies past 100 * maximum, where the bar
-    // cannot go: the bar stays at its maximum and a click there is not taken for a step up.
+    // A sequence end code in the file's last bytes ends the last page; at the bar's bottom a
+    // click is not taken for a step up.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ended.m2v"));
     QVERIFY(QFile::copy(FileOf(SampleStream()), path));
@@ -226,12 +274,12 @@ class MainWindowNavigationTest : public QObject {
 
     ScopedLogCapture log;
     DragThumbTo(FForm->ScrollBar1, FForm->ScrollBar1->maximum());
-    QCOMPARE(RowCount(*FForm), 1);
-    QCOMPARE(RowOffset(*FForm, 0), end);
+    QCOMPARE(RowCount(*FForm), FRows);
+    QCOMPARE(RowOffset(*FForm, FRows - 1), end);
     QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
     QTest::mouseClick(FForm->ScrollBar1, Qt::LeftButton, {}, Part(QStyle::SC_ScrollBarAddLine));
-    QCOMPARE(RowCount(*FForm), 1);
-    QCOMPARE(RowOffset(*FForm, 0), end);
+    QCOMPARE(RowCount(*FForm), FRows);
+    QCOMPARE(RowOffset(*FForm, FRows - 1), end);
     QCOMPARE(log.Count("one up"), 0);
   }
 };

@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "browser/gui/FileScrollBar.h"
+#include "browser/gui/OpenRefusal.h"
 #include "browser/gui/PackListModel.h"
 #include "browser/gui/PackListView.h"
 #include "browser/gui/SliceListBox.h"
@@ -32,8 +33,6 @@ constexpr int kDesignLeft = 364;
 constexpr int kDesignTop = 199;
 constexpr int kDesignClientWidth = 958;
 constexpr int kDesignClientHeight = 672;
-
-const QString kRefusedMessage = QStringLiteral("Not valid MPEG-2 video elementary stream");
 
 // Where the folder of the file last opened is kept, apart from the window layout's values.
 QSettings RecentSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow Recent")); }
@@ -132,56 +131,41 @@ std::int32_t TForm1::OpenStreamIndex() const {
 }
 
 void TForm1::OpenSource(const QString& path) {
-  const QFileInfo info(path);
-  if (!info.exists()) return;
-  RecentSettings().setValue(kLastFolderKey, info.absolutePath());
-  bool refused = false;
-  QString refusal;  // the refusal's own words, where they say more than "not valid"
+  // A path that cannot be a stream is refused before anything is touched: the file on show
+  // stays open.
+  const QString problem = PathProblem(path);
+  if (!problem.isEmpty()) {
+    FStreamIndex = OpenStreamIndex();
+    ShowMessage(this, problem);
+    return;
+  }
+  QString message;
   Trap("TForm1.Open1Click", [&] {
     TWaitCursor wait;
-    Memo1->clear();
-    TreeView1->clear();
-    FFileName = path;
-    FIndex.SetStream(nullptr);
-    SetScrollBarPosition(0);
-
-    // A file that cannot be opened or is refused: no file stays open and nothing of the
-    // previous one stays on show.
-    auto showNoFile = [this] {
-      FFileName.clear();
-      FillStreamMenu();
-      RefreshCaption();
-      RefreshPosition(0);
-      ListView1->viewport()->update();
-      ClearDetailPanes();
-      TreeView1->clear();
-    };
-    // A folder holds no stream: refused like a file without video start codes.
-    if (info.isDir()) {
-      showNoFile();
-      refused = true;
-      return;
-    }
     // Read-write so that Hex Edit can write back; a read-only file or medium still opens for
     // browsing.
     TOpenedSource opened =
         OpenVideoSource(QFile::encodeName(path).toStdString(), TFileStream::Mode::ReadWriteOrReadOnly, FStreamIndex);
     if (opened.CannotOpen) {
-      showNoFile();
+      message = CannotReadMessage(path);
       throw std::runtime_error("the file cannot be opened");
     }
     if (!opened.Source) {
-      showNoFile();
-      refused = true;
-      refusal = QString::fromStdString(opened.Refusal);
+      message = RefusalMessage(path, QString::fromStdString(opened.Refusal));
       return;
     }
+    RecentSettings().setValue(kLastFolderKey, QFileInfo(path).absolutePath());
+    Memo1->clear();
+    TreeView1->clear();
+    FFileName = path;
     FIndex.SetStream(std::move(opened.Source));
+    ForgetLastPage();
+    SetScrollBarPosition(0);
     FillStreamMenu();
     RefreshCaption();
     RefreshPosition(0);
     FIndex.SetScrollPos(0);
-    ScrollBar1->setRange(0, FIndex.ScrollMax());
+    UpdateScrollRange();
     ScrollBar1->setPageStep(10);
     if (FListModel->rowCount() > 0) {
       ListView1->setFocus();
@@ -190,18 +174,16 @@ void TForm1::OpenSource(const QString& path) {
     }
     ListView1->viewport()->update();
   });
-  if (refused) ShowMessage(this, refusal.isEmpty() ? kRefusedMessage : refusal);
+  if (!message.isEmpty()) {
+    FStreamIndex = OpenStreamIndex();  // the stream still on show
+    ShowMessage(this, message);
+  }
 }
 
 void TForm1::OpenFromArguments(const QStringList& arguments) {
   if (arguments.size() < 2) return;
-  const QFileInfo info(arguments.at(1));
-  // A path that names nothing is refused as a file that is no video stream is, not ignored.
-  if (!info.exists()) {
-    ShowMessage(this, kRefusedMessage);
-    return;
-  }
-  OpenFile(info.absoluteFilePath());
+  // A path that names nothing or a folder is refused aloud, with what is wrong with it.
+  OpenFile(QFileInfo(arguments.at(1)).absoluteFilePath());
 }
 
 void TForm1::Close1Click() {

@@ -133,6 +133,21 @@ class TForm1 final : public QMainWindow {
   void MoveWindow(Move&& move);
   void ShowWindowMoved();
   void SnapScrollBarBack();
+  // The last page: where the page begins whose last pack is the file's last, for the rows the
+  // list shows now (kept until the rows or the file change).
+  std::int64_t LastPageStart();
+  void ForgetLastPage();
+  bool AtLastPage();
+  // The bar's range: from 0 to the last page's start (in units of 100 bytes).
+  void UpdateScrollRange();
+  // On the last page the bar stands at its bottom.
+  void ShowLastPageAtBottom();
+  // Page Down and End that always show full pages, the last one ending at the file's last pack.
+  void PageDownFull();
+  void EndFull();
+  // A window near the end that is not full becomes the last page; the pack at `keepSelected`
+  // stays selected. False when the window was left as it was.
+  bool FillLastPage(std::int64_t keepSelected);
   void SetScrollBarPosition(int position);
 
   // The detail panes (MainWindowDetails.cpp).
@@ -163,7 +178,9 @@ class TForm1 final : public QMainWindow {
   std::vector<std::uint8_t> FFileBytes;      // the file's bytes from the pack to its last byte, when dumped
   std::vector<TSliceSpan> FSliceSpans;       // where each item of lbSlices lies in the pack
   std::int32_t FDumpWindowStart = 0;         // first byte of the dumped window, in the bytes dumped
-  int FWheelRemainder = 0;                   // wheel angle not yet worth a notch
+  int FWheelRemainder = 0;
+  std::int64_t FLastPageStart = -1;          // LastPageStart's answer, for FLastPageRows rows
+  int FLastPageRows = 0;                   // wheel angle not yet worth a notch
   QDockWidget* FOverviewDock = nullptr;
   TPicturePane* FPicturePane = nullptr;
   bool FShownOnce = false;

@@ -34,6 +34,8 @@ void TForm1::HexEdit1Click() {
     if (TOverviewPane* overview = OverviewPaneOf(FOverviewDock); overview && overview->FileName() == FFileName)
       overview->Rescan();
     RefreshPosition(FIndex.PackCount() > 0 ? FIndex.Pack(0).Offset : FIndex.WindowStart());
+    ForgetLastPage();  // the edit may have made or broken a start code near the end
+    UpdateScrollRange();
     ListView1->viewport()->update();
     ClearDetailPanes();
     TreeView1->clear();

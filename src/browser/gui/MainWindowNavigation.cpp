@@ -4,6 +4,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdlib>
 
 #include "browser/gui/FileScrollBar.h"
@@ -47,6 +48,7 @@ void TForm1::MoveWindow(Move&& move) {
 void TForm1::ShowWindowMoved() {
   FListModel->IndexRefilled();
   UpdateListNote();
+  ShowLastPageAtBottom();
   SnapScrollBarBack();
   ListView1->viewport()->update();
 }
@@ -61,7 +63,76 @@ void TForm1::SnapScrollBarBack() {
 }
 
 void TForm1::FormResize() {
-  Trap("TForm1.FormResize", [this] { RefreshPosition(FIndex.WindowStart()); });
+  Trap("TForm1.FormResize", [this] {
+    if (!ListView1) return;
+    const int selected = ListView1->SelectedRow();
+    const std::int64_t selectedOffset = selected >= 0 && selected < FIndex.PackCount() ? FIndex.Pack(selected).Offset : -1;
+    RefreshPosition(FIndex.WindowStart());
+    if (FIndex.Stream() == nullptr) return;
+    // A taller list near the end of the file would show empty rows: it shows the last full
+    // page instead, and the pack that was selected stays selected.
+    UpdateScrollRange();
+    FillLastPage(selectedOffset);
+  });
+}
+
+bool TForm1::FillLastPage(std::int64_t keepSelected) {
+  if (FIndex.PackCount() == 0 || FIndex.PageFull() || FIndex.Pack(0).Offset <= LastPageStart()) return false;
+  FIndex.End();
+  ShowWindowMoved();
+  for (int row = 0; row < FIndex.PackCount(); ++row)
+    if (FIndex.Pack(row).Offset == keepSelected) ListView1->SelectRow(row);
+  return true;
+}
+
+void TForm1::ForgetLastPage() {
+  FLastPageStart = -1;
+  FLastPageRows = 0;
+}
+
+std::int64_t TForm1::LastPageStart() {
+  const int rows = std::min(ListView1->VisibleRowCount(), kMaxPacks);
+  if (FLastPageStart < 0 || FLastPageRows != rows) {
+    // The search End makes: the page whose last pack is the file's last.
+    std::int64_t p = std::max<std::int64_t>(FIndex.FileSize() - 4, 0);
+    std::uint32_t code = 0;
+    FIndex.SearchBackPackPositionFromPos(p, rows, code);
+    FLastPageStart = p;
+    FLastPageRows = rows;
+  }
+  return FLastPageStart;
+}
+
+bool TForm1::AtLastPage() {
+  return FIndex.PackCount() > 0 && FIndex.Pack(0).Offset >= LastPageStart();
+}
+
+void TForm1::UpdateScrollRange() {
+  // The bar's range covers the places a full page can start at: its bottom is the last page.
+  const std::int64_t last = LastPageStart() / kScrollUnit;
+  const int maximum = static_cast<int>(std::clamp<std::int64_t>(last, 0, FIndex.ScrollMax()));
+  if (ScrollBar1->maximum() != maximum || ScrollBar1->minimum() != 0) ScrollBar1->setRange(0, maximum);
+}
+
+void TForm1::ShowLastPageAtBottom() {
+  if (AtLastPage()) FIndex.SetScrollPos(ScrollBar1->maximum());
+}
+
+void TForm1::PageDownFull() {
+  // Near the end the next page would be short: the last full page is shown instead, ending at
+  // the file's last pack. On the last page nothing moves.
+  if (!FIndex.PageFull() || AtLastPage()) {
+    SnapScrollBarBack();
+    return;
+  }
+  MoveWindow([this] {
+    FIndex.PageDown();
+    if (FIndex.WindowStart() > LastPageStart() || !FIndex.PageFull()) FIndex.End();
+  });
+}
+
+void TForm1::EndFull() {
+  MoveWindow([this] { FIndex.End(); });
 }
 
 void TForm1::ListView1KeyDown(QKeyEvent* event) {
@@ -74,16 +145,13 @@ void TForm1::ListView1KeyDown(QKeyEvent* event) {
         if (row == 0) MoveWindow([this] { FIndex.StepUp(); });
         break;
       case Qt::Key_Down:
-        if (row == lastRow && FIndex.PageFull()) MoveWindow([this] { FIndex.StepDown(); });
+        if (row == lastRow && FIndex.PageFull() && !AtLastPage()) MoveWindow([this] { FIndex.StepDown(); });
         break;
       case Qt::Key_PageUp:
         MoveWindow([this] { FIndex.PageUp(); });
         break;
       case Qt::Key_PageDown:
-        if (FIndex.PageFull())
-          MoveWindow([this] { FIndex.PageDown(); });
-        else
-          SnapScrollBarBack();
+        PageDownFull();
         break;
       case Qt::Key_Home: {
         SetScrollBarPosition(0);
@@ -94,7 +162,7 @@ void TForm1::ListView1KeyDown(QKeyEvent* event) {
       case Qt::Key_End: {
         SetScrollBarPosition(ScrollBar1->maximum());
         TWaitCursor wait;
-        MoveWindow([this] { FIndex.End(); });
+        EndFull();
         break;
       }
       default:
@@ -150,7 +218,7 @@ void TForm1::ScrollBarMove(int d) {
     MoveWindow([this] { FIndex.StepUp(); });
     LogDebug("one up");
   } else if (d == -1) {
-    if (FIndex.PageFull()) {
+    if (FIndex.PageFull() && !AtLastPage()) {
       MoveWindow([this] { FIndex.StepDown(); });
       LogDebug("one down");
     } else {
@@ -160,8 +228,8 @@ void TForm1::ScrollBarMove(int d) {
     MoveWindow([this] { FIndex.PageUp(); });
     LogDebug("page up");
   } else if (d == -10) {
-    if (FIndex.PageFull()) {
-      MoveWindow([this] { FIndex.PageDown(); });
+    if (FIndex.PageFull() && !AtLastPage()) {
+      PageDownFull();
       LogDebug("page down");
     } else {
       SnapScrollBarBack();
@@ -170,7 +238,12 @@ void TForm1::ScrollBarMove(int d) {
     const int target = ScrollBar1->value();
     FIndex.SetScrollPos(target);
     TWaitCursor wait;
-    MoveWindow([this, target] { FIndex.JumpToScrollPos(target); });
+    // The bottom of the bar is the last page; a click there that does not move the bar (the
+    // down arrow at the end) leaves the last page where it is.
+    if (target >= ScrollBar1->maximum())
+      EndFull();
+    else
+      MoveWindow([this, target] { FIndex.JumpToScrollPos(target); });
     LogDebug("other");
   }
 }
