@@ -20,9 +20,11 @@ constexpr const char* kUsage =
     "      the header tree of the pack at OFFSET\n"
     "  varlow-cli slice FILE --offset OFFSET --slice K|all [--json]\n"
     "      the bit-level tree of slice K (or of every slice) of the picture at OFFSET\n"
-    "  varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut] [--stream N] [--keep-mux-rate]\n"
-    "      brings IN's video under N bit/s (100000 to 50000000, default 5000000) into OUT; a transport\n"
-    "      stream comes out as a transport stream with its other streams unchanged (--keep-mux-rate:\n"
+    "  varlow-cli transrate IN OUT [--bitrate N | --size SIZE | --ratio F] [--method requant|cut]\n"
+    "                     [--stream N] [--keep-mux-rate]\n"
+    "      brings IN's video under N bit/s (100000 to 50000000, default 5000000) into OUT, or makes OUT\n"
+    "      at most SIZE bytes (suffixes k, M, G, KiB, MiB, GiB) or about F times IN (0 < F <= 1); a\n"
+    "      container comes out as the same container with its other streams unchanged (--keep-mux-rate:\n"
     "      every other packet keeps its place, null packets fill what the video freed)\n"
     "  varlow-cli stats FILE [--json]\n"
     "      statistics of the whole stream\n"
@@ -72,7 +74,7 @@ const std::vector<TCommandOptions>& CommandOptions() {
       {"packs", {"--from", "--rows", "--stream"}, {"--json"}},
       {"headers", {"--offset", "--stream"}, {"--json"}},
       {"slice", {"--offset", "--slice", "--stream"}, {"--json"}},
-      {"transrate", {"--bitrate", "--method", "--stream"}, {"--keep-mux-rate"}},
+      {"transrate", {"--bitrate", "--method", "--stream", "--size", "--ratio"}, {"--keep-mux-rate"}},
       {"picture", {"--offset", "--png", "--overlay", "--field", "--stream"}, {}},
       {"stats", {"--stream"}, {"--json"}},
       {"pictures", {"--stream"}, {"--csv"}},

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
 #include "Commands.h"
 #include "OpenStream.h"
+#include "transrate/SizeTarget.h"
 #include "transrate/TransrateFile.h"
 
 namespace varlow::cli {
@@ -74,16 +76,52 @@ private:
   struct sigaction FOldTerm {};
 };
 
+constexpr const char* kTransrateUsage =
+    "usage: varlow-cli transrate IN OUT [--bitrate N | --size SIZE | --ratio F] [--method requant|cut] [--stream N]\n"
+    "                            [--keep-mux-rate]\n";
+
+// --size and --ratio: false (with the reason printed) when either is given wrongly.
+bool SizeChoice(const Args& args, TTransrateOptions& options) {
+  const int chosen = (Flag(args, "--bitrate") ? 1 : 0) + (Flag(args, "--size") ? 1 : 0) + (Flag(args, "--ratio") ? 1 : 0);
+  if (chosen > 1) {
+    std::fputs("varlow-cli: choose one of --bitrate, --size and --ratio\n", stderr);
+    return false;
+  }
+  if (auto text = Option(args, "--size")) {
+    const auto size = ParseSize(*text);
+    if (!size) {
+      std::fprintf(stderr, "varlow-cli: size %s is not a size in bytes (suffixes k, M, G, KiB, MiB, GiB)\n", text->c_str());
+      return false;
+    }
+    options.SizeBytes = *size;
+  }
+  if (auto text = Option(args, "--ratio")) {
+    char* end = nullptr;
+    const double ratio = std::strtod(text->c_str(), &end);
+    if (end == text->c_str() || *end != '\0' || !(ratio > 0) || ratio > 1) {
+      std::fprintf(stderr, "varlow-cli: ratio %s is not above 0 and at most 1\n", text->c_str());
+      return false;
+    }
+    options.Ratio = ratio;
+  }
+  if ((options.SizeBytes > 0 || options.Ratio > 0) && Flag(args, "--keep-mux-rate")) {
+    std::fputs("varlow-cli: --keep-mux-rate keeps the file's size; it cannot go with --size or --ratio\n", stderr);
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
-// varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut] [--stream N] [--keep-mux-rate]
+// varlow-cli transrate IN OUT [--bitrate N | --size SIZE | --ratio F] [--method requant|cut] [--stream N]
+//                             [--keep-mux-rate]
 int RunTransrate(const Args& args) {
-  const auto files = Positionals(args, {"--bitrate", "--method", "--stream"});
-  const bool valueMissing = (Flag(args, "--bitrate") && !Option(args, "--bitrate")) ||
-                            (Flag(args, "--method") && !Option(args, "--method"));
+  const auto files = Positionals(args, {"--bitrate", "--method", "--stream", "--size", "--ratio"});
+  bool valueMissing = false;
+  for (const char* option : {"--bitrate", "--method", "--size", "--ratio"})
+    if (Flag(args, option) && !Option(args, option)) valueMissing = true;
   if (files.size() != 2 || valueMissing) {
-    std::fputs("usage: varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut] [--stream N] [--keep-mux-rate]\n",
-               stderr);
+    std::fputs(kTransrateUsage, stderr);
     return 2;
   }
   TTransrateOptions options;
@@ -106,6 +144,7 @@ int RunTransrate(const Args& args) {
   }
   if (!StreamChoice(args, options.Stream)) return 2;
   options.KeepMuxRate = Flag(args, "--keep-mux-rate");
+  if (!SizeChoice(args, options)) return 2;
 
   const auto started = std::chrono::steady_clock::now();
   TTransrateResult result;
@@ -124,16 +163,20 @@ int RunTransrate(const Args& args) {
     std::fprintf(stderr, "varlow-cli: %s; nothing written\n", result.Message.c_str());
     return 2;
   }
+  const std::string limit = result.SizeAsked > 0 ? "size " + std::to_string(result.SizeAsked) + " bytes"
+                                                : "limit " + std::to_string(options.Bitrate);
   std::fprintf(stderr,
-               "transrate: %lld pictures in, %lld out; %lld -> %lld bytes; average %.0f bit/s (limit %lld); "
+               "transrate: %lld pictures in, %lld out; %lld -> %lld bytes; average %.0f bit/s (%s); "
                "%d of %d groups over budget; %s; %.2f s\n",
                static_cast<long long>(result.PicturesIn), static_cast<long long>(result.PicturesOut),
                static_cast<long long>(result.InputBytes), static_cast<long long>(result.OutputBytes),
-               result.AverageBitrate, static_cast<long long>(options.Bitrate), result.GroupsOverBudget,
-               result.Groups, std::string(TransrateMethodName(options.Method)).c_str(), seconds);
+               result.AverageBitrate, limit.c_str(), result.GroupsOverBudget, result.Groups,
+               std::string(TransrateMethodName(options.Method)).c_str(), seconds);
   if (!result.Carried.empty())
     std::fprintf(stderr, "transrate: video %lld -> %lld bytes; %s\n", static_cast<long long>(result.VideoBytesIn),
                  static_cast<long long>(result.VideoBytesOut), result.Carried.c_str());
+  if (const std::string shortfall = TransrateShortfall(result, options); result.Succeeded() && !shortfall.empty())
+    std::fprintf(stderr, "transrate: warning: %s\n", shortfall.c_str());
   switch (result.Status) {
   case TTransrateStatus::Succeeded:
     return 0;

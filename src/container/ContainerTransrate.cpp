@@ -151,6 +151,23 @@ TTransrateResult TransrateTransportStream(const TByteSource& source, const std::
     return run.Fail("transport streams with 204-byte packets are not transrated: their parity bytes would no longer match");
   TVideoPass& pass = run.Pass();
 
+  // Aimed at a size: the video's share of the file is counted first.
+  if (Options.SizeBytes > 0) {
+    TVideoFootprint footprint;
+    // A PES packet per picture: over many of them a partial packet wastes half a packet.
+    footprint.PartialWaste = layout.Format.PacketSize / 2;
+    bool stopped = false;
+    WalkTransport(file, layout, [&](const TTsSlot& slot) {
+      footprint.VideoBytes += static_cast<std::int64_t>(slot.Payload.size());
+      if (slot.Video) footprint.CarrierBytes += static_cast<std::int64_t>(slot.Bytes.size());
+      if (slot.PesStart) ++footprint.PartialPackets;
+      stopped = !run.Progress(false, 0);
+      return !stopped;
+    });
+    if (stopped) return run.Cancelled();
+    pass.AimAt(footprint.VideoBytes, std::max<std::int64_t>(footprint.VideoTarget(Options.SizeBytes, file.Size()), 0));
+  }
+
   // First pass: the video through the engine, with where its PES packets begin.
   std::vector<std::int64_t> pesStarts;
   bool cancelled = false;

@@ -193,6 +193,37 @@ TTransrateResult TransrateProgramStream(const TByteSource& source, const std::st
   TVideoPass& pass = run.Pass();
   TPacketOutput& written = run.Output();
 
+  // Aimed at a size: the video's share of the file is counted first. Its carriers are its PES
+  // packets and the headers of the packs they open; each group of pictures ends in a partial
+  // packet, half empty on average, and one packet more is kept in hand for short streams,
+  // whose few groups give no average to count on.
+  if (Options.SizeBytes > 0) {
+    TVideoFootprint footprint;
+    std::int64_t packHeader = 0, videoPackets = 0;
+    bool packOpen = false, stopped = false;
+    WalkProgram(file, layout, [&](const TPsUnit& unit) {
+      if (unit.Kind == TPsUnit::TKind::Pack) {
+        packHeader = static_cast<std::int64_t>(unit.Bytes.size());
+        packOpen = true;
+      } else if (unit.Kind == TPsUnit::TKind::Pes) {
+        if (unit.Video) {
+          footprint.VideoBytes += static_cast<std::int64_t>(unit.Payload.size());
+          footprint.CarrierBytes += static_cast<std::int64_t>(unit.Bytes.size()) + (packOpen ? packHeader : 0);
+          footprint.PartialPackets += CountGroupStarts(unit.Payload);
+          ++videoPackets;
+        }
+        packOpen = false;
+      }
+      stopped = !run.Progress(false, 0);
+      return !stopped;
+    });
+    if (stopped) return run.Cancelled();
+    const auto packet = static_cast<std::int32_t>(footprint.CarrierBytes / std::max<std::int64_t>(videoPackets, 1));
+    footprint.PartialWaste = packet / 2;
+    footprint.Reserve = packet;
+    pass.AimAt(footprint.VideoBytes, std::max<std::int64_t>(footprint.VideoTarget(Options.SizeBytes, file.Size()), 0));
+  }
+
   // First pass: the video through the engine, and the pictures its time stamps belong to.
   std::vector<TStamped> stamps;
   bool cancelled = false;

@@ -21,6 +21,21 @@ std::int32_t HeaderPart(const std::uint8_t* data, std::int32_t size) {
 
 } // namespace
 
+std::int64_t TVideoFootprint::VideoTarget(std::int64_t SizeBytes, std::int64_t FileBytes) const {
+  if (VideoBytes <= 0 || CarrierBytes <= 0) return SizeBytes;
+  const double rest = static_cast<double>(FileBytes - CarrierBytes);
+  const double waste = static_cast<double>(PartialPackets) * PartialWaste + static_cast<double>(Reserve);
+  const double carriers = static_cast<double>(SizeBytes) - rest - waste;
+  return static_cast<std::int64_t>(carriers * static_cast<double>(VideoBytes) / static_cast<double>(CarrierBytes));
+}
+
+std::int64_t CountGroupStarts(std::span<const std::uint8_t> bytes) {
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i + 3 < bytes.size(); ++i)
+    if (bytes[i + 2] <= 1 && bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && bytes[i + 3] == 0xB8) ++count;
+  return count;
+}
+
 TScratchFile::TScratchFile(const std::string& beside) {
   const auto slash = beside.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : beside.substr(0, slash);
@@ -101,9 +116,8 @@ TVideoPass::TVideoPass(const TTransrateOptions& options, const std::string& outp
     return S_OK;
   });
   FEngine.SetGroupReportFunction([this](const TGroupReport& report) {
-    ++FGroups;
-    if (report.OutputBits > report.BudgetBits) ++FGroupsOverBudget;
     FSeconds += report.Seconds;
+    FOverBudget.Add(report);
   });
   FSeparator.SetMPEGESReceiveFunctionObj([this](std::int32_t, std::int32_t, const std::uint8_t* data, std::int32_t n) {
     FIn.push_back({FSeparated, n, HeaderPart(data, n), FSeparator.FrameCodingType(), FSeparator.GOPStart()});
@@ -138,8 +152,7 @@ std::string TVideoPass::Finish(TTransrateResult& result) {
   result.PicturesOut = FEngine.PicturesOut();
   result.VideoBytesIn = FVideoIn;
   result.VideoBytesOut = FOutTotal;
-  result.Groups = FGroups;
-  result.GroupsOverBudget = FGroupsOverBudget;
+  FOverBudget.Fill(result);
   result.Seconds = FSeconds;
   result.AverageBitrate = FSeconds > 0 ? static_cast<double>(FOutTotal) * 8 / FSeconds : 0;
   if (!FWriteError.empty()) return FWriteError;

@@ -23,6 +23,25 @@ struct TVideoUnit {
   bool GroupStart = false;  // a group header lies in it
 };
 
+// Where a container's video lies, counted before a transrate aimed at a size: its elementary
+// stream bytes, the file bytes of the packets that carry them (headers included), and how many
+// packets end partly filled when the video is poured into fewer of them.
+struct TVideoFootprint {
+  std::int64_t VideoBytes = 0;
+  std::int64_t CarrierBytes = 0;
+  std::int64_t PartialPackets = 0;
+  std::int32_t PartialWaste = 0;  // bytes a partial packet is taken to waste
+  std::int64_t Reserve = 0;       // bytes kept in hand besides
+
+  // The video bytes to aim at so that a file of FileBytes comes out at most SizeBytes: what
+  // is not video stays as it is, the video's carriers shrink with it, and each partial packet
+  // wastes PartialWaste; Reserve is kept free. Zero or less when the rest alone exceeds SizeBytes.
+  std::int64_t VideoTarget(std::int64_t SizeBytes, std::int64_t FileBytes) const;
+};
+
+// The group start codes wholly inside `bytes`.
+std::int64_t CountGroupStarts(std::span<const std::uint8_t> bytes);
+
 // A scratch file beside the output for the transrated video, removed with the object.
 class TScratchFile {
 public:
@@ -88,6 +107,8 @@ class TVideoPass {
 public:
   TVideoPass(const TTransrateOptions& options, const std::string& outputPath);
   void Feed(std::span<const std::uint8_t> bytes);
+  // Aims the video at OutputBytes, VideoBytes being all the video the pass will be fed.
+  void AimAt(std::int64_t VideoBytes, std::int64_t OutputBytes) { FEngine.SetSizeTarget(VideoBytes, OutputBytes); }
   // The end of the video: the engine's last units. An empty text, or why the pass failed;
   // `result` gets the pictures, groups and video sizes.
   std::string Finish(TTransrateResult& result);
@@ -112,8 +133,7 @@ private:
   TPaddedBuffer FFeed;
   std::size_t FFed = 0;
   double FSeconds = 0;
-  std::int32_t FGroups = 0;
-  std::int32_t FGroupsOverBudget = 0;
+  TOverBudgetCount FOverBudget;
   TPositionMap FMap;
 };
 

@@ -121,6 +121,7 @@ HRESULT TMPEG2VideoTransrateClass::MPEGESReceiveFunctionObj(std::int32_t, std::i
                                                             std::int32_t Size) {
   HRESULT result = E_FAIL;
   Trap("TMPEG2VideoTransrateClass.MPEGESReceiveFunctionObj", [&] {
+    FUnitBytesSeen += Size;
     const std::int32_t T = FSeparator.FrameCodingType();
     const bool gopStart = FSeparator.GOPStart();
     if (T == kIntraPicture || T == kPredictedPicture || T == kBidirectionalPicture) FollowFrameRate(Data, Size);
@@ -199,6 +200,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     if (!FTranscoder) throw std::logic_error("no transcoder");  // its creation failed
     // A new GOP closes the held group; so does a group that filled every slot.
     if ((GOPStart && FFrameCount > 0) || FFrameCount >= kMaxFrames) ProcessFrames();
+    if (FFrameCount == 0) FGroupStartSeen = std::max<std::int64_t>(FUnitBytesSeen - Size, 0);
     // The slots grow with the longest group seen, up to kMaxFrames.
     if (FFrames.size() <= static_cast<std::size_t>(FFrameCount)) {
       FFrames.resize(static_cast<std::size_t>(FFrameCount) + 1);
@@ -287,7 +289,9 @@ HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
       report.FixedBits += FFrameBits[static_cast<std::size_t>(j)].Bits[0];
       report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
     }
-    report.BudgetBits = static_cast<std::int64_t>(budget);
+    report.BudgetBits = FSizePlan.Active()
+                            ? FSizePlan.GroupBudget(report.InputBits, FGroupStartSeen, FBytesDelivered)
+                            : static_cast<std::int64_t>(budget);
     const std::int32_t count = FFrameCount;
     FFrameCount = 0;  // the group is consumed even when a delivery fails
     if (FMethod == TTransrateMethod::Requant) {
@@ -357,6 +361,7 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
 void TMPEG2VideoTransrateClass::Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
                                         bool FramePicture) {
   const HRESULT r = FTransReceiveFunctionObj ? FTransReceiveFunctionObj(Data, Size, FrameType) : S_OK;
+  FBytesDelivered += Size;
   if (FrameType != 0 && r >= 0) {
     ++FPicturesOut;
     FFramePeriodsOut += FramePicture ? 1.0 : 0.5;

@@ -10,6 +10,7 @@
 #include "transrate/Buffer.h"
 #include "transrate/MPEGESFrameSeparator.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/SizeTarget.h"
 #include "transrate/TransrateMethod.h"
 
 namespace varlow {
@@ -74,6 +75,10 @@ public:
   HRESULT SetMPEGESTransReceiveFunctionObj(TMPEGESTransReceiveFunction Method);
   void SetGroupReportFunction(TGroupReportFunction Method) { FGroupReport = std::move(Method); }
   HRESULT SetMaxOutputBitrate(std::int32_t Bitrate);
+  // Aims the output at OutputBytes instead of a rate: each group's budget is its share of what
+  // is left of OutputBytes (see TSizePlan), InputBytes being all the stream the engine will be
+  // given. Set before the first block; the bit rate then only paces the progress figures.
+  void SetSizeTarget(std::int64_t InputBytes, std::int64_t OutputBytes) { FSizePlan = TSizePlan(InputBytes, OutputBytes); }
   // Chooses how pictures are brought under the rate; set before the first block.
   void SetMethod(TTransrateMethod Method) { FMethod = Method; }
   TTransrateMethod Method() const { return FMethod; }
@@ -180,6 +185,10 @@ private:
   TRequantTuning FTuning;
   std::array<double, 4> FAlpha{1.0, 1.0, 1.0, 1.0};  // rate model per picture_coding_type
   std::int64_t FDamagedPictures = 0;
+  TSizePlan FSizePlan;
+  std::int64_t FUnitBytesSeen = 0;   // bytes of every unit the separator delivered
+  std::int64_t FGroupStartSeen = 0;  // of them, those before the held group's first picture
+  std::int64_t FBytesDelivered = 0;  // bytes handed to the receive method
 };
 
 } // namespace varlow

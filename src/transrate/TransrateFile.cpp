@@ -5,6 +5,8 @@
 #include "container/OpenSource.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -40,9 +42,11 @@ TTransrateResult Fail(TTransrateResult result, std::string message,
 // One run: the controller, its output file and the counts.
 class TRun {
 public:
-  TRun(const TTransrateOptions& options, TTemporaryOutputFile& output) : FOutput(output) {
+  TRun(const TTransrateOptions& options, std::int64_t inputSize, TTemporaryOutputFile& output) : FOutput(output) {
     FTransrate.SetMethod(options.Method);
     FTransrate.SetMaxOutputBitrate(options.Bitrate);
+    // An elementary stream's output is all video: the size asked is the video's.
+    if (options.SizeBytes > 0) FTransrate.SetSizeTarget(inputSize, options.SizeBytes);
     FTransrate.SetMPEGESTransReceiveFunctionObj([this](const std::uint8_t* Data, std::int32_t Size, std::int32_t) {
       HRESULT result = E_FAIL;
       if (FWriteError.empty()) {
@@ -56,9 +60,8 @@ public:
       return result;
     });
     FTransrate.SetGroupReportFunction([this](const TGroupReport& report) {
-      ++FGroups;
-      if (report.OutputBits > report.BudgetBits) ++FGroupsOverBudget;
       FSeconds += report.Seconds;
+      FOverBudget.Add(report);
     });
   }
 
@@ -71,24 +74,35 @@ public:
     result.OutputBytes = FOutput.Written();
     result.Seconds = FSeconds;
     result.AverageBitrate = FSeconds > 0 ? static_cast<double>(FOutput.Written()) * 8 / FSeconds : 0;
-    result.Groups = FGroups;
-    result.GroupsOverBudget = FGroupsOverBudget;
+    FOverBudget.Fill(result);
+    result.VideoBytesOut = FOutput.Written();
   }
 
 private:
   TTemporaryOutputFile& FOutput;
   TMPEG2VideoTransrateClass FTransrate;
   std::string FWriteError;
-  std::int32_t FGroups = 0;
-  std::int32_t FGroupsOverBudget = 0;
+  TOverBudgetCount FOverBudget;
   double FSeconds = 0;
 };
 
-TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath, const TTransrateOptions& Options,
+// The options with a ratio turned into the size it asks for.
+TTransrateOptions ResolveSize(TTransrateOptions options, std::int64_t inputSize) {
+  if (options.SizeBytes <= 0 && options.Ratio > 0)
+    options.SizeBytes = std::max<std::int64_t>(std::llround(options.Ratio * static_cast<double>(inputSize)), 1);
+  return options;
+}
+
+TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath, const TTransrateOptions& Asked,
                      const TTransrateProgressFunction& Progress) {
   TTransrateResult result;
   const auto input = TFileStream::Open(InputPath, TFileStream::Mode::ReadOnly);
   if (!input) return Fail(result, "Cannot open " + InputPath);
+  if (Asked.Ratio < 0 || Asked.Ratio > 1) return Fail(result, "The ratio must lie above 0 and at most 1");
+  const TTransrateOptions Options = ResolveSize(Asked, std::max<std::int64_t>(input->Size(), 0));
+  if (Options.SizeBytes > 0 && Options.KeepMuxRate)
+    return Fail(result, "A size cannot be aimed at when the container keeps its mux rate: its size stays as it is");
+  result.SizeAsked = Options.SizeBytes;
   if (const auto existing = TFileStream::Open(OutputPath, TFileStream::Mode::ReadOnly);
       existing && existing->Device() == input->Device() && existing->Inode() == input->Inode())
     return Fail(result, "The output file " + OutputPath + " is the input file", TTransrateStatus::Refused);
@@ -97,9 +111,11 @@ TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath
   if (const auto format = ProbeContainer(*input)) {
     TOpenedSource opened = OpenVideoSource(InputPath, TFileStream::Mode::ReadOnly, Options.Stream);
     if (!opened.Source) return Fail(result, InputPath + ": " + opened.Refusal);
-    if (format->Kind == TContainerKind::Program)
-      return TransrateProgramStream(*opened.Source, OutputPath, Options, Progress);
-    return TransrateTransportStream(*opened.Source, OutputPath, Options, Progress);
+    TTransrateResult contained = format->Kind == TContainerKind::Program
+                                     ? TransrateProgramStream(*opened.Source, OutputPath, Options, Progress)
+                                     : TransrateTransportStream(*opened.Source, OutputPath, Options, Progress);
+    contained.SizeAsked = Options.SizeBytes;
+    return contained;
   }
   if (Options.Stream >= 0) return Fail(result, InputPath + " is no transport stream: it has no streams to choose");
 
@@ -110,7 +126,7 @@ TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath
     return Fail(result, InputPath + " is a program or transport stream, not a video elementary stream");
 
   TTemporaryOutputFile output(OutputPath);
-  TRun run(Options, output);
+  TRun run(Options, std::max<std::int64_t>(input->Size(), 0), output);
   TTransrateProgress progress;
   progress.InputSize = std::max<std::int64_t>(input->Size(), 0);
   auto report = [&] {
@@ -147,11 +163,69 @@ TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath
   return result;
 }
 
+std::string Thousands(std::int64_t value) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  for (std::ptrdiff_t at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<std::size_t>(at), ",");
+  return value < 0 ? "-" + digits : digits;
+}
+
+std::string Percent(double share) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", share * 100);
+  return text;
+}
+
 }  // namespace
 
 double TTransrateProgress::Share() const {
   if (InputSize <= 0) return 0;
   return std::clamp(static_cast<double>(InputRead) / static_cast<double>(InputSize), 0.0, 1.0);
+}
+
+void TOverBudgetCount::Add(const TGroupReport& Report) {
+  ++FGroups;
+  if (Report.OutputBits <= Report.BudgetBits) return;
+  ++FOver;
+  FOverBits += Report.OutputBits;
+  FAllowedBits += Report.BudgetBits;
+}
+
+void TOverBudgetCount::Fill(TTransrateResult& Result) const {
+  Result.Groups = FGroups;
+  Result.GroupsOverBudget = FOver;
+  Result.OverBudgetBytes = FOverBits / 8;
+  Result.OverBudgetAllowed = FAllowedBits / 8;
+}
+
+std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateOptions& Options) {
+  // Groups over budget are those whose fewest bits exceed it: the cut keeps any budget their
+  // fixed part allows.
+  const std::string groups =
+      Result.GroupsOverBudget <= 0
+          ? std::string()
+          : Thousands(Result.GroupsOverBudget) + " of " + Thousands(Result.Groups) +
+                " groups of pictures could not be brought under their budget: what no re-quantising removes "
+                "(headers, macroblock modes, motion vectors, damaged pictures passed as they are) took them to " +
+                Thousands(Result.OverBudgetBytes) + " bytes where " + Thousands(Result.OverBudgetAllowed) +
+                " were allowed";
+  if (Result.SizeAsked > 0) {
+    if (Result.OutputBytes <= Result.SizeAsked) return {};
+    const std::int64_t over = Result.OutputBytes - Result.SizeAsked;
+    std::string text = "The output is " + Thousands(Result.OutputBytes) + " bytes, " + Thousands(over) + " bytes (" +
+                       Percent(static_cast<double>(over) / static_cast<double>(Result.SizeAsked)) +
+                       ") over the size asked (" + Thousands(Result.SizeAsked) + " bytes)";
+    const std::int64_t carried = Result.OutputBytes - Result.VideoBytesOut;
+    if (!Result.Carried.empty() && carried > 0)
+      text += "; the container's other streams and packet headers take " + Thousands(carried) + " bytes of it";
+    return text + (groups.empty() ? "." : "; " + groups + ".");
+  }
+  if (groups.empty()) return {};
+  std::string text = groups + " at " + Thousands(Options.Bitrate) + " bit/s";
+  if (Result.AverageBitrate > Options.Bitrate)
+    text += "; the video averages " + Thousands(std::llround(Result.AverageBitrate)) + " bit/s, " +
+            Percent(Result.AverageBitrate / Options.Bitrate - 1) + " over the rate asked";
+  return text + ".";
 }
 
 TTransrateResult TransrateFile(const std::string& InputPath, const std::string& OutputPath,

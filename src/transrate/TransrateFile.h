@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "transrate/MPEG2VideoTransrateClass.h"
 #include "transrate/TransrateMethod.h"
 
 namespace varlow {
@@ -29,6 +30,10 @@ inline constexpr std::int32_t kMaxTransrateBitrate = 50'000'000;
 
 struct TTransrateOptions {
   std::int32_t Bitrate = 5'000'000;
+  // Aim at an output size instead of the rate: SizeBytes (the whole output file), or Ratio
+  // (0 < Ratio <= 1) times the input file's size. 0 for neither; SizeBytes wins over Ratio.
+  std::int64_t SizeBytes = 0;
+  double Ratio = 0;
   TTransrateMethod Method = TTransrateMethod::Requant;
   std::int32_t Stream = -1;   // a container's video stream, as OpenVideoSource takes it
   bool KeepMuxRate = false;   // a container keeps its size and every other packet's place
@@ -52,6 +57,10 @@ struct TTransrateResult {
   double AverageBitrate = 0;     // OutputBytes * 8 / Seconds
   std::int32_t Groups = 0;
   std::int32_t GroupsOverBudget = 0;  // groups whose output exceeded their bit budget
+  // The groups over budget: what they came to and what they were allowed, in bytes.
+  std::int64_t OverBudgetBytes = 0;
+  std::int64_t OverBudgetAllowed = 0;
+  std::int64_t SizeAsked = 0;   // the output size aimed at, when one was (the ratio's included)
   // In a container: what else was carried ("1 other stream, 5,000 packets"), and the video's
   // own elementary-stream bytes in and out.
   std::string Carried;
@@ -60,6 +69,23 @@ struct TTransrateResult {
 
   bool Succeeded() const { return Status == TTransrateStatus::Succeeded; }
 };
+
+// Counts the groups of a run and those that went over their budget, from the group reports.
+class TOverBudgetCount {
+public:
+  void Add(const TGroupReport& Report);
+  // Groups, GroupsOverBudget, OverBudgetBytes and OverBudgetAllowed.
+  void Fill(TTransrateResult& Result) const;
+
+private:
+  std::int32_t FGroups = 0, FOver = 0;
+  std::int64_t FOverBits = 0, FAllowedBits = 0;
+};
+
+// What a finished run could not keep, in a sentence or two for the summary: a size target the
+// output exceeds or fell well short of, or groups that went over their budget, with how far off
+// and why. Empty when the run kept its target.
+std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateOptions& Options);
 
 // Transrates the file at InputPath into OutputPath: reads it in 2 MiB blocks from its start,
 // feeds a transrate controller and writes what it delivers to a temporary file beside the
