@@ -115,3 +115,46 @@ TEST(TransrateFrameRate, JoinedStreamsOfTwoRatesStayWithinEveryGroupBudget) {
   EXPECT_TRUE(FfmpegDecodesCleanly(WriteTemp("framerate_out_25.m2v", {run.Output.begin(), split})));
   EXPECT_TRUE(FfmpegDecodesCleanly(WriteTemp("framerate_out_2997.m2v", {split, run.Output.end()})));
 }
+
+// Recordings joined end to end, each ended by a sequence end code and the next of another size:
+// the end code is part of no picture, every picture after it is re-quantised under the new
+// sequence's values, and both parts decode.
+TEST(TransrateFrameRate, SequencesJoinedAfterAnEndCodeAreEachTransrated) {
+  const auto large = ReadFileBytes(OwnStream("i420_interlaced.m2v"));
+  const auto small = ReadFileBytes(OwnStream("p420_plain.m2v"));
+  ASSERT_FALSE(large.empty());
+  ASSERT_FALSE(small.empty());
+  const std::vector<std::uint8_t> end = {0, 0, 1, 0xB7};
+  std::vector<std::uint8_t> joined = large;
+  joined.insert(joined.end(), end.begin(), end.end());
+  const std::size_t second = joined.size();
+  joined.insert(joined.end(), small.begin(), small.end());
+  joined.insert(joined.end(), end.begin(), end.end());
+  const std::size_t third = joined.size();
+  joined.insert(joined.end(), large.begin(), large.end());
+  joined.insert(joined.end(), end.begin(), end.end());
+
+  ScopedLogCapture log;
+  const TTransrateRun run = Transrate(joined, 1'000'000);
+  for (const std::string& line : log.Lines()) EXPECT_EQ(line.find("unknown code"), std::string::npos) << line;
+  const std::size_t pictures = PictureOffsets(large).size() * 2 + PictureOffsets(small).size();
+  EXPECT_EQ(run.PicturesOut, static_cast<std::int64_t>(pictures));
+  for (std::size_t g = 0; g < run.Groups.size(); ++g) EXPECT_LE(run.GroupOutputBits[g], run.Groups[g].BudgetBits);
+
+  // The output in its three parts, at the end codes: each shrank and decodes by itself.
+  std::vector<std::size_t> ends;
+  for (std::size_t i = 0; i + 3 < run.Output.size(); ++i)
+    if (run.Output[i] == 0 && run.Output[i + 1] == 0 && run.Output[i + 2] == 1 && run.Output[i + 3] == 0xB7)
+      ends.push_back(i + 4);
+  ASSERT_EQ(ends.size(), 3u);
+  const std::vector<std::size_t> inputEnds = {second, third, joined.size()};
+  std::size_t from = 0, inputFrom = 0;
+  for (std::size_t part = 0; part < 3; ++part) {
+    const std::vector<std::uint8_t> bytes(run.Output.begin() + static_cast<std::ptrdiff_t>(from),
+                                          run.Output.begin() + static_cast<std::ptrdiff_t>(ends[part]));
+    EXPECT_LT(bytes.size(), (inputEnds[part] - inputFrom) * 9 / 10) << "part " << part;
+    EXPECT_TRUE(FfmpegDecodesCleanly(WriteTemp("joined_part" + std::to_string(part) + ".m2v", bytes))) << part;
+    from = ends[part];
+    inputFrom = inputEnds[part];
+  }
+}

@@ -176,6 +176,11 @@ void TMPEGVideoTranscoder::RunUnit() {
       case kGroupStartCode:
         ParseGOPHeader();
         break;
+      case kSequenceEndCode:
+        // Recordings joined end to end: the sequence before ends here, and the header that
+        // follows starts the next one from its own values.
+        CopyStartCode();
+        break;
       default:
         LogMessage(std::string("wex: ") + (FWriting ? FNames->CutPass : FNames->AnalysisPass) + " - unknown code $" + HexUpper(code, 8));
         CopyStartCode();
