@@ -1,6 +1,8 @@
 // Tools > Transrate driven end to end: the bit-rate dialog, the save dialog (answered through
 // its hook), the progress window with its Cancel, and what the user is told at the end.
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <random>
 
 #include "MainWindowTestSupport.h"
+#include "support/gui/MessageBox.h"
 #include "support/gui/SpinEdit64.h"
 #include "transrate/gui/OutputFileDialog.h"
 #include "transrate/gui/TransrateForm.h"
@@ -228,6 +231,76 @@ class TransrateDialogTest : public QObject {
     QVERIFY(LastMessage().contains(QStringLiteral("Groups of pictures over their budget: ")));
     QVERIFY(FfmpegDecodesCleanly(out));
     QCOMPARE(Others({QStringLiteral("in.m2v"), QStringLiteral("out.m2v")}), QStringList());
+  }
+
+  // The dialog's other two aims: a size typed with a suffix and a share of the input; a size
+  // the run cannot meet ends under a warning that says why; a rate typed below the range is
+  // raised to it, and the user is told.
+  void aSizeOrAShareIsAimedAtAndAMissIsAWarning() {
+    const QString in = Copy(FileOf(OwnStream("i420_interlaced.m2v")), QStringLiteral("in.m2v"));
+    const qint64 inSize = ReadAll(in).size();
+    FForm->OpenFile(in);
+    QList<TMessageLevel> levels;
+    SetLevelledMessageHook([this, &levels](const QString& text, TMessageLevel level) {
+      FMessages->Messages << text;
+      levels << level;
+    });
+    struct TUnhook {
+      ~TUnhook() { SetLevelledMessageHook({}); }
+    } unhook;
+    const auto aim = [this](TTransrateFrm::TTarget target, const QString& size, double percent) {
+      OnModal<TTransrateFrm>([=](TTransrateFrm* form) {
+        if (target == TTransrateFrm::TTarget::Size) {
+          form->edSize->setFocus();
+          QTest::keyClicks(form->edSize, size);
+        } else {
+          form->seRatio->setValue(percent);
+        }
+        QCOMPARE(form->Target(), target);
+        QTest::mouseClick(form->BitBtn1, Qt::LeftButton);
+      });
+    };
+    const QString out = FFolder->filePath(QStringLiteral("out.m2v"));
+    FAnswer = out;
+    aim(TTransrateFrm::TTarget::Size, QStringLiteral("200k"), 0);
+    FForm->Transrater1Click();
+    QVERIFY(ReadAll(out).size() <= 200'000);
+    QVERIFY(ReadAll(out).size() >= 196'000);
+    QVERIFY2(LastMessage().contains(QStringLiteral("size asked 200,000 bytes")), qPrintable(LastMessage()));
+    QCOMPARE(levels.last(), TMessageLevel::Information);
+
+    aim(TTransrateFrm::TTarget::Ratio, QString(), 40);
+    FForm->Transrater1Click();
+    QVERIFY(ReadAll(out).size() <= inSize * 2 / 5 + 1);
+    QCOMPARE(levels.last(), TMessageLevel::Information);
+
+    aim(TTransrateFrm::TTarget::Size, QStringLiteral("3k"), 0);
+    FForm->Transrater1Click();
+    QVERIFY2(LastMessage().contains(QStringLiteral("over the size asked")), qPrintable(LastMessage()));
+    QCOMPARE(levels.last(), TMessageLevel::Warning);
+    QVERIFY(FfmpegDecodesCleanly(out));
+
+    // A size that reads as none keeps the dialog open with the reason; Cancel then leaves it.
+    OnModal<TTransrateFrm>([this](TTransrateFrm* form) {
+      form->edSize->setFocus();
+      QTest::keyClicks(form->edSize, QStringLiteral("lots"));
+      QTest::mouseClick(form->BitBtn1, Qt::LeftButton);
+      QVERIFY(form->isVisible());
+      QVERIFY2(LastMessage().contains(QStringLiteral("is not a size")), qPrintable(LastMessage()));
+      QTest::mouseClick(form->BitBtn2, Qt::LeftButton);
+    });
+    TTransrateOptions options;
+    QVERIFY(!GetTransrateTarget(options));
+
+    OnModal<TTransrateFrm>([](TTransrateFrm* form) {
+      form->SpinEdit641->selectAll();
+      QTest::keyClicks(form->SpinEdit641, QStringLiteral("5000"));
+      QTest::mouseClick(form->BitBtn1, Qt::LeftButton);
+    });
+    QVERIFY(GetTransrateTarget(options));
+    QCOMPARE(options.Bitrate, 100'000);
+    QCOMPARE(options.SizeBytes, std::int64_t{0});
+    QVERIFY2(LastMessage().contains(QStringLiteral("raised to 100,000 bit/s")), qPrintable(LastMessage()));
   }
 
   void cancelInTheMiddleLeavesNoFileAndTheOldOneAsItWas() {

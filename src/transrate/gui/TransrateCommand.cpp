@@ -37,10 +37,13 @@ QString Bytes(std::int64_t count) {
 
 }  // namespace
 
-QString TransrateResultText(const TTransrateResult& Result, const QString& OutputPath, std::int32_t Bitrate,
+QString TransrateResultText(const TTransrateResult& Result, const QString& OutputPath, const TTransrateOptions& Options,
                             bool TargetExisted) {
   const QLocale locale;
   const QString untouched = TargetExisted ? QStringLiteral("\n%1 was left as it was.").arg(OutputPath) : QString();
+  const QString shortfall = QString::fromStdString(TransrateShortfall(Result, Options));
+  const QString aim = Result.SizeAsked > 0 ? QStringLiteral("size asked %1").arg(Bytes(Result.SizeAsked))
+                                           : QStringLiteral("maximum %1 bit/s").arg(locale.toString(Options.Bitrate));
   switch (Result.Status) {
     case TTransrateStatus::Succeeded:
       return QStringLiteral(
@@ -48,16 +51,17 @@ QString TransrateResultText(const TTransrateResult& Result, const QString& Outpu
                  "Pictures: %2 in, %3 out\n"
                  "Input: %4\n"
                  "Output: %5\n"
-                 "Average output rate: %6 bit/s (maximum %7 bit/s)\n"
+                 "Average output rate: %6 bit/s (%7)\n"
                  "Groups of pictures over their budget: %8 of %9")
           .arg(OutputPath, locale.toString(static_cast<qlonglong>(Result.PicturesIn)),
                locale.toString(static_cast<qlonglong>(Result.PicturesOut)), Bytes(Result.InputBytes),
                Bytes(Result.OutputBytes), locale.toString(static_cast<qlonglong>(std::llround(Result.AverageBitrate))),
-               locale.toString(Bitrate), locale.toString(Result.GroupsOverBudget), locale.toString(Result.Groups)) +
+               aim, locale.toString(Result.GroupsOverBudget), locale.toString(Result.Groups)) +
              (Result.Carried.empty() ? QString()
                                      : QStringLiteral("\nVideo: %1 -> %2\nOther streams: %3")
                                            .arg(Bytes(Result.VideoBytesIn), Bytes(Result.VideoBytesOut),
-                                                QString::fromStdString(Result.Carried)));
+                                                QString::fromStdString(Result.Carried))) +
+             (shortfall.isEmpty() ? QString() : QStringLiteral("\n\n") + shortfall);
     case TTransrateStatus::Cancelled:
       return QStringLiteral("Transrate cancelled. No file was written.") + untouched;
     default:
@@ -67,9 +71,9 @@ QString TransrateResultText(const TTransrateResult& Result, const QString& Outpu
 }
 
 void RunTransrateCommand(QWidget* parent, const QString& InputPath, const TFileStream& OpenStream, std::int32_t Stream) {
-  std::int32_t bitrate = 0;
-  TTransrateMethod method = TTransrateMethod::Requant;
-  if (!GetOutputMaxBitrate(bitrate, method)) return;
+  TTransrateOptions options;
+  options.Stream = Stream;
+  if (!GetTransrateTarget(options)) return;
   const QString output = AskOutputFileName(parent, QStringLiteral("Save transrated stream as"), SuggestedOutput(InputPath));
   if (output.isEmpty()) return;
   if (IsFileOf(output, OpenStream)) {
@@ -84,13 +88,14 @@ void RunTransrateCommand(QWidget* parent, const QString& InputPath, const TFileS
     return;
   }
   const bool targetExisted = QFileInfo::exists(output);
-  TTransrateOptions options;
-  options.Bitrate = bitrate;
-  options.Method = method;
-  options.Stream = Stream;
   TTransrateProgressFrm progress(InputPath, output, options, parent);
   progress.exec();
-  ShowMessage(parent, TransrateResultText(progress.Result(), output, bitrate, targetExisted));
+  const TTransrateResult& result = progress.Result();
+  // A run that kept its pictures but not its target ends under a warning, like a failure.
+  const bool missed = !result.Succeeded() || !TransrateShortfall(result, options).empty();
+  ShowMessage(parent, TransrateResultText(result, output, options, targetExisted),
+              missed && result.Status != TTransrateStatus::Cancelled ? TMessageLevel::Warning
+                                                                     : TMessageLevel::Information);
 }
 
 }  // namespace varlow
