@@ -9,8 +9,9 @@
 # the re-encode, speed ratios from CPU time), and varlow's peak memory on a 32 MB and a 500 MB
 # input (--2g: 2 GB, the size the memory target names; --no-memory: neither).
 #   bench/transrate_vs_peer.sh [VARLOW_CLI] [--no-memory | --2g]
-# Streams: the project's test streams (build/test-streams) and three 720x576 streams with
-# texture and motion made here once into build/bench-streams. A command that does not know
+# Streams: the project's test streams (build/test-streams), three 720x576 streams with
+# texture and motion made here once into build/bench-streams, and the third-party streams of
+# ../shared/streams. A command that does not know
 # --method runs its default in the requant column; the cut column then reads n/a.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -108,8 +109,23 @@ method_option() {  # method -> the command's options for it
 have_peer=0
 command -v M2VRequantiser >/dev/null && have_peer=1
 
+# The third-party streams at their own rates; a program stream's video is taken out first, for
+# the tools that read only elementary streams.
+shared=$top/../shared/streams
+third=()
+for f in cinecutie_test.m2v idet_interlaced_bff.m2v idet_soft_telecine.m2v gen2brain_test.m1v test_2.mpg; do
+  [ -f "$shared/$f" ] || continue
+  case $f in
+    *.mpg)
+      es=$made/${f%.mpg}.m2v
+      [ -s "$es" ] || ff -i "$shared/$f" -map 0:v:0 -c copy -f mpeg2video "$es"
+      third+=("$es") ;;
+    *) third+=("$shared/$f") ;;
+  esac
+done
+
 declare -A size=() psnr=()
-streams=("$own"/*.m2v "$own"/*.m1v "$made/sd_texture.m2v" "$made/sd_tools.m2v" "$made/sd_mpeg1.m1v")
+streams=("$own"/*.m2v "$own"/*.m1v "$made/sd_texture.m2v" "$made/sd_tools.m2v" "$made/sd_mpeg1.m1v" "${third[@]}")
 summary=$tmp/summary
 : >"$summary"
 # PSNR difference of two tools of the current row; n/a where one did not run.
@@ -134,8 +150,8 @@ for input in "${streams[@]}"; do
     printf '\n%s  %sx%s %s %s, %d pictures, %.2f Mbit/s -> %d%% = %.2f Mbit/s\n' "$name" "$width" "$height" \
       "$codec" "$pix_fmt" "$in_frames" "$(awk "BEGIN{print $in_rate / 1e6}")" "$percent" \
       "$(awk "BEGIN{print $rate / 1e6}")"
-    if [ "$rate" -lt 1500000 ]; then
-      echo "  below the command's 1.5 Mbit/s floor: not run"
+    if [ "$rate" -lt 100000 ]; then
+      echo "  below the command's 100 kbit/s floor: not run"
       continue
     fi
     row tool "size kB" "PSNR-Y dB" "wall s" "cpu s" "notes"
