@@ -1,9 +1,12 @@
 // The window layout in the user's settings: design layout when none is stored, all eleven
 // values written on close, each stored value applied on its own when the window shows.
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSplitter>
 
 #include "MainWindowTestSupport.h"
+#include "browser/gui/WindowGeometry.h"
 
 using namespace varlow;
 using namespace varlow::test;
@@ -37,15 +40,21 @@ class MainWindowSettingsTest : public QObject {
 
   void init() { QFile::remove(Settings().fileName()); }
 
-  void designLayoutWithoutStoredSettings() {
+  void firstLayoutWithoutStoredSettings() {
     auto form = ShowForm();
     QVERIFY(form);
-    QCOMPARE(form->pos(), QPoint(364, 199));
-    QCOMPARE(form->width(), 958);
-    QCOMPARE(form->centralWidget()->height(), 672);
-    // The list panel is as wide as its columns and scroll bar; the header tree has the rest.
-    QCOMPARE(form->Panel2->width(), DefaultListPanelWidth(*form));
-    QCOMPARE(form->Panel3->width(), 958 - form->Panel2->width() - form->Splitter1->handleWidth());
+    // Centred on the screen at its first size (the frame known only once shown).
+    const QRect expected = FitWindowGeometry(QGuiApplication::primaryScreen()->availableGeometry(), QRect());
+    const QSize frame = form->frameGeometry().size() - form->size();
+    QVERIFY((form->frameGeometry().center() - expected.center()).manhattanLength() <= frame.width() + frame.height());
+    QVERIFY(std::abs(form->frameGeometry().width() - expected.width()) <= frame.width());
+    // The list panel is as wide as its columns and scroll bar where the header tree keeps its
+    // minimum beside it; the header tree has the rest.
+    const int client = form->centralWidget()->width();
+    const int handle = form->Splitter1->handleWidth();
+    QCOMPARE(form->Panel2->width(),
+             std::min(DefaultListPanelWidth(*form), client - handle - form->TreeView1->minimumWidth()));
+    QCOMPARE(form->Panel3->width(), client - form->Panel2->width() - handle);
     QCOMPARE(form->Panel1->height(), 210);
     QCOMPARE(ColumnWidths(*form), QList<int>({120, 70, 170, 80, 60}));
     QCOMPARE(form->windowTitle(), QStringLiteral("Varlow "));
@@ -56,11 +65,12 @@ class MainWindowSettingsTest : public QObject {
     {
       auto form = ShowForm();
       QVERIFY(form);
+      // A place and size that fit the screen come back as they were.
       form->move(40, 30);
-      form->resize(1000, 700);
+      form->resize(700, 500);
       form->ListView1->setColumnWidth(2, 150);
-      form->Splitter1->setSizes({640, 1000 - 640 - form->Splitter1->handleWidth()});
-      QTRY_COMPARE(form->Panel2->width(), 640);
+      form->Splitter1->setSizes({400, 700 - 400 - form->Splitter1->handleWidth()});
+      QTRY_COMPARE(form->Panel2->width(), 400);
       QVERIFY(form->close());
     }
     QSettings settings = Settings();
@@ -70,16 +80,16 @@ class MainWindowSettingsTest : public QObject {
       settings.value(name).toString().toInt(&ok);
       QVERIFY2(ok, qPrintable(name));
     }
-    QCOMPARE(settings.value("Panel2Width").toInt(), 640);
+    QCOMPARE(settings.value("Panel2Width").toInt(), 400);
     QCOMPARE(settings.value("StartCodeColWidth").toInt(), 150);
     QCOMPARE(settings.value("WindowState").toInt(), 0);
 
     auto again = ShowForm();
     QVERIFY(again);
     QCOMPARE(again->pos(), QPoint(40, 30));
-    QCOMPARE(again->size(), QSize(1000, 700));
+    QCOMPARE(again->size(), QSize(700, 500));
     QCOMPARE(ColumnWidths(*again), QList<int>({120, 70, 150, 80, 60}));
-    QCOMPARE(again->Panel2->width(), 640);
+    QCOMPARE(again->Panel2->width(), 400);
   }
 
   void missingOrNonIntegerValuesAreSkippedOneByOne() {
@@ -95,10 +105,15 @@ class MainWindowSettingsTest : public QObject {
     }
     auto form = ShowForm();
     QVERIFY(form);
-    QCOMPARE(form->pos(), QPoint(77, 199));
-    QCOMPARE(form->width(), 958);
+    // The missing top stays where the first place put it.
+    const QRect first = FitWindowGeometry(QGuiApplication::primaryScreen()->availableGeometry(), QRect());
+    QCOMPARE(form->x(), 77);
+    QVERIFY(std::abs(form->y() - first.y()) <= form->frameGeometry().height() - form->height());
+    QVERIFY(std::abs(form->frameGeometry().width() - first.width()) <= form->frameGeometry().width() - form->width());
     QCOMPARE(ColumnWidths(*form), QList<int>({99, 70, 170, 80, 44}));
-    QCOMPARE(form->Panel2->width(), DefaultListPanelWidth(*form));
+    QCOMPARE(form->Panel2->width(), std::min(DefaultListPanelWidth(*form), form->centralWidget()->width() -
+                                                                             form->Splitter1->handleWidth() -
+                                                                             form->TreeView1->minimumWidth()));
     QVERIFY(!form->isMaximized());
   }
 

@@ -29,11 +29,6 @@ namespace varlow {
 
 namespace {
 
-constexpr int kDesignLeft = 364;
-constexpr int kDesignTop = 199;
-constexpr int kDesignClientWidth = 958;
-constexpr int kDesignClientHeight = 672;
-
 // Where the folder of the file last opened is kept, apart from the window layout's values.
 QSettings RecentSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow Recent")); }
 const QString kLastFolderKey = QStringLiteral("LastFolder");
@@ -54,8 +49,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     CreateMenus();
     CreatePanes();
     setAcceptDrops(true);
-    resize(kDesignClientWidth, kDesignClientHeight + menuBar()->sizeHint().height());
-    move(kDesignLeft, kDesignTop);
+    // Centred on the screen and sized to it until the settings say otherwise.
+    PlaceOnScreen(QRect());
     setWindowTitle(QStringLiteral("Varlow "));
 
     connect(ListView1, &TPackListView::KeyDown, this, &TForm1::ListView1KeyDown);

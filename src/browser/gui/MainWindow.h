@@ -55,12 +55,16 @@ class TForm1 final : public QMainWindow {
   void RefreshCaption();
   void LoadRegistrySettings();
   void SaveRegistrySettings();
+  // Moves and sizes the window to fit the screens present: `saved` (the window's rectangle
+  // without its frame) kept as far as it fits, or without one centred at the first size.
+  void PlaceOnScreen(const QRect& saved);
 
   // The window's controls, by their names; for the window's own tools and for tests.
   TPackListView* ListView1 = nullptr;
   TFileScrollBar* ScrollBar1 = nullptr;
   QSplitter* Splitter1 = nullptr;
   QSplitter* Splitter2 = nullptr;  // between the bottom panes: hex dump, slice list, slice tree
+  QSplitter* Splitter3 = nullptr;  // between the upper panes and the bottom strip (Panel1)
   QWidget* Panel1 = nullptr;
   QWidget* Panel2 = nullptr;
   QWidget* Panel3 = nullptr;
@@ -184,6 +188,7 @@ class TForm1 final : public QMainWindow {
   QDockWidget* FOverviewDock = nullptr;
   TPicturePane* FPicturePane = nullptr;
   bool FShownOnce = false;
+  bool FDocksSized = false;  // a docked pane was shown and given its first height
 };
 
 }  // namespace varlow

@@ -21,16 +21,21 @@ namespace varlow {
 namespace {
 
 constexpr int kClientWidth = 958;
-constexpr int kPanel1Height = 210;
+constexpr int kDesignTopHeight = 672 - 210;
+constexpr int kPanel1Height = 210;  // the strip of dump, slices and slice tree, at first
+constexpr int kPanel1MinHeight = 120;
+constexpr int kTopMinHeight = 120;
 constexpr int kMemoWidth = 568;
 constexpr int kScrollBarWidth = 16;
 constexpr int kDumpLineChars = 76;  // a full dump line with a 9-digit offset
 constexpr int kPaneChrome = 36;     // frame, margins and a vertical scroll bar around a pane's text
 constexpr int kColumnWidths[TPackListModel::kColumnCount] = {120, 70, 170, 80, 60};
 // Below these widths a pane stops shrinking (its text scrolls inside it), and so does the
-// window once every pane is at its minimum: the panes never cover each other.
-constexpr int kListMinWidth = 160;
-constexpr int kHeaderTreeMinWidth = 120;
+// window once every pane is at its minimum: the panes never cover each other, and docked panes
+// take their room elsewhere. The list keeps its offsets and start codes in view, the header
+// tree a field line with its value and width.
+constexpr int kListMinWidth = 236;
+constexpr int kHeaderTreeMinWidth = 240;
 constexpr int kMemoMinWidth = 160;
 constexpr int kSliceListMinWidth = 90;
 constexpr int kSliceTreeMinWidth = 120;
@@ -90,9 +95,14 @@ void TForm1::CreateControls() {
   auto* outer = new QVBoxLayout(central);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->setSpacing(0);
+  // The upper panes over the strip of dump, slices and slice tree, with a splitter between.
+  Splitter3 = Named(new QSplitter(Qt::Vertical, central), "Splitter3");
+  Splitter3->setHandleWidth(4);
+  Splitter3->setChildrenCollapsible(false);
 
   // Upper area: the stream list with its scroll bar, the splitter and the header tree.
-  Splitter1 = Named(new QSplitter(Qt::Horizontal, central), "Splitter1");
+  Splitter1 = Named(new QSplitter(Qt::Horizontal, Splitter3), "Splitter1");
+  Splitter1->setMinimumHeight(kTopMinHeight);
   Splitter1->setHandleWidth(3);
   Splitter1->setChildrenCollapsible(false);
 
@@ -131,8 +141,8 @@ void TForm1::CreateControls() {
 
   // Bottom panel: hex dump, slice list and slice tree, each under its caption, side by side in
   // a splitter so that a user can give any of them more room.
-  Panel1 = Named(new QWidget(central), "Panel1");
-  Panel1->setFixedHeight(kPanel1Height);
+  Panel1 = Named(new QWidget(Splitter3), "Panel1");
+  Panel1->setMinimumHeight(kPanel1MinHeight);
   auto* panel1Layout = new QHBoxLayout(Panel1);
   panel1Layout->setContentsMargins(4, 2, 4, 2);
   Splitter2 = Named(new QSplitter(Qt::Horizontal, Panel1), "Splitter2");
@@ -176,8 +186,12 @@ void TForm1::CreateControls() {
   const int sliceListWidth = lbSlices->fontMetrics().horizontalAdvance(QString::fromLatin1(kWideSliceItem)) + kPaneChrome;
   Splitter2->setSizes({memoWidth, sliceListWidth, kSliceTreeMinWidth});
 
-  outer->addWidget(Splitter1, 1);
-  outer->addWidget(Panel1);
+  Splitter3->addWidget(Splitter1);
+  Splitter3->addWidget(Panel1);
+  Splitter3->setStretchFactor(0, 1);
+  Splitter3->setStretchFactor(1, 0);
+  Splitter3->setSizes({kDesignTopHeight, kPanel1Height});
+  outer->addWidget(Splitter3);
   setCentralWidget(central);
 }
 

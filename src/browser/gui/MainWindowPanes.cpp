@@ -2,12 +2,20 @@
 // that shows and hides them.
 #include <QDockWidget>
 #include <QMenuBar>
+#include <QTimer>
 
 #include "browser/gui/MainWindow.h"
 #include "overview/gui/OverviewDock.h"
 #include "picture/gui/PicturePane.h"
 
 namespace varlow {
+
+namespace {
+
+// Share of the window's height the docked panes take when first shown without a kept layout.
+constexpr double kFirstDockShare = 0.4;
+
+}  // namespace
 
 void TForm1::CreatePanes() {
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -23,9 +31,23 @@ void TForm1::CreatePanes() {
   overviewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
   view->addAction(overviewAction);
 
-  // The picture pane docks beside the window.
+  // The picture pane docks below too, beside the overview: the window's own panes keep their
+  // widths, and both docked panes share the height below them.
   FPicturePane = AttachPicturePane(*this);
+  splitDockWidget(FOverviewDock, FPicturePane, Qt::Horizontal);
   FPicturePane->hide();
+  // Without a kept layout, a pane shown for the first time takes a part of the window's height
+  // and leaves the rest to the list, the trees and the dump.
+  for (QDockWidget* dock : {FOverviewDock, static_cast<QDockWidget*>(FPicturePane)}) {
+    connect(dock, &QDockWidget::visibilityChanged, this, [this, dock](bool visible) {
+      if (!visible || FDocksSized || HasSavedDockState() || dock->isFloating()) return;
+      FDocksSized = true;
+      QTimer::singleShot(0, this, [this, dock] {
+        const int height = static_cast<int>(this->height() * kFirstDockShare);
+        if (dock->isVisible() && dock->height() > height) resizeDocks({dock}, {height}, Qt::Vertical);
+      });
+    });
+  }
   QAction* picture = FPicturePane->toggleViewAction();
   picture->setObjectName(QStringLiteral("ViewPicture1"));
   picture->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));

@@ -77,7 +77,8 @@ void HighlightSelectedNode(TForm1& form, TPicturePane& pane) {
 
 TPicturePane* AttachPicturePane(TForm1& form) {
   auto* pane = new TPicturePane(&form);
-  form.addDockWidget(Qt::RightDockWidgetArea, pane);
+  // Below the window's panes, as the overview is: docked beside them it would take their width.
+  form.addDockWidget(Qt::BottomDockWidgetArea, pane);
   // The list is refilled as the window moves: a new selection and a refill both may show
   // another pack in the selected row.
   QObject::connect(form.ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, pane,

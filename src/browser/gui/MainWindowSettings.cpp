@@ -1,5 +1,9 @@
-// The window layout kept in the user's settings ("Tarnwick"/"Varlow"): eleven integer values.
+// The window layout kept in the user's settings ("Tarnwick"/"Varlow"): eleven integer values;
+// the splitters between the upper panes and the strip below and inside that strip apart from
+// them ("Tarnwick"/"Varlow Layout"). The window's place is fitted to the screens present.
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <functional>
@@ -7,6 +11,7 @@
 #include "browser/gui/PackListModel.h"
 #include "browser/gui/PackListView.h"
 #include "browser/gui/MainWindow.h"
+#include "browser/gui/WindowGeometry.h"
 #include "support/Trap.h"
 
 namespace varlow {
@@ -14,6 +19,18 @@ namespace varlow {
 namespace {
 
 QSettings OpenSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow")); }
+QSettings OpenLayoutSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow Layout")); }
+const QString kStripSplitterKey = QStringLiteral("StripSplitter");   // upper panes against the strip
+const QString kStripPanesKey = QStringLiteral("StripPanes");         // dump, slices, slice tree
+
+// The available areas of the screens present, the primary one first.
+QList<QRect> ScreenAreas() {
+  QList<QRect> areas;
+  if (const QScreen* primary = QGuiApplication::primaryScreen()) areas << primary->availableGeometry();
+  for (const QScreen* screen : QGuiApplication::screens())
+    if (screen != QGuiApplication::primaryScreen()) areas << screen->availableGeometry();
+  return areas;
+}
 
 constexpr const char* kColumnValueNames[TPackListModel::kColumnCount] = {
     "OffsetColWidth", "LenColWidth", "StartCodeColWidth", "CodingTypeColWidth", "FrameNumColWidth"};
@@ -38,10 +55,31 @@ Qt::WindowStates WindowStateFromValue(int value) {
 
 }  // namespace
 
+void TForm1::PlaceOnScreen(const QRect& saved) {
+  // What the window manager adds around the window (nothing before the first show).
+  const QSize frame = (frameGeometry().size() - size()).expandedTo(QSize(0, 0));
+  const QRect outerSaved = saved.isValid() ? QRect(saved.topLeft(), saved.size() + frame) : QRect();
+  const QRect area = ScreenAreaFor(ScreenAreas(), outerSaved);
+  const QRect outer = FitWindowGeometry(area, outerSaved);
+  if (!outer.isValid()) return;
+  resize(outer.size() - frame);
+  move(outer.topLeft());
+}
+
 void TForm1::LoadRegistrySettings() {
   Trap("TForm1.LoadRegistrySettings", [this] {
+    const QSettings layout = OpenLayoutSettings();
+    if (const QVariant state = layout.value(kStripSplitterKey); state.isValid()) Splitter3->restoreState(state.toByteArray());
+    if (const QVariant state = layout.value(kStripPanesKey); state.isValid()) Splitter2->restoreState(state.toByteArray());
+
+    // The list panel as wide as its columns and scroll bar, as far as the header tree keeps its
+    // minimum width beside it, for the width the window has now.
+    const int total = Splitter1->width() - Splitter1->handleWidth();
+    const int list = std::max(0, std::min(DefaultListPanelWidth(), total - Panel3->minimumSizeHint().width()));
+    Splitter1->setSizes({list, std::max(0, total - list)});
+
     QSettings settings = OpenSettings();
-    if (!QFileInfo::exists(settings.fileName())) return;  // never saved: keep the design layout
+    if (!QFileInfo::exists(settings.fileName())) return;  // never saved: keep the first layout
 
     // Each value on its own: a missing or non-integer value skips only itself.
     auto apply = [&settings](const char* name, const std::function<void(int)>& use) {
@@ -55,6 +93,9 @@ void TForm1::LoadRegistrySettings() {
     apply("FormLeft", [this](int v) { move(v, y()); });
     apply("FormHeight", [this](int v) { resize(width(), v); });
     apply("FormWidth", [this](int v) { resize(v, height()); });
+    // A place saved on a screen that is gone, or a size larger than the screen now, is brought
+    // onto the screens present.
+    PlaceOnScreen(QRect(pos(), size()));
     for (int column = 0; column < TPackListModel::kColumnCount; ++column)
       apply(kColumnValueNames[column], [this, column](int v) { ListView1->setColumnWidth(column, v); });
     apply("Panel2Width", [this](int v) {
@@ -78,6 +119,10 @@ void TForm1::SaveRegistrySettings() {
     put("Panel2Width", Panel2->width());
     put("WindowState", WindowStateValue(windowState()));
     settings.sync();  // a settings file that cannot be written skips saving, as intended
+    QSettings layout = OpenLayoutSettings();
+    layout.setValue(kStripSplitterKey, Splitter3->saveState());
+    layout.setValue(kStripPanesKey, Splitter2->saveState());
+    layout.sync();
   });
 }
 

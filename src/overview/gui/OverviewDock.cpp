@@ -16,7 +16,9 @@ namespace varlow {
 
 namespace {
 
-constexpr int kStateVersion = 0x0E1;  // tells our saved dock state from any other
+// Tells our saved dock state from any other, and from the layouts before both docks went below
+// the window's panes.
+constexpr int kStateVersion = 0x0E2;
 constexpr int kFileWatchMs = 300;
 const char* const kStateKey = "DockState";
 
@@ -135,6 +137,8 @@ QDockWidget* AttachOverviewPane(TForm1& form) {
   new TOverviewLink(form, dock, pane);
   return dock;
 }
+
+bool HasSavedDockState() { return OpenSettings().contains(QString::fromLatin1(kStateKey)); }
 
 TOverviewPane* OverviewPaneOf(QDockWidget* dock) { return dock ? qobject_cast<TOverviewPane*>(dock->widget()) : nullptr; }
 

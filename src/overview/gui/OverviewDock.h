@@ -16,6 +16,9 @@ class TOverviewPane;
 // The dock belongs to the window. Call once, after the window's controls exist.
 QDockWidget* AttachOverviewPane(TForm1& form);
 
+// Whether the docks' places were ever kept in the settings.
+bool HasSavedDockState();
+
 // The pane inside a dock made by AttachOverviewPane.
 TOverviewPane* OverviewPaneOf(QDockWidget* dock);
 
