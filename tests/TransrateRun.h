@@ -24,9 +24,11 @@ struct TTransrateRun {
 };
 
 inline TTransrateRun Transrate(const std::vector<std::uint8_t>& stream, std::int32_t bitrate,
-                               std::size_t blockSize = 2 * 1024 * 1024) {
+                               std::size_t blockSize = 2 * 1024 * 1024,
+                               TTransrateMethod method = TTransrateMethod::Requant) {
   TTransrateRun run;
   TMPEG2VideoTransrateClass transrate;
+  transrate.SetMethod(method);
   std::int64_t groupBits = 0;
   transrate.SetMPEGESTransReceiveFunctionObj([&](const std::uint8_t* Data, std::int32_t Size, std::int32_t Type) {
     run.Output.insert(run.Output.end(), Data, Data + Size);

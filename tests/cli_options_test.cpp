@@ -65,7 +65,7 @@ TEST(CliOptions, HelpGoesToStandardOutputWithStatusZero) {
          {"varlow-cli packs FILE [--from OFFSET] [--rows N] [--json]",
           "varlow-cli headers FILE --offset OFFSET [--json]",
           "varlow-cli slice FILE --offset OFFSET --slice K|all [--json]",
-          "varlow-cli transrate IN OUT [--bitrate N] [--method requant|cut]", "varlow-cli stats FILE [--json]",
+          "varlow-cli transrate IN OUT [--bitrate N | --size SIZE | --ratio F] [--method requant|cut]", "varlow-cli stats FILE [--json]",
           "varlow-cli pictures FILE [--csv]", "--verbose", "--version"})
       EXPECT_TRUE(Has(r.out, line)) << how << " lacks " << line;
   }

@@ -52,7 +52,8 @@ TEST(TMPEG2VideoTransrateClass, FieldPicturesCountHalfAPictureBudget) {
   s.SequenceHeader(3).SequenceExtension(0).Gop();
   s.Picture(1, 1).Picture(2, 2).Picture(2, 3).Picture(3, 1).Picture(3, 2);
   s.Gop().Picture(1, 3);
-  const TTransrateRun run = Transrate(s.Data(), 5'000'000);
+  // The cut keeps every group to its own budget, short ones too.
+  const TTransrateRun run = Transrate(s.Data(), 5'000'000, 2 * 1024 * 1024, TTransrateMethod::Cut);
   ASSERT_EQ(run.Groups.size(), 2u);
   EXPECT_EQ(run.Groups[0].Pictures, 5);
   EXPECT_EQ(run.Groups[0].BudgetBits, 600'000);  // 4 fields and a frame: three frame budgets

@@ -109,7 +109,7 @@ HRESULT TMPEG2VideoTransrateClass::Flush() {
     FTrailer.Clear();
     const HRESULT separated = FSeparator.Flush();
     FFlushing = false;
-    const HRESULT processed = FFrameCount > 0 ? ProcessFrames() : S_OK;
+    const HRESULT processed = ProcessFrames();
     if (FStarted && FTrailer.DataSize() > 0) Deliver(FTrailer.DataPtr(), FTrailer.DataSize(), 0);
     FTrailer.Clear();
     result = separated < 0 || processed < 0 ? E_FAIL : S_OK;
@@ -198,9 +198,15 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
   HRESULT result = E_FAIL;
   Trap("TMPEG2VideoTransrateClass.AddFrame", [&] {
     if (!FTranscoder) throw std::logic_error("no transcoder");  // its creation failed
-    // A new GOP closes the held group; so does a group that filled every slot.
-    if ((GOPStart && FFrameCount > 0) || FFrameCount >= kMaxFrames) ProcessFrames();
-    if (FFrameCount == 0) FGroupStartSeen = std::max<std::int64_t>(FUnitBytesSeen - Size, 0);
+    // A new GOP closes the group in progress; so does a group that filled its slots.
+    const std::int32_t inProgress = FFrameCount - FFinishedCount;
+    if ((GOPStart && inProgress > 0) || inProgress >= kMaxFrames) CloseGroup();
+    const bool begins = FFrameCount == FFinishedCount;
+    if (begins) {
+      FGroupStartSeen = std::max<std::int64_t>(FUnitBytesSeen - Size, 0);
+      // A group in progress takes the store the finished one does not hold.
+      if (FFinishedCount > 0) FStore ^= 1;
+    }
     // The slots grow with the longest group seen, up to kMaxFrames.
     if (FFrames.size() <= static_cast<std::size_t>(FFrameCount)) {
       FFrames.resize(static_cast<std::size_t>(FFrameCount) + 1);
@@ -223,9 +229,10 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     // Re-quantising keeps the group's macroblocks from the analysis, to replay them.
     TParsedGroup* parsed = nullptr;
     if (FMethod == TTransrateMethod::Requant) {
-      if (FFrameCount == 0) FParsed.Start(kParsedGroupBytes);
-      parsed = &FParsed;
+      if (begins) FStores[FStore].Start(kParsedGroupBytes);
+      parsed = &FStores[FStore];
     }
+    frame.GroupStart = begins;
     AnalyseHeldFrame(frame, FFrameBits[static_cast<std::size_t>(FFrameCount)], parsed);
     std::int32_t structure = kFramePicture;
     GetPictureStructure(frame.Data->DataPtr(), Size, structure);
@@ -242,6 +249,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
 // macroblocks kept there, and its mean input quantiser); a picture it cannot parse is damaged.
 void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost, TParsedGroup* Parsed) {
   const std::int32_t Size = Frame.Data->DataSize();
+  Frame.Parsed = Parsed;
   Frame.ParsedPicture = Parsed != nullptr ? Parsed->BeginPicture() : -1;
   const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size, Parsed);
   FTranscoder->TakeCutRecord(Frame.Record);
@@ -276,35 +284,68 @@ void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost
   Cost.MaxCoefIndex = maxIndex;
 }
 
+bool TMPEG2VideoTransrateClass::IsShortGroup(std::int32_t Pictures, std::int32_t Before) {
+  return Pictures * 4 <= Before;
+}
+
+void TMPEG2VideoTransrateClass::CloseGroup() {
+  const std::int32_t ended = FFrameCount - FFinishedCount;
+  if (ended <= 0) return;
+  if (FMethod != TTransrateMethod::Requant) {
+    ProcessHeld(FFrameCount, FGroupStartSeen);  // the cut keeps every group to its own budget
+    return;
+  }
+  if (FFinishedCount > 0) {
+    if (IsShortGroup(ended, FFinishedCount)) {
+      ProcessHeld(FFrameCount, FFinishedStartSeen);
+      FFinishedCount = 0;
+      return;
+    }
+    ProcessHeld(FFinishedCount, FFinishedStartSeen);
+  }
+  FFinishedCount = ended;
+  FFinishedStartSeen = FGroupStartSeen;
+}
+
 HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
   HRESULT result = E_FAIL;
   Trap("TMPEG2VideoTransrateClass.ProcessFrames", [&] {
+    CloseGroup();
+    if (FFinishedCount > 0) ProcessHeld(FFinishedCount, FFinishedStartSeen);
+    FFinishedCount = 0;
+    result = S_OK;
+  });
+  return result;
+}
+
+void TMPEG2VideoTransrateClass::ProcessHeld(std::int32_t Count, std::int64_t InputBefore) {
+  Trap("TMPEG2VideoTransrateClass.ProcessHeld", [&] {
     double budget = 0;
     TGroupReport report;
-    report.Pictures = FFrameCount;
-    for (int j = 0; j < FFrameCount; ++j) {
+    report.Pictures = Count;
+    for (int j = 0; j < Count; ++j) {
       const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
       budget += PictureBudget(frame);
       if (frame.Fps > 0) report.Seconds += (frame.FramePicture ? 1.0 : 0.5) / frame.Fps;
       report.FixedBits += FFrameBits[static_cast<std::size_t>(j)].Bits[0];
       report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
     }
-    report.BudgetBits = FSizePlan.Active()
-                            ? FSizePlan.GroupBudget(report.InputBits, FGroupStartSeen, FBytesDelivered)
-                            : static_cast<std::int64_t>(budget);
-    const std::int32_t count = FFrameCount;
-    FFrameCount = 0;  // the group is consumed even when a delivery fails
+    report.BudgetBits = FSizePlan.Active() ? FSizePlan.GroupBudget(report.InputBits, InputBefore, FBytesDelivered)
+                                           : static_cast<std::int64_t>(budget);
     if (FMethod == TTransrateMethod::Requant) {
-      RequantGroup(count, report);
+      RequantGroup(Count, report);
     } else {
-      FLastCutLevels = FillCutLevels(FFrameBits, count, report.BudgetBits);
-      for (std::size_t j = 0; j < static_cast<std::size_t>(count); ++j)
+      FLastCutLevels = FillCutLevels(FFrameBits, Count, report.BudgetBits);
+      for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j)
         CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], report);
     }
     if (FGroupReport) FGroupReport(report);
-    result = S_OK;
   });
-  return result;
+  // The group is consumed even when a delivery failed; the pictures after it move up.
+  const auto first = FFrames.begin();
+  std::rotate(first, first + Count, first + FFrameCount);
+  std::rotate(FFrameBits.begin(), FFrameBits.begin() + Count, FFrameBits.begin() + FFrameCount);
+  FFrameCount -= Count;
 }
 
 void TMPEG2VideoTransrateClass::FollowFrameRate(const std::uint8_t* Data, std::int32_t Size) {

@@ -57,7 +57,10 @@ std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, 
 // analysed, and when the next group begins the group is brought within the budget of its
 // duration: by re-quantising its blocks (the default method, TransrateRequantGroup.cpp) or by
 // choosing one cut level per picture from the cost curves. Each picture then goes, in stream
-// order, to the receive method.
+// order, to the receive method. Re-quantising holds a finished group until the next one has
+// ended too: a short group after it (a lone intra picture ending a recording, a splice) is then
+// planned together with it, the two within their joint budget, instead of being crushed into the
+// budget of its own few pictures.
 class TMPEG2VideoTransrateClass {
 public:
   static constexpr int kMaxFrames = 1024;
@@ -111,8 +114,12 @@ public:
                                    std::int32_t Size);
   // Holds and analyses one picture.
   HRESULT AddFrame(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool GOPStart);
-  // Chooses the cut levels of the held group, cuts and delivers it.
+  // Ends the group being held and processes every picture held: chooses the cut levels or the
+  // steps, cuts or re-quantises and delivers them.
   HRESULT ProcessFrames();
+  // Whether a group of Pictures after one of Before pictures is short enough to share its budget:
+  // a quarter of it or less.
+  static bool IsShortGroup(std::int32_t Pictures, std::int32_t Before);
 
   // frame rate (with the sequence extension's factor) and progressive_sequence from the
   // sequence header at the front of a unit (a sequence end code may come before it); false
@@ -143,7 +150,9 @@ private:
     std::unique_ptr<TBuffer> Requantised;  // the re-quantising pass's output
     std::int32_t OutputSize = 0;           // bytes of it, or 0 when the picture goes out as it came
     std::int64_t BlockBits = 0;            // bits of all run/level and end-of-block codes
-    int ParsedPicture = -1;                // its macroblocks in FParsed (re-quantising)
+    TParsedGroup* Parsed = nullptr;        // where its macroblocks are kept (re-quantising)
+    int ParsedPicture = -1;                // and their picture there
+    bool GroupStart = false;               // it begins a group of pictures
     double InputStep = 0;                  // its mean quantiser_scale (re-quantising)
   };
 
@@ -156,6 +165,11 @@ private:
   // Parsed: where the analysis keeps the picture's macroblocks (re-quantising), or none.
   void AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost, TParsedGroup* Parsed = nullptr);
   void CutRequantisedGroup(std::int32_t Count, TGroupReport& Report);
+  // The group in progress has ended: processes it, or holds it, or plans it with the one before.
+  void CloseGroup();
+  // Processes the first Count held pictures as one group, whose first unit began after
+  // InputBefore bytes of the input, and moves the rest to the front.
+  void ProcessHeld(std::int32_t Count, std::int64_t InputBefore);
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
   void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
   // Takes the frame rate of a unit that begins a sequence; it holds for the pictures that follow.
@@ -164,12 +178,14 @@ private:
 
   TMPEGESVideoFrameSeparatorEx FSeparator;
   std::unique_ptr<TMPEGVideoTranscoder> FTranscoder;
-  TParsedGroup FParsed;
+  std::array<TParsedGroup, 2> FStores;  // the finished group's and the group in progress
+  std::size_t FStore = 0;               // the group in progress's
   std::int32_t FStarted = 0;
   double FFps = 0;
   std::vector<THeldFrame> FFrames;
   std::vector<TPictureCost> FFrameBits;
-  std::int32_t FFrameCount = 0;
+  std::int32_t FFrameCount = 0;    // pictures held
+  std::int32_t FFinishedCount = 0;  // of them, those of a finished group held for the next
   std::vector<std::int32_t> FLastCutLevels;
   TLockedInteger FMaxBitrate;
   TLockedDouble FBitsPerPicture;
@@ -187,7 +203,8 @@ private:
   std::int64_t FDamagedPictures = 0;
   TSizePlan FSizePlan;
   std::int64_t FUnitBytesSeen = 0;   // bytes of every unit the separator delivered
-  std::int64_t FGroupStartSeen = 0;  // of them, those before the held group's first picture
+  std::int64_t FGroupStartSeen = 0;  // of them, those before the group in progress's first picture
+  std::int64_t FFinishedStartSeen = 0;  // and before the finished group's
   std::int64_t FBytesDelivered = 0;  // bytes handed to the receive method
 };
 

@@ -113,16 +113,25 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
   const auto n = static_cast<std::size_t>(Count);
   if (n == 0) return 0;
   std::vector<double> coefficient(n), fixed(n), logUnit(n);
+  std::size_t firstGroup = 1;  // pictures of the first group held
+  while (firstGroup < n && !FFrames[firstGroup].GroupStart) ++firstGroup;
   for (std::size_t j = 0; j < n; ++j) {
     const THeldFrame& frame = FFrames[j];
     const double size = static_cast<double>(frame.Data->DataSize()) * 8;
     coefficient[j] = frame.Damaged ? 0.0 : static_cast<double>(frame.BlockBits);
     fixed[j] = size - coefficient[j];
     // Counted, not in proportion to the group: the references of a short group drift into
-    // fewer pictures and leave more to their B pictures.
+    // fewer pictures and leave more to their B pictures. A short group planned with the one
+    // before it is predicted from none of that one's pictures; its pictures are weighed as
+    // those of a group as long as that one would be, so that its quality matches theirs
+    // instead of falling to that of a group's last pictures.
+    std::size_t groupStart = j, groupEnd = j + 1;
+    while (groupStart > 0 && !FFrames[groupStart].GroupStart) --groupStart;
+    while (groupEnd < n && !FFrames[groupEnd].GroupStart) ++groupEnd;
+    if (groupStart > 0) groupEnd = std::max(groupEnd, groupStart + firstGroup);
     const double weight = frame.Type == kBidirectionalPicture
                               ? FTuning.BPictureWeight
-                              : 1.0 + FTuning.DriftWeight * static_cast<double>(n - 1 - j);
+                              : 1.0 + FTuning.DriftWeight * static_cast<double>(groupEnd - 1 - j);
     // At level K (in log) the step ratio is K - logUnit: the output step K / sqrt(weight).
     logUnit[j] = std::log(std::sqrt(weight) * (frame.InputStep > 0 ? frame.InputStep : 1.0));
   }
@@ -204,7 +213,7 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, 
   const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);
   const HRESULT result = FTranscoder->Requantise(Frame.Type, Frame.Data->DataPtr(), Frame.Requantised->DataPtr(),
-                                                 inputSize, outputSize, settings, &FParsed, Frame.ParsedPicture);
+                                                 inputSize, outputSize, settings, Frame.Parsed, Frame.ParsedPicture);
   FTranscoder->SetSequenceValues(following);
   if (FTranscoder->Damaged()) Frame.Damaged = true;
   Frame.OutputSize = result < 0 || Frame.Damaged || outputSize <= 0 || outputSize >= inputSize ? 0 : outputSize;
