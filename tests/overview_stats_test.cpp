@@ -1,8 +1,11 @@
 // Durations, bit rates, groups and stream parameters computed from the scan's records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "BrowseTestFiles.h"
 #include "overview_craft.h"
+#include "overview/OverviewReport.h"
 #include "overview/OverviewStatistics.h"
 #include "overview/PictureTiming.h"
 
@@ -121,6 +124,33 @@ TEST(OverviewStatistics, GroupsAndPictureExtremes) {
   EXPECT_EQ(s.DeclaredBitRate, 5000 * 400);
   EXPECT_EQ(s.VbvBufferBits, 20 * 16384);
   EXPECT_EQ(s.ProfileLevel, "MP@ML");
+}
+
+TEST(OverviewStatistics, Mpeg1VariableRateMarkerDeclaresNoRate) {
+  // MPEG-1's bit_rate 0x3FFFF says the rate varies: no declared rate, shown as variable.
+  TStreamCraft mpeg1;
+  mpeg1.SequenceHeader(352, 288, 3, 0x3FFFF).Group(true);
+  for (int k = 0; k < 3; ++k) mpeg1.Picture(k, k == 0 ? 1 : 2).Slice();
+  const TOverviewStatistics s = StatsOf(mpeg1.Bytes());
+  EXPECT_FALSE(s.Mpeg2);
+  EXPECT_TRUE(s.VariableBitRate);
+  EXPECT_EQ(s.DeclaredBitRate, 0);
+  const auto rows = StatisticsRows(s);
+  const auto declared = std::find_if(rows.begin(), rows.end(), [](const auto& row) { return row.first == "Declared bit rate"; });
+  ASSERT_NE(declared, rows.end());
+  EXPECT_EQ(declared->second, "variable (bit_rate_value 0x3FFFF)");
+  const std::string json = StatisticsToJson(s, TScanReport());
+  EXPECT_NE(json.find("\"declared_bitrate\": 0"), std::string::npos);
+  EXPECT_NE(json.find("\"variable_bitrate\": true"), std::string::npos);
+
+  // In MPEG-2 the same 18 bits are the low part of a rate like any other.
+  TStreamCraft mpeg2;
+  mpeg2.SequenceHeader(720, 576, 3, 0x3FFFF).SequenceExtension(false).Group(true);
+  for (int k = 0; k < 3; ++k) mpeg2.Picture(k, k == 0 ? 1 : 2).CodingExtension(3, true, false, false).Slice();
+  const TOverviewStatistics s2 = StatsOf(mpeg2.Bytes());
+  EXPECT_TRUE(s2.Mpeg2);
+  EXPECT_FALSE(s2.VariableBitRate);
+  EXPECT_EQ(s2.DeclaredBitRate, std::int64_t{0x3FFFF} * 400);
 }
 
 TEST(OverviewStatistics, BitRatesAgreeWithABruteForceCount) {

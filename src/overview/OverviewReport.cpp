@@ -102,6 +102,7 @@ std::string StatisticsToJson(const TOverviewStatistics& s, const TScanReport& re
              .Bool("mpeg2", s.Mpeg2)
              .Int("aspect_ratio_information", s.AspectRatioInformation)
              .Int("declared_bitrate", s.DeclaredBitRate)
+             .Bool("variable_bitrate", s.VariableBitRate)
              .Int("vbv_buffer_size_bits", s.VbvBufferBits)
              .Bool("progressive_sequence", s.ProgressiveSequence)
              .Text("scan", s.Scan)
@@ -146,7 +147,8 @@ std::vector<std::pair<std::string, std::string>> StatisticsRows(const TOverviewS
       {"I pictures", Extremes(s.I)},
       {"P pictures", Extremes(s.P)},
       {"B pictures", Extremes(s.B)},
-      {"Declared bit rate", Bits(static_cast<double>(s.DeclaredBitRate))},
+      {"Declared bit rate",
+       s.VariableBitRate ? std::string("variable (bit_rate_value 0x3FFFF)") : Bits(static_cast<double>(s.DeclaredBitRate))},
       {"VBV buffer size", Format("%d bits", {s.VbvBufferBits})},
       {"Resolution", Format("%dx%d", {s.Width, s.Height})},
       {"Frame rate", Decimal(s.FrameRate) + " frames/s"},

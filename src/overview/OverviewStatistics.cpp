@@ -76,7 +76,8 @@ void SequenceStatistics(const TOverviewData& data, TOverviewStatistics& s) {
   s.ParameterChanges = static_cast<std::int64_t>(data.Sequences.size()) - 1;
   s.HasSequence = true;
   s.Mpeg2 = q.Mpeg2;
-  s.DeclaredBitRate = q.BitRate();
+  s.DeclaredBitRate = q.DeclaredBitRate();
+  s.VariableBitRate = q.VariableBitRate();
   s.VbvBufferBits = q.VbvBufferBits();
   s.Width = q.Width;
   s.Height = q.Height;

@@ -46,7 +46,8 @@ struct TOverviewStatistics {
   // From the first sequence header.
   bool HasSequence = false;
   bool Mpeg2 = false;
-  std::int64_t DeclaredBitRate = 0;
+  std::int64_t DeclaredBitRate = 0;  // 0 when variable
+  bool VariableBitRate = false;      // MPEG-1's variable-rate marker instead of a rate
   std::int64_t VbvBufferBits = 0;
   std::uint32_t Width = 0;
   std::uint32_t Height = 0;
