@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config \
-  qt6-base-dev qt6-base-dev-tools libgl-dev \
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
   libavcodec-dev libavutil-dev \

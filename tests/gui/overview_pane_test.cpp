@@ -234,20 +234,34 @@ class OverviewPaneTest : public QObject {
     QVERIFY(image.load(png));
     QVERIFY(image.width() >= 800 && image.height() >= 300);
 
+    // The SVG is drawn by the same painting as the PNG: the same size, the same scale labels.
     const QString svg = FDir.filePath(QStringLiteral("graph.svg"));
     QVERIFY(pane.ExportSvg(svg));
     QXmlStreamReader xml(ReadAll(svg));
-    int bars = 0;
+    QStringList texts;
+    QSize svgSize;
+    int shapes = 0;
     while (!xml.atEnd()) {
       xml.readNext();
-      if (xml.isStartElement() && xml.name() == QStringLiteral("rect") &&
-          xml.attributes().value(QStringLiteral("class")).startsWith(QStringLiteral("bar ")))
-        ++bars;
+      if (!xml.isStartElement()) continue;
+      if (xml.name() == QStringLiteral("svg")) {
+        const QStringList box = xml.attributes().value(QStringLiteral("viewBox")).toString().split(QLatin1Char(' '));
+        if (box.size() == 4) svgSize = QSize(box[2].toInt(), box[3].toInt());
+      }
+      else if (xml.name() == QStringLiteral("text"))
+        texts << xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+      else if (xml.name() == QStringLiteral("rect") || xml.name() == QStringLiteral("path"))
+        ++shapes;
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-    const int inView = static_cast<int>(std::ceil(graph->PicturesInView()));
-    QVERIFY(bars > 0 && bars < 240);
-    QCOMPARE(bars, std::min(inView, 240 - static_cast<int>(graph->FirstPicture())));
+    QCOMPARE(svgSize, image.size());
+    const TGraphLayout layout = graph->Layout(graph->ExportSize());
+    for (const QString& label : {layout.SizeText, layout.RateText, QString::number(layout.First), QString::number(layout.Last)})
+      QVERIFY2(texts.contains(label), qPrintable(label + QStringLiteral(" in ") + texts.join(QLatin1Char('|'))));
+    QVERIFY(texts.contains(QStringLiteral("declared")));
+    const int inView = static_cast<int>(layout.Last - layout.First + 1);
+    QVERIFY(inView > 0 && inView < 240);
+    QVERIFY(shapes >= inView);  // a bar for every picture in view, at least
 
     const QString json = FDir.filePath(QStringLiteral("stats.json"));
     QVERIFY(pane.ExportJson(json));

@@ -1,27 +1,33 @@
 #include "overview/gui/OverviewGraph.h"
 
+#include <QBuffer>
 #include <QHelpEvent>
+#include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSvgGenerator>
 #include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
 #include "overview/GraphStyle.h"
-#include "overview/GraphSvg.h"
 #include "overview/PictureTiming.h"
+#include "overview/gui/GraphLabels.h"
 #include "syntax/CodeTables.h"
 
 namespace varlow {
 
 namespace {
 
-constexpr int kMarginLeft = 56;
-constexpr int kMarginRight = 72;
-constexpr int kMarginTop = 8;
-constexpr int kMarginBottom = 18;
+// The margins round the plot hold the labels: at least these, wider when a label needs it.
+constexpr int kMinMarginLeft = 40;
+constexpr int kMinMarginRight = 40;
+constexpr int kLabelGap = 4;  // between a label and the plot or the edge
+constexpr int kLegendBox = 10;
+constexpr int kMinExportWidth = 800;
+constexpr int kMinExportHeight = 300;
 constexpr double kMaxBarWidth = 48;
 constexpr double kFitBarWidthCap = 12;  // a short stream is not blown up to the whole width
 
@@ -84,10 +90,62 @@ void TOverviewGraph::DataGrew(double declaredBitRate, bool final) {
   emit ViewChanged();
 }
 
-QRect TOverviewGraph::PlotRect() const {
-  return QRect(kMarginLeft, kMarginTop, std::max(10, width() - kMarginLeft - kMarginRight),
-               std::max(10, height() - kMarginTop - kMarginBottom));
+QFont TOverviewGraph::GraphFont() const {
+  QFont graphFont = font();
+  graphFont.setPixelSize(std::max(8, QFontInfo(font()).pixelSize()));
+  return graphFont;
 }
+
+TGraphLayout TOverviewGraph::Layout(const QSize& size) const {
+  TGraphLayout l;
+  const QFontMetrics metrics(GraphFont());
+  const int line = metrics.height();
+  l.SizeText = ByteSizeLabel(static_cast<double>(FMaxBytes));
+  l.RateText = BitRateLabel(FMaxRate);
+  const int sizeWidth = metrics.horizontalAdvance(l.SizeText);
+  const int rateWidth = metrics.horizontalAdvance(l.RateText);
+  // Margins as wide as the scale labels, the top one for half a label over the plot, the
+  // bottom one for the picture numbers and the legend.
+  const int left = std::max(kMinMarginLeft, sizeWidth + 2 * kLabelGap);
+  const int right = std::max(kMinMarginRight, rateWidth + 2 * kLabelGap);
+  const int top = line / 2 + kLabelGap;
+  const int bottom = 2 * line + 2 * kLabelGap;
+  l.Plot = QRect(left, top, std::max(10, size.width() - left - right), std::max(10, size.height() - top - bottom));
+  l.SizeLabel = QRect(left - kLabelGap - sizeWidth, l.Plot.top() - line / 2, sizeWidth, line);
+  l.RateLabel = QRect(l.Plot.right() + 1 + kLabelGap, l.Plot.top() - line / 2, rateWidth, line);
+  l.Legend = QRect(l.Plot.left(), l.Plot.bottom() + 1 + kLabelGap + line, l.Plot.width(), line);
+
+  // The current view's pictures, stretched to this plot's width (an export keeps the view).
+  const int viewWidth = size == this->size() ? l.Plot.width() : std::max(1, Layout(this->size()).Plot.width());
+  l.BarWidth = FBarWidth * l.Plot.width() / viewWidth;
+  if (FCount == 0) return l;
+  l.First = std::min(FCount - 1, static_cast<std::size_t>(std::max(0.0, std::floor(FFirst))));
+  const double end = std::ceil(FFirst + l.Plot.width() / l.BarWidth);
+  l.Last = std::max(l.First, std::min(FCount, static_cast<std::size_t>(std::max(1.0, end))) - 1);
+
+  // Each number under its own bar, kept inside the graph: the first starts at its bar, the
+  // last is centred under its bar.
+  const int numbersTop = l.Plot.bottom() + 1 + kLabelGap / 2;
+  auto barX = [&](double i) { return l.Plot.left() + (i - FFirst) * l.BarWidth; };
+  const QString firstText = QString::number(l.First);
+  const int firstWidth = metrics.horizontalAdvance(firstText);
+  const int firstX = std::clamp(static_cast<int>(std::lround(barX(static_cast<double>(l.First)))), l.Plot.left(),
+                                std::max(l.Plot.left(), size.width() - kLabelGap - firstWidth));
+  l.FirstNumber = QRect(firstX, numbersTop, firstWidth, line);
+  if (l.Last > l.First) {
+    const QString lastText = QString::number(l.Last);
+    const int lastWidth = metrics.horizontalAdvance(lastText);
+    const double centre = barX(static_cast<double>(l.Last) + 0.5);
+    int x = static_cast<int>(std::lround(centre - lastWidth / 2.0));
+    // Not past the graph's right edge, nor over the first number.
+    x = std::min(x, size.width() - kLabelGap - lastWidth);
+    x = std::max(x, l.FirstNumber.right() + 1 + kLabelGap);
+    l.LastNumber = QRect(x, numbersTop, lastWidth, line);
+  }
+  return l;
+}
+
+QRect TOverviewGraph::PlotRect() const { return Layout(size()).Plot; }
 
 double TOverviewGraph::MinBarWidth() const {
   if (FCount == 0) return kFitBarWidthCap;
@@ -178,27 +236,28 @@ void TOverviewGraph::paintEvent(QPaintEvent*) {
 }
 
 void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
+  const TGraphLayout l = Layout(size);
+  const QRect& plot = l.Plot;
+  painter.setFont(GraphFont());
   painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-  const QRect plot(kMarginLeft, kMarginTop, std::max(10, size.width() - kMarginLeft - kMarginRight),
-                   std::max(10, size.height() - kMarginTop - kMarginBottom));
   painter.setPen(Qt::black);
   painter.drawLine(plot.bottomLeft(), plot.bottomRight());
   if (!FData || FCount == 0) {
     painter.drawText(plot, Qt::AlignCenter, tr("No pictures"));
     return;
   }
-  const double bw = FBarWidth * plot.width() / std::max(1, PlotRect().width());  // export keeps the view
+  const double bw = l.BarWidth;
   const double yScale = plot.height() / static_cast<double>(FMaxBytes);
   const double rateScale = plot.height() / FMaxRate;
-  const std::size_t first = static_cast<std::size_t>(std::max(0.0, std::floor(FFirst)));
-  const std::size_t last = std::min(FCount, static_cast<std::size_t>(std::ceil(FFirst + plot.width() / bw)) + 1);
+  const std::size_t first = l.First;
+  const std::size_t last = l.Last + 1;
   auto xOf = [&](double i) { return plot.left() + (i - FFirst) * bw; };
 
   WithLock(FLock, [&] {
     const auto& pictures = FData->Pictures;
     const std::size_t end = std::min(last, pictures.size());
     painter.save();
-    painter.setClipRect(plot.adjusted(0, -kMarginTop, 0, 0));
+    painter.setClipRect(plot.adjusted(0, -plot.top(), 0, 0));
     // Bars: one per picture, or the largest picture of each pixel column. The rate line goes
     // through the middle of each bar, or of each column with the highest rate in it.
     QPainterPath path;
@@ -241,7 +300,8 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
     for (; g != groups.end() && g->FirstPicture < end; ++g) {
       const double x = xOf(g->FirstPicture) - (bw >= 4 ? 0.5 : 0);
       if (x - lastX < 4) continue;
-      painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+      // Dashes begin at the axis, wherever the plot's top lies.
+      painter.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.top()));
       lastX = x;
     }
     painter.setPen(QPen(Rgb(kColourRate), 1.5));
@@ -261,49 +321,70 @@ void TOverviewGraph::Render(QPainter& painter, const QSize& size) const {
     painter.setPen(QPen(Rgb(kColourDeclared), 1, Qt::DashLine));
     painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
   }
-  // Scales: the largest picture on the left, the highest rate on the right.
+  // Scales: the largest picture on the left, the highest rate on the right; the numbers of the
+  // first and last picture in view under their bars.
   painter.setPen(Qt::black);
+  painter.drawText(l.SizeLabel, Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip, l.SizeText);
+  painter.drawText(l.RateLabel, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, l.RateText);
+  painter.drawText(l.FirstNumber, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, QString::number(l.First));
+  if (!l.LastNumber.isEmpty())
+    painter.drawText(l.LastNumber, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, QString::number(l.Last));
+  // Legend on its own row, under the middle of the plot.
   const QFontMetrics metrics(painter.font());
-  painter.drawText(QRect(0, plot.top(), kMarginLeft - 4, metrics.height()), Qt::AlignRight,
-                   QStringLiteral("%1 kB").arg(FMaxBytes / 1000.0, 0, 'f', 1));
-  painter.drawText(QRect(plot.right() + 4, plot.top(), kMarginRight - 4, metrics.height()), Qt::AlignLeft,
-                   QStringLiteral("%1 Mbit/s").arg(FMaxRate / 1e6, 0, 'f', 2));
-  painter.drawText(QRect(plot.left(), plot.bottom() + 2, plot.width(), kMarginBottom), Qt::AlignLeft,
-                   QString::number(first));
-  painter.drawText(QRect(plot.left(), plot.bottom() + 2, plot.width(), kMarginBottom), Qt::AlignRight,
-                   QString::number(last > 0 ? last - 1 : 0));
-  // Legend under the middle of the plot.
   const std::pair<std::uint32_t, QString> keys[] = {{kColourI, QStringLiteral("I")},
                                                     {kColourP, QStringLiteral("P")},
                                                     {kColourB, QStringLiteral("B")},
                                                     {kColourRate, tr("bit rate, 1 s")},
                                                     {kColourDeclared, tr("declared")}};
   int legendWidth = 0;
-  for (const auto& key : keys) legendWidth += 14 + metrics.horizontalAdvance(key.second) + 10;
-  int x = plot.center().x() - legendWidth / 2;
-  const int y = plot.bottom() + 2 + (kMarginBottom - 10) / 2;
+  for (const auto& key : keys) legendWidth += kLegendBox + 4 + metrics.horizontalAdvance(key.second) + 10;
+  int x = std::max(kLabelGap, l.Legend.center().x() - legendWidth / 2);
+  const int boxY = l.Legend.top() + (l.Legend.height() - kLegendBox) / 2;
   for (const auto& [colour, label] : keys) {
-    painter.fillRect(QRect(x, y, 10, 10), Rgb(colour));
-    painter.drawText(QRect(x + 14, plot.bottom() + 2, 200, kMarginBottom), Qt::AlignLeft, label);
-    x += 14 + metrics.horizontalAdvance(label) + 10;
+    painter.fillRect(QRect(x, boxY, kLegendBox, kLegendBox), Rgb(colour));
+    const int width = metrics.horizontalAdvance(label);
+    painter.drawText(QRect(x + kLegendBox + 4, l.Legend.top(), width, l.Legend.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, label);
+    x += kLegendBox + 4 + width + 10;
   }
 }
 
-std::string TOverviewGraph::ToSvg() const {
-  TSvgGraphOptions options;
-  options.First = static_cast<std::size_t>(std::max(0.0, std::floor(FFirst)));
-  options.Count = static_cast<std::size_t>(std::ceil(PicturesInView()));
-  options.Width = std::max(200, width());
-  options.Height = std::max(100, height());
-  options.DeclaredBitRate = FDeclared;
-  if (!FData) return GraphToSvg(TOverviewData(), options);
-  return WithLock(FLock, [&] {
-    options.Count = std::min(options.Count, FCount - std::min(FCount, options.First));
-    const std::vector<float> rates =
-        SecondBitRates(*FData, options.First, std::min(options.First + options.Count, FSummary.Count()));
-    options.Rates = &rates;
-    return GraphToSvg(*FData, options);
-  });
+QSize TOverviewGraph::ExportSize() const {
+  return QSize(std::max(kMinExportWidth, width()), std::max(kMinExportHeight, height()));
+}
+
+QByteArray TOverviewGraph::ToPng() const {
+  const QSize size = ExportSize();
+  QImage image(size, QImage::Format_RGB32);
+  {
+    QPainter painter(&image);
+    Render(painter, size);
+  }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!image.save(&buffer, "PNG")) return {};
+  return bytes;
+}
+
+QByteArray TOverviewGraph::ToSvg() const {
+  const QSize size = ExportSize();
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QSvgGenerator generator;
+  generator.setOutputDevice(&buffer);
+  generator.setSize(size);
+  generator.setViewBox(QRect(QPoint(0, 0), size));
+  // 96 dots per inch, the CSS pixel: a viewer shows the document at the PNG's pixel size.
+  generator.setResolution(96);
+  generator.setTitle(tr("Picture sizes"));
+  {
+    QPainter painter;
+    if (!painter.begin(&generator)) return {};
+    Render(painter, size);
+  }
+  return bytes;
 }
 
 QString TOverviewGraph::ToolTipFor(std::size_t i) const {

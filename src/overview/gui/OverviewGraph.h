@@ -1,4 +1,6 @@
 #pragma once
+#include <QByteArray>
+#include <QFont>
 #include <QWidget>
 #include <cstdint>
 #include <mutex>
@@ -8,6 +10,22 @@
 #include "overview/PictureSummary.h"
 
 namespace varlow {
+
+// Where everything of the graph goes at one size: the window, the PNG and the SVG export all
+// paint from one of these.
+struct TGraphLayout {
+  QRect Plot;              // the bars' area
+  double BarWidth = 0;     // pixels per picture at this size
+  std::size_t First = 0;   // the first picture in view
+  std::size_t Last = 0;    // the last picture with some of its bar in view (First..Last)
+  QString SizeText;        // the largest picture's size, the top of the left scale
+  QString RateText;        // the highest rate, the top of the right scale
+  QRect SizeLabel;         // each label's box, as wide as its text
+  QRect RateLabel;
+  QRect FirstNumber;       // the first picture's number, under its bar
+  QRect LastNumber;        // the last one's, under its bar; empty when it is the first
+  QRect Legend;            // the row of the legend, under the numbers
+};
 
 // The picture-size graph: one bar per picture in stream order, coloured by coding type, dashed
 // lines where groups begin, the bit rate of the last second as a line and the declared bit rate
@@ -52,10 +70,20 @@ class TOverviewGraph final : public QWidget {
   void MarkOffset(std::int64_t offset);
   std::int64_t MarkedPicture() const { return FMarked; }
 
-  // Draws the graph as shown into `painter` over `size` (also for the PNG export).
+  // The layout of the graph as shown, drawn at `size` (the same pictures in view).
+  TGraphLayout Layout(const QSize& size) const;
+  // Draws the graph as shown into `painter` over `size`: on screen, into the PNG export's image
+  // and into the SVG export's generator alike.
   void Render(QPainter& painter, const QSize& size) const;
-  // The graph as shown, as an SVG document.
-  std::string ToSvg() const;
+  // The size the exports are drawn at.
+  QSize ExportSize() const;
+  // The graph as shown, as a PNG image and as an SVG document, both drawn by Render at
+  // ExportSize; empty when drawing failed.
+  QByteArray ToPng() const;
+  QByteArray ToSvg() const;
+  // The font the labels are drawn in: the widget's, at a fixed pixel size, so that every
+  // device measures and draws them alike.
+  QFont GraphFont() const;
 
  signals:
   void PictureClicked(qint64 offset);

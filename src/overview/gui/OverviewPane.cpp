@@ -1,15 +1,12 @@
 #include "overview/gui/OverviewPane.h"
 
 #include <QBoxLayout>
-#include <QBuffer>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QProgressBar>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -201,7 +198,8 @@ void TOverviewPane::RefreshFromScan() {
       const TOverviewData& data = FJob->Data();
       count = data.Pictures.size();
       if (count == FShownPictures && (running || FFinishedShown)) return;
-      if (!data.Sequences.empty()) declared = static_cast<double>(data.Sequences.front().BitRate());
+      // A variable-rate stream declares no rate: no line for it.
+      if (!data.Sequences.empty()) declared = static_cast<double>(data.Sequences.front().DeclaredBitRate());
       FStatistics = ComputeStatistics(data);
     }
     FShownPictures = count;
@@ -259,26 +257,18 @@ void TOverviewPane::ShowExportMenu(const QPoint& globalPos) { FExport->menu()->p
 bool TOverviewPane::ExportPng(const QString& path) const {
   bool saved = false;
   Trap("TOverviewPane.ExportPng", [&] {
-    const QSize size(std::max(800, FGraph->width()), std::max(300, FGraph->height()));
-    QImage image(size, QImage::Format_RGB32);
-    {
-      QPainter painter(&image);
-      FGraph->Render(painter, size);
-    }
-    QByteArray bytes;
-    {
-      QBuffer buffer(&bytes);
-      buffer.open(QIODevice::WriteOnly);
-      if (!image.save(&buffer, "PNG")) return;
-    }
-    saved = SaveBytes(path, bytes);
+    const QByteArray bytes = FGraph->ToPng();
+    saved = !bytes.isEmpty() && SaveBytes(path, bytes);
   });
   return saved;
 }
 
 bool TOverviewPane::ExportSvg(const QString& path) const {
   bool saved = false;
-  Trap("TOverviewPane.ExportSvg", [&] { saved = SaveBytes(path, QByteArray::fromStdString(FGraph->ToSvg())); });
+  Trap("TOverviewPane.ExportSvg", [&] {
+    const QByteArray bytes = FGraph->ToSvg();
+    saved = !bytes.isEmpty() && SaveBytes(path, bytes);
+  });
   return saved;
 }
 
