@@ -58,6 +58,12 @@ class TForm1 final : public QMainWindow {
   // Moves and sizes the window to fit the screens present: `saved` (the window's rectangle
   // without its frame) kept as far as it fits, or without one centred at the first size.
   void PlaceOnScreen(const QRect& saved);
+  // The eleven kept values, each applied on its own (part of LoadRegistrySettings).
+  void ApplyKeptValues();
+
+  // The height of the strip of dump, slices and slice tree (Panel1) at first, where the window
+  // is tall enough for it.
+  static constexpr int kStripHeight = 210;
 
   // The window's controls, by their names; for the window's own tools and for tests.
   TPackListView* ListView1 = nullptr;

@@ -21,8 +21,7 @@ namespace varlow {
 namespace {
 
 constexpr int kClientWidth = 958;
-constexpr int kDesignTopHeight = 672 - 210;
-constexpr int kPanel1Height = 210;  // the strip of dump, slices and slice tree, at first
+constexpr int kDesignTopHeight = 672 - TForm1::kStripHeight;
 constexpr int kPanel1MinHeight = 120;
 constexpr int kTopMinHeight = 120;
 constexpr int kMemoWidth = 568;
@@ -188,9 +187,11 @@ void TForm1::CreateControls() {
 
   Splitter3->addWidget(Splitter1);
   Splitter3->addWidget(Panel1);
-  Splitter3->setStretchFactor(0, 1);
-  Splitter3->setStretchFactor(1, 0);
-  Splitter3->setSizes({kDesignTopHeight, kPanel1Height});
+  // Both give and take when the window or the docked panes change its height, the upper panes
+  // more.
+  Splitter3->setStretchFactor(0, 3);
+  Splitter3->setStretchFactor(1, 2);
+  Splitter3->setSizes({kDesignTopHeight, kStripHeight});
   outer->addWidget(Splitter3);
   setCentralWidget(central);
 }

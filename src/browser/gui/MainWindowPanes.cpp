@@ -13,7 +13,7 @@ namespace varlow {
 namespace {
 
 // Share of the window's height the docked panes take when first shown without a kept layout.
-constexpr double kFirstDockShare = 0.4;
+constexpr double kFirstDockShare = 0.35;
 
 }  // namespace
 

@@ -68,16 +68,26 @@ void TForm1::PlaceOnScreen(const QRect& saved) {
 
 void TForm1::LoadRegistrySettings() {
   Trap("TForm1.LoadRegistrySettings", [this] {
-    const QSettings layout = OpenLayoutSettings();
-    if (const QVariant state = layout.value(kStripSplitterKey); state.isValid()) Splitter3->restoreState(state.toByteArray());
-    if (const QVariant state = layout.value(kStripPanesKey); state.isValid()) Splitter2->restoreState(state.toByteArray());
-
     // The list panel as wide as its columns and scroll bar, as far as the header tree keeps its
     // minimum width beside it, for the width the window has now.
     const int total = Splitter1->width() - Splitter1->handleWidth();
     const int list = std::max(0, std::min(DefaultListPanelWidth(), total - Panel3->minimumSizeHint().width()));
     Splitter1->setSizes({list, std::max(0, total - list)});
+    // The strip at its first height, or half the height when the window is too low for it.
+    const int height = Splitter3->height() - Splitter3->handleWidth();
+    const int strip = std::min(kStripHeight, height / 2);
+    Splitter3->setSizes({std::max(0, height - strip), strip});
 
+    ApplyKeptValues();
+    // The strip's splitters as kept, once the window has its kept size.
+    const QSettings layout = OpenLayoutSettings();
+    if (const QVariant state = layout.value(kStripSplitterKey); state.isValid()) Splitter3->restoreState(state.toByteArray());
+    if (const QVariant state = layout.value(kStripPanesKey); state.isValid()) Splitter2->restoreState(state.toByteArray());
+  });
+}
+
+void TForm1::ApplyKeptValues() {
+  Trap("TForm1.LoadRegistrySettings", [this] {
     QSettings settings = OpenSettings();
     if (!QFileInfo::exists(settings.fileName())) return;  // never saved: keep the first layout
 
