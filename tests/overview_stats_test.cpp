@@ -161,7 +161,7 @@ TEST(OverviewStatistics, BitRatesAgreeWithABruteForceCount) {
     std::vector<double> start(n + 1, 0);
     for (std::size_t i = 0; i < n; ++i) start[i + 1] = start[i] + PictureSeconds(data, i);
     ASSERT_NEAR(start[n], s.Duration, 1e-9) << name;
-    // The most bits of pictures that start within any one second that ends with a picture.
+    // The most bits of pictures that start within any one second that begins with a picture.
     auto unitBytes = [&](std::size_t j) {
       const std::int64_t end = j + 1 < n ? data.Pictures[j + 1].Offset() : data.Report.BytesScanned;
       const std::int64_t begin = j == 0 ? data.Report.FirstStartCode : data.Pictures[j].Offset();
@@ -170,8 +170,7 @@ TEST(OverviewStatistics, BitRatesAgreeWithABruteForceCount) {
     double peak = 0;
     for (std::size_t i = 0; i < n; ++i) {
       double bits = 0;
-      for (std::size_t j = 0; j <= i; ++j)
-        if (start[j] >= start[i + 1] - 1.0 - 1e-6) bits += 8.0 * unitBytes(j);
+      for (std::size_t j = i; j < n && start[j] < start[i] + 1.0 - 1e-6; ++j) bits += 8.0 * unitBytes(j);
       peak = std::max(peak, bits);
     }
     EXPECT_NEAR(s.PeakBitRateSecond, peak, 1.0) << name;

@@ -42,8 +42,8 @@ double TSecondWindow::Add(double seconds, std::int64_t unitBytes) {
   const double bits = 8.0 * static_cast<double>(unitBytes);
   FEntries.push_back({start, bits});
   FBits += bits;
-  // The picture just added always stays, however long it lasts.
-  while (FEntries.size() > 1 && FEntries.front().Start < FTime - 1.0 - kEpsilon) {
+  // A picture that began a whole second or more before this one has left the window.
+  while (FEntries.size() > 1 && FEntries.front().Start <= start - 1.0 + kEpsilon) {
     FBits -= FEntries.front().Bits;
     FEntries.pop_front();
   }

@@ -32,9 +32,12 @@ private:
   double FRate = 0;
 };
 
-// The bits of the one second of stream that ends with the picture last added: the pictures
-// (with the headers after them) that begin at most one second before it ends. Pictures are
-// timed in stream order, one after the other. Keeps only that second's pictures.
+// The bits of the one second of stream up to the picture last added: the pictures (with the
+// headers after them) that begin less than one second before it begins, itself included.
+// Pictures are timed in stream order, one after the other. The most bits any one-second stretch
+// of the stream holds is the most of these (a stretch can always be moved until its end meets a
+// picture's start), at every frame rate: at 29.97 frames/s a second holds 30 pictures, not the 29
+// that end within it. Keeps only that second's pictures.
 class TSecondWindow {
 public:
   // Adds the next picture; returns the window's bits.
