@@ -43,7 +43,8 @@ public:
   TCraft& Gop() { return StartCode(0xB8).Bits(0x00080000u, 32).Align(); }
   TCraft& SequenceEnd() { return StartCode(0xB7); }
   // A picture header and picture coding extension, without slices.
-  TCraft& Picture(int type, int structure = 3, int temporalReference = 0) {
+  TCraft& Picture(int type, int structure = 3, int temporalReference = 0, bool repeatFirstField = false,
+                  bool topFieldFirst = false) {
     StartCode(0x00).Bits(static_cast<std::uint32_t>(temporalReference), 10).Bits(static_cast<std::uint32_t>(type), 3);
     Bits(0xFFFF, 16);
     if (type >= 2) Bits(0, 1).Bits(7, 3);
@@ -53,7 +54,7 @@ public:
     const std::uint32_t f = type == 1 ? 15 : 1;
     Bits(f, 4).Bits(f, 4).Bits(type == 3 ? 1 : 15, 4).Bits(type == 3 ? 1 : 15, 4);
     Bits(0, 2).Bits(static_cast<std::uint32_t>(structure), 2);
-    Bits(0, 1).Bits(1, 1).Bits(0, 1).Bits(0, 1).Bits(0, 1).Bits(0, 1).Bits(0, 1).Bits(0, 1);
+    Bits(topFieldFirst, 1).Bits(1, 1).Bits(0, 1).Bits(0, 1).Bits(0, 1).Bits(0, 1).Bits(repeatFirstField, 1).Bits(0, 1);
     return Bits(1, 1).Bits(0, 1).Align();
   }
 

@@ -61,6 +61,28 @@ TEST(TMPEG2VideoTransrateClass, FieldPicturesCountHalfAPictureBudget) {
   EXPECT_TRUE(run.Output == s.Data());  // pictures without slices have nothing to cut
 }
 
+// A picture that repeats a field stays on show longer and may take as much more: three fields
+// of an interlaced sequence, two or three frames of a progressive one (soft telecine).
+TEST(TMPEG2VideoTransrateClass, RepeatedFieldsLengthenAPicturesBudget) {
+  TCraft s;
+  s.SequenceHeader(4).SequenceExtension(0).Gop();
+  s.Picture(1, 3, 0, true).Picture(2, 3, 1, false).Picture(2, 3, 2, true, true);  // 1.5 + 1 + 1.5
+  s.SequenceHeader(4).SequenceExtension(1).Gop();
+  s.Picture(1, 3, 0, true, true).Picture(2, 3, 1, true).Picture(2, 3, 2);  // 3 + 2 + 1
+  const TTransrateRun run = Transrate(s.Data(), 3'000'000, 2 * 1024 * 1024, TTransrateMethod::Cut);
+  ASSERT_EQ(run.Groups.size(), 2u);
+  const double period = 1001.0 / 30000;
+  EXPECT_EQ(run.Groups[0].BudgetBits, static_cast<std::int64_t>(3'000'000 * period * 4));
+  EXPECT_EQ(run.Groups[1].BudgetBits, static_cast<std::int64_t>(3'000'000 * period * 6));
+  EXPECT_NEAR(run.Groups[1].Seconds, 6 * period, 1e-12);
+  const auto& d = s.Data();
+  EXPECT_EQ(TMPEG2VideoTransrateClass::PicturePeriods(d.data(), static_cast<std::int32_t>(d.size()), false), 1.5);
+  EXPECT_EQ(TMPEG2VideoTransrateClass::PicturePeriods(d.data(), static_cast<std::int32_t>(d.size()), true), 2.0);
+  TCraft mpeg1;
+  mpeg1.SequenceHeader(3).Gop();
+  EXPECT_EQ(TMPEG2VideoTransrateClass::PicturePeriods(mpeg1.Data().data(), static_cast<std::int32_t>(mpeg1.Size()), true), 1.0);
+}
+
 TEST(TMPEG2VideoTransrateClass, FrameRateCodeZeroDropsIntraPicturesUntilAUsableOne) {
   TCraft s;
   s.SequenceHeader(0).SequenceExtension().Gop().Picture(1).Picture(2);

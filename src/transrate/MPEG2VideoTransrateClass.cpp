@@ -193,6 +193,25 @@ bool TMPEG2VideoTransrateClass::GetPictureStructure(const std::uint8_t* Data, st
   return result;
 }
 
+double TMPEG2VideoTransrateClass::PicturePeriods(const std::uint8_t* Data, std::int32_t Size, bool ProgressiveSequence) {
+  double periods = 1;
+  TrapToDebugChannel("wex: Error in PicturePeriods call...", [&] {
+    if (Data == nullptr) return;
+    for (std::int32_t i = 0; Size - i > 8; ++i) {
+      if (!IsStartCode(Data, i, 0xB5) || (Data[i + 4] >> 4) != 8) continue;
+      const int structure = Data[i + 6] & 3;
+      const bool topFieldFirst = (Data[i + 7] & 0x80) != 0;
+      const bool repeatFirstField = (Data[i + 7] & 0x02) != 0;
+      if (structure != kFramePicture) periods = 0.5;
+      else if (!repeatFirstField) periods = 1;
+      else if (ProgressiveSequence) periods = topFieldFirst ? 3 : 2;
+      else periods = 1.5;
+      return;
+    }
+  });
+  return periods;
+}
+
 HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
                                             bool GOPStart) {
   HRESULT result = E_FAIL;
@@ -237,6 +256,7 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     std::int32_t structure = kFramePicture;
     GetPictureStructure(frame.Data->DataPtr(), Size, structure);
     frame.FramePicture = structure == kFramePicture;
+    frame.Periods = PicturePeriods(frame.Data->DataPtr(), Size, FProgressive);
     ++FFrameCount;
     ++FPicturesIn;
     result = S_OK;
@@ -326,7 +346,7 @@ void TMPEG2VideoTransrateClass::ProcessHeld(std::int32_t Count, std::int64_t Inp
     for (int j = 0; j < Count; ++j) {
       const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
       budget += PictureBudget(frame);
-      if (frame.Fps > 0) report.Seconds += (frame.FramePicture ? 1.0 : 0.5) / frame.Fps;
+      if (frame.Fps > 0) report.Seconds += frame.Periods / frame.Fps;
       report.FixedBits += FFrameBits[static_cast<std::size_t>(j)].Bits[0];
       report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
     }
@@ -356,15 +376,15 @@ void TMPEG2VideoTransrateClass::FollowFrameRate(const std::uint8_t* Data, std::i
   // A sequence header without a usable rate keeps the one in force.
   if (!(fps > 0)) return;
   FFps = fps;
+  FProgressive = progressive;
   FBitsPerPicture.SetValue(FMaxBitrate.Value() / FFps);
 }
 
-// Bits one held picture may take: its sequence's frame period at the rate asked for; a field
-// picture half of it.
+// Bits one held picture may take: the time it stays on show at the rate asked for (a frame
+// period, half of one for a field picture, more with repeat_first_field).
 double TMPEG2VideoTransrateClass::PictureBudget(const THeldFrame& Frame) const {
   if (!(Frame.Fps > 0)) return 0;
-  const double bitsPerPicture = FMaxBitrate.Value() / Frame.Fps;
-  return Frame.FramePicture ? bitsPerPicture : bitsPerPicture / 2;
+  return FMaxBitrate.Value() / Frame.Fps * Frame.Periods;
 }
 
 void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel,
@@ -376,7 +396,7 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   if (Frame.Damaged) ++FDamagedPictures;
   if (Frame.Damaged || CutLevel >= Cost.MaxCoefIndex) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type, Frame.FramePicture);
+    Deliver(input, inputSize, Frame.Type, Frame.Periods);
     return;
   }
   // The output block is sized for the picture, so a cut never loses its end.
@@ -392,20 +412,20 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
     if (FTranscoder->Damaged()) ++FDamagedPictures;
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type, Frame.FramePicture);
+    Deliver(input, inputSize, Frame.Type, Frame.Periods);
     return;
   }
   Report.OutputBits += static_cast<std::int64_t>(outputSize) * 8;
-  Deliver(FOutput.DataPtr(), outputSize, Frame.Type, Frame.FramePicture);
+  Deliver(FOutput.DataPtr(), outputSize, Frame.Type, Frame.Periods);
 }
 
 void TMPEG2VideoTransrateClass::Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
-                                        bool FramePicture) {
+                                        double Periods) {
   const HRESULT r = FTransReceiveFunctionObj ? FTransReceiveFunctionObj(Data, Size, FrameType) : S_OK;
   FBytesDelivered += Size;
   if (FrameType != 0 && r >= 0) {
     ++FPicturesOut;
-    FFramePeriodsOut += FramePicture ? 1.0 : 0.5;
+    FFramePeriodsOut += Periods;
   }
 }
 

@@ -128,9 +128,14 @@ public:
   // picture_structure from the first picture coding extension of the unit; false when the unit
   // has none.
   static bool GetPictureStructure(const std::uint8_t* Data, std::int32_t Size, std::int32_t& Structure);
+  // How many frame periods the unit's picture stays on show: one without a picture coding
+  // extension (MPEG-1); half for a field picture; for a frame picture one, or with
+  // repeat_first_field one and a half (three fields) in an interlaced sequence and two, or three
+  // with top_field_first, in a progressive one.
+  static double PicturePeriods(const std::uint8_t* Data, std::int32_t Size, bool ProgressiveSequence);
 
   // Pictures held from the first intra picture on, pictures delivered, and the delivered
-  // pictures' duration in frame periods (a field picture counts half).
+  // pictures' duration in frame periods (PicturePeriods).
   std::int64_t PicturesIn() const { return FPicturesIn; }
   std::int64_t PicturesOut() const { return FPicturesOut; }
   double FramePeriodsOut() const { return FFramePeriodsOut; }
@@ -143,6 +148,7 @@ private:
     std::unique_ptr<TBuffer> Data;
     std::int32_t Type = 0;
     bool FramePicture = true;
+    double Periods = 1;  // frame periods it stays on show
     double Fps = 0;  // frame rate of the sequence the picture belongs to
     bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
     TMPEGVideoTranscoder::TCutRecord Record;  // made by the analysis pass, for the cut
@@ -171,7 +177,7 @@ private:
   // InputBefore bytes of the input, and moves the rest to the front.
   void ProcessHeld(std::int32_t Count, std::int64_t InputBefore);
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
-  void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, bool FramePicture = true);
+  void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, double Periods = 1);
   // Takes the frame rate of a unit that begins a sequence; it holds for the pictures that follow.
   void FollowFrameRate(const std::uint8_t* Data, std::int32_t Size);
   double PictureBudget(const THeldFrame& Frame) const;
@@ -182,6 +188,7 @@ private:
   std::size_t FStore = 0;               // the group in progress's
   std::int32_t FStarted = 0;
   double FFps = 0;
+  bool FProgressive = false;  // progressive_sequence of the sequence in force
   std::vector<THeldFrame> FFrames;
   std::vector<TPictureCost> FFrameBits;
   std::int32_t FFrameCount = 0;    // pictures held

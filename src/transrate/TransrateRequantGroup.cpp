@@ -59,10 +59,10 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
     if (frame.Damaged) ++FDamagedPictures;
     if (frame.OutputSize > 0) {
       Report.OutputBits += std::int64_t{frame.OutputSize} * 8;
-      Deliver(frame.Requantised->DataPtr(), frame.OutputSize, frame.Type, frame.FramePicture);
+      Deliver(frame.Requantised->DataPtr(), frame.OutputSize, frame.Type, frame.Periods);
     } else {
       Report.OutputBits += std::int64_t{frame.Data->DataSize()} * 8;
-      Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.FramePicture);
+      Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.Periods);
     }
   }
 }
@@ -86,6 +86,7 @@ void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupRe
     r.Data->Append(changed ? frame.Requantised->DataPtr() : frame.Data->DataPtr(), size);
     r.Type = frame.Type;
     r.FramePicture = frame.FramePicture;
+    r.Periods = frame.Periods;
     r.Sequence = frame.Sequence;
     FTranscoder->SetSequenceValues(frame.Sequence);
     AnalyseHeldFrame(r, costs[j]);
