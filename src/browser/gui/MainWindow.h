@@ -112,6 +112,12 @@ class TForm1 final : public QMainWindow {
   void CreateMenus();
   // The docked panes and the View menu (MainWindowPanes.cpp).
   void CreatePanes();
+  // Tabs the two docked panes together when, side by side below the window's panes, they would
+  // need more width than the screen has (`shown`: the one just shown, kept in front).
+  void FitDocksToScreen(QDockWidget* shown);
+  // Docked panes shown for the first time without a kept layout take a part of the window's
+  // height and leave the rest to the list, the trees and the dump.
+  void SizeDocks();
   // Opening a file with the stream FStreamIndex names (MainWindow.cpp).
   void OpenSource(const QString& path);
   // File > Video Stream, filled from the open container's stream list (MainWindowStreams.cpp).
@@ -194,7 +200,6 @@ class TForm1 final : public QMainWindow {
   QDockWidget* FOverviewDock = nullptr;
   TPicturePane* FPicturePane = nullptr;
   bool FShownOnce = false;
-  bool FDocksSized = false;  // a docked pane was shown and given its first height
 };
 
 }  // namespace varlow

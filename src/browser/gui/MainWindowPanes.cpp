@@ -2,6 +2,8 @@
 // that shows and hides them.
 #include <QDockWidget>
 #include <QMenuBar>
+#include <algorithm>
+#include <QScreen>
 #include <QTimer>
 
 #include "browser/gui/MainWindow.h"
@@ -16,6 +18,34 @@ namespace {
 constexpr double kFirstDockShare = 0.35;
 
 }  // namespace
+
+void TForm1::FitDocksToScreen(QDockWidget* shown) {
+  QDockWidget* docks[] = {FOverviewDock, FPicturePane};
+  for (QDockWidget* dock : docks)
+    if (dock == nullptr || dock->isHidden() || dock->isFloating() || dockWidgetArea(dock) != Qt::BottomDockWidgetArea)
+      return;
+  if (!tabifiedDockWidgets(FOverviewDock).isEmpty()) return;  // already tabbed
+  // Side by side they would make the window wider than its screen: tabbed, they share the place.
+  const QScreen* on = screen();
+  const int room = on != nullptr ? on->availableGeometry().width() - (frameGeometry().width() - width()) : 0;
+  if (room <= 0 || FOverviewDock->minimumSizeHint().width() + FPicturePane->minimumSizeHint().width() <= room) return;
+  tabifyDockWidget(FOverviewDock, FPicturePane);
+  shown->raise();
+}
+
+void TForm1::SizeDocks() {
+  const int height = static_cast<int>(this->height() * kFirstDockShare);
+  QList<QDockWidget*> docks;
+  QList<int> heights;
+  for (QDockWidget* dock : {FOverviewDock, static_cast<QDockWidget*>(FPicturePane)}) {
+    if (dock->isVisible() && !dock->isFloating() && dockWidgetArea(dock) == Qt::BottomDockWidgetArea &&
+        dock->height() > height) {
+      docks << dock;
+      heights << std::max(height, dock->minimumSizeHint().height());  // a height it can take
+    }
+  }
+  if (!docks.isEmpty()) resizeDocks(docks, heights, Qt::Vertical);
+}
 
 void TForm1::CreatePanes() {
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -40,12 +70,11 @@ void TForm1::CreatePanes() {
   // and leaves the rest to the list, the trees and the dump.
   for (QDockWidget* dock : {FOverviewDock, static_cast<QDockWidget*>(FPicturePane)}) {
     connect(dock, &QDockWidget::visibilityChanged, this, [this, dock](bool visible) {
-      if (!visible || FDocksSized || HasSavedDockState() || dock->isFloating()) return;
-      FDocksSized = true;
-      QTimer::singleShot(0, this, [this, dock] {
-        const int height = static_cast<int>(this->height() * kFirstDockShare);
-        if (dock->isVisible() && dock->height() > height) resizeDocks({dock}, {height}, Qt::Vertical);
-      });
+      if (!visible) return;
+      FitDocksToScreen(dock);
+      if (dock->property("sized").toBool() || HasSavedDockState()) return;
+      dock->setProperty("sized", true);
+      QTimer::singleShot(0, this, &TForm1::SizeDocks);
     });
   }
   QAction* picture = FPicturePane->toggleViewAction();
