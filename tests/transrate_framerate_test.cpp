@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "DecodedLuma.h"
 #include "TestStreams.h"
 #include "TransrateCraft.h"
 #include "TransrateRun.h"
@@ -118,45 +119,64 @@ TEST(TransrateFrameRate, JoinedStreamsOfTwoRatesStayWithinEveryGroupBudget) {
   EXPECT_TRUE(FfmpegDecodesCleanly(WriteTemp("framerate_out_2997.m2v", {split, run.Output.end()})));
 }
 
-// Recordings joined end to end, each ended by a sequence end code and the next of another size:
-// the end code is part of no picture, every picture after it is re-quantised under the new
-// sequence's values, and both parts decode.
+// Recordings joined end to end, each ended by a sequence end code and the next of another size
+// or with matrices of its own: the end code is part of no picture, every picture after it is
+// re-quantised under the new sequence's values (the default matrices come back after a sequence
+// that loaded its own), and every part decodes close to its input.
 TEST(TransrateFrameRate, SequencesJoinedAfterAnEndCodeAreEachTransrated) {
-  const auto large = ReadFileBytes(OwnStream("i420_interlaced.m2v"));
-  const auto small = ReadFileBytes(OwnStream("p420_plain.m2v"));
-  ASSERT_FALSE(large.empty());
-  ASSERT_FALSE(small.empty());
+  struct TPart {
+    const char* Name;
+    int Width, Height;
+    bool Shrinks;  // above the rate asked
+  };
+  const std::vector<TPart> parts = {{"i420_interlaced.m2v", 720, 576, true},
+                                    {"p420_plain.m2v", 352, 288, true},
+                                    {"matrices.m2v", 176, 144, false},
+                                    {"i420_interlaced.m2v", 720, 576, true}};
   const std::vector<std::uint8_t> end = {0, 0, 1, 0xB7};
-  std::vector<std::uint8_t> joined = large;
-  joined.insert(joined.end(), end.begin(), end.end());
-  const std::size_t second = joined.size();
-  joined.insert(joined.end(), small.begin(), small.end());
-  joined.insert(joined.end(), end.begin(), end.end());
-  const std::size_t third = joined.size();
-  joined.insert(joined.end(), large.begin(), large.end());
-  joined.insert(joined.end(), end.begin(), end.end());
+  std::vector<std::uint8_t> joined;
+  std::vector<std::size_t> inputEnds;
+  std::size_t pictures = 0;
+  for (const TPart& part : parts) {
+    const auto bytes = ReadFileBytes(OwnStream(part.Name));
+    ASSERT_FALSE(bytes.empty()) << part.Name;
+    pictures += PictureOffsets(bytes).size();
+    joined.insert(joined.end(), bytes.begin(), bytes.end());
+    joined.insert(joined.end(), end.begin(), end.end());
+    inputEnds.push_back(joined.size());
+  }
 
   ScopedLogCapture log;
   const TTransrateRun run = Transrate(joined, 1'000'000);
   for (const std::string& line : log.Lines()) EXPECT_EQ(line.find("unknown code"), std::string::npos) << line;
-  const std::size_t pictures = PictureOffsets(large).size() * 2 + PictureOffsets(small).size();
   EXPECT_EQ(run.PicturesOut, static_cast<std::int64_t>(pictures));
   for (std::size_t g = 0; g < run.Groups.size(); ++g) EXPECT_LE(run.GroupOutputBits[g], run.Groups[g].BudgetBits);
 
-  // The output in its three parts, at the end codes: each shrank and decodes by itself.
+  // The output in its parts, at the end codes: each decodes by itself, close to its input.
   std::vector<std::size_t> ends;
   for (std::size_t i = 0; i + 3 < run.Output.size(); ++i)
     if (run.Output[i] == 0 && run.Output[i + 1] == 0 && run.Output[i + 2] == 1 && run.Output[i + 3] == 0xB7)
       ends.push_back(i + 4);
-  ASSERT_EQ(ends.size(), 3u);
-  const std::vector<std::size_t> inputEnds = {second, third, joined.size()};
+  ASSERT_EQ(ends.size(), parts.size());
   std::size_t from = 0, inputFrom = 0;
-  for (std::size_t part = 0; part < 3; ++part) {
-    const std::vector<std::uint8_t> bytes(run.Output.begin() + static_cast<std::ptrdiff_t>(from),
-                                          run.Output.begin() + static_cast<std::ptrdiff_t>(ends[part]));
-    EXPECT_LT(bytes.size(), (inputEnds[part] - inputFrom) * 9 / 10) << "part " << part;
-    EXPECT_TRUE(FfmpegDecodesCleanly(WriteTemp("joined_part" + std::to_string(part) + ".m2v", bytes))) << part;
-    from = ends[part];
-    inputFrom = inputEnds[part];
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    SCOPED_TRACE(std::to_string(k) + " " + parts[k].Name);
+    const std::vector<std::uint8_t> out(run.Output.begin() + static_cast<std::ptrdiff_t>(from),
+                                        run.Output.begin() + static_cast<std::ptrdiff_t>(ends[k]));
+    const std::vector<std::uint8_t> in(joined.begin() + static_cast<std::ptrdiff_t>(inputFrom),
+                                       joined.begin() + static_cast<std::ptrdiff_t>(inputEnds[k]));
+    if (parts[k].Shrinks) {
+      EXPECT_LT(out.size(), in.size() * 9 / 10);
+    }
+    const std::string suffix = std::to_string(k) + ".m2v";
+    const TDecodedLuma decodedOut = DecodeLumaWithFfmpeg(WriteTemp("joined_out" + suffix, out), parts[k].Width, parts[k].Height);
+    const TDecodedLuma decodedIn = DecodeLumaWithFfmpeg(WriteTemp("joined_in" + suffix, in), parts[k].Width, parts[k].Height);
+    EXPECT_TRUE(decodedOut.Clean) << decodedOut.Errors;
+    ASSERT_EQ(decodedOut.Pictures.size(), decodedIn.Pictures.size());
+    for (std::size_t i = 0; i < decodedIn.Pictures.size(); ++i)
+      EXPECT_GT(Distance(decodedIn.Pictures[i], decodedOut.Pictures[i], parts[k].Width, parts[k].Height).Psnr, 28.0)
+          << "picture " << i;
+    from = ends[k];
+    inputFrom = inputEnds[k];
   }
 }
