@@ -96,8 +96,8 @@ class MainWindowFilesTest : public QObject {
       FForm->OpenFile(path);
       ExpectStillOpen(sample, rows);
     }
-    QCOMPARE(messages.Messages,
-             QStringList(3, QStringLiteral("Not valid MPEG-2 video elementary stream: ") + QDir::toNativeSeparators(path)));
+    QCOMPARE(messages.Messages, QStringList(3, QStringLiteral("Not valid MPEG-2 video elementary stream: ") +
+                                                   QDir::toNativeSeparators(path)));
   }
 
   void badPathsSayWhatIsWrongAndTheOpenFileStays() {
@@ -112,7 +112,8 @@ class MainWindowFilesTest : public QObject {
       ExpectStillOpen(sample, rows);
     }
     auto named = [](const QString& path, const char* why) {
-      return QStringLiteral("Cannot open ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + QString::fromLatin1(why);
+      return QStringLiteral("Cannot open ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") +
+             QString::fromLatin1(why);
     };
     QCOMPARE(messages.Messages, QStringList({named(absent, "there is no such file."),
                                              named(FDir.path(), "it is a folder, not a file."),

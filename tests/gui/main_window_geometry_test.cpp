@@ -89,8 +89,9 @@ class MainWindowGeometryTest : public QObject {
     }
     auto form = ShowForm();
     QVERIFY(form);
-    QVERIFY2(Available().contains(form->frameGeometry()),
-             qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form->x()).arg(form->y()).arg(form->width()).arg(form->height())));
+    QVERIFY2(
+        Available().contains(form->frameGeometry()),
+        qPrintable(QStringLiteral("%1,%2 %3x%4").arg(form->x()).arg(form->y()).arg(form->width()).arg(form->height())));
     QCOMPARE(form->frameGeometry().width(), Available().width());  // no wider than the screen
     QCOMPARE(form->height(), 300);
   }
@@ -140,7 +141,8 @@ class MainWindowGeometryTest : public QObject {
     QVERIFY(form->width() <= screen.width() && form->height() <= screen.height());
     QCOMPARE(form->ListView1->width(), listWidth);
     QCOMPARE(form->TreeView1->width(), treeWidth);
-    for (QWidget* pane : QList<QWidget*>{form->ListView1, form->TreeView1, form->Memo1, form->lbSlices, form->tvSliceDetails})
+    for (QWidget* pane :
+         QList<QWidget*>{form->ListView1, form->TreeView1, form->Memo1, form->lbSlices, form->tvSliceDetails})
       QVERIFY2(pane->width() >= pane->minimumWidth() && pane->minimumWidth() > 0, qPrintable(pane->objectName()));
     QVERIFY(form->TreeView1->minimumWidth() >= 240);
     // The panes keep usable heights: a few rows of the list and of the dump.

@@ -59,9 +59,8 @@ void ExpectLabelsWhole(const TOverviewGraph& graph, const QSize& size) {
   const TGraphLayout l = graph.Layout(size);
   const QFontMetrics metrics(graph.GraphFont());
   const QRect all(QPoint(0, 0), size);
-  const std::pair<QRect, QString> labels[] = {{l.SizeLabel, l.SizeText},
-                                              {l.RateLabel, l.RateText},
-                                              {l.FirstNumber, QString::number(l.First)}};
+  const std::pair<QRect, QString> labels[] = {
+      {l.SizeLabel, l.SizeText}, {l.RateLabel, l.RateText}, {l.FirstNumber, QString::number(l.First)}};
   for (const auto& [box, text] : labels) {
     QVERIFY2(all.contains(box), qPrintable(text));
     QVERIFY2(box.width() >= metrics.horizontalAdvance(text), qPrintable(text));
@@ -95,7 +94,8 @@ class OverviewGraphLayoutTest : public QObject {
   void hugePicturesAndRatesKeepTheirLabelsWhole() {
     // A 4.5 GB picture and a rate in Gbit/s: the scales name them in full, outside the plot.
     std::mutex lock;
-    const TOverviewData data = Pictures(30, [](std::size_t i) -> std::int64_t { return i == 7 ? 4'500'000'000 : 20000; });
+    const TOverviewData data =
+        Pictures(30, [](std::size_t i) -> std::int64_t { return i == 7 ? 4'500'000'000 : 20000; });
     TOverviewGraph graph;
     graph.resize(640, 240);
     graph.SetData(&data, &lock);
@@ -117,7 +117,8 @@ class OverviewGraphLayoutTest : public QObject {
   void shortStreamsNumberTheirBars() {
     QFETCH(int, count);
     std::mutex lock;
-    const TOverviewData data = Pictures(static_cast<std::size_t>(count), [](std::size_t) -> std::int64_t { return 30000; });
+    const TOverviewData data =
+        Pictures(static_cast<std::size_t>(count), [](std::size_t) -> std::int64_t { return 30000; });
     TOverviewGraph graph;
     graph.resize(1600, 300);
     graph.SetData(&data, &lock);
@@ -132,7 +133,10 @@ class OverviewGraphLayoutTest : public QObject {
     const double lastMiddle = l.Plot.left() + (static_cast<double>(l.Last) + 0.5) * l.BarWidth;
     const QRect lastNumber = count > 1 ? l.LastNumber : l.FirstNumber;
     QVERIFY2(lastNumber.left() <= lastMiddle + 1 && lastMiddle - 1 <= lastNumber.right() + 1,
-             qPrintable(QStringLiteral("bar middle %1, number %2..%3").arg(lastMiddle).arg(lastNumber.left()).arg(lastNumber.right())));
+             qPrintable(QStringLiteral("bar middle %1, number %2..%3")
+                            .arg(lastMiddle)
+                            .arg(lastNumber.left())
+                            .arg(lastNumber.right())));
     QCOMPARE(image.pixel(static_cast<int>(lastMiddle), l.Plot.bottom() - 2),
              QColor::fromRgb(CodingTypeColour(data.Pictures.back().CodingType())).rgb());
     // Right of the last bar the plot holds no bar.
@@ -143,7 +147,8 @@ class OverviewGraphLayoutTest : public QObject {
 
   void svgShowsWhatThePngShows() {
     std::mutex lock;
-    const TOverviewData data = Pictures(400, [](std::size_t i) -> std::int64_t { return 8000 + 37 * static_cast<std::int64_t>(i % 12) * 500; });
+    const TOverviewData data = Pictures(
+        400, [](std::size_t i) -> std::int64_t { return 8000 + 37 * static_cast<std::int64_t>(i % 12) * 500; });
     TOverviewGraph graph;
     graph.resize(900, 320);
     graph.SetData(&data, &lock);
@@ -175,7 +180,8 @@ class OverviewGraphLayoutTest : public QObject {
       for (int x = plot.left() + 1; x < plot.right(); ++x) {
         bool agrees = false;
         for (int dy = -1; dy <= 1 && !agrees; ++dy)
-          for (int dx = -1; dx <= 1 && !agrees; ++dx) agrees = close(png.pixelColor(x, y), drawn.pixelColor(x + dx, y + dy));
+          for (int dx = -1; dx <= 1 && !agrees; ++dx)
+            agrees = close(png.pixelColor(x, y), drawn.pixelColor(x + dx, y + dy));
         differing += !agrees;
       }
     QVERIFY2(differing < plot.width() * plot.height() / 500, qPrintable(QString::number(differing)));

@@ -158,9 +158,8 @@ class TForm1 final : public QMainWindow {
   void UpdateScrollRange();
   // On the last page the bar stands at its bottom.
   void ShowLastPageAtBottom();
-  // Page Down and End that always show full pages, the last one ending at the file's last pack.
+  // Page Down that always shows a full page, the last one ending at the file's last pack.
   void PageDownFull();
-  void EndFull();
   // A window near the end that is not full becomes the last page; the pack at `keepSelected`
   // stays selected. False when the window was left as it was.
   bool FillLastPage(std::int64_t keepSelected);

@@ -66,7 +66,8 @@ void TForm1::FormResize() {
   Trap("TForm1.FormResize", [this] {
     if (!ListView1) return;
     const int selected = ListView1->SelectedRow();
-    const std::int64_t selectedOffset = selected >= 0 && selected < FIndex.PackCount() ? FIndex.Pack(selected).Offset : -1;
+    const std::int64_t selectedOffset =
+        selected >= 0 && selected < FIndex.PackCount() ? FIndex.Pack(selected).Offset : -1;
     RefreshPosition(FIndex.WindowStart());
     if (FIndex.Stream() == nullptr) return;
     // A taller list near the end of the file would show empty rows: it shows the last full
@@ -131,10 +132,6 @@ void TForm1::PageDownFull() {
   });
 }
 
-void TForm1::EndFull() {
-  MoveWindow([this] { FIndex.End(); });
-}
-
 void TForm1::ListView1KeyDown(QKeyEvent* event) {
   Trap("TForm1.ListView1KeyDown", [this, event] {
     const int row = ListView1->SelectedRow();
@@ -162,7 +159,7 @@ void TForm1::ListView1KeyDown(QKeyEvent* event) {
       case Qt::Key_End: {
         SetScrollBarPosition(ScrollBar1->maximum());
         TWaitCursor wait;
-        EndFull();
+        MoveWindow([this] { FIndex.End(); });
         break;
       }
       default:
@@ -241,7 +238,7 @@ void TForm1::ScrollBarMove(int d) {
     // The bottom of the bar is the last page; a click there that does not move the bar (the
     // down arrow at the end) leaves the last page where it is.
     if (target >= ScrollBar1->maximum())
-      EndFull();
+      MoveWindow([this] { FIndex.End(); });
     else
       MoveWindow([this, target] { FIndex.JumpToScrollPos(target); });
     LogDebug("other");

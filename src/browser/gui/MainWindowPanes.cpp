@@ -2,9 +2,9 @@
 // that shows and hides them.
 #include <QDockWidget>
 #include <QMenuBar>
-#include <algorithm>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 #include "browser/gui/MainWindow.h"
 #include "overview/gui/OverviewDock.h"
@@ -66,8 +66,8 @@ void TForm1::CreatePanes() {
   FPicturePane = AttachPicturePane(*this);
   splitDockWidget(FOverviewDock, FPicturePane, Qt::Horizontal);
   FPicturePane->hide();
-  // Without a kept layout, a pane shown for the first time takes a part of the window's height
-  // and leaves the rest to the list, the trees and the dump.
+  // A pane shown is tabbed with the other where the screen is too narrow for both, and sized on
+  // its first show.
   for (QDockWidget* dock : {FOverviewDock, static_cast<QDockWidget*>(FPicturePane)}) {
     connect(dock, &QDockWidget::visibilityChanged, this, [this, dock](bool visible) {
       if (!visible) return;

@@ -20,8 +20,8 @@ namespace {
 
 QSettings OpenSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow")); }
 QSettings OpenLayoutSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow Layout")); }
-const QString kStripSplitterKey = QStringLiteral("StripSplitter");   // upper panes against the strip
-const QString kStripPanesKey = QStringLiteral("StripPanes");         // dump, slices, slice tree
+const QString kStripSplitterKey = QStringLiteral("StripSplitter");  // upper panes against the strip
+const QString kStripPanesKey = QStringLiteral("StripPanes");        // dump, slices, slice tree
 
 // The available areas of the screens present, the primary one first.
 QList<QRect> ScreenAreas() {
@@ -81,8 +81,10 @@ void TForm1::LoadRegistrySettings() {
     ApplyKeptValues();
     // The strip's splitters as kept, once the window has its kept size.
     const QSettings layout = OpenLayoutSettings();
-    if (const QVariant state = layout.value(kStripSplitterKey); state.isValid()) Splitter3->restoreState(state.toByteArray());
-    if (const QVariant state = layout.value(kStripPanesKey); state.isValid()) Splitter2->restoreState(state.toByteArray());
+    if (const QVariant state = layout.value(kStripSplitterKey); state.isValid())
+      Splitter3->restoreState(state.toByteArray());
+    if (const QVariant state = layout.value(kStripPanesKey); state.isValid())
+      Splitter2->restoreState(state.toByteArray());
   });
 }
 

@@ -31,8 +31,6 @@ QString RefusalMessage(const QString& path, const QString& refusal) {
   return refusal + QStringLiteral(" (") + Shown(path) + QStringLiteral(")");
 }
 
-QString CannotReadMessage(const QString& path) {
-  return CannotOpen(path, QStringLiteral("the file cannot be read."));
-}
+QString CannotReadMessage(const QString& path) { return CannotOpen(path, QStringLiteral("the file cannot be read.")); }
 
 }  // namespace varlow
