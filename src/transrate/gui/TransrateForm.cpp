@@ -173,7 +173,7 @@ void TTransrateFrm::NoteTypedBitrate() {
 }
 
 void TTransrateFrm::accept() {
-  if (SpinEdit641->hasFocus()) NoteTypedBitrate();
+  NoteTypedBitrate();  // typed but never left: the text is still as typed
   if (Target() == TTarget::Size && SizeBytes() <= 0) {
     ShowMessage(this, QStringLiteral("\"%1\" is not a size: give bytes, or a number with k, M, G, KiB, MiB or GiB.")
                           .arg(edSize->text()));
