@@ -143,7 +143,10 @@ for input in "${streams[@]}"; do
   decode_luma "$input" "$tmp/in.y"
   in_frames=$(($(size_of "$tmp/in.y") / (width * height)))
   fps=$(fps_of "$input")
-  seconds=$(awk -v n="$in_frames" -v f="$fps" 'BEGIN{print n / f}')
+  # Playing time as the stream times its pictures (repeated fields included: a soft-telecine
+  # stream's nominal frame rate would make it a fifth shorter), else pictures over frame rate.
+  seconds=$("$cli" stats "$input" --json 2>/dev/null | sed -n 's/.*"duration_s": *\([0-9.]*\).*/\1/p' | head -1)
+  [ -n "$seconds" ] || seconds=$(awk -v n="$in_frames" -v f="$fps" 'BEGIN{print n / f}')
   in_rate=$(awk -v s="$in_size" -v t="$seconds" 'BEGIN{printf "%.0f", s * 8 / t}')
   for percent in 60 40; do
     rate=$(awk -v r="$in_rate" -v p="$percent" 'BEGIN{printf "%.0f", r * p / 100}')
