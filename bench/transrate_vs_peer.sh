@@ -8,7 +8,12 @@
 # then the figures the targets are stated in (dB over M2VRequantiser and over the cut, dB under
 # the re-encode, speed ratios from CPU time), and varlow's peak memory on a 32 MB and a 500 MB
 # input (--2g: 2 GB, the size the memory target names; --no-memory: neither).
-#   bench/transrate_vs_peer.sh [VARLOW_CLI] [--no-memory | --2g]
+#   bench/transrate_vs_peer.sh [VARLOW_CLI] [--no-memory | --2g] [--careful]
+# Every tool's row also gives the worst picture's PSNR-Y and the standard deviation over the
+# pictures (how much quality breathes with the groups). --careful adds, on the 720x576 streams
+# at 60%, a careful re-encode: ffmpeg with trellis quantisation, rate-distortion macroblock
+# decisions and comparisons, the input's group length, its PSNR-Y interpolated to varlow's size
+# between the two constant quantisers that bracket it.
 # Streams: the project's test streams (build/test-streams), three 720x576 streams with
 # texture and motion made here once into build/bench-streams, and the third-party streams of
 # ../shared/streams. A command that does not know
@@ -17,9 +22,11 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cli=$top/build/cli/varlow-cli
 memory=500000000
+careful=0
 for arg in "$@"; do
   case $arg in
     --no-memory) memory=0 ;;
+    --careful) careful=1 ;;
     --2g) memory=2000000000 ;;
     *) cli=$arg ;;
   esac
@@ -56,6 +63,20 @@ make_bench_stream sd_tools.m2v 2 -c:v mpeg2video -b:v 8M -maxrate 8M -bufsize 18
   -flags +ildct+ilme -top 1 -intra_vlc 1 -alternate_scan 1 -non_linear_quant 1 -qmax 28 -f mpeg2video
 # MPEG-1 at a rate whose 40% the command accepts.
 make_bench_stream sd_mpeg1.m1v 2 -c:v mpeg1video -b:v 6M -maxrate 6M -bufsize 1835008 -g 12 -bf 2 -f mpeg1video
+# mjpegtools' mpeg2enc (when installed) on the same source: KVCD quantiser matrices, dual-prime
+# P-only groups, and 45-picture P-only groups at about 2.5 Mbit/s.
+make_mpeg2enc_stream() {  # name seconds mpeg2enc options...
+  local out=$made/$1 seconds=$2
+  shift 2
+  [ -s "$out" ] && return 0
+  command -v mpeg2enc >/dev/null || return 0
+  # shellcheck disable=SC2046
+  ffmpeg -nostdin -hide_banner -loglevel error $(texture_source "$seconds") -pix_fmt yuv420p -f yuv4mpegpipe - |
+    mpeg2enc -v 0 -f 3 -a 2 "$@" -o "$out.tmp" && mv "$out.tmp" "$out"
+}
+make_mpeg2enc_stream sd_kvcd.m2v 4 -b 6000 -I 1 -K kvcd -g 12 -G 12
+make_mpeg2enc_stream sd_dualprime.m2v 4 -b 8000 -I 1 -R 0 --dualprime-mpeg2 -g 12 -G 12
+make_mpeg2enc_stream sd_longp.m2v 9 -b 2500 -I 1 -R 0 -g 45 -G 45
 
 # --- measuring ---
 probe() {  # file key [ffprobe options]: one value of the first video stream
@@ -79,15 +100,23 @@ decode_luma() {
     2>"$tmp/decode.log" || true
 }
 # PSNR-Y of decoded FILE against the input's decoded luma ($tmp/in.y), picture n against
-# picture n, the number of pictures decoded and the number of lines ffmpeg reported as errors.
+# picture n, the number of pictures decoded and the number of lines ffmpeg reported as errors;
+# level_y then gives the worst picture's PSNR-Y and the standard deviation over the pictures
+# (a picture equal to its input counts as 60 dB).
 psnr_y() {  # file -> "psnr pictures errors"
   decode_luma "$1" "$tmp/out.y"
   local pictures=$(($(size_of "$tmp/out.y") / (width * height))) errors
   errors=$(wc -l <"$tmp/decode.log")
   ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt gray -s "${width}x$height" -r 25 -i "$tmp/out.y" \
-    -f rawvideo -pix_fmt gray -s "${width}x$height" -r 25 -i "$tmp/in.y" -lavfi "[0:v][1:v]psnr=shortest=1" \
+    -f rawvideo -pix_fmt gray -s "${width}x$height" -r 25 -i "$tmp/in.y" \
+    -lavfi "[0:v][1:v]psnr=shortest=1:stats_file=$tmp/pictures.log" \
     -f null - 2>&1 | awk -v n="$pictures" -v e="$errors" '/Parsed_psnr/ && / PSNR y:/ {sub(/.* PSNR y:/, ""); y = $1}
       END {printf "%s %d %d\n", (y == "" ? "?" : (y == "inf" ? y : sprintf("%.2f", y))), n, e}'
+}
+level_y() {  # -> "worst sd" of the last psnr_y
+  awk '{for (i = 1; i <= NF; i++) if ($i ~ /^mse_y:/) {sub("mse_y:", "", $i); p = $i > 0.00001 ? 10 * log(65025 / $i) / log(10) : 60;
+      if (p > 60) p = 60; s += p; ss += p * p; n++; if (n == 1 || p < w) w = p}}
+      END {if (n == 0) print "? ?"; else {v = ss / n - (s / n) ^ 2; printf "%.2f %.2f\n", w, sqrt(v > 0 ? v : 0)}}' "$tmp/pictures.log"
 }
 # Notes on a decoded output: its picture count when it differs from the input's, its errors.
 decode_notes() {  # pictures errors
@@ -125,13 +154,22 @@ for f in cinecutie_test.m2v idet_interlaced_bff.m2v idet_soft_telecine.m2v gen2b
 done
 
 declare -A size=() psnr=()
-streams=("$own"/*.m2v "$own"/*.m1v "$made/sd_texture.m2v" "$made/sd_tools.m2v" "$made/sd_mpeg1.m1v" "${third[@]}")
+streams=("$own"/*.m2v "$own"/*.m1v "$made/sd_texture.m2v" "$made/sd_tools.m2v" "$made/sd_mpeg1.m1v")
+for f in sd_kvcd.m2v sd_dualprime.m2v sd_longp.m2v; do [ -s "$made/$f" ] && streams+=("$made/$f"); done
+streams+=("${third[@]}")
 summary=$tmp/summary
 : >"$summary"
 # PSNR difference of two tools of the current row; n/a where one did not run.
 gap() { [ -n "${psnr[$1]:-}" ] && [ -n "${psnr[$2]:-}" ] && awk -v a="${psnr[$1]}" -v b="${psnr[$2]}" \
   'BEGIN{if (a == "inf") a = 99; if (b == "inf") b = 99; printf "%+.2f", a - b}' || echo n/a; }
 row() { printf '  %-16s %9s %10s %8s %8s  %s\n' "$@"; }
+declare -A worst=() spread=()
+# Keeps the last psnr_y's level figures for tool $1, and their text in level_text.
+level_note() {
+  read -r w d < <(level_y)
+  worst[$1]=$w spread[$1]=$d
+  level_text="worst $w, sd $d"
+}
 within() { awk -v g="$1" -v t="$2" -v p="$3" 'BEGIN{exit !(g > t * (1 - p / 100) && g < t * (1 + p / 100))}'; }
 
 echo "varlow-cli: $cli ($([ $methods = 1 ] && echo "--method requant|cut" || echo "no --method: its default only"))"
@@ -158,7 +196,7 @@ for input in "${streams[@]}"; do
       continue
     fi
     row tool "size kB" "PSNR-Y dB" "wall s" "cpu s" "notes"
-    size=() psnr=()
+    size=() psnr=() worst=() spread=()
 
     for method in requant cut; do
       out=$tmp/$method.m2v
@@ -171,7 +209,8 @@ for input in "${streams[@]}"; do
       timed "$cli" transrate "$input" "$out" --bitrate "$rate" $(method_option $method) 2>/dev/null ||
         note="exit status $?"
       read -r y n e < <(psnr_y "$out")
-      note="$note$(decode_notes "$n" "$e")"
+      level_note "$method"
+      note="$note; $level_text$(decode_notes "$n" "$e")"
       [ "$(size_of "$out")" -ge $((in_size * 97 / 100)) ] && note="$note; leaves the stream as it is"
       size[$method]=$(size_of "$out") psnr[$method]=$y
       label="varlow $method"
@@ -197,6 +236,8 @@ for input in "${streams[@]}"; do
         note="$note; passes the stream through$(cmp -s "$input" "$tmp/peer.m2v" && echo " unchanged" || true)"
       fi
       read -r y n e < <(psnr_y "$tmp/peer.m2v")
+      level_note peer
+      note="$note; $level_text"
       size[peer]=$got psnr[peer]=$y
       row M2VRequantiser "$(kb "$got")" "$y" "$t_wall" "$t_cpu" "$note$(decode_notes "$n" "$e")"
       [ $passes = 0 ] && echo "$name $percent $factor" >>"$tmp/factors"
@@ -264,6 +305,37 @@ for input in "${streams[@]}"; do
     size[ffmpeg]=$got psnr[ffmpeg]=$y
     row "ffmpeg re-encode" "$(kb "$got")" "$y" "$t_wall" "$t_cpu" "$how$(decode_notes "$n" "$e")"
 
+    # The careful re-encode: constant quantisers searched for the two that bracket varlow's
+    # size, PSNR-Y interpolated between them (linear in log size).
+    vs_careful=""
+    if [ $careful = 1 ] && [ "$width" = 720 ] && [ "$height" = 576 ] && [ "$percent" = 60 ]; then
+      gop=$("$cli" stats "$input" --json 2>/dev/null | sed -n '/"gop_length"/,/}/s/.*"most_common": *\([0-9]*\).*/\1/p' | head -1)
+      [ -n "$gop" ] || gop=12
+      bframes=2
+      [ "$(probe "$input" has_b_frames)" = 0 ] && bframes=0
+      careful_at() {  # q -> got, careful_y
+        reencode -q:v "$1" -qmin 1 -trellis 2 -mbd rd -cmp 2 -subcmp 2 -g "$gop" -bf $bframes
+        read -r careful_y _ _ < <(psnr_y "$tmp/ffmpeg.m2v")
+      }
+      low=1 high=31 below_q="" above_q=""
+      while [ $low -le $high ]; do
+        q=$(((low + high) / 2))
+        careful_at $q
+        if [ "$got" -gt "$target" ]; then above_q=$q above_size=$got above_y=$careful_y low=$((q + 1))
+        else below_q=$q below_size=$got below_y=$careful_y high=$((q - 1)); fi
+      done
+      if [ -n "$below_q" ] && [ -n "$above_q" ]; then
+        careful_y=$(awk -v a="$above_size" -v b="$below_size" -v t="$target" -v ya="$above_y" -v yb="$below_y" \
+          'BEGIN{printf "%.2f", ya + (yb - ya) * (log(t) - log(a)) / (log(b) - log(a))}')
+        how="-q:v $above_q and $below_q ($(kb "$above_size") and $(kb "$below_size") kB), interpolated; -g $gop -bf $bframes"
+      else
+        careful_y=${below_y:-$above_y} how="no bracketing quantiser"
+      fi
+      psnr[careful]=$careful_y
+      row "careful re-encode" "$(kb "$target")" "$careful_y" "" "" "$how"
+      vs_careful=$(gap careful requant)
+    fi
+
     # The targets' figures: dB over the peer (where it transrates) and over the cut, dB under
     # the re-encode.
     vs_peer=n/a vs_cut=$(gap requant cut) vs_ffmpeg=$(gap ffmpeg requant)
@@ -273,14 +345,23 @@ for input in "${streams[@]}"; do
     if [ "$target" -ge $((in_size * 97 / 100)) ]; then  # nothing to compare: varlow left it as it was
       vs_peer="(varlow" vs_cut="passes" vs_ffmpeg="it)"
     fi
-    printf '%-20s %4s %10s %10s %10s\n' "$name" "$percent%" "$vs_peer" "$vs_cut" "$vs_ffmpeg" >>"$summary"
+    # Level quality: the worst picture over the peer's worst, the spread over the peer's spread.
+    worst_vs=n/a spread_vs=n/a
+    if [ -n "${worst[peer]:-}" ] && [ $passes = 0 ] && [ "$target" -lt $((in_size * 97 / 100)) ]; then
+      worst_vs=$(awk -v a="${worst[requant]}" -v b="${worst[peer]}" 'BEGIN{printf "%+.2f", a - b}')
+      spread_vs=$(awk -v a="${spread[requant]}" -v b="${spread[peer]}" 'BEGIN{printf "%+.2f", a - b}')
+    fi
+    printf '%-24s %4s %10s %10s %10s %10s %10s %10s\n' "$name" "$percent%" "$vs_peer" "$vs_cut" "$vs_ffmpeg" \
+      "$worst_vs" "$spread_vs" "${vs_careful:-}" >>"$summary"
   done
 done
 
 echo
 echo "PSNR-Y at equal size. Targets: >= +0.5 dB over M2VRequantiser on 4:2:0 MPEG-2; >= +1.5 dB over"
 echo "the cut where M2VRequantiser passes the stream through; <= 1 dB under the ffmpeg re-encode."
-printf '%-20s %4s %10s %10s %10s\n' stream rate "> peer" "> cut" "< ffmpeg"
+echo "Level quality against M2VRequantiser: worst picture >= its worst, standard deviation <= its + 0.5 dB;"
+echo "with --careful: <= 1 dB under the careful re-encode at 60% on the 720x576 streams."
+printf '%-24s %4s %10s %10s %10s %10s %10s %10s\n' stream rate "> peer" "> cut" "< ffmpeg" "worst-peer" "sd-peer" "< careful"
 cat "$summary"
 
 # Speed, from CPU time (user + system) on single-threaded runs, on the SD texture stream at
