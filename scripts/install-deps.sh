@@ -10,6 +10,6 @@ $SUDO apt-get install -y --no-install-recommends \
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
-  libavcodec-dev libavutil-dev \
+  libavcodec-dev libavutil-dev libswscale-dev \
   ffmpeg mpeg2dec xvfb xauth python3 time \
   desktop-file-utils shared-mime-info m2vrequantiser

@@ -41,6 +41,10 @@ TDecodedPicturePtr ToPicture(const AVFrame& frame) {
   picture->PictureType = av_get_picture_type_char(frame.pict_type);
   picture->Damaged = frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0;
   picture->TopFieldFirst = frame.top_field_first != 0;
+  // The decoder reads the colour description of the sequence display extension into the frame.
+  picture->MatrixCoefficients = frame.colorspace;
+  picture->ChromaCosited = frame.chroma_location == AVCHROMA_LOC_LEFT || frame.chroma_location == AVCHROMA_LOC_TOPLEFT ||
+                           frame.chroma_location == AVCHROMA_LOC_BOTTOMLEFT;
   return picture;
 }
 

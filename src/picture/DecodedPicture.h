@@ -16,6 +16,10 @@ struct TDecodedPicture {
   char PictureType = '?';    // 'I', 'P' or 'B' as the decoder saw it
   bool Damaged = false;      // the decoder reported errors it concealed
   bool TopFieldFirst = true;
+  // matrix_coefficients of the sequence display extension; 2 (unspecified) when it has none.
+  std::int32_t MatrixCoefficients = 2;
+  // Chroma samples sit on the even luma columns (MPEG-2) rather than between two (MPEG-1).
+  bool ChromaCosited = false;
 
   std::size_t Bytes() const { return Y.size() + Cb.size() + Cr.size(); }
 };
