@@ -17,23 +17,8 @@ using namespace varlow;
 
 namespace {
 
-std::vector<TStreamUnit> FileUnits(const std::string& path) {
-  const auto bytes = test::ReadFileBytes(path);
-  return ScanStreamUnits(bytes, 0, true);
-}
-
-// The first I and P picture and a B picture after the group's first P (so not a leading one).
-std::vector<TStreamUnit> PicturesToCheck(const std::vector<TStreamUnit>& units) {
-  std::vector<TStreamUnit> chosen;
-  bool haveI = false, haveP = false, haveB = false;
-  for (const TStreamUnit& u : units) {
-    if (!u.IsPicture() || u.SecondField) continue;
-    if (u.PictureCodingType == 1 && !haveI) { chosen.push_back(u); haveI = true; }
-    else if (u.PictureCodingType == 2 && !haveP) { chosen.push_back(u); haveP = true; }
-    else if (u.PictureCodingType == 3 && haveP && !haveB) { chosen.push_back(u); haveB = true; }
-  }
-  return chosen;
-}
+using test::FileUnits;
+using test::PicturesToCheck;
 
 void ExpectMatchesFfmpeg(const std::string& path) {
   SCOPED_TRACE(path);
@@ -69,21 +54,82 @@ TEST(PictureDecode, IPAndBPicturesMatchFfmpegOnThirdPartyStreams) {
     ExpectMatchesFfmpeg(test::SharedStream(name));
 }
 
-TEST(PictureDecode, WrittenPngMatchesFfmpegWithoutOverlays) {
-  // 4:2:2 interlaced B picture and an MPEG-1 P picture, through the command-line tool.
-  for (const char* name : {"i422_interlaced.m2v", "mpeg1.m1v"}) {
-    const std::string path = test::OwnStream(name);
-    SCOPED_TRACE(path);
-    const auto pictures = PicturesToCheck(FileUnits(path));
-    const TStreamUnit& unit = pictures.back();
-    const std::string png = (std::filesystem::temp_directory_path() / ("varlow_picture_" + std::string(name) + ".png")).string();
+namespace {
+
+// The matrix ffmpeg is told: what the stream signals, else BT.709 above standard definition
+// (ffmpeg itself would take BT.601 for every size) and BT.601 up to it.
+std::string MatrixFor(const test::FfmpegVideo& video) {
+  if (!video.colorSpace.empty() && video.colorSpace != "unknown") return "auto";
+  return video.width >= 1280 || video.height > 576 ? "bt709" : "bt601";
+}
+
+// The command-line tool's PNG of each picture (or of its `field`) against ffmpeg's PNG of the
+// same frame: PSNR of the two PNGs' luma.
+void ExpectPngsMatchFfmpeg(const std::string& path, const std::vector<TStreamUnit>& pictures,
+                           const std::string& field = "") {
+  SCOPED_TRACE(path + (field.empty() ? "" : " field " + field));
+  const auto positions = test::FramePacketPositions(path);
+  ASSERT_FALSE(positions.empty());
+  const std::string matrix = MatrixFor(test::ProbeVideo(path));
+  const auto temporary = std::filesystem::temp_directory_path();
+  const std::string stem = std::filesystem::path(path).filename().string() + (field.empty() ? "" : "_" + field);
+  const std::string mine = (temporary / ("varlow_picture_" + stem + ".png")).string();
+  const std::string reference = (temporary / ("varlow_picture_" + stem + "_ffmpeg.png")).string();
+  for (const TStreamUnit& unit : pictures) {
+    SCOPED_TRACE("offset " + std::to_string(unit.Offset) + " type " + "?IPB"[unit.PictureCodingType]);
     const std::string command = std::string(VARLOW_CLI_PATH) + " picture '" + path + "' --offset " +
-                                std::to_string(unit.Offset) + " --png '" + png + "' 2>&1";
+                                std::to_string(unit.Offset) + " --png '" + mine + "'" +
+                                (field.empty() ? "" : " --field " + field) + " 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const auto mine = test::FfmpegLuma(png, -1);
-    const auto reference = test::FfmpegLuma(path, test::DisplayIndexOf(test::FramePacketPositions(path), unit.Offset));
-    EXPECT_GT(test::PsnrY(mine, reference), 48.0);
-    std::filesystem::remove(png);
+    const int index = test::DisplayIndexOf(positions, unit.Offset);
+    ASSERT_GE(index, 0);
+    ASSERT_EQ(test::FfmpegPng(path, index, field, matrix, reference), 0);
+    const auto ours = test::FfmpegLuma(mine, -1), theirs = test::FfmpegLuma(reference, -1);
+    ASSERT_FALSE(theirs.empty());
+    const double psnr = test::PsnrY(ours, theirs);
+    EXPECT_GT(psnr, 48.0);
+    std::printf("[ psnr-y   ] %s %c @%lld: %.2f dB\n", stem.c_str(), "?IPB"[unit.PictureCodingType],
+                static_cast<long long>(unit.Offset), psnr);
+  }
+  std::filesystem::remove(mine);
+  std::filesystem::remove(reference);
+}
+
+void ExpectPngsMatchFfmpeg(const std::string& path) {
+  if (!test::Exists(path)) {
+    std::printf("[ skipped  ] missing %s\n", path.c_str());
+    return;
+  }
+  const auto pictures = PicturesToCheck(FileUnits(path));
+  ASSERT_GE(pictures.size(), 2u) << path;
+  ExpectPngsMatchFfmpeg(path, pictures);
+}
+
+} // namespace
+
+TEST(PictureDecode, WrittenPngMatchesFfmpegWithoutOverlays) {
+  // I, P and B pictures of every stream of the project's own, 4:2:2 and 1080-line HD among them.
+  for (const auto& name : test::OwnStreamNames()) ExpectPngsMatchFfmpeg(test::OwnStream(name));
+  ExpectPngsMatchFfmpeg(test::OwnStream("matrices.m2v"));
+  ExpectPngsMatchFfmpeg(test::SampleStream());
+}
+
+TEST(PictureDecode, WrittenPngMatchesFfmpegOnThirdPartyStreams) {
+  // Signalled matrices (BT.470 B/G, SMPTE 170M), MPEG-1, bottom field first, soft telecine.
+  for (const char* name : {"lowrisc_test.m2v", "greyramp.mpg", "gen2brain_test.m1v", "idet_interlaced_bff.m2v",
+                           "idet_soft_telecine.m2v", "cinecutie_test.m2v", "test_2.mpg"})
+    ExpectPngsMatchFfmpeg(test::SharedStream(name));
+}
+
+TEST(PictureDecode, WrittenFieldPngMatchesFfmpegsField) {
+  // A field shown alone is converted with its own chroma lines, as ffmpeg's field filter takes
+  // them: 4:2:0 and 4:2:2, top and bottom field first, SD and HD.
+  for (const std::string& path : {test::OwnStream("i420_interlaced.m2v"), test::OwnStream("i422_interlaced.m2v"),
+                                  test::OwnStream("hd1080.m2v"), test::SharedStream("idet_interlaced_bff.m2v")}) {
+    if (!test::Exists(path)) continue;
+    const auto pictures = PicturesToCheck(FileUnits(path));
+    ASSERT_FALSE(pictures.empty()) << path;
+    for (const char* field : {"top", "bottom"}) ExpectPngsMatchFfmpeg(path, {pictures.back()}, field);
   }
 }
 

@@ -2,14 +2,13 @@
 #include <QImage>
 
 #include "picture/DecodedPicture.h"
+#include "picture/RgbPicture.h"
 
 namespace varlow {
 
-// Which lines of a frame to show: all of them, or the lines of one field.
-enum class TFieldView { Frame, Top, Bottom };
-
-// The picture as 8-bit RGB (ITU-R BT.601 matrix, video range), chroma repeated over the luma
-// samples it covers. A field view holds every other line, so it is half as high as the frame.
+// The picture as 8-bit RGB, converted by the core's ConvertToRgb (the matrix the stream
+// signals, chroma interpolated). A field view holds that field's lines, so it is half as high
+// as the frame. A null image when the picture cannot be converted.
 QImage PictureToImage(const TDecodedPicture& picture, TFieldView view = TFieldView::Frame);
 
 } // namespace varlow
