@@ -214,6 +214,19 @@ class MainWindowNavigationTest : public QObject {
     ExpectWindow(lastPage, FRows);
   }
 
+  void packChosenNearTheEndIsShownOnTheLastPage() {
+    // As a click on the overview's last picture chooses it: the last page, the pack in its row.
+    const std::size_t lastPage = FPacks.size() - static_cast<std::size_t>(FRows);
+    FForm->SelectPackAt(FPacks[FPacks.size() - 2]);
+    ExpectWindow(lastPage, FRows);
+    QCOMPARE(FForm->ListView1->SelectedRow(), FRows - 2);
+    QCOMPARE(FForm->ScrollBar1->value(), FForm->ScrollBar1->maximum());
+    // Further in, the chosen pack is row 0 as before.
+    FForm->SelectPackAt(FPacks[3]);
+    ExpectWindow(3, FRows);
+    QCOMPARE(FForm->ListView1->SelectedRow(), 0);
+  }
+
   void growingTheWindowNearTheEndRefillsAFullPage() {
     Key(Qt::Key_End);
     const QString selected = Cell(*FForm, FRows - 1, 0);
