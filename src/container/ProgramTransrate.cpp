@@ -195,8 +195,9 @@ TTransrateResult TransrateProgramStream(const TByteSource& source, const std::st
 
   // Aimed at a size: the video's share of the file is counted first. Its carriers are its PES
   // packets and the headers of the packs they open; each group of pictures ends in a partial
-  // packet, half empty on average, and one packet more is kept in hand for short streams,
-  // whose few groups give no average to count on.
+  // packet, half empty on average: three quarters of one is counted, and one packet more is kept
+  // in hand, since the packs the output keeps come in whole packs and short streams have too few
+  // groups to average over.
   if (Options.SizeBytes > 0) {
     TVideoFootprint footprint;
     std::int64_t packHeader = 0, videoPackets = 0;
@@ -219,7 +220,7 @@ TTransrateResult TransrateProgramStream(const TByteSource& source, const std::st
     });
     if (stopped) return run.Cancelled();
     const auto packet = static_cast<std::int32_t>(footprint.CarrierBytes / std::max<std::int64_t>(videoPackets, 1));
-    footprint.PartialWaste = packet / 2;
+    footprint.PartialWaste = packet * 3 / 4;
     footprint.Reserve = packet;
     pass.AimAt(footprint.VideoBytes, std::max<std::int64_t>(footprint.VideoTarget(Options.SizeBytes, file.Size()), 0));
   }
