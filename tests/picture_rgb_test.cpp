@@ -95,14 +95,16 @@ TEST(PictureRgb, MatrixIsTheSignalledOneElseBt709AboveStandardDefinition) {
 }
 
 TEST(PictureRgb, FieldViewsKeepTheirOwnFieldsChroma) {
-  // 4:2:0 chroma rows alternate between the fields; 4:2:2 has one per line. A height of 4n + 2
-  // leaves the bottom field one chroma row short of its lines: its last row is repeated.
+  // 4:2:0 chroma rows alternate between the fields; 4:2:2 and 4:4:4 have one per line. A
+  // height of 4n + 2 leaves the bottom field one chroma row short of its lines: its last row is
+  // repeated. Planes narrower than the converter reads at once are read from padded copies.
   struct TCase {
     const char* Name;
     int Width, Height, ChromaWidth, ChromaHeight;
   };
   for (const TCase& c : {TCase{"4:2:0", 32, 16, 16, 8}, TCase{"4:2:2", 32, 16, 16, 16}, TCase{"4:2:0 4n+2", 32, 6, 16, 3},
-                         TCase{"4:2:0 odd", 33, 17, 17, 9}}) {
+                         TCase{"4:2:0 odd", 33, 17, 17, 9}, TCase{"4:2:0 narrow", 6, 10, 3, 5},
+                         TCase{"4:4:4", 20, 8, 20, 8}}) {
     SCOPED_TRACE(c.Name);
     const TDecodedPicture p = FlatPicture(c.Width, c.Height, c.ChromaWidth, c.ChromaHeight, kOrange, kTeal);
     const TRgbPicture top = ConvertToRgb(p, TFieldView::Top), bottom = ConvertToRgb(p, TFieldView::Bottom);

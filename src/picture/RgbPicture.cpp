@@ -25,9 +25,10 @@ struct TPlane {
 };
 
 // A view of the picture as the converter reads it: a frame, or one field's lines as a picture
-// of half the height. Chroma rows the field lacks (a height of 4n + 2 leaves the bottom field
-// one short) are copied into Padded, the field's last one repeated.
-// Not copyable: Planes may point into Padded.
+// of half the height. Planes are read in place, but copied into Owned when the field lacks
+// chroma rows (a height of 4n + 2 leaves the bottom field one short: its last one is repeated)
+// or when they are so narrow that the converter's vector code would read past their end.
+// Not copyable: Planes may point into Owned.
 struct TSourceView {
   TSourceView() = default;
   TSourceView(const TSourceView&) = delete;
@@ -38,24 +39,30 @@ struct TSourceView {
   int Width = 0;
   int Height = 0;
   TPlane Planes[3];
-  std::vector<std::uint8_t> Padded[2];
+  std::vector<std::uint8_t> Owned[3];
 };
 
-bool HalfWidthChroma(const TDecodedPicture& p) { return p.ChromaWidth * 2 <= p.Width + 1; }
-bool HalfHeightChroma(const TDecodedPicture& p) { return p.ChromaHeight * 2 <= p.Height + 1; }
+// Planes narrower than this are copied with as many bytes of padding after each row.
+constexpr int kNarrowPlane = 16;
+
+// How a chroma dimension relates to the luma one: the same, half of it (rounded up), or neither.
+enum class TChromaScale { Full, Half, None };
+TChromaScale ChromaScale(std::int32_t chroma, std::int32_t luma) {
+  if (chroma == luma) return TChromaScale::Full;
+  if (chroma * 2 == luma || chroma * 2 == luma + 1) return TChromaScale::Half;
+  return TChromaScale::None;
+}
 
 AVPixelFormat SourceFormat(const TDecodedPicture& p) {
-  if (p.ChromaWidth <= 0 || p.ChromaHeight <= 0) return AV_PIX_FMT_NONE;
-  const bool halfWidth = HalfWidthChroma(p), halfHeight = HalfHeightChroma(p);
-  if (halfWidth && p.ChromaWidth * 2 < p.Width) return AV_PIX_FMT_NONE;
-  if (halfHeight && p.ChromaHeight * 2 < p.Height) return AV_PIX_FMT_NONE;
-  if (!halfWidth && p.ChromaWidth != p.Width) return AV_PIX_FMT_NONE;
-  if (!halfHeight && p.ChromaHeight != p.Height) return AV_PIX_FMT_NONE;
-  if (halfWidth && halfHeight) return AV_PIX_FMT_YUV420P;
-  if (halfWidth) return AV_PIX_FMT_YUV422P;
-  if (!halfHeight) return AV_PIX_FMT_YUV444P;
+  using S = TChromaScale;
+  const S across = ChromaScale(p.ChromaWidth, p.Width), down = ChromaScale(p.ChromaHeight, p.Height);
+  if (across == S::Half) return down == S::Half ? AV_PIX_FMT_YUV420P : down == S::Full ? AV_PIX_FMT_YUV422P : AV_PIX_FMT_NONE;
+  if (across == S::Full) return down == S::Half ? AV_PIX_FMT_YUV440P : down == S::Full ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_NONE;
   return AV_PIX_FMT_NONE;
 }
+
+bool HalfWidthChroma(AVPixelFormat format) { return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P; }
+bool HalfHeightChroma(AVPixelFormat format) { return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV440P; }
 
 bool PlanesComplete(const TDecodedPicture& p) {
   const std::size_t luma = static_cast<std::size_t>(p.Width) * static_cast<std::size_t>(p.Height);
@@ -70,27 +77,29 @@ TSourceView MakeSourceView(const TDecodedPicture& p, TFieldView view) {
   source.Height = ViewHeight(p, view);
   const int first = view == TFieldView::Bottom ? 1 : 0;
   const int step = view == TFieldView::Frame ? 1 : 2;
-  source.Planes[0] = {p.Y.data() + static_cast<std::size_t>(first) * static_cast<std::size_t>(p.Width), p.Width * step};
-  const std::vector<std::uint8_t>* chroma[2] = {&p.Cb, &p.Cr};
-  // 4:2:0 chroma rows alternate between the fields as the luma rows do; other formats have a
+  // 4:2:0 chroma rows alternate between the fields as the luma rows do; 4:2:2 and 4:4:4 have a
   // chroma row for every luma row.
-  const int needed = source.Format == AV_PIX_FMT_YUV420P ? (source.Height + 1) / 2 : source.Height;
-  const int available = step == 1 ? p.ChromaHeight : (p.ChromaHeight - first + 1) / 2;
-  for (int c = 0; c < 2; ++c) {
-    const std::uint8_t* rows = chroma[c]->data();
-    if (available >= needed) {
-      source.Planes[c + 1] = {rows + static_cast<std::size_t>(first) * static_cast<std::size_t>(p.ChromaWidth),
-                              p.ChromaWidth * step};
+  const int chromaNeeded = HalfHeightChroma(source.Format) ? (source.Height + 1) / 2 : source.Height;
+  const std::vector<std::uint8_t>* data[3] = {&p.Y, &p.Cb, &p.Cr};
+  for (int c = 0; c < 3; ++c) {
+    const int width = c == 0 ? p.Width : p.ChromaWidth;
+    const int height = c == 0 ? p.Height : p.ChromaHeight;
+    const int needed = c == 0 ? source.Height : chromaNeeded;
+    const int available = step == 1 ? height : (height - first + 1) / 2;
+    const std::uint8_t* rows = data[c]->data();
+    if (available >= needed && width >= kNarrowPlane) {
+      source.Planes[c] = {rows + static_cast<std::size_t>(first) * static_cast<std::size_t>(width), width * step};
       continue;
     }
-    std::vector<std::uint8_t>& padded = source.Padded[c];
-    const std::size_t width = static_cast<std::size_t>(p.ChromaWidth);
-    padded.resize(width * static_cast<std::size_t>(needed));
+    const std::size_t stride = static_cast<std::size_t>(width) + (width < kNarrowPlane ? kNarrowPlane : 0);
+    std::vector<std::uint8_t>& owned = source.Owned[c];
+    owned.assign(stride * static_cast<std::size_t>(needed), 0);
     for (int r = 0; r < needed; ++r) {
-      const int from = available > 0 ? first + step * std::min(r, available - 1) : p.ChromaHeight - 1;
-      std::copy_n(rows + static_cast<std::size_t>(from) * width, width, padded.data() + static_cast<std::size_t>(r) * width);
+      const int from = available > 0 ? first + step * std::min(r, available - 1) : height - 1;
+      std::copy_n(rows + static_cast<std::size_t>(from) * static_cast<std::size_t>(width), width,
+                  owned.data() + static_cast<std::size_t>(r) * stride);
     }
-    source.Planes[c + 1] = {padded.data(), p.ChromaWidth};
+    source.Planes[c] = {owned.data(), static_cast<int>(stride)};
   }
   return source;
 }
@@ -110,10 +119,10 @@ int SwsMatrix(TColourMatrix matrix) {
 // two; vertically 4:2:0 chroma lies between two lines of a frame, and a quarter and three
 // quarters of the way down in the top and bottom field.
 int HorizontalChromaPosition(const TDecodedPicture& p, AVPixelFormat format) {
-  return format == AV_PIX_FMT_YUV444P || p.ChromaCosited ? 0 : 128;
+  return !HalfWidthChroma(format) || p.ChromaCosited ? 0 : 128;
 }
 int VerticalChromaPosition(TFieldView view, AVPixelFormat format) {
-  if (format != AV_PIX_FMT_YUV420P) return 0;
+  if (!HalfHeightChroma(format)) return 0;
   return view == TFieldView::Top ? 64 : view == TFieldView::Bottom ? 192 : 128;
 }
 
