@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 
 #include "picture/DecodePlan.h"
 #include "picture/MacroblockMap.h"
@@ -275,6 +276,32 @@ TEST(PictureDecode, CancelledAndMisplacedRequests) {
   EXPECT_EQ(decoder.Decode(std::int64_t{1} << 40).Status, TPictureResult::TStatus::NotAPicture);
   TPictureDecoder missing("/nonexistent/stream.m2v");
   EXPECT_EQ(missing.Decode(0).Status, TPictureResult::TStatus::Failed);
+}
+
+// A picture the list shows but longer than the pane reads (a huge picture in a sparse file):
+// the pane says it is too large instead of that no picture starts there.
+TEST(PictureDecode, APictureTooLongToReadIsSaidToBeTooLarge) {
+  const auto stream = test::ReadFileBytes(test::OwnStream("p420_plain.m2v"));
+  ASSERT_FALSE(stream.empty());
+  const auto units = FileUnits(test::OwnStream("p420_plain.m2v"));
+  std::int64_t second = -1;  // the second picture: the first is the I picture the rest need
+  int pictures = 0;
+  for (const auto& u : units)
+    if (u.IsPicture() && ++pictures == 2) second = u.Offset;
+  ASSERT_GT(second, 0);
+  // The stream up to the second picture's slices, then 80 MiB of zeros (a hole: no start code).
+  const std::string path = ::testing::TempDir() + "picture_too_large.m2v";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(stream.data()), second + 64);
+  }
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(second) + (std::uintmax_t{80} << 20));
+  TPictureDecoder decoder(path);
+  const TPictureResult result = decoder.Decode(second);
+  EXPECT_EQ(result.Status, TPictureResult::TStatus::Failed);
+  EXPECT_NE(result.Message.find("too large"), std::string::npos) << result.Message;
+  EXPECT_EQ(decoder.Decode(second + 1).Status, TPictureResult::TStatus::NotAPicture);
+  std::filesystem::remove(path);
 }
 
 TEST(PictureDecode, DamagedStreamsGiveWhatTheDecoderRecovers) {

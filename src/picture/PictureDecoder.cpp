@@ -1,7 +1,9 @@
 #include "picture/PictureDecoder.h"
 
+#include <array>
 #include <map>
 #include <stdexcept>
+#include <string>
 
 #include "picture/AvDecoder.h"
 #include "picture/DecodePlan.h"
@@ -27,6 +29,16 @@ struct TPictureDecoder::TRun {
   std::size_t Next = 0;
   std::map<std::int64_t, std::int64_t> SecondFields;  // frame key -> second field offset
 };
+
+namespace {
+
+// Whether a picture start code begins at `offset`.
+bool StartsPicture(const TByteSource& source, std::int64_t offset) {
+  std::array<std::uint8_t, 4> code{};
+  return source.ReadAt(offset, code) == 4 && code == std::array<std::uint8_t, 4>{0, 0, 1, 0};
+}
+
+}  // namespace
 
 TPictureDecoder::TPictureDecoder(std::string path, std::size_t cacheBytes, std::int32_t stream)
     : FPath(std::move(path)), FStreamIndex(stream), FCache(cacheBytes) {}
@@ -75,6 +87,12 @@ TPictureResult TPictureDecoder::DecodeFresh(std::int64_t offset, const std::atom
       forward *= 4;  // the picture is longer than the bytes read
       reach /= 4;
       continue;
+    }
+    if (target < 0 && !window->ReachesFileEnd() && StartsPicture(*FStream, offset)) {
+      // A picture the list shows, longer than any window read for it.
+      result.Message = "This picture is more than " + std::to_string(kLastForwardReach >> 20) +
+                       " MiB long: too large for the picture pane to decode.";
+      return result;
     }
     if (target < 0 || !window->Units()[static_cast<std::size_t>(target)].IsPicture()) {
       result.Status = TPictureResult::TStatus::NotAPicture;
