@@ -14,11 +14,10 @@ namespace {
 
 constexpr std::int32_t kMaxBackSteps = 52;
 
-}  // namespace
-
-TSliceRequestResult UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex,
-                                       TTreeSink& sink, TTreeSink::NodeId* sliceNode) {
-  if (sliceNode != nullptr) *sliceNode = TTreeSink::kRoot;
+// The request's walk: `explained` is given the viewer once it has run.
+template <class Explained>
+TSliceRequestResult Explain(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex, TTreeSink* sink,
+                            Explained&& explained) {
   TSliceRequestResult result = TSliceRequestResult::Failed;
   const bool ran = Trap("TForm1.UpdataSliceDetails", [&] {
     result = TSliceRequestResult::NothingRead;
@@ -65,13 +64,32 @@ TSliceRequestResult UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOf
     }
 
     TMPEGVideoViewer viewer;
-    viewer.FTreeView = &sink;
+    viewer.FTreeView = sink;
     viewer.DecodeFrame(index.DataBuffer().Data(), static_cast<std::int32_t>(sequenceBytes));
     viewer.SetSlice(index.ScanBuffer().Data(), static_cast<std::int32_t>(pictureBytes), sliceIndex);
-    if (sliceNode != nullptr) *sliceNode = viewer.SliceNode();
+    explained(viewer);
     result = TSliceRequestResult::Explained;
   });
   return ran ? result : TSliceRequestResult::Failed;
+}
+
+}  // namespace
+
+TSliceRequestResult UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex,
+                                       TTreeSink& sink, TTreeSink::NodeId* sliceNode) {
+  if (sliceNode != nullptr) *sliceNode = TTreeSink::kRoot;
+  return Explain(index, pictureOffset, sliceIndex, &sink, [sliceNode](const TMPEGVideoViewer& viewer) {
+    if (sliceNode != nullptr) *sliceNode = viewer.SliceNode();
+  });
+}
+
+std::vector<std::int32_t> DamagedSlices(TPackIndex& index, std::int64_t pictureOffset) {
+  std::vector<std::int32_t> damaged;
+  Explain(index, pictureOffset, -1, nullptr, [&damaged](const TMPEGVideoViewer& viewer) {
+    for (const auto& trace : viewer.SliceTraces())
+      if (trace.InvalidCodes > 0) damaged.push_back(trace.SliceIndex);
+  });
+  return damaged;
 }
 
 }  // namespace varlow

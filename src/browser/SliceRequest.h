@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "browser/PackIndex.h"
 #include "support/TreeSink.h"
@@ -23,5 +24,10 @@ enum class TSliceRequestResult {
 // `pictureOffset`. Failures are logged under "TForm1.UpdataSliceDetails".
 TSliceRequestResult UpdataSliceDetails(TPackIndex& index, std::int64_t pictureOffset, std::int32_t sliceIndex, TTreeSink& sink,
                         TTreeSink::NodeId* sliceNode);
+
+// The slices of the picture pack at `pictureOffset` (0-based, in file order) that hold a code no
+// table knows, found by the same request with every slice explained silently; empty when all
+// are sound or the picture cannot be explained.
+std::vector<std::int32_t> DamagedSlices(TPackIndex& index, std::int64_t pictureOffset);
 
 } // namespace varlow
