@@ -33,8 +33,9 @@ std::vector<TCode> AllStartCodes(const std::vector<std::uint8_t>& bytes) {
 }
 
 // Runs a search to its end in small steps, as the window does between its progress updates.
-TFindStep SearchFrom(const TByteSource& source, TFindTarget target, std::int64_t from, std::int64_t budget) {
-  TPackSearch search(source, target);
+TFindStep SearchFrom(const TByteSource& source, TFindTarget target, std::int64_t from, std::int64_t budget,
+                     std::size_t blockSize = TPackSearch::kDefaultBlockSize) {
+  TPackSearch search(source, target, blockSize);
   TFindStep step = search.Step(from, budget);
   while (!step.Found && !step.AtEnd) step = search.Step(step.Resume, budget, true);
   return step;
@@ -143,14 +144,17 @@ TEST(PackSearchStreams, NextIPictureAndStartCodeMatchAByteWalk) {
         return -1;
       };
       const std::int64_t nextI = expected([](const TCode& c) { return c.Value == 0 && c.PictureType == 1; });
-      for (const std::int64_t budget : {std::int64_t{1}, std::int64_t{1} << 40}) {
-        const TFindStep step = SearchFrom(*source, {TFindTarget::Kind::IPicture, 0}, from, budget);
-        EXPECT_EQ(step.Found ? step.Offset : -1, nextI) << "from " << from;
+      // Whole blocks, and small ones whose ends cut start codes and picture headers.
+      for (const std::size_t block : {TPackSearch::kDefaultBlockSize, std::size_t{64}, std::size_t{1001}}) {
+        const TFindStep step = SearchFrom(*source, {TFindTarget::Kind::IPicture, 0}, from, 1, block);
+        EXPECT_EQ(step.Found ? step.Offset : -1, nextI) << "from " << from << ", blocks of " << block;
       }
       for (const std::uint8_t value : {std::uint8_t{0xB3}, std::uint8_t{0x01}, std::uint8_t{0xB5}}) {
         const std::int64_t next = expected([value](const TCode& c) { return c.Value == value; });
-        const TFindStep step = SearchFrom(*source, {TFindTarget::Kind::StartCode, value}, from, 1 << 20);
-        EXPECT_EQ(step.Found ? step.Offset : -1, next) << "code " << int{value} << " from " << from;
+        for (const std::size_t block : {TPackSearch::kDefaultBlockSize, std::size_t{77}}) {
+          const TFindStep step = SearchFrom(*source, {TFindTarget::Kind::StartCode, value}, from, 1 << 20, block);
+          EXPECT_EQ(step.Found ? step.Offset : -1, next) << "code " << int{value} << " from " << from;
+        }
       }
     }
     // A code the stream never holds: the search ends at the end of the file.
@@ -191,12 +195,15 @@ TEST(PackSearchStreams, NextDamagedSliceInACorruptedCopy) {
   TPackIndex index;
   index.SetStream(TByteSource::OpenPlain(damaged.string(), TFileStream::Mode::ReadOnly));
   EXPECT_EQ(DamagedSlices(index, picture), std::vector<std::int32_t>{2});
-  for (const std::int64_t budget : {std::int64_t{1}, std::int64_t{1} << 30}) {
-    const TFindStep step = SearchFrom(*index.Stream(), {TFindTarget::Kind::DamagedSlice, 0}, 0, budget);
-    ASSERT_TRUE(step.Found);
-    EXPECT_EQ(step.Offset, picture);
-    EXPECT_EQ(step.Slice, 2);
-  }
+  // From the start and from a picture after the first sequence header (found by looking back),
+  // in whole blocks and in blocks smaller than a picture.
+  for (const std::int64_t from : {std::int64_t{0}, pictures[1]})
+    for (const std::size_t block : {TPackSearch::kDefaultBlockSize, std::size_t{4096}}) {
+      const TFindStep step = SearchFrom(*index.Stream(), {TFindTarget::Kind::DamagedSlice, 0}, from, 1, block);
+      ASSERT_TRUE(step.Found) << from << ", " << block;
+      EXPECT_EQ(step.Offset, picture);
+      EXPECT_EQ(step.Slice, 2);
+    }
   // From the damaged picture on, nothing further.
   EXPECT_FALSE(SearchFrom(*index.Stream(), {TFindTarget::Kind::DamagedSlice, 0}, picture, 1 << 20).Found);
   index.SetStream(nullptr);

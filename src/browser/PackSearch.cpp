@@ -13,7 +13,6 @@ namespace varlow {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 4 * 1024 * 1024;
 // Bytes a block keeps for the next one: a start code and the picture type after it.
 constexpr std::size_t kOverlap = 8;
 constexpr std::uint8_t kIPicture = 1;
@@ -150,8 +149,8 @@ std::optional<std::int64_t> PictureOffsetAtTime(const TOverviewData& data, doubl
   return data.Pictures.back().Offset();
 }
 
-TPackSearch::TPackSearch(const TByteSource& source, TFindTarget target)
-    : FSource(source), FTarget(target), FBlock(kBlockSize), FPicture(static_cast<std::size_t>(kSearchReadSize)),
+TPackSearch::TPackSearch(const TByteSource& source, TFindTarget target, std::size_t blockSize)
+    : FSource(source), FTarget(target), FBlockSize(std::max<std::size_t>(blockSize, 64)), FBlock(FBlockSize), FPicture(static_cast<std::size_t>(kSearchReadSize)),
       FSequence(static_cast<std::size_t>(kSequenceReadSize)) {}
 
 TFindStep TPackSearch::Step(std::int64_t from, std::int64_t budget, bool inclusive) {
@@ -168,7 +167,7 @@ TFindStep TPackSearch::Step(std::int64_t from, std::int64_t budget, bool inclusi
     }
     std::memset(FBlock.Data() + n, 0, kReaderPadding);
     const auto count = static_cast<std::size_t>(n);
-    const bool last = count < kBlockSize;
+    const bool last = count < FBlockSize;
     // Codes from here on are looked at again by the next block, with the bytes after them.
     std::size_t next = last ? count : count - kOverlap;
     const std::uint8_t* data = FBlock.Data();
@@ -243,18 +242,20 @@ std::int32_t TPackSearch::FirstDamagedSlice(std::int64_t offset) {
 }
 
 std::int64_t TPackSearch::SequenceHeaderBefore(std::int64_t offset) {
-  // Back in blocks that overlap by a start code, nearest first.
+  // Back in reads that overlap by a start code, nearest first, into the picture buffer: the
+  // block being searched stays as it is.
+  const std::size_t readSize = std::min(FPicture.Size(), FBlockSize);
   std::int64_t end = offset;
   while (end > 0 && offset - end < kSequenceLookBack) {
-    const std::int64_t begin = std::max<std::int64_t>(end - static_cast<std::int64_t>(kBlockSize) + 4, 0);
+    const std::int64_t begin = std::max<std::int64_t>(end - static_cast<std::int64_t>(readSize) + 4, 0);
     TSourcePlaces places;
-    const std::int64_t n = FSource.ReadAt(begin, FBlock.Span(), &places, end);
+    const std::int64_t n = FSource.ReadAt(begin, {FPicture.Data(), readSize}, &places, end);
     if (n < 4) return -1;
     const auto count = static_cast<std::size_t>(n);
     std::int64_t found = -1;
-    for (std::size_t i = FindAnyStartCode(FBlock.Data(), 0, count); i != kNotFound;
-         i = FindAnyStartCode(FBlock.Data(), i + 1, count))
-      if (FBlock.Data()[i + 3] == 0xB3) found = places.OffsetOf(i);
+    for (std::size_t i = FindAnyStartCode(FPicture.Data(), 0, count); i != kNotFound;
+         i = FindAnyStartCode(FPicture.Data(), i + 1, count))
+      if (FPicture.Data()[i + 3] == 0xB3) found = places.OffsetOf(i);
     if (found >= 0) return found;
     if (begin == 0) return -1;
     end = begin + 3;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -66,7 +67,9 @@ struct TFindStep {
 // threads at once; the source may be read by others meanwhile.
 class TPackSearch {
 public:
-  TPackSearch(const TByteSource& source, TFindTarget target);
+  static constexpr std::size_t kDefaultBlockSize = 4 * 1024 * 1024;
+  // `blockSize`: bytes of one read (at least 64; smaller ones for tests of codes across reads).
+  TPackSearch(const TByteSource& source, TFindTarget target, std::size_t blockSize = kDefaultBlockSize);
 
   // The first match whose start code begins after `from` (strictly), or at `from` itself when
   // `inclusive` (a resumed step).
@@ -80,6 +83,7 @@ private:
 
   const TByteSource& FSource;
   TFindTarget FTarget;
+  std::size_t FBlockSize;
   TPaddedBuffer FBlock;
   TPaddedBuffer FPicture;
   TPaddedBuffer FSequence;
