@@ -48,6 +48,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     CreateControls();
     CreateMenus();
     CreatePanes();
+    CreateStatusBar();
     setAcceptDrops(true);
     // Centred on the screen and sized to it until the settings say otherwise.
     PlaceOnScreen(QRect());
@@ -150,6 +151,7 @@ void TForm1::OpenSource(const QString& path) {
       return;
     }
     RecentSettings().setValue(kLastFolderKey, QFileInfo(path).absolutePath());
+    AddRecentFile(path);
     Memo1->clear();
     TreeView1->clear();
     FFileName = path;
@@ -168,6 +170,7 @@ void TForm1::OpenSource(const QString& path) {
       UpdatePack(FIndex.Pack(0).Offset);
     }
     ListView1->viewport()->update();
+    UpdateStatusBar();
   });
   if (!message.isEmpty()) {
     FStreamIndex = OpenStreamIndex();  // the stream still on show
@@ -191,6 +194,7 @@ void TForm1::Close1Click() {
     ListView1->viewport()->update();
     ClearDetailPanes();
     TreeView1->clear();
+    UpdateStatusBar();
   });
 }
 

@@ -6,6 +6,7 @@
 
 #include "browser/PackDetails.h"
 #include "browser/PackIndex.h"
+#include "browser/PackSearch.h"
 
 class QAction;
 class QDockWidget;
@@ -82,11 +83,26 @@ class TForm1 final : public QMainWindow {
   QLabel* Label2 = nullptr;
   QTreeWidget* tvSliceDetails = nullptr;
   QMenu* VideoStream1 = nullptr;       // File > Video Stream: the container's streams
+  QMenu* RecentFiles1 = nullptr;       // File > Recent Files: the files opened last, newest first
+  QLabel* StatusSize = nullptr;        // status bar: the file's size,
+  QLabel* StatusPack = nullptr;        // the selected pack's offset
+  QLabel* StatusPosition = nullptr;    // and how far into the file it lies
   QAction* DumpFileBytes1 = nullptr;   // View > Dump File Bytes: the dump shows the container's bytes
 
   // The docked panes (hidden until the View menu shows them).
   QDockWidget* OverviewDock() const { return FOverviewDock; }
   TPicturePane* PicturePane() const { return FPicturePane; }
+
+  // Go To "$1A2B", "0x1A2B", "6699", "#120" (a picture) or "1:30" (a time): the pack that holds
+  // the place is selected. Find Next: from the selected pack on. Both say why when they cannot
+  // go anywhere, and return whether they moved (MainWindowGoTo.cpp).
+  bool GoTo(const QString& text);
+  bool FindNext(const TFindTarget& target);
+  // The slices of the pack on show that hold a damaged code (marked in lbSlices).
+  const std::vector<std::int32_t>& DamagedSliceRows() const { return FDamagedSlices; }
+
+  // The files File > Recent Files offers, newest first (kept between runs).
+  QStringList RecentFiles() const;
 
   TPackIndex& Index() { return FIndex; }
   const QString& FileName() const { return FFileName; }
@@ -99,6 +115,10 @@ class TForm1 final : public QMainWindow {
   void Transrater1Click();
   void HexEdit1Click();
   void About1Click();
+  void GoTo1Click();
+  void FindNextIPicture1Click();
+  void FindNextStartCode1Click();
+  void FindNextDamagedSlice1Click();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -124,6 +144,20 @@ class TForm1 final : public QMainWindow {
   void FillStreamMenu();
   // The list panel's width that shows every column and the scroll bar, no more.
   int DefaultListPanelWidth() const;
+
+  // File > Recent Files and the status bar (MainWindowRecent.cpp).
+  void CreateRecentMenu(QMenu* file);
+  void AddRecentFile(const QString& path);
+  void FillRecentMenu();
+  void CreateStatusBar();
+  void UpdateStatusBar();
+
+  // View > Go To and Find Next (MainWindowGoTo.cpp).
+  void CreateGoToMenu(QMenu* view);
+  // Selects `pack` and in it what was sought at `offset`: slice `slice` (-1: the slice that
+  // starts there, if one does) or the byte in the dump.
+  void ShowFoundAt(std::int64_t pack, std::int64_t offset, std::int32_t slice);
+  void MarkDamagedSlices(std::int64_t pictureOffset);
 
   // Events and navigation (MainWindowNavigation.cpp).
   void FormShow();
@@ -192,6 +226,10 @@ class TForm1 final : public QMainWindow {
   TSourcePlaces FPackPlaces;                 // the file offset of each byte of FPackBytes
   std::vector<std::uint8_t> FFileBytes;      // the file's bytes from the pack to its last byte, when dumped
   std::vector<TSliceSpan> FSliceSpans;       // where each item of lbSlices lies in the pack
+  std::vector<std::int32_t> FDamagedSlices;  // items of lbSlices whose slice is damaged
+  std::int64_t FLastFound = -1;              // where Go To or Find Next went last: the next one goes on from it
+  QString FLastGoTo;                         // what Go To and Find Next Start Code were given last
+  QString FLastStartCode;
   std::int32_t FDumpWindowStart = 0;         // first byte of the dumped window, in the bytes dumped
   int FWheelRemainder = 0;
   std::int64_t FLastPageStart = -1;          // LastPageStart's answer, for FLastPageRows rows

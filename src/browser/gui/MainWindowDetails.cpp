@@ -61,6 +61,7 @@ void TForm1::ClearDetailPanes() {
   FPackPlaces.Clear();
   FFileBytes.clear();
   FSliceSpans.clear();
+  FDamagedSlices.clear();
   FDumpWindowStart = 0;
 }
 
@@ -104,8 +105,11 @@ void TForm1::UpdatePack(std::int64_t offset) {
     FSliceSpans = details.SliceSpans;
     for (std::size_t i = 0; i < details.Slices.size(); ++i)
       lbSlices->addItem(SliceItem(details.Slices[i], details.SliceSpans[i]));
+    FDamagedSlices.clear();
+    if (!details.Slices.empty()) MarkDamagedSlices(details.Pack.Offset);
     TreeView1->expandAll();
   });
+  UpdateStatusBar();
 }
 
 void TForm1::ShowNoPackNote(std::int64_t offset) {
@@ -114,6 +118,7 @@ void TForm1::ShowNoPackNote(std::int64_t offset) {
   lbSlices->clear();
   tvSliceDetails->clear();
   FSliceSpans.clear();
+  FDamagedSlices.clear();
   Memo1->setPlainText(QStringLiteral("No pack starts at offset $%1 any more: the file has changed on disk since "
                                      "the list was read. Move the list to read it again.")
                           .arg(QString::fromStdString(HexUpper(static_cast<std::uint64_t>(offset), 8))));

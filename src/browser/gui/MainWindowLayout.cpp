@@ -213,6 +213,7 @@ void TForm1::CreateMenus() {
   VideoStream1 = file->addMenu(QStringLiteral("Video &Stream"));
   VideoStream1->setObjectName(QStringLiteral("VideoStream1"));
   FillStreamMenu();
+  CreateRecentMenu(file);
   file->addSeparator();
   addItem(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click, QKeySequence(Qt::CTRL | Qt::Key_Q));
 

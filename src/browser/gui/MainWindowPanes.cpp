@@ -58,7 +58,7 @@ void TForm1::CreatePanes() {
   FOverviewDock->hide();
   QAction* overviewAction = FOverviewDock->toggleViewAction();
   overviewAction->setObjectName(QStringLiteral("ViewOverview1"));
-  overviewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+  overviewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   view->addAction(overviewAction);
 
   // The picture pane docks below too, beside the overview: the window's own panes keep their
@@ -90,6 +90,8 @@ void TForm1::CreatePanes() {
   DumpFileBytes1->setCheckable(true);
   DumpFileBytes1->setEnabled(false);
   connect(DumpFileBytes1, &QAction::toggled, this, &TForm1::DumpFileBytesToggled);
+
+  CreateGoToMenu(view);
 }
 
 }  // namespace varlow

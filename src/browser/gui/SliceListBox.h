@@ -3,6 +3,9 @@
 
 namespace varlow {
 
+// Item data: true for a slice that holds a code no table knows (the item is shown in red).
+inline constexpr int kDamagedSliceRole = Qt::UserRole + 1;
+
 // The slice list. After its own handling of a key it reports whether the key moved the
 // selection (arrows, Home, End, type-ahead) and whether it typed a character, so the window
 // explains the chosen slice once per key.
