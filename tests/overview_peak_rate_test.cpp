@@ -66,8 +66,10 @@ double BruteForcePeak(const TMade& made) {
   return peak;
 }
 
+// Each test writes its own file: ctest runs the tests of this file side by side.
 TOverviewStatistics StatsOf(const std::vector<std::uint8_t>& bytes) {
-  const std::string path = ::testing::TempDir() + "overview_peak_rate.m2v";
+  const std::string path = ::testing::TempDir() + "overview_peak_rate_" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".m2v";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return ComputeStatistics(ScanPath(path));
 }
