@@ -64,10 +64,12 @@ class MainWindowRecentTest : public QObject {
     QVERIFY(QFile::remove(first));
     {
       TMessageCapture messages;
-      FileItems(*form).at(1)->trigger();
+      FileItems(*form).at(1)->trigger();  // first.m2v, now second in the list
       QCOMPARE(messages.Messages.size(), 1);
       QCOMPARE(form->FileName(), second);  // the open file stays open
     }
+    QCOMPARE(form->RecentFiles(), QStringList{second});  // and the file gone leaves the list
+    QCOMPARE(FileItems(*form).size(), 1);
     form->findChild<QAction*>(QStringLiteral("ClearRecentFiles1"))->trigger();
     QVERIFY(form->RecentFiles().isEmpty());
     QVERIFY(FileItems(*form).isEmpty());

@@ -132,6 +132,7 @@ void TForm1::OpenSource(const QString& path) {
   const QString problem = PathProblem(path);
   if (!problem.isEmpty()) {
     FStreamIndex = OpenStreamIndex();
+    ForgetMissingRecentFile(path);
     ShowMessage(this, problem);
     return;
   }

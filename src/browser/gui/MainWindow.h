@@ -148,6 +148,8 @@ class TForm1 final : public QMainWindow {
   // File > Recent Files and the status bar (MainWindowRecent.cpp).
   void CreateRecentMenu(QMenu* file);
   void AddRecentFile(const QString& path);
+  // A file that is gone since leaves the list.
+  void ForgetMissingRecentFile(const QString& path);
   void FillRecentMenu();
   void CreateStatusBar();
   void UpdateStatusBar();

@@ -40,6 +40,15 @@ void TForm1::AddRecentFile(const QString& path) {
   FillRecentMenu();
 }
 
+void TForm1::ForgetMissingRecentFile(const QString& path) {
+  const QFileInfo info(path);
+  if (info.exists()) return;
+  QStringList files = RecentFiles();
+  if (files.removeAll(info.absoluteFilePath()) == 0) return;
+  RecentFileSettings().setValue(kRecentFilesKey, files);
+  FillRecentMenu();
+}
+
 void TForm1::FillRecentMenu() {
   if (RecentFiles1 == nullptr) return;
   RecentFiles1->clear();
