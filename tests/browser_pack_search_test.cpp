@@ -9,6 +9,7 @@
 #include "TestStreams.h"
 #include "browser/PackSearch.h"
 #include "browser/SliceRequest.h"
+#include "container/OpenSource.h"
 #include "support/Log.h"
 
 using namespace varlow;
@@ -208,4 +209,31 @@ TEST(PackSearchStreams, NextDamagedSliceInACorruptedCopy) {
   EXPECT_FALSE(SearchFrom(*index.Stream(), {TFindTarget::Kind::DamagedSlice, 0}, picture, 1 << 20).Found);
   index.SetStream(nullptr);
   std::filesystem::remove(damaged);
+}
+
+TEST(PackSearchStreams, IPicturesInsideContainersAtTheirFileOffsets) {
+  // The video inside transport and program streams: the I pictures found one after the other are
+  // those the pack index lists, named by their file offsets.
+  for (const std::string_view kind : {".ts", ".mpg"}) {
+    const std::string path = test::OwnStream(std::string("i420_interlaced") + std::string(kind));
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(test::Exists(path));
+    TPackIndex index;
+    index.SetStream(OpenVideoSource(path, TFileStream::Mode::ReadOnly).Source);
+    ASSERT_TRUE(index.Stream());
+    index.SetRowsPerPage(kMaxPacks);
+    index.RefreshPosition(0);
+    std::vector<std::int64_t> intra;
+    for (int i = 0; i < index.PackCount(); ++i)
+      if (index.Pack(i).StartCode[3] == 0 && index.Pack(i).PictureHeader.picture_coding_type == 1)
+        intra.push_back(index.Pack(i).Offset);
+    ASSERT_GE(intra.size(), 2u);
+    std::int64_t from = 0;
+    for (const std::int64_t expected : intra) {
+      const TFindStep step = SearchFrom(*index.Stream(), {TFindTarget::Kind::IPicture, 0}, from, 1, 4096);
+      ASSERT_TRUE(step.Found);
+      EXPECT_EQ(step.Offset, expected);
+      from = step.Offset;
+    }
+  }
 }
