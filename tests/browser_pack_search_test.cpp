@@ -102,7 +102,8 @@ TEST(PackSearchPictures, TimesAndNumbersFromTheScan) {
   TSequenceInfo sequence;
   sequence.FrameRateCode = 3;  // 25 frames/s; MPEG-1 pictures stay one frame each
   data.Sequences.push_back(sequence);
-  for (int i = 0; i < 3; ++i) data.Pictures.emplace_back(100 + 1000 * i, static_cast<std::uint16_t>(i), std::uint8_t{1});
+  for (int i = 0; i < 3; ++i)
+    data.Pictures.emplace_back(100 + 1000 * i, static_cast<std::uint16_t>(i), std::uint8_t{1});
   EXPECT_EQ(PictureOffset(data, 0), 100);
   EXPECT_EQ(PictureOffset(data, 2), 2100);
   EXPECT_FALSE(PictureOffset(data, 3));
@@ -190,8 +191,8 @@ TEST(PackSearchStreams, NextDamagedSliceInACorruptedCopy) {
   ASSERT_GT(slice, 0);
   for (std::int64_t i = slice + 6; i < slice + 30; ++i) bytes[static_cast<std::size_t>(i)] = 0xFF;
   const std::filesystem::path damaged = std::filesystem::temp_directory_path() / "varlow_damaged_slice.m2v";
-  std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(damaged, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 
   TPackIndex index;
   index.SetStream(TByteSource::OpenPlain(damaged.string(), TFileStream::Mode::ReadOnly));

@@ -30,9 +30,12 @@ std::optional<std::int64_t> Digits(std::string_view text, int base) {
   std::int64_t value = 0;
   for (const char c : text) {
     int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
     if (digit < 0) return std::nullopt;
     if (value > (std::numeric_limits<std::int64_t>::max() - digit) / base) return std::nullopt;
     value = value * base + digit;
@@ -150,7 +153,11 @@ std::optional<std::int64_t> PictureOffsetAtTime(const TOverviewData& data, doubl
 }
 
 TPackSearch::TPackSearch(const TByteSource& source, TFindTarget target, std::size_t blockSize)
-    : FSource(source), FTarget(target), FBlockSize(std::max<std::size_t>(blockSize, 64)), FBlock(FBlockSize), FPicture(static_cast<std::size_t>(kSearchReadSize)),
+    : FSource(source),
+      FTarget(target),
+      FBlockSize(std::max<std::size_t>(blockSize, 64)),
+      FBlock(FBlockSize),
+      FPicture(static_cast<std::size_t>(kSearchReadSize)),
       FSequence(static_cast<std::size_t>(kSequenceReadSize)) {}
 
 TFindStep TPackSearch::Step(std::int64_t from, std::int64_t budget, bool inclusive) {

@@ -66,7 +66,7 @@ struct TFindStep {
 // about `budget` bytes, so a caller can show progress and stop between steps. Not for use by two
 // threads at once; the source may be read by others meanwhile.
 class TPackSearch {
-public:
+ public:
   static constexpr std::size_t kDefaultBlockSize = 4 * 1024 * 1024;
   // `blockSize`: bytes of one read (at least 64; smaller ones for tests of codes across reads).
   TPackSearch(const TByteSource& source, TFindTarget target, std::size_t blockSize = kDefaultBlockSize);
@@ -75,7 +75,7 @@ public:
   // `inclusive` (a resumed step).
   TFindStep Step(std::int64_t from, std::int64_t budget, bool inclusive = false);
 
-private:
+ private:
   // Slices of the picture at `offset` with a damaged code; -1 when all are sound.
   std::int32_t FirstDamagedSlice(std::int64_t offset);
   // The last sequence header at or before `offset` (bounded backward reads); -1 when none.
@@ -92,4 +92,4 @@ private:
   std::int64_t FSequenceBytes = 0;
 };
 
-} // namespace varlow
+}  // namespace varlow

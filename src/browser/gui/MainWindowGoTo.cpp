@@ -33,14 +33,18 @@ constexpr std::int64_t kSliceStep = 4 * 1024 * 1024;
 constexpr int kProgressSteps = 1000;
 constexpr int kProgressDelayMs = 400;
 
-QString Hex(std::int64_t offset) { return QStringLiteral("$") + QString::fromStdString(HexUpper(static_cast<std::uint64_t>(offset), 8)); }
+QString Hex(std::int64_t offset) {
+  return QStringLiteral("$") + QString::fromStdString(HexUpper(static_cast<std::uint64_t>(offset), 8));
+}
 
 QString TargetName(const TFindTarget& target) {
   switch (target.What) {
-    case TFindTarget::Kind::IPicture: return QStringLiteral("I picture");
+    case TFindTarget::Kind::IPicture:
+      return QStringLiteral("I picture");
     case TFindTarget::Kind::StartCode:
       return QStringLiteral("start code 000001%1").arg(QString::fromStdString(HexUpper(target.Code, 2)));
-    case TFindTarget::Kind::DamagedSlice: return QStringLiteral("damaged slice");
+    case TFindTarget::Kind::DamagedSlice:
+      return QStringLiteral("damaged slice");
   }
   return {};
 }
@@ -78,10 +82,10 @@ void TForm1::CreateGoToMenu(QMenu* view) {
 void TForm1::GoTo1Click() {
   if (FIndex.Stream() == nullptr) return;
   bool ok = false;
-  const QString text = QInputDialog::getText(
-      this, QStringLiteral("Go To"),
-      QStringLiteral("Offset ($1A2B, 0x1A2B or decimal), picture (#120) or time (1:30, 90s):"), QLineEdit::Normal,
-      FLastGoTo, &ok);
+  const QString text =
+      QInputDialog::getText(this, QStringLiteral("Go To"),
+                            QStringLiteral("Offset ($1A2B, 0x1A2B or decimal), picture (#120) or time (1:30, 90s):"),
+                            QLineEdit::Normal, FLastGoTo, &ok);
   if (!ok || text.trimmed().isEmpty()) return;
   FLastGoTo = text;
   GoTo(text);
@@ -110,7 +114,7 @@ bool TForm1::GoTo(const QString& text) {
         complete = data.Report.State == TScanReport::End::Complete;
         if (complete)
           found = target->What == TGoToTarget::Kind::Picture ? PictureOffset(data, target->Value)
-                                                              : PictureOffsetAtTime(data, target->Seconds);
+                                                             : PictureOffsetAtTime(data, target->Seconds);
       }
       if (!complete) {
         FOverviewDock->show();  // starts the scan of a file it has not seen

@@ -94,11 +94,13 @@ void TForm1::UpdateStatusBar() {
   const std::int64_t pack = size >= 0 && row >= 0 && row < FIndex.PackCount() ? FIndex.Pack(row).Offset : -1;
   StatusSize->setText(size >= 0 ? QStringLiteral("%1 bytes").arg(QLocale::c().toString(static_cast<qlonglong>(size)))
                                 : QString());
-  StatusPack->setText(pack >= 0 ? QStringLiteral("Pack at $%1")
-                                      .arg(QString::fromStdString(HexUpper(static_cast<std::uint64_t>(pack), 8)))
-                                : QString());
+  StatusPack->setText(
+      pack >= 0
+          ? QStringLiteral("Pack at $%1").arg(QString::fromStdString(HexUpper(static_cast<std::uint64_t>(pack), 8)))
+          : QString());
   StatusPosition->setText(pack >= 0 && size > 0
-                              ? QStringLiteral("%1% into the file").arg(100.0 * static_cast<double>(pack) / static_cast<double>(size), 0, 'f', 1)
+                              ? QStringLiteral("%1% into the file")
+                                    .arg(100.0 * static_cast<double>(pack) / static_cast<double>(size), 0, 'f', 1)
                               : QString());
 }
 
