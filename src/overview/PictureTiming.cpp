@@ -3,14 +3,9 @@
 namespace varlow {
 
 double FramePeriods(const TPictureRecord& picture) {
-  if (!picture.Has(TPictureRecord::kHasCodingExtension)) return 1.0;
-  if (picture.IsField()) return 0.5;
-  const bool repeat = picture.Has(TPictureRecord::kRepeatFirstField);
-  if (picture.Has(TPictureRecord::kProgressiveSequence)) {
-    if (!repeat) return 1.0;
-    return picture.Has(TPictureRecord::kTopFieldFirst) ? 3.0 : 2.0;
-  }
-  return repeat ? 1.5 : 1.0;
+  return PictureFramePeriods(picture.Has(TPictureRecord::kHasCodingExtension), picture.IsField(),
+                             picture.Has(TPictureRecord::kRepeatFirstField), picture.Has(TPictureRecord::kTopFieldFirst),
+                             picture.Has(TPictureRecord::kProgressiveSequence));
 }
 
 double PictureSeconds(const TOverviewData& data, std::size_t i) {

@@ -7,12 +7,7 @@
 
 namespace varlow {
 
-// How many frame periods a picture stays on show:
-//  - an MPEG-1 picture (no coding extension): one;
-//  - a field picture: half a frame, so the two fields of a frame make one;
-//  - a frame picture of an interlaced sequence: two fields, three with repeat_first_field;
-//  - a frame picture of a progressive sequence: one frame, two with repeat_first_field, three
-//    with repeat_first_field and top_field_first.
+// How many frame periods a picture stays on show (PictureFramePeriods).
 double FramePeriods(const TPictureRecord& picture);
 
 // Seconds picture i stays on show at its sequence's frame rate; 0 when the rate is unknown.

@@ -35,6 +35,14 @@ bool IsStartCode(const std::uint8_t* d, std::int32_t i, std::uint8_t code) {
   return d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code;
 }
 
+// Where the unit's first picture coding extension starts, with at least Bytes bytes from there
+// in the unit; -1 when it has none.
+std::int32_t PictureCodingExtensionAt(const std::uint8_t* Data, std::int32_t Size, std::int32_t Bytes) {
+  for (std::int32_t i = 0; Size - i >= Bytes; ++i)
+    if (IsStartCode(Data, i, 0xB5) && (Data[i + 4] >> 4) == 8) return i;
+  return -1;
+}
+
 } // namespace
 
 std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, std::int32_t Count,
@@ -182,13 +190,10 @@ bool TMPEG2VideoTransrateClass::GetPictureStructure(const std::uint8_t* Data, st
   bool result = false;
   TrapToDebugChannel("wex: Error in GetPictureStructure call...", [&] {
     if (Data == nullptr) return;
-    for (std::int32_t i = 0; Size - i > 6; ++i) {
-      if (IsStartCode(Data, i, 0xB5) && (Data[i + 4] >> 4) == 8) {
-        Structure = Data[i + 6] & 3;
-        result = true;
-        return;
-      }
-    }
+    const std::int32_t at = PictureCodingExtensionAt(Data, Size, 7);
+    if (at < 0) return;
+    Structure = Data[at + 6] & 3;
+    result = true;
   });
   return result;
 }
@@ -197,17 +202,10 @@ double TMPEG2VideoTransrateClass::PicturePeriods(const std::uint8_t* Data, std::
   double periods = 1;
   TrapToDebugChannel("wex: Error in PicturePeriods call...", [&] {
     if (Data == nullptr) return;
-    for (std::int32_t i = 0; Size - i > 8; ++i) {
-      if (!IsStartCode(Data, i, 0xB5) || (Data[i + 4] >> 4) != 8) continue;
-      const int structure = Data[i + 6] & 3;
-      const bool topFieldFirst = (Data[i + 7] & 0x80) != 0;
-      const bool repeatFirstField = (Data[i + 7] & 0x02) != 0;
-      if (structure != kFramePicture) periods = 0.5;
-      else if (!repeatFirstField) periods = 1;
-      else if (ProgressiveSequence) periods = topFieldFirst ? 3 : 2;
-      else periods = 1.5;
-      return;
-    }
+    const std::int32_t at = PictureCodingExtensionAt(Data, Size, 8);
+    if (at < 0) return;
+    periods = PictureFramePeriods(true, (Data[at + 6] & 3) != kFramePicture, (Data[at + 7] & 0x02) != 0,
+                                  (Data[at + 7] & 0x80) != 0, ProgressiveSequence);
   });
   return periods;
 }
@@ -253,9 +251,6 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
     }
     frame.GroupStart = begins;
     AnalyseHeldFrame(frame, FFrameBits[static_cast<std::size_t>(FFrameCount)], parsed);
-    std::int32_t structure = kFramePicture;
-    GetPictureStructure(frame.Data->DataPtr(), Size, structure);
-    frame.FramePicture = structure == kFramePicture;
     frame.Periods = PicturePeriods(frame.Data->DataPtr(), Size, FProgressive);
     ++FFrameCount;
     ++FPicturesIn;

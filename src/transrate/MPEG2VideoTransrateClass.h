@@ -128,10 +128,8 @@ public:
   // picture_structure from the first picture coding extension of the unit; false when the unit
   // has none.
   static bool GetPictureStructure(const std::uint8_t* Data, std::int32_t Size, std::int32_t& Structure);
-  // How many frame periods the unit's picture stays on show: one without a picture coding
-  // extension (MPEG-1); half for a field picture; for a frame picture one, or with
-  // repeat_first_field one and a half (three fields) in an interlaced sequence and two, or three
-  // with top_field_first, in a progressive one.
+  // How many frame periods the unit's picture stays on show (PictureFramePeriods, from its
+  // picture coding extension; one without it).
   static double PicturePeriods(const std::uint8_t* Data, std::int32_t Size, bool ProgressiveSequence);
 
   // Pictures held from the first intra picture on, pictures delivered, and the delivered
@@ -147,7 +145,6 @@ private:
   struct THeldFrame {
     std::unique_ptr<TBuffer> Data;
     std::int32_t Type = 0;
-    bool FramePicture = true;
     double Periods = 1;  // frame periods it stays on show
     double Fps = 0;  // frame rate of the sequence the picture belongs to
     bool Damaged = false;  // written unchanged: the transcoder could not parse it completely

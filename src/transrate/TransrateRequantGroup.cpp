@@ -85,7 +85,6 @@ void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupRe
     r.Data = std::make_unique<TBuffer>(size, 0);
     r.Data->Append(changed ? frame.Requantised->DataPtr() : frame.Data->DataPtr(), size);
     r.Type = frame.Type;
-    r.FramePicture = frame.FramePicture;
     r.Periods = frame.Periods;
     r.Sequence = frame.Sequence;
     FTranscoder->SetSequenceValues(frame.Sequence);
