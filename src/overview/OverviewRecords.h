@@ -10,6 +10,8 @@
 namespace varlow {
 
 inline constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
+// vbv_delay 0xFFFF: the picture gives no delay, the buffer runs at a variable rate.
+inline constexpr std::uint16_t kVbvDelayVariable = 0xFFFF;
 
 // One picture of the stream, kept for the whole file: 16 bytes each, so the 2.7 million small
 // pictures of a 10 GiB file take 41 MiB. Size is the length of the picture's pack (picture start
@@ -132,6 +134,9 @@ struct TScanReport {
 // Everything one scan of a file keeps. Memory grows with the pictures, never with the file.
 struct TOverviewData {
   std::deque<TPictureRecord> Pictures;
+  // Each picture's vbv_delay, beside its record (which has no room for 16 more bits); records
+  // made without it read as kVbvDelayVariable.
+  std::deque<std::uint16_t> VbvDelays;
   std::deque<TGroupRecord> Groups;
   std::vector<TSequenceInfo> Sequences;
   TScanReport Report;
@@ -155,6 +160,7 @@ struct TOverviewData {
   // data scanned; the first: from the first start code): the picture with the headers that
   // follow it, what a decoder reads for it. The units of all pictures add up to the stream.
   std::int64_t UnitBytes(std::size_t i) const;
+  std::uint16_t VbvDelay(std::size_t i) const { return i < VbvDelays.size() ? VbvDelays[i] : kVbvDelayVariable; }
   // The sequence in force for picture i: the last parameter set kept at or before its offset (the
   // first one for pictures before any header), or null when there is none.
   const TSequenceInfo* SequenceOf(std::size_t i) const;

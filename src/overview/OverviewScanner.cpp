@@ -51,6 +51,7 @@ private:
   TBitStream3 FReader;
 
   std::optional<TPictureRecord> FOpenPicture;  // its pack is still running
+  std::uint16_t FOpenVbvDelay = kVbvDelayVariable;
   std::int64_t FOpenPicturePos = 0;            // where it begins in the video bytes
   bool FAwaitingCodingExtension = false;       // after a picture header, before its first slice
   bool FAwaitingSequenceExtension = false;
@@ -64,6 +65,7 @@ private:
   bool FSequenceDirty = false;
 
   std::vector<TPictureRecord> FPictures;
+  std::vector<std::uint16_t> FVbvDelays;
   std::vector<TGroupRecord> FGroups;
   std::vector<TSequenceInfo> FSequences;
   std::vector<std::int64_t> FPicturePositions;
@@ -81,6 +83,7 @@ void TScanState::ClosePicture(std::int64_t end) {
   if (!FOpenPicture) return;
   FOpenPicture->SetSize(end - FOpenPicturePos);
   FPictures.push_back(*FOpenPicture);
+  FVbvDelays.push_back(FOpenVbvDelay);
   if (FKeepPositions) FPicturePositions.push_back(FOpenPicturePos);
   FOpenPicture.reset();
 }
@@ -229,7 +232,7 @@ void TScanState::PictureHeader(std::int64_t offset, const std::uint8_t* bytes, s
     TPictureHeaderRec rec;
     if (SetReader(bytes, available)) Parse_picture_header(FReader, rec);
     cutShort = FReader.Error();
-    fields = TPictureHeaderFields{rec.temporal_reference, rec.picture_coding_type};
+    fields = TPictureHeaderFields{rec.temporal_reference, rec.picture_coding_type, rec.vbv_delay};
   }
   TPictureRecord picture(offset, fields->TemporalReference, fields->CodingType);
   if (CurrentSequenceIndex() == kNoIndex || FSequence.ProgressiveSequence)
@@ -242,6 +245,7 @@ void TScanState::PictureHeader(std::int64_t offset, const std::uint8_t* bytes, s
     Damaged(offset, Format("picture_coding_type %d at ", {fields->CodingType}) + Hex(offset));
   }
   FOpenPicture = picture;
+  FOpenVbvDelay = fields->VbvDelay;
   ++FPictureCount;
   FAwaitingCodingExtension = true;
 }
@@ -276,11 +280,13 @@ void TScanState::CodingExtensionFields(const TCodingExtensionFields& fields) {
 
 void TScanState::Publish(TOverviewData& data) {
   data.Pictures.insert(data.Pictures.end(), FPictures.begin(), FPictures.end());
+  data.VbvDelays.insert(data.VbvDelays.end(), FVbvDelays.begin(), FVbvDelays.end());
   data.Groups.insert(data.Groups.end(), FGroups.begin(), FGroups.end());
   data.Sequences.insert(data.Sequences.end(), FSequences.begin(), FSequences.end());
   data.PicturePositions.insert(data.PicturePositions.end(), FPicturePositions.begin(), FPicturePositions.end());
   data.GroupPositions.insert(data.GroupPositions.end(), FGroupPositions.begin(), FGroupPositions.end());
   FPictures.clear();
+  FVbvDelays.clear();
   FGroups.clear();
   FSequences.clear();
   FPicturePositions.clear();

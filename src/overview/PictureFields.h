@@ -16,6 +16,7 @@ inline constexpr std::size_t kFastHeaderBytes = 16;  // bytes from the start cod
 struct TPictureHeaderFields {
   std::uint16_t TemporalReference;
   std::uint8_t CodingType;
+  std::uint16_t VbvDelay;
 };
 
 struct TCodingExtensionFields {
@@ -42,7 +43,7 @@ inline std::optional<TPictureHeaderFields> ReadPictureHeaderFields(const std::ui
   const auto type = static_cast<std::uint8_t>(w >> 51 & 7);
   const int extraBit = 29 + (type == 2 || type == 3 ? 4 : 0) + (type == 3 ? 4 : 0);
   if ((w >> (63 - extraBit) & 1) != 0) return std::nullopt;
-  return TPictureHeaderFields{static_cast<std::uint16_t>(w >> 54), type};
+  return TPictureHeaderFields{static_cast<std::uint16_t>(w >> 54), type, static_cast<std::uint16_t>(w >> 35 & 0xFFFF)};
 }
 
 // `bytes` starts with 00 00 01 B5 and a picture coding extension's identifier.
