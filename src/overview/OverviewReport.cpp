@@ -60,6 +60,51 @@ std::string Extremes(const TTypeStatistics& t) {
                 {t.MaxBytes, t.MaxOffset, t.MinBytes, t.MinOffset, t.TotalBytes / t.Count});
 }
 
+const char* VbvModeName(TVbvMode mode) { return mode == TVbvMode::Constant ? "constant" : "variable"; }
+
+// The buffer's figures; null where the model could not run (no rate or buffer size declared).
+std::string VbvJson(const TVbvSummary& v) {
+  const auto figure = [&v](std::int64_t value) { return v.Modelled ? std::to_string(value) : std::string("null"); };
+  return TJsonObject(2)
+      .Text("mode", VbvModeName(v.Mode))
+      .Int("buffer_bits", v.BufferBits)
+      .Int("rate", v.Rate)
+      .Raw("lowest_bits", figure(v.LowestBits))
+      .Raw("lowest_picture", figure(v.LowestPicture))
+      .Raw("underflows", figure(v.Underflows))
+      .Raw("overflows", figure(v.Overflows))
+      .Done();
+}
+
+// The first few pictures of one kind of event, "12, 40, 41 and 3 more".
+std::string EventPictures(const TVbvSummary& v, TVbvEvent::Kind kind, std::int64_t count) {
+  constexpr std::int64_t kListed = 5;
+  std::string text;
+  std::int64_t listed = 0;
+  for (const TVbvEvent& e : v.Events) {
+    if (e.What != kind) continue;
+    if (listed == kListed) break;
+    text += (listed++ ? ", " : " at pictures ") + std::to_string(e.Picture);
+  }
+  if (count > listed) text += Format(" and %d more", {count - listed});
+  return text;
+}
+
+void VbvRows(const TVbvSummary& v, std::vector<std::pair<std::string, std::string>>& rows) {
+  const std::string mode = v.Mode == TVbvMode::Constant ? "constant rate (vbv_delay)" : "variable rate";
+  if (!v.Modelled) {
+    rows.push_back({"VBV", mode + (v.Pictures ? ", not modelled: no bit rate, buffer size or frame rate declared"
+                                              : ", no pictures")});
+    return;
+  }
+  rows.push_back({"VBV", mode + Format(", buffer %d bits at %d bit/s", {v.BufferBits, v.Rate})});
+  const double percent = v.BufferBits > 0 ? 100.0 * static_cast<double>(v.LowestBits) / static_cast<double>(v.BufferBits) : 0;
+  rows.push_back({"VBV lowest", Format("%d bits (", {v.LowestBits}) + Decimal(std::round(percent * 10) / 10) +
+                                    Format("%%) after picture %d", {v.LowestPicture})});
+  rows.push_back({"VBV underflows", std::to_string(v.Underflows) + EventPictures(v, TVbvEvent::Kind::Underflow, v.Underflows)});
+  rows.push_back({"VBV overflows", std::to_string(v.Overflows) + EventPictures(v, TVbvEvent::Kind::Overflow, v.Overflows)});
+}
+
 } // namespace
 
 std::string StatisticsToJson(const TOverviewStatistics& s, const TScanReport& report) {
@@ -104,6 +149,7 @@ std::string StatisticsToJson(const TOverviewStatistics& s, const TScanReport& re
              .Int("declared_bitrate", s.DeclaredBitRate)
              .Bool("variable_bitrate", s.VariableBitRate)
              .Int("vbv_buffer_size_bits", s.VbvBufferBits)
+             .Raw("vbv", VbvJson(s.Vbv))
              .Bool("progressive_sequence", s.ProgressiveSequence)
              .Text("scan", s.Scan)
              .Num("frames", s.Frames)
@@ -150,6 +196,9 @@ std::vector<std::pair<std::string, std::string>> StatisticsRows(const TOverviewS
       {"Declared bit rate",
        s.VariableBitRate ? std::string("variable (bit_rate_value 0x3FFFF)") : Bits(static_cast<double>(s.DeclaredBitRate))},
       {"VBV buffer size", Format("%d bits", {s.VbvBufferBits})},
+  });
+  VbvRows(s.Vbv, rows);
+  rows.insert(rows.end(), {
       {"Resolution", Format("%dx%d", {s.Width, s.Height})},
       {"Frame rate", Decimal(s.FrameRate) + " frames/s"},
       {"Chroma format", s.ChromaFormat},

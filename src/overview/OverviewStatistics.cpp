@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "buffer/VbvRecords.h"
 #include "overview/PictureTiming.h"
 #include "support/Format.h"
 
@@ -125,6 +126,7 @@ TOverviewStatistics ComputeStatistics(const TOverviewData& data) {
   }
   GroupStatistics(data, s);
   SequenceStatistics(data, s);
+  s.Vbv = ComputeVbv(data);
   s.DamagedUnits = data.Report.DamagedUnits;
   s.SkippedBytes = data.Report.SkippedBytes;
   s.ScanState = StateName(data.Report.State);

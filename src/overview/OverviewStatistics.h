@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 
+#include "buffer/VbvModel.h"
 #include "overview/OverviewRecords.h"
 
 namespace varlow {
@@ -59,6 +60,9 @@ struct TOverviewStatistics {
   std::string Scan;  // "progressive", "interlaced" or "" without a sequence header
   std::int64_t SequenceHeaders = 0;
   std::int64_t ParameterChanges = 0;  // sequence headers that changed the parameters
+
+  // The video buffering verifier over the whole stream.
+  TVbvSummary Vbv;
 
   std::int64_t DamagedUnits = 0;
   std::int64_t SkippedBytes = 0;
