@@ -18,7 +18,9 @@
 #include <mutex>
 
 #include "overview/OverviewReport.h"
+#include "buffer/VbvCurve.h"
 #include "overview/PictureTiming.h"
+#include "overview/gui/BufferGraph.h"
 #include "overview/gui/OverviewGraph.h"
 #include "overview/gui/OverviewScanJob.h"
 #include "support/Trap.h"
@@ -47,6 +49,9 @@ TOverviewPane::TOverviewPane(QWidget* parent) : QWidget(parent), FJob(std::make_
   FGraph = new TOverviewGraph(this);
   FGraph->SetData(&FJob->Data(), &FJob->Lock());
   FGraph->setContextMenuPolicy(Qt::CustomContextMenu);
+  FBuffer = new TBufferGraph(this);
+  FBuffer->SetData(&FJob->Data(), &FJob->Lock());
+  FBuffer->setContextMenuPolicy(Qt::CustomContextMenu);
   FScroll = new QScrollBar(Qt::Horizontal, this);
   FScroll->setObjectName(QStringLiteral("OverviewScrollBar"));
 
@@ -68,6 +73,7 @@ TOverviewPane::TOverviewPane(QWidget* parent) : QWidget(parent), FJob(std::make_
 
   FTabs = new QTabWidget(this);
   FTabs->addTab(graphPage, tr("Picture sizes"));
+  FTabs->addTab(FBuffer, tr("Buffer"));
   FTabs->addTab(FTable, tr("Statistics"));
 
   FProgress = new QProgressBar(this);
@@ -113,11 +119,12 @@ TOverviewPane::TOverviewPane(QWidget* parent) : QWidget(parent), FJob(std::make_
   connect(FTimer, &QTimer::timeout, this, &TOverviewPane::RefreshFromScan);
   connect(FCancel, &QToolButton::clicked, this, &TOverviewPane::CancelScan);
   connect(FGraph, &TOverviewGraph::PictureClicked, this, &TOverviewPane::PictureClicked);
+  connect(FBuffer, &TBufferGraph::PictureClicked, this, &TOverviewPane::PictureClicked);
   connect(FGraph, &TOverviewGraph::ViewChanged, this, &TOverviewPane::SyncScrollBar);
   connect(FScroll, &QScrollBar::valueChanged, this, [this](int value) {
     if (static_cast<int>(FGraph->FirstPicture()) != value) FGraph->SetFirstPicture(value);
   });
-  for (QWidget* w : {static_cast<QWidget*>(FGraph), static_cast<QWidget*>(FTable)})
+  for (QWidget* w : {static_cast<QWidget*>(FGraph), static_cast<QWidget*>(FBuffer), static_cast<QWidget*>(FTable)})
     connect(w, &QWidget::customContextMenuRequested, this,
             [this, w](const QPoint& pos) { ShowExportMenu(w->mapToGlobal(pos)); });
 }
@@ -130,6 +137,7 @@ bool TOverviewPane::StartScan(const QString& path, std::size_t blockSize, std::i
   FTimer->stop();
   FJob->Cancel();
   FGraph->SetData(&FJob->Data(), &FJob->Lock());
+  FBuffer->SetData(&FJob->Data(), &FJob->Lock());
   FFileName = path;
   FBlockSize = blockSize;
   FStreamIndex = streamIndex;
@@ -170,6 +178,7 @@ void TOverviewPane::Clear() {
   FJob->Cancel();
   FJob = std::make_unique<TOverviewScanJob>();
   FGraph->SetData(&FJob->Data(), &FJob->Lock());
+  FBuffer->SetData(&FJob->Data(), &FJob->Lock());
   FFileName.clear();
   FStale = false;
   FShownPictures = 0;
@@ -193,6 +202,7 @@ void TOverviewPane::RefreshFromScan() {
     if (total > 0) FProgress->setValue(static_cast<int>(FJob->BytesRead() * kProgressSteps / total));
     double declared = 0;
     std::size_t count = 0;
+    TVbvCurve curve;
     {
       std::lock_guard guard(FJob->Lock());
       const TOverviewData& data = FJob->Data();
@@ -201,6 +211,8 @@ void TOverviewPane::RefreshFromScan() {
       // A variable-rate stream declares no rate: no line for it.
       if (!data.Sequences.empty()) declared = static_cast<double>(data.Sequences.front().DeclaredBitRate());
       FStatistics = ComputeStatistics(data);
+      // The buffer needs the whole stream: a picture's decoding time depends on bits after it.
+      if (!running && !FFinishedShown) curve = ComputeVbvCurve(data);
     }
     FShownPictures = count;
     FGraph->DataGrew(declared, !running);
@@ -208,6 +220,7 @@ void TOverviewPane::RefreshFromScan() {
     emit Filled(static_cast<qint64>(count));
     if (!running && !FFinishedShown) {
       FFinishedShown = true;
+      FBuffer->SetCurve(std::move(curve));
       FTimer->stop();
       FProgress->hide();
       FCancel->hide();
@@ -250,7 +263,10 @@ void TOverviewPane::SyncScrollBar() {
   FScroll->setValue(static_cast<int>(FGraph->FirstPicture()));
 }
 
-void TOverviewPane::MarkOffset(qint64 offset) { FGraph->MarkOffset(offset); }
+void TOverviewPane::MarkOffset(qint64 offset) {
+  FGraph->MarkOffset(offset);
+  FBuffer->MarkPicture(FGraph->MarkedPicture());
+}
 
 void TOverviewPane::ShowExportMenu(const QPoint& globalPos) { FExport->menu()->popup(globalPos); }
 

@@ -15,10 +15,12 @@ class QToolButton;
 
 namespace varlow {
 
+class TBufferGraph;
 class TOverviewGraph;
 class TOverviewScanJob;
 
-// The stream overview: the picture-size graph and the statistics of the whole file, filled in
+// The stream overview: the picture-size graph, the buffer graph (once the scan has ended) and the
+// statistics of the whole file, filled in
 // while a scan runs on a worker thread (a progress bar and a Cancel button in the pane). A new
 // scan, Clear or the pane's end stops the running one. Export: the graph as PNG or SVG and the
 // statistics as JSON, from the Export button or the graph's context menu.
@@ -43,6 +45,7 @@ class TOverviewPane final : public QWidget {
   const QString& FileName() const { return FFileName; }
 
   TOverviewGraph* Graph() const { return FGraph; }
+  TBufferGraph* Buffer() const { return FBuffer; }
   QTabWidget* Tabs() const { return FTabs; }
   QTableWidget* StatisticsTable() const { return FTable; }
   QProgressBar* Progress() const { return FProgress; }
@@ -85,6 +88,7 @@ class TOverviewPane final : public QWidget {
   std::size_t FShownPictures = 0;
   bool FFinishedShown = true;
   TOverviewGraph* FGraph = nullptr;
+  TBufferGraph* FBuffer = nullptr;
   QScrollBar* FScroll = nullptr;
   QTabWidget* FTabs = nullptr;
   QTableWidget* FTable = nullptr;
