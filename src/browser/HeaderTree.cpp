@@ -2,8 +2,10 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "support/Format.h"
+#include "syntax/CodedValueMeanings.h"
 #include "syntax/HeaderParsers.h"
 #include "syntax/StartCodes.h"
 
@@ -33,9 +35,19 @@ class TFieldLines {
 public:
   TFieldLines(TTreeSink& sink, NodeId parent, std::int64_t bitPos) : sink_(sink), parent_(parent), bit_(bitPos) {}
 
-  // "label" + decimal value + " (N bits)" (or " (1 bit)").
+  // "label" + decimal value + " (N bits)" (or " (1 bit)"). The element's name is the label
+  // before " = "; its value is kept for ExplainValues.
   void Field(std::string_view label, std::int64_t value, std::int32_t width) {
-    Add(std::string(label) + std::to_string(value) + WidthText(width), width);
+    const NodeId id = Add(std::string(label) + std::to_string(value) + WidthText(width), width);
+    fields_.push_back({id, label.substr(0, label.find(" = ")), value});
+  }
+  // Gives every field line whose value the standard names its meaning. Called once it is known
+  // which standard the header follows (whether an extension comes after it).
+  void ExplainValues(TCodingStandard standard) {
+    for (const TField& field : fields_) {
+      const std::string meaning = CodedValueMeaning(field.Name, field.Value, standard);
+      if (!meaning.empty()) sink_.SetMeaning(field.Id, meaning);
+    }
   }
   // A 32-bit start code as "label$000001B3 (32 bits)".
   void Code(std::string_view label, std::uint32_t code) { Add(std::string(label) + HexUpper(code, 8) + " (32 bits)", 32); }
@@ -52,9 +64,15 @@ private:
     bit_ += width;
     return id;
   }
+  struct TField {
+    NodeId Id;
+    std::string_view Name;  // points into the caller's label literal
+    std::int64_t Value;
+  };
   TTreeSink& sink_;
   NodeId parent_;
   std::int64_t bit_;
+  std::vector<TField> fields_;
 };
 
 void AddMatrixRows(TTreeSink& sink, NodeId matrix, const std::array<std::uint8_t, 64>& values) {
@@ -103,7 +121,9 @@ void SequenceTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sh
     AddMatrixRows(sink, f.Node("non_intra_quantiser_matrix (64 x 8 bits)", 512), sh.non_intra_quantiser_matrix);
 
   std::int32_t at = 0;
-  if (!FindAfterHeader(reader, pack, shown, h, kExtensionStartCode, at)) return;
+  const bool extended = FindAfterHeader(reader, pack, shown, h, kExtensionStartCode, at);
+  f.ExplainValues(extended ? TCodingStandard::Mpeg2 : TCodingStandard::Mpeg1);
+  if (!extended) return;
   auto& se = rec.SequenceExtension;
   Parse_sequence_extension(reader, se);
   const NodeId extension = sink.AddChild(sequence, "sequence_extension", std::int64_t{at} * 8, 80);
@@ -122,6 +142,7 @@ void SequenceTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sh
   // These two read "bit", not "bits", as the program has always shown them.
   e.Text("frame_rate_extension_n = " + std::to_string(se.frame_rate_extension_n) + " (2 bit)", 2);
   e.Text("frame_rate_extension_d = " + std::to_string(se.frame_rate_extension_d) + " (5 bit)", 5);
+  e.ExplainValues(TCodingStandard::Mpeg2);
 }
 
 void GroupTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown, TPackRec& rec, TTreeSink& sink) {
@@ -179,7 +200,9 @@ void PictureTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sho
   }
 
   std::int32_t at = 0;
-  if (!FindAfterHeader(reader, pack, shown, h, kExtensionStartCode, at)) return;
+  const bool extended = FindAfterHeader(reader, pack, shown, h, kExtensionStartCode, at);
+  f.ExplainValues(extended ? TCodingStandard::Mpeg2 : TCodingStandard::Mpeg1);
+  if (!extended) return;
   auto& pce = rec.PictureCodingExtension;
   Parse_picture_coding_extension(reader, pce);
   const NodeId extension =
@@ -211,6 +234,7 @@ void PictureTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sho
     e.Field("burst_amplitude = ", pce.burst_amplitude, 7);
     e.Field("sub_carrier_phase = ", pce.sub_carrier_phase, 8);
   }
+  e.ExplainValues(TCodingStandard::Mpeg2);
 }
 
 } // namespace

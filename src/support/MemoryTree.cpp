@@ -8,7 +8,7 @@ namespace varlow {
 TTreeSink::NodeId TMemoryTree::AddChild(NodeId parent, std::string_view text, std::int64_t bitPos,
                                         std::int32_t bitWidth) {
   auto id = static_cast<NodeId>(nodes_.size());
-  nodes_.push_back(Node{std::string(text), bitPos, bitWidth, parent, false, {}});
+  nodes_.push_back(Node{std::string(text), bitPos, bitWidth, parent, false, {}, {}});
   if (parent == kRoot) roots_.push_back(id);
   else nodes_.at(static_cast<std::size_t>(parent)).children.push_back(id);
   return id;
@@ -24,6 +24,11 @@ void TMemoryTree::SetRange(NodeId node, std::int64_t bitPos, std::int32_t bitWid
   if (node < 0 || static_cast<std::size_t>(node) >= nodes_.size()) return;
   nodes_[static_cast<std::size_t>(node)].bitPos = bitPos;
   nodes_[static_cast<std::size_t>(node)].bitWidth = bitWidth;
+}
+
+void TMemoryTree::SetMeaning(NodeId node, std::string_view meaning) {
+  if (node < 0 || static_cast<std::size_t>(node) >= nodes_.size()) return;
+  nodes_[static_cast<std::size_t>(node)].meaning = std::string(meaning);
 }
 
 void TMemoryTree::Clear() {
@@ -115,6 +120,7 @@ std::string TMemoryTree::ToJson() const {
       out += "{\"text\":" + JsonString(n.text);
       if (n.bitPos != kNoPosition)
         out += ",\"bitPos\":" + std::to_string(n.bitPos) + ",\"bitWidth\":" + std::to_string(n.bitWidth);
+      if (!n.meaning.empty()) out += ",\"meaning\":" + JsonString(n.meaning);
       if (n.damage) out += ",\"damage\":true";
       if (!n.children.empty()) {
         out += ",\"children\":";

@@ -16,12 +16,14 @@ public:
     NodeId parent = kRoot;
     bool damage = false;  // marks where the data stops making sense
     std::vector<NodeId> children;
+    std::string meaning;  // what the element's coded value stands for; empty: nothing to say
   };
 
   NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
                   std::int32_t bitWidth = 0) override;
   NodeId AddDamage(NodeId parent, std::string_view text, std::int64_t bitPos) override;
   void SetRange(NodeId node, std::int64_t bitPos, std::int32_t bitWidth) override;
+  void SetMeaning(NodeId node, std::string_view meaning) override;
 
   const Node& At(NodeId id) const { return nodes_.at(static_cast<std::size_t>(id)); }
   const std::vector<NodeId>& Roots() const { return roots_; }
@@ -42,8 +44,9 @@ public:
 
   // One node per line, indented by two spaces per depth level; damage nodes begin with "!! ".
   std::string ToText() const;
-  // A JSON array of {"text", "bitPos", "bitWidth", "damage", "children"} objects; positions
-  // are left out for nodes that have none, "damage" for nodes that do not mark damage.
+  // A JSON array of {"text", "bitPos", "bitWidth", "meaning", "damage", "children"} objects;
+  // positions are left out for nodes that have none, "meaning" for nodes without one, "damage"
+  // for nodes that do not mark damage.
   std::string ToJson() const;
 
 private:

@@ -29,6 +29,11 @@ public:
   // Gives a node added without a position the bit range it spans, once its last element has
   // been read (a macroblock, a block). Sinks that keep no positions ignore it.
   virtual void SetRange(NodeId /*node*/, std::int64_t /*bitPos*/, std::int32_t /*bitWidth*/) {}
+
+  // Says what the coded value of an element node stands for ("25 frames/s" for a
+  // frame_rate_code of 3), beside its text, which stays as it is. Sinks that show no more than
+  // the text ignore it.
+  virtual void SetMeaning(NodeId /*node*/, std::string_view /*meaning*/) {}
 };
 
 } // namespace varlow

@@ -44,6 +44,15 @@ void TQtTreeSink::SetRange(NodeId node, std::int64_t bitPos, std::int32_t bitWid
   item->setToolTip(0, ElementToolTip(bitPos, bitWidth));
 }
 
+void TQtTreeSink::SetMeaning(NodeId node, std::string_view meaning) {
+  QTreeWidgetItem* item = Item(node);
+  if (item == nullptr || meaning.empty()) return;
+  const QString text = QString::fromLatin1(meaning.data(), static_cast<qsizetype>(meaning.size()));
+  item->setData(0, kMeaningRole, text);
+  const QString place = item->toolTip(0);
+  item->setToolTip(0, place.isEmpty() ? text : text + QLatin1Char('\n') + place);
+}
+
 void TQtTreeSink::Flush() {
   if (FRoots.empty()) return;
   QList<QTreeWidgetItem*> roots;

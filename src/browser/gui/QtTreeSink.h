@@ -12,6 +12,8 @@ inline constexpr int kBitPosRole = Qt::UserRole;
 inline constexpr int kBitWidthRole = Qt::UserRole + 1;
 // True on a node that marks where the data stops making sense.
 inline constexpr int kDamageRole = Qt::UserRole + 2;
+// What an element's coded value stands for, when the standard names it (also in the tooltip).
+inline constexpr int kMeaningRole = Qt::UserRole + 3;
 
 // Builds nodes for a QTreeWidget. Items are assembled off the widget (a slice tree can hold
 // hundreds of thousands of nodes, and inserting each into a live view is slow) and handed to
@@ -29,6 +31,8 @@ class TQtTreeSink final : public TTreeSink {
   NodeId AddDamage(NodeId parent, std::string_view text, std::int64_t bitPos) override;
   // The range of a container node: item data and tooltip as for an element.
   void SetRange(NodeId node, std::int64_t bitPos, std::int32_t bitWidth) override;
+  // The meaning: item data and the tooltip's first line, above the element's place.
+  void SetMeaning(NodeId node, std::string_view meaning) override;
 
   // Appends the top-level nodes built so far to the tree. Ids stay valid for Item().
   void Flush();
