@@ -96,8 +96,8 @@ public:
     w.StartCode(0x1B8).Put(0, 25).Put(closed, 1).Put(broken, 1);
     return *this;
   }
-  TStreamCraft& Picture(int temporalReference, int type) {
-    w.StartCode(0x100).Put(temporalReference, 10).Put(type, 3).Put(0xFFFF, 16);
+  TStreamCraft& Picture(int temporalReference, int type, std::uint32_t vbvDelay = 0xFFFF) {
+    w.StartCode(0x100).Put(temporalReference, 10).Put(type, 3).Put(vbvDelay, 16);
     if (type == 2 || type == 3) w.Put(0, 1).Put(1, 3);
     if (type == 3) w.Put(0, 1).Put(1, 3);
     w.Put(0, 1);
