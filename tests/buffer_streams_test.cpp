@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
 
 #include "buffer/VbvCurve.h"
+#include "container/OpenSource.h"
 #include "overview_craft.h"
 
 using namespace varlow;
@@ -250,4 +254,61 @@ TEST(BufferStreams, DelaysOfConstantRateStreamsStepByDisplayPeriods) {
     ++checked;
   }
   if (checked == 0) GTEST_SKIP() << "no shared streams";
+}
+
+// Inside a container the video bytes are the same, so is the buffer: units are measured in the
+// video bytes, not between file offsets with packet headers among them.
+TEST(BufferStreams, ContainersGiveTheBufferOfTheirVideo) {
+  int compared = 0;
+  const auto same = [&](const std::string& elementary, const std::string& container) {
+    if (!Exists(elementary) || !Exists(container)) return;
+    SCOPED_TRACE(container);
+    TOverviewData data;
+    auto source = OpenVideoSource(container, TFileStream::Mode::ReadOnly).Source;
+    ASSERT_TRUE(source);
+    TOverviewScanner().Scan(*source, data);
+    const TVbvCurve inner = ComputeVbvCurve(data);
+    const TVbvCurve plain = ComputeVbvCurve(ScanPath(elementary));
+    ASSERT_EQ(inner.Points.size(), plain.Points.size());
+    for (std::size_t i = 0; i < inner.Points.size(); ++i) {
+      ASSERT_EQ(inner.Points[i].Before, plain.Points[i].Before) << i;
+      ASSERT_EQ(inner.Points[i].After, plain.Points[i].After) << i;
+    }
+    EXPECT_EQ(inner.Summary.Underflows, plain.Summary.Underflows);
+    EXPECT_EQ(inner.Summary.LowestPicture, plain.Summary.LowestPicture);
+    ++compared;
+  };
+  for (const char* stem : {"p420_tools", "i420_interlaced", "hd1080"})
+    for (const char* ext : {".ts", ".m2ts", ".vob", ".mpg"}) same(OwnStream(std::string(stem) + ".m2v"), OwnStream(std::string(stem) + ext));
+  same(SharedStream("idet_soft_telecine.m2v"), SharedStream("containers/bt601-525_480_telecined_soft.ts"));
+  same(SharedStream("idet_interlaced_bff.m2v"), SharedStream("containers/bt601-525_480_interlaced_bff.ts"));
+  if (compared == 0) GTEST_SKIP() << "no streams";
+}
+
+// ffmpeg's parser cuts an elementary stream where Annex-style units begin: a picture with the
+// sequence and group headers in front of it. Its packet sizes are the units' sizes.
+TEST(BufferStreams, UnitsAreThePacketsFfprobeCuts) {
+  int compared = 0;
+  for (const char* name : {"greyramp.mpg", "idet_soft_telecine.m2v", "gen2brain_test.m1v", "cinecutie_test.m2v", "lowrisc_test.m2v"}) {
+    const std::string path = SharedStream(name);
+    if (!Exists(path)) continue;
+    SCOPED_TRACE(name);
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        popen(("ffprobe -v error -f mpegvideo -show_entries packet=size -of csv=p=0 '" + path + "' 2>/dev/null").c_str(), "r"),
+        pclose);
+    if (!pipe) continue;
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
+    std::istringstream lines(out);
+    std::vector<std::int64_t> sizes;
+    for (std::int64_t size; lines >> size;) sizes.push_back(size);
+    if (sizes.empty()) continue;  // no ffprobe
+    const TVbvCurve curve = ComputeVbvCurve(ScanPath(path));
+    ASSERT_EQ(sizes.size(), curve.Points.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+      ASSERT_EQ(8 * sizes[i], curve.Points[i].Before - curve.Points[i].After) << i;
+    ++compared;
+  }
+  if (compared == 0) GTEST_SKIP() << "no ffprobe or no shared streams";
 }
