@@ -165,9 +165,11 @@ std::vector<TBufferRefPoint> Simulate(const TBufferRefStream& s, bool constant) 
   for (std::size_t n = 0; n < count; ++n) {
     TBufferRefPoint& p = out[n];
     if (constant) {
-      p.Time = pics[n].VbvDelay != 0xFFFF ? arrivalStart[n] + (8.0 * static_cast<double>(pics[n].Start - pics[n].UnitBegin) + 32) / pics[n].Rate +
-                                                 pics[n].VbvDelay / 90000.0
-                                           : out[n - 1].Time + intervals[n - 1];
+      p.Time = pics[n].VbvDelay != 0xFFFF
+                   ? arrivalStart[n] +
+                         (8.0 * static_cast<double>(pics[n].Start - pics[n].UnitBegin) + 32) / pics[n].Rate +
+                         pics[n].VbvDelay / 90000.0
+                   : out[n - 1].Time + intervals[n - 1];
       p.Before = arrived(p.Time) - removed;
     } else if (n == 0) {
       p.Before = std::min(pics[0].Buffer, total);
@@ -188,14 +190,14 @@ std::vector<TBufferRefPoint> Simulate(const TBufferRefStream& s, bool constant) 
 std::vector<std::string> ElementaryStreams() {
   std::vector<std::string> paths = {SampleStream()};
   for (const std::string& name : OwnStreamNames()) paths.push_back(OwnStream(name));
-  for (const char* name : {"lowrisc_test.m2v", "test_2.mpg", "cinecutie_test.m2v", "greyramp.mpg", "gen2brain_test.m1v",
-                           "idet_soft_telecine.m2v", "idet_interlaced_bff.m2v", "damaged/mwgoldsmith_test.m2v",
-                           "damaged/test.mpeg1video"})
+  for (const char* name :
+       {"lowrisc_test.m2v", "test_2.mpg", "cinecutie_test.m2v", "greyramp.mpg", "gen2brain_test.m1v",
+        "idet_soft_telecine.m2v", "idet_interlaced_bff.m2v", "damaged/mwgoldsmith_test.m2v", "damaged/test.mpeg1video"})
     paths.push_back(SharedStream(name));
   return paths;
 }
 
-} // namespace
+}  // namespace
 
 TEST(BufferStreams, ModelAgreesWithTheOneWrittenHere) {
   int compared = 0;
@@ -279,7 +281,8 @@ TEST(BufferStreams, ContainersGiveTheBufferOfTheirVideo) {
     ++compared;
   };
   for (const char* stem : {"p420_tools", "i420_interlaced", "hd1080"})
-    for (const char* ext : {".ts", ".m2ts", ".vob", ".mpg"}) same(OwnStream(std::string(stem) + ".m2v"), OwnStream(std::string(stem) + ext));
+    for (const char* ext : {".ts", ".m2ts", ".vob", ".mpg"})
+      same(OwnStream(std::string(stem) + ".m2v"), OwnStream(std::string(stem) + ext));
   same(SharedStream("idet_soft_telecine.m2v"), SharedStream("containers/bt601-525_480_telecined_soft.ts"));
   same(SharedStream("idet_interlaced_bff.m2v"), SharedStream("containers/bt601-525_480_interlaced_bff.ts"));
   if (compared == 0) GTEST_SKIP() << "no streams";
@@ -289,12 +292,15 @@ TEST(BufferStreams, ContainersGiveTheBufferOfTheirVideo) {
 // sequence and group headers in front of it. Its packet sizes are the units' sizes.
 TEST(BufferStreams, UnitsAreThePacketsFfprobeCuts) {
   int compared = 0;
-  for (const char* name : {"greyramp.mpg", "idet_soft_telecine.m2v", "gen2brain_test.m1v", "cinecutie_test.m2v", "lowrisc_test.m2v"}) {
+  for (const char* name :
+       {"greyramp.mpg", "idet_soft_telecine.m2v", "gen2brain_test.m1v", "cinecutie_test.m2v", "lowrisc_test.m2v"}) {
     const std::string path = SharedStream(name);
     if (!Exists(path)) continue;
     SCOPED_TRACE(name);
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-        popen(("ffprobe -v error -f mpegvideo -show_entries packet=size -of csv=p=0 '" + path + "' 2>/dev/null").c_str(), "r"),
+        popen(
+            ("ffprobe -v error -f mpegvideo -show_entries packet=size -of csv=p=0 '" + path + "' 2>/dev/null").c_str(),
+            "r"),
         pclose);
     if (!pipe) continue;
     std::string out;

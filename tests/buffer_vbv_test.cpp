@@ -47,18 +47,20 @@ std::vector<double> Steps(const std::vector<TVbvPicture>& pictures) {
   std::vector<TVbvPoint> points;
   RunVbv(TVbvMode::Variable, pictures, &points);
   std::vector<double> steps;
-  for (std::size_t i = 1; i < points.size(); ++i) steps.push_back(std::round((points[i].Time - points[i - 1].Time) * 25 * 1000) / 1000);
+  for (std::size_t i = 1; i < points.size(); ++i)
+    steps.push_back(std::round((points[i].Time - points[i - 1].Time) * 25 * 1000) / 1000);
   return steps;
 }
 
 std::string WriteStream(const std::vector<std::uint8_t>& bytes) {
-  const std::string path = ::testing::TempDir() + "buffer_vbv_" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".m2v";
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  const std::string path =
+      ::testing::TempDir() + "buffer_vbv_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".m2v";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
-} // namespace
+}  // namespace
 
 TEST(BufferVbv, ConstantRateUnderflowAndOverflowAtTheirPictures) {
   // Each picture leaves vbv_delay ticks after the end of its start code: 32 + 10 * delay bits
@@ -149,9 +151,8 @@ TEST(BufferVbv, DecodingTimesFollowRepeatedFieldsFieldPicturesAndTheAnchorOnShow
 }
 
 TEST(BufferVbv, NonsenseParametersGiveTheModeAndNoFigures) {
-  for (const auto& [rate, buffer, frameRate] :
-       {std::tuple{0.0, 16384.0, 25.0}, std::tuple{1e6, 0.0, 25.0}, std::tuple{1e6, 16384.0, 0.0},
-        std::tuple{-5.0, -5.0, -1.0}}) {
+  for (const auto& [rate, buffer, frameRate] : {std::tuple{0.0, 16384.0, 25.0}, std::tuple{1e6, 0.0, 25.0},
+                                                std::tuple{1e6, 16384.0, 0.0}, std::tuple{-5.0, -5.0, -1.0}}) {
     std::vector<TVbvPicture> pictures(3, Pic(1000));
     pictures[1].BitRate = static_cast<std::int64_t>(rate);
     pictures[1].BufferBits = static_cast<std::int64_t>(buffer);
@@ -232,7 +233,9 @@ TEST(BufferVbv, CraftedConstantRateStreamThroughStatsJsonAndText) {
   craft.SequenceHeader(352, 288, 3, 1000, 20).SequenceExtension(true).Group(true);
   const int delays[] = {9000, 9000, 500, 9000};
   for (int k = 0; k < 4; ++k)
-    craft.Picture(k, k == 0 ? 1 : 2, static_cast<std::uint32_t>(delays[k])).CodingExtension(3, true, false, true).Slice(4096);
+    craft.Picture(k, k == 0 ? 1 : 2, static_cast<std::uint32_t>(delays[k]))
+        .CodingExtension(3, true, false, true)
+        .Slice(4096);
   craft.End();
   const std::string path = WriteStream(craft.Bytes());
   const TOverviewStatistics s = ComputeStatistics(ScanPath(path));
@@ -241,19 +244,23 @@ TEST(BufferVbv, CraftedConstantRateStreamThroughStatsJsonAndText) {
   EXPECT_EQ(s.Vbv.LowestPicture, 2);
   const CliRun json = Cli("stats --json " + path);
   EXPECT_EQ(json.status, 0);
-  const std::string expected = "\"vbv\": {\n    \"mode\": \"constant\",\n    \"buffer_bits\": 327680,\n    \"rate\": 400000,\n"
-                               "    \"lowest_bits\": " + std::to_string(s.Vbv.LowestBits) +
-                               ",\n    \"lowest_picture\": 2,\n    \"underflows\": 1,\n    \"overflows\": 0\n  }";
+  const std::string expected =
+      "\"vbv\": {\n    \"mode\": \"constant\",\n    \"buffer_bits\": 327680,\n    \"rate\": 400000,\n"
+      "    \"lowest_bits\": " +
+      std::to_string(s.Vbv.LowestBits) +
+      ",\n    \"lowest_picture\": 2,\n    \"underflows\": 1,\n    \"overflows\": 0\n  }";
   EXPECT_NE(json.out.find(expected), std::string::npos) << json.out;
   const CliRun text = Cli("stats " + path);
-  EXPECT_NE(text.out.find("constant rate (vbv_delay), buffer 327680 bits at 400000 bit/s"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("constant rate (vbv_delay), buffer 327680 bits at 400000 bit/s"), std::string::npos)
+      << text.out;
   EXPECT_NE(text.out.find("VBV underflows:"), std::string::npos);
   EXPECT_NE(text.out.find("1 at pictures 2\n"), std::string::npos) << text.out;
 }
 
 TEST(BufferVbv, StreamsWithoutRateOrBufferReportTheModeAlone) {
   // No rate (bit_rate_value 0), no buffer (0), and MPEG-1's variable-rate marker.
-  for (const auto& [rate, vbv, mpeg1] : {std::tuple{0u, 20u, false}, std::tuple{1000u, 0u, false}, std::tuple{0x3FFFFu, 20u, true}}) {
+  for (const auto& [rate, vbv, mpeg1] :
+       {std::tuple{0u, 20u, false}, std::tuple{1000u, 0u, false}, std::tuple{0x3FFFFu, 20u, true}}) {
     TStreamCraft craft;
     craft.SequenceHeader(352, 288, 3, rate, vbv);
     if (!mpeg1) craft.SequenceExtension(true);
@@ -267,7 +274,8 @@ TEST(BufferVbv, StreamsWithoutRateOrBufferReportTheModeAlone) {
     EXPECT_FALSE(s.Vbv.Modelled);
     const std::string json = StatisticsToJson(s, {});
     EXPECT_NE(json.find("\"mode\": \"variable\""), std::string::npos);
-    EXPECT_NE(json.find("\"lowest_bits\": null,\n    \"lowest_picture\": null,\n    \"underflows\": null,\n    \"overflows\": null"),
+    EXPECT_NE(json.find("\"lowest_bits\": null,\n    \"lowest_picture\": null,\n    \"underflows\": null,\n    "
+                        "\"overflows\": null"),
               std::string::npos)
         << json;
     EXPECT_NE(StatisticsToText(s, {}).find("variable rate, not modelled"), std::string::npos);

@@ -27,4 +27,4 @@ TVbvCurve ComputeVbvCurve(const TOverviewData& data) {
   return curve;
 }
 
-} // namespace varlow
+}  // namespace varlow

@@ -21,4 +21,4 @@ struct TVbvCurve {
 
 TVbvCurve ComputeVbvCurve(const TOverviewData& data);
 
-} // namespace varlow
+}  // namespace varlow

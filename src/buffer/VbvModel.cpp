@@ -16,7 +16,7 @@ bool Anchor(const TVbvPicture& p) { return p.CodingType == kIntraPicture || p.Co
 
 std::int64_t Whole(double bits) { return static_cast<std::int64_t>(std::llround(bits)); }
 
-} // namespace
+}  // namespace
 
 TVbvModel::TVbvModel(TVbvMode mode, std::int64_t totalBits) : FTotalBits(std::max<std::int64_t>(totalBits, 0)) {
   FSummary.Mode = mode;
@@ -136,4 +136,4 @@ TVbvSummary RunVbv(TVbvMode mode, std::span<const TVbvPicture> pictures, std::ve
   return model.Summary();
 }
 
-} // namespace varlow
+}  // namespace varlow

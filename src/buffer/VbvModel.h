@@ -22,16 +22,16 @@ enum class TVbvMode { Constant, Variable };
 
 // One picture as the model takes it, in stream order.
 struct TVbvPicture {
-  std::int64_t UnitBits = 0;            // the bits that leave with it
-  std::int64_t StartCodeEndBits = 0;    // bits of its unit up to the end of its picture start code
+  std::int64_t UnitBits = 0;          // the bits that leave with it
+  std::int64_t StartCodeEndBits = 0;  // bits of its unit up to the end of its picture start code
   std::uint16_t VbvDelay = 0xFFFF;
-  std::uint8_t CodingType = 1;          // picture_coding_type
+  std::uint8_t CodingType = 1;  // picture_coding_type
   bool FieldPicture = false;
-  double FramePeriods = 1;              // how long it is on show (PictureFramePeriods)
+  double FramePeriods = 1;  // how long it is on show (PictureFramePeriods)
   // The sequence in force.
-  std::int64_t BitRate = 0;             // bit/s; 0 when none is declared
-  std::int64_t BufferBits = 0;          // vbv_buffer_size in bits
-  double FrameRate = 0;                 // frames/s
+  std::int64_t BitRate = 0;     // bit/s; 0 when none is declared
+  std::int64_t BufferBits = 0;  // vbv_buffer_size in bits
+  double FrameRate = 0;         // frames/s
   bool LowDelay = false;
 };
 
@@ -56,7 +56,7 @@ struct TVbvSummary {
   // no frame rate: then there are no figures, only the mode.
   bool Modelled = false;
   std::int64_t Pictures = 0;
-  std::int64_t BufferBits = 0;   // of the first picture's sequence
+  std::int64_t BufferBits = 0;  // of the first picture's sequence
   std::int64_t Rate = 0;
   // The lowest occupancy just after a picture left. The pictures decoded once the whole stream
   // has arrived drain the buffer to empty only because the stream ends: they count only when
@@ -73,7 +73,7 @@ struct TVbvSummary {
 // The model run over pictures handed to it one at a time, so that a walk over millions of
 // pictures needs no list of them.
 class TVbvModel {
-public:
+ public:
   // `totalBits`: the whole stream's bits (every picture's UnitBits added), since nothing arrives
   // after its end.
   TVbvModel(TVbvMode mode, std::int64_t totalBits);
@@ -82,26 +82,26 @@ public:
   TVbvPoint Add(const TVbvPicture& picture);
   const TVbvSummary& Summary() const { return FSummary; }
 
-private:
+ private:
   // Frame periods from this picture's decoding to the next one's.
   double PeriodsToNext(const TVbvPicture& picture);
   void Record(std::uint32_t index, const TVbvPicture& picture, const TVbvPoint& point, bool drained);
 
   TVbvSummary FSummary;
   const std::int64_t FTotalBits;
-  std::int64_t FRemoved = 0;      // bits of the pictures decoded so far
-  double FArrived = 0;            // stream bits in the buffer or gone, at the last decoding time
-  double FUnitArrival = 0;        // when the first bit of the next picture's unit arrives (constant rate)
-  double FTime = 0;               // the last decoding time
-  double FSecondsToNext = 0;      // from the last decoding time to the next
-  double FAnchorShown = 0;        // frame periods the last I or P picture (or field pair) is on show
+  std::int64_t FRemoved = 0;  // bits of the pictures decoded so far
+  double FArrived = 0;        // stream bits in the buffer or gone, at the last decoding time
+  double FUnitArrival = 0;    // when the first bit of the next picture's unit arrives (constant rate)
+  double FTime = 0;           // the last decoding time
+  double FSecondsToNext = 0;  // from the last decoding time to the next
+  double FAnchorShown = 0;    // frame periods the last I or P picture (or field pair) is on show
   bool FHaveAnchor = false;
-  bool FFieldPending = false;     // the last picture was the first field of a pair
+  bool FFieldPending = false;  // the last picture was the first field of a pair
   bool FStopped = false;
-  bool FLowestDrained = true;     // the lowest so far is of a picture decoded after the stream's end arrived
+  bool FLowestDrained = true;  // the lowest so far is of a picture decoded after the stream's end arrived
 };
 
 // The model over a whole list of pictures; fills `points` (one per picture) when given.
 TVbvSummary RunVbv(TVbvMode mode, std::span<const TVbvPicture> pictures, std::vector<TVbvPoint>* points = nullptr);
 
-} // namespace varlow
+}  // namespace varlow

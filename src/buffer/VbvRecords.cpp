@@ -63,4 +63,4 @@ TVbvSummary ComputeVbv(const TOverviewData& data) {
   return model.Summary();
 }
 
-} // namespace varlow
+}  // namespace varlow

@@ -18,14 +18,14 @@ TVbvMode VbvModeOf(const TOverviewData& data);
 // are its own) to the end of its pack; the first begins at the stream's first start code and the
 // last runs to the end of the data, sequence end code included.
 class TVbvPictures {
-public:
+ public:
   explicit TVbvPictures(const TOverviewData& data) : FData(data) {}
   std::size_t Count() const { return FData.Pictures.size(); }
   TVbvPicture At(std::size_t i);
   // The bits of all units together.
   std::int64_t TotalBits() const;
 
-private:
+ private:
   std::int64_t UnitBegin(std::size_t i) const;
   std::int64_t UnitEnd(std::size_t i) const;
 
@@ -37,4 +37,4 @@ private:
 // The model's figures over all pictures of `data` (ComputeVbvCurve keeps every picture's point).
 TVbvSummary ComputeVbv(const TOverviewData& data);
 
-} // namespace varlow
+}  // namespace varlow

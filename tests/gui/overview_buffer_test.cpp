@@ -107,7 +107,8 @@ class OverviewBufferTest : public QObject {
     QCOMPARE(s.Mode, TVbvMode::Variable);
     QVERIFY(s.Underflows > 0);
     QCOMPARE(static_cast<std::int64_t>(s.Events.size()), s.Underflows + s.Overflows);
-    QVERIFY(RowValue(*pane.StatisticsTable(), QStringLiteral("VBV underflows")).startsWith(QString::number(s.Underflows) + QStringLiteral(" at pictures ")));
+    QVERIFY(RowValue(*pane.StatisticsTable(), QStringLiteral("VBV underflows"))
+                .startsWith(QString::number(s.Underflows) + QStringLiteral(" at pictures ")));
     pane.Tabs()->setCurrentWidget(pane.Buffer());
     const QImage image = pane.Buffer()->grab().toImage();
     // A red mark under the first underflowing picture.

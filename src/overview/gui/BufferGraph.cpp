@@ -88,8 +88,9 @@ void TBufferGraph::paintEvent(QPaintEvent*) {
   if (FCurve.Points.empty() || !s.Modelled) {
     painter.setPen(Qt::black);
     painter.drawText(rect(), Qt::AlignCenter,
-                     s.Pictures == 0 ? tr("No pictures")
-                                     : tr("The buffer cannot be modelled: no bit rate, buffer size or frame rate declared"));
+                     s.Pictures == 0
+                         ? tr("No pictures")
+                         : tr("The buffer cannot be modelled: no bit rate, buffer size or frame rate declared"));
     return;
   }
   // The scale: from the lowest occupancy (or zero) to the largest buffer or occupancy.
@@ -114,7 +115,8 @@ void TBufferGraph::paintEvent(QPaintEvent*) {
     const std::size_t from = FCurve.BufferSizes[k].first;
     const std::size_t to = k + 1 < FCurve.BufferSizes.size() ? FCurve.BufferSizes[k + 1].first : count;
     const double y = yOf(static_cast<double>(FCurve.BufferSizes[k].second));
-    painter.drawLine(QPointF(XOf(from) - 0.5 * plot.width() / FSpan, y), QPointF(XOf(to) - 0.5 * plot.width() / FSpan, y));
+    painter.drawLine(QPointF(XOf(from) - 0.5 * plot.width() / FSpan, y),
+                     QPointF(XOf(to) - 0.5 * plot.width() / FSpan, y));
   }
   painter.setPen(QPen(QColor(kColourOccupancy), 1));
   const double perPixel = FSpan / plot.width();
@@ -124,8 +126,10 @@ void TBufferGraph::paintEvent(QPaintEvent*) {
     for (std::size_t i = first; i < end; ++i) {
       const double x = XOf(i);
       const TVbvPoint& p = FCurve.Points[i];
-      if (i == first) path.moveTo(x, yOf(static_cast<double>(p.Before)));
-      else path.lineTo(x, yOf(static_cast<double>(p.Before)));
+      if (i == first)
+        path.moveTo(x, yOf(static_cast<double>(p.Before)));
+      else
+        path.lineTo(x, yOf(static_cast<double>(p.Before)));
       path.lineTo(x, yOf(static_cast<double>(p.After)));
     }
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -165,7 +169,8 @@ void TBufferGraph::paintEvent(QPaintEvent*) {
   painter.restore();
 
   painter.setPen(Qt::black);
-  painter.drawText(QRect(2, plot.top() - line / 2, kMarginLeft - 6, line), Qt::AlignRight | Qt::AlignVCenter, Bits(top));
+  painter.drawText(QRect(2, plot.top() - line / 2, kMarginLeft - 6, line), Qt::AlignRight | Qt::AlignVCenter,
+                   Bits(top));
   painter.drawText(QRect(2, plot.bottom() - line / 2, kMarginLeft - 6, line), Qt::AlignRight | Qt::AlignVCenter,
                    Bits(bottom));
   const QString mode = s.Mode == TVbvMode::Constant ? tr("constant rate") : tr("variable rate");
@@ -179,8 +184,9 @@ void TBufferGraph::paintEvent(QPaintEvent*) {
   painter.drawText(numbers, Qt::AlignLeft | Qt::AlignVCenter, QString::number(first));
   painter.drawText(numbers, Qt::AlignRight | Qt::AlignVCenter, QString::number(end > 0 ? end - 1 : 0));
   // Legend.
-  const std::pair<QRgb, QString> keys[] = {
-      {kColourOccupancy, tr("occupancy")}, {kColourBuffer, tr("buffer size")}, {kColourViolation, tr("underflow / overflow")}};
+  const std::pair<QRgb, QString> keys[] = {{kColourOccupancy, tr("occupancy")},
+                                           {kColourBuffer, tr("buffer size")},
+                                           {kColourViolation, tr("underflow / overflow")}};
   int x = plot.left();
   const int legendTop = numbers.bottom() + 3;
   for (const auto& [colour, label] : keys) {
@@ -200,7 +206,8 @@ void TBufferGraph::mousePressEvent(QMouseEvent* event) {
   {
     std::unique_lock<std::mutex> guard;
     if (FLock) guard = std::unique_lock(*FLock);
-    if (static_cast<std::size_t>(i) < FData->Pictures.size()) offset = FData->Pictures[static_cast<std::size_t>(i)].Offset();
+    if (static_cast<std::size_t>(i) < FData->Pictures.size())
+      offset = FData->Pictures[static_cast<std::size_t>(i)].Offset();
   }
   if (offset < 0) return;
   MarkPicture(i);
@@ -224,10 +231,18 @@ void TBufferGraph::wheelEvent(QWheelEvent* event) {
 
 void TBufferGraph::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
-    case Qt::Key_Home: SetView(0, static_cast<double>(FCurve.Points.size())); break;
-    case Qt::Key_Left: SetView(FFirst - std::max(1.0, FSpan / 20), FSpan); break;
-    case Qt::Key_Right: SetView(FFirst + std::max(1.0, FSpan / 20), FSpan); break;
-    default: QWidget::keyPressEvent(event); return;
+    case Qt::Key_Home:
+      SetView(0, static_cast<double>(FCurve.Points.size()));
+      break;
+    case Qt::Key_Left:
+      SetView(FFirst - std::max(1.0, FSpan / 20), FSpan);
+      break;
+    case Qt::Key_Right:
+      SetView(FFirst + std::max(1.0, FSpan / 20), FSpan);
+      break;
+    default:
+      QWidget::keyPressEvent(event);
+      return;
   }
   event->accept();
 }
@@ -250,8 +265,10 @@ bool TBufferGraph::event(QEvent* event) {
   if (event->type() == QEvent::ToolTip) {
     auto* help = static_cast<QHelpEvent*>(event);
     const std::int64_t i = PictureAt(help->pos().x());
-    if (i >= 0) QToolTip::showText(help->globalPos(), ToolTipFor(static_cast<std::size_t>(i)), this);
-    else QToolTip::hideText();
+    if (i >= 0)
+      QToolTip::showText(help->globalPos(), ToolTipFor(static_cast<std::size_t>(i)), this);
+    else
+      QToolTip::hideText();
     return true;
   }
   return QWidget::event(event);

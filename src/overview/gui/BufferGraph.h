@@ -55,4 +55,4 @@ class TBufferGraph final : public QWidget {
   std::int64_t FMarked = -1;
 };
 
-} // namespace varlow
+}  // namespace varlow
