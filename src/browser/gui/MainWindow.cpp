@@ -49,6 +49,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     CreateMenus();
     CreatePanes();
     CreateStatusBar();
+    CreateCopyCommands();
     setAcceptDrops(true);
     // Centred on the screen and sized to it until the settings say otherwise.
     PlaceOnScreen(QRect());

@@ -1,7 +1,11 @@
 #pragma once
 #include <QMainWindow>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "browser/PackDetails.h"
@@ -82,6 +86,7 @@ class TForm1 final : public QMainWindow {
   TSliceListBox* lbSlices = nullptr;
   QLabel* Label2 = nullptr;
   QTreeWidget* tvSliceDetails = nullptr;
+  QMenu* View1 = nullptr;              // View: the docked panes, Dump File Bytes, Go To, Find Next
   QMenu* VideoStream1 = nullptr;       // File > Video Stream: the container's streams
   QMenu* RecentFiles1 = nullptr;       // File > Recent Files: the files opened last, newest first
   QLabel* StatusSize = nullptr;        // status bar: the file's size,
@@ -103,6 +108,14 @@ class TForm1 final : public QMainWindow {
 
   // The files File > Recent Files offers, newest first (kept between runs).
   QStringList RecentFiles() const;
+
+  // Copy (MainWindowCopy.cpp). The context menu of a view (ListView1, TreeView1,
+  // tvSliceDetails, lbSlices or Memo1) with its copy commands, null for another widget; the
+  // first command is what Ctrl+C in the view does (CopyFrom).
+  std::unique_ptr<QMenu> ContextMenuFor(QWidget* view);
+  void CopyFrom(QWidget* view);
+  // The pack bytes (the file's bytes with Dump File Bytes) the dump's selection touches.
+  std::optional<std::pair<std::int32_t, std::int32_t>> SelectedDumpBytes() const;
 
   TPackIndex& Index() { return FIndex; }
   const QString& FileName() const { return FFileName; }
@@ -153,6 +166,15 @@ class TForm1 final : public QMainWindow {
   void FillRecentMenu();
   void CreateStatusBar();
   void UpdateStatusBar();
+
+  // Copy commands (MainWindowCopy.cpp): the selected rows of the list, tab-separated (the
+  // column names first when asked); the dumped bytes the dump's selection touches, as hex
+  // pairs or as text.
+  void CreateCopyCommands();
+  std::vector<int> SelectedPackRows() const;
+  QString PackRowsText(bool withNames) const;
+  std::span<const std::uint8_t> DumpedBytes() const;
+  QString DumpBytesText(bool hex) const;
 
   // View > Go To and Find Next (MainWindowGoTo.cpp).
   void CreateGoToMenu(QMenu* view);

@@ -23,7 +23,8 @@ int WheelRowsFromAngle(int& angle) {
 
 TPackListView::TPackListView(QWidget* parent) : QTableView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  // Rows can be selected together for Copy; the pack shown is the current row's.
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setShowGrid(true);
   setWordWrap(false);
@@ -82,6 +83,7 @@ int TPackListView::VisibleRowCount() const {
 
 int TPackListView::SelectedRow() const {
   if (!selectionModel()) return -1;
+  if (selectionModel()->isRowSelected(currentIndex().row(), {})) return currentIndex().row();
   const QModelIndexList rows = selectionModel()->selectedRows();
   return rows.isEmpty() ? -1 : rows.first().row();
 }

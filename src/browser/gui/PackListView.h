@@ -16,7 +16,7 @@ class TPackListView final : public QTableView {
 
   // Number of rows that fit wholly in the view, at least one.
   int VisibleRowCount() const;
-  // The selected row, or -1.
+  // The current row when it is selected, else the first selected row, or -1.
   int SelectedRow() const;
   // Selects `row` and makes it current.
   void SelectRow(int row);
