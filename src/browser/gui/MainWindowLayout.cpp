@@ -217,14 +217,19 @@ void TForm1::CreateMenus() {
   file->addSeparator();
   addItem(file, "Exit1", QStringLiteral("E&xit"), &TForm1::Exit1Click, QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-  QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
-  tools->setObjectName(QStringLiteral("Tools1"));
-  addItem(tools, "Transrater1", QStringLiteral("Transrate"), &TForm1::Transrater1Click);
-  addItem(tools, "HexEdit1", QStringLiteral("Hex Edit"), &TForm1::HexEdit1Click);
+  // The View menu comes next; CreatePanes fills it.
+  View1 = menuBar()->addMenu(QStringLiteral("&View"));
+  View1->setObjectName(QStringLiteral("View1"));
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+  tools->setObjectName(QStringLiteral("Tools1"));
+  addItem(tools, "Transrater1", QStringLiteral("&Transrate"), &TForm1::Transrater1Click,
+          QKeySequence(Qt::CTRL | Qt::Key_T));
+  addItem(tools, "HexEdit1", QStringLiteral("&Hex Edit"), &TForm1::HexEdit1Click, QKeySequence(Qt::CTRL | Qt::Key_E));
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("Help1"));
-  addItem(help, "About1", QStringLiteral("About"), &TForm1::About1Click);
+  addItem(help, "About1", QStringLiteral("&About"), &TForm1::About1Click);
 }
 
 }  // namespace varlow

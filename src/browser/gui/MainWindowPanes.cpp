@@ -48,8 +48,7 @@ void TForm1::SizeDocks() {
 }
 
 void TForm1::CreatePanes() {
-  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-  view->setObjectName(QStringLiteral("View1"));
+  QMenu* view = View1;
 
   // The overview docks under the list and the panes; while shown it scans each file opened in
   // the background. Both panes start hidden, so the window's own layout keeps its design size;
@@ -58,6 +57,7 @@ void TForm1::CreatePanes() {
   FOverviewDock->hide();
   QAction* overviewAction = FOverviewDock->toggleViewAction();
   overviewAction->setObjectName(QStringLiteral("ViewOverview1"));
+  overviewAction->setText(QStringLiteral("&Overview"));
   overviewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   view->addAction(overviewAction);
 
@@ -79,6 +79,7 @@ void TForm1::CreatePanes() {
   }
   QAction* picture = FPicturePane->toggleViewAction();
   picture->setObjectName(QStringLiteral("ViewPicture1"));
+  picture->setText(QStringLiteral("&Picture"));
   picture->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
   view->addAction(picture);
 

@@ -24,7 +24,9 @@ QString StreamText(const TContainerStream& stream, const TContainerFormat& forma
     id = QStringLiteral("stream ID ") + Hex(stream.StreamId, 2) + QLatin1Char('/') + Hex(stream.SubStreamId, 2);
   else
     id = QStringLiteral("stream ID ") + Hex(stream.StreamId, 2);
-  return QStringLiteral("%1   %2   %3").arg(stream.Index).arg(id, QString::fromStdString(stream.Codec));
+  // The first ten are chosen by their digit from the keyboard.
+  const QString number = stream.Index < 10 ? QStringLiteral("&%1").arg(stream.Index) : QString::number(stream.Index);
+  return QStringLiteral("%1   %2   %3").arg(number, id, QString::fromStdString(stream.Codec));
 }
 
 } // namespace
