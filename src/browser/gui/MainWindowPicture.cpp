@@ -1,6 +1,7 @@
 // The picture pane in the main window: it follows the selected pack, and it and the slice tree
 // point at each other's macroblocks.
 #include <QItemSelectionModel>
+#include <QListWidget>
 #include <QTreeWidget>
 
 #include "browser/gui/MainWindow.h"
@@ -61,7 +62,8 @@ void SelectMacroblockNode(TForm1& form, int sliceIndex, int number) {
   }
 }
 
-// The slice and macroblock of the selected slice-tree node, outlined on the picture.
+// The slice and macroblock of the selected slice-tree node, outlined on the picture; without
+// one, the slice chosen in the slice list (its items are the picture's slices in file order).
 void HighlightSelectedNode(TForm1& form, TPicturePane& pane) {
   QTreeWidgetItem* item = form.tvSliceDetails->currentItem();
   int number = -1;
@@ -69,7 +71,8 @@ void HighlightSelectedNode(TForm1& form, TPicturePane& pane) {
     const int n = NumberAfter(item->text(0), QStringLiteral("MacroBlock "));
     if (n >= 0 && item->parent()->parent() == nullptr) number = n;
   }
-  const int slice = item != nullptr ? NumberAfter(item->text(0), QStringLiteral("Slice ")) : -1;
+  const int slice =
+      item != nullptr ? NumberAfter(item->text(0), QStringLiteral("Slice ")) : form.lbSlices->SelectedRow();
   pane.HighlightMacroblock(slice, number);
 }
 
@@ -92,6 +95,14 @@ TPicturePane* AttachPicturePane(TForm1& form) {
                    [&form](int slice, int number, int) { SelectMacroblockNode(form, slice, number); });
   QObject::connect(form.tvSliceDetails, &QTreeWidget::currentItemChanged, pane,
                    [&form, pane] { HighlightSelectedNode(form, *pane); });
+  // A slice chosen in the list is outlined once the window has explained it into the slice
+  // tree (queued: the window's own handler of the choice runs after this one), and again when
+  // the picture or its macroblocks arrive after the choice.
+  QObject::connect(
+      form.lbSlices, &QListWidget::itemSelectionChanged, pane, [&form, pane] { HighlightSelectedNode(form, *pane); },
+      Qt::QueuedConnection);
+  for (auto shown : {&TPicturePane::PictureShown, &TPicturePane::MapShown})
+    QObject::connect(pane, shown, pane, [&form, pane] { HighlightSelectedNode(form, *pane); });
   return pane;
 }
 

@@ -1,6 +1,7 @@
 // The window layout kept in the user's settings ("Tarnwick"/"Varlow"): eleven integer values;
-// the splitters between the upper panes and the strip below and inside that strip apart from
-// them ("Tarnwick"/"Varlow Layout"). The window's place is fitted to the screens present.
+// the splitters between the upper panes and the strip below and inside that strip, and the
+// picture pane's layers and field choice, apart from them ("Tarnwick"/"Varlow Layout"). The window's place is fitted to
+// the screens present.
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -8,10 +9,12 @@
 #include <QSplitter>
 #include <functional>
 
+#include "browser/gui/MainWindow.h"
 #include "browser/gui/PackListModel.h"
 #include "browser/gui/PackListView.h"
-#include "browser/gui/MainWindow.h"
 #include "browser/gui/WindowGeometry.h"
+#include "picture/gui/OverlayPainter.h"
+#include "picture/gui/PicturePane.h"
 #include "support/Trap.h"
 
 namespace varlow {
@@ -22,6 +25,8 @@ QSettings OpenSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringL
 QSettings OpenLayoutSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Varlow Layout")); }
 const QString kStripSplitterKey = QStringLiteral("StripSplitter");  // upper panes against the strip
 const QString kStripPanesKey = QStringLiteral("StripPanes");        // dump, slices, slice tree
+const QString kPictureLayersKey = QStringLiteral("PictureLayers");  // "types,quant,mv,slices", those on
+const QString kPictureFieldKey = QStringLiteral("PictureField");    // 0 frame, 1 top field, 2 bottom field
 
 // The available areas of the screens present, the primary one first.
 QList<QRect> ScreenAreas() {
@@ -85,6 +90,17 @@ void TForm1::LoadRegistrySettings() {
       Splitter3->restoreState(state.toByteArray());
     if (const QVariant state = layout.value(kStripPanesKey); state.isValid())
       Splitter2->restoreState(state.toByteArray());
+    // The picture pane's layers and field as they were left; a value not understood is skipped.
+    if (FPicturePane != nullptr) {
+      TOverlayLayers layers;
+      if (const QVariant kept = layout.value(kPictureLayersKey);
+          kept.isValid() && ParseOverlayLayers(kept.toString(), layers))
+        FPicturePane->SetLayers(layers);
+      bool ok = false;
+      const int field = layout.value(kPictureFieldKey).toString().toInt(&ok);
+      if (ok && field >= static_cast<int>(TFieldView::Frame) && field <= static_cast<int>(TFieldView::Bottom))
+        FPicturePane->SetFieldView(static_cast<TFieldView>(field));
+    }
   });
 }
 
@@ -134,6 +150,10 @@ void TForm1::SaveRegistrySettings() {
     QSettings layout = OpenLayoutSettings();
     layout.setValue(kStripSplitterKey, Splitter3->saveState());
     layout.setValue(kStripPanesKey, Splitter2->saveState());
+    if (FPicturePane != nullptr) {
+      layout.setValue(kPictureLayersKey, OverlayLayersText(FPicturePane->Layers()));
+      layout.setValue(kPictureFieldKey, static_cast<int>(FPicturePane->FieldView()));
+    }
     layout.sync();
   });
 }

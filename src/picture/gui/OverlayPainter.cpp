@@ -19,6 +19,15 @@ bool ParseOverlayLayers(const QString& text, TOverlayLayers& layers) {
   return true;
 }
 
+QString OverlayLayersText(const TOverlayLayers& layers) {
+  QStringList names;
+  if (layers.Types) names << QStringLiteral("types");
+  if (layers.Quant) names << QStringLiteral("quant");
+  if (layers.Vectors) names << QStringLiteral("mv");
+  if (layers.Slices) names << QStringLiteral("slices");
+  return names.join(QLatin1Char(','));
+}
+
 QColor KindColour(TMacroblockKind kind) {
   switch (kind) {
     case TMacroblockKind::Intra: return QColor(230, 40, 40);

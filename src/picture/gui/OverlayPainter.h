@@ -21,6 +21,8 @@ struct TOverlayLayers {
 
 // Parses "types,quant,mv,slices" (any subset, any order); false on an unknown name.
 bool ParseOverlayLayers(const QString& text, TOverlayLayers& layers);
+// The layers that are on, in the form ParseOverlayLayers reads ("" when none is).
+QString OverlayLayersText(const TOverlayLayers& layers);
 
 QColor KindColour(TMacroblockKind kind);
 QString KindName(TMacroblockKind kind);

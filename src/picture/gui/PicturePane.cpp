@@ -206,12 +206,28 @@ void TPicturePane::RefreshImage() {
   FView->SetPicture(PictureToImage(*FPicture, view), FMap.get(), view);
 }
 
-void TPicturePane::LayersChanged() {
+TOverlayLayers TPicturePane::Layers() const {
   TOverlayLayers layers;
   layers.Types = FTypes->isChecked();
   layers.Quant = FQuant->isChecked();
   layers.Vectors = FVectors->isChecked();
   layers.Slices = FSlices->isChecked();
+  return layers;
+}
+
+void TPicturePane::SetLayers(const TOverlayLayers& layers) {
+  FTypes->setChecked(layers.Types);
+  FQuant->setChecked(layers.Quant);
+  FVectors->setChecked(layers.Vectors);
+  FSlices->setChecked(layers.Slices);
+}
+
+TFieldView TPicturePane::FieldView() const { return static_cast<TFieldView>(FFieldBox->currentIndex()); }
+
+void TPicturePane::SetFieldView(TFieldView view) { FFieldBox->setCurrentIndex(static_cast<int>(view)); }
+
+void TPicturePane::LayersChanged() {
+  const TOverlayLayers layers = Layers();
   FView->SetLayers(layers);
   FLegend->setPixmap(QPixmap::fromImage(PaintLegend(layers, 600)));
 }

@@ -12,6 +12,7 @@
 #include "picture/DecodedPicture.h"
 #include "picture/MacroblockMap.h"
 #include "picture/PictureLoader.h"
+#include "picture/gui/OverlayPainter.h"
 #include "picture/gui/PictureImage.h"
 
 class QCheckBox;
@@ -50,7 +51,14 @@ public:
   TPictureView* View() const { return FView; }
   QString Status() const;
 
-public slots:
+  // The layers drawn over the picture and the frame or field shown, as the pane's boxes set
+  // them (kept between runs by the main window).
+  TOverlayLayers Layers() const;
+  void SetLayers(const TOverlayLayers& layers);
+  TFieldView FieldView() const;
+  void SetFieldView(TFieldView view);
+
+ public slots:
   // Outlines macroblock `numberInSlice` of slice `sliceIndex`, or the whole slice when the
   // number is negative; a negative slice clears the highlight.
   void HighlightMacroblock(int sliceIndex, int numberInSlice);
