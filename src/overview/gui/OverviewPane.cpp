@@ -17,12 +17,13 @@
 #include <algorithm>
 #include <mutex>
 
-#include "overview/OverviewReport.h"
 #include "buffer/VbvCurve.h"
+#include "overview/OverviewReport.h"
 #include "overview/PictureTiming.h"
 #include "overview/gui/BufferGraph.h"
 #include "overview/gui/OverviewGraph.h"
 #include "overview/gui/OverviewScanJob.h"
+#include "support/OutputNames.h"
 #include "support/Trap.h"
 
 namespace varlow {
@@ -40,6 +41,11 @@ bool SaveBytes(const QString& path, const QByteArray& bytes) {
     return false;
   }
   return file.commit();
+}
+
+// The export dialogs' proposal: "<stream's folder>/<stream's name>-<what>.<extension>".
+QString ProposedName(const QString& stream, const char* what, const char* extension) {
+  return QFile::decodeName(ProposedOutputName(QFile::encodeName(stream).toStdString(), what, extension).c_str());
 }
 
 }  // namespace
@@ -89,15 +95,18 @@ TOverviewPane::TOverviewPane(QWidget* parent) : QWidget(parent), FJob(std::make_
   FExport->setPopupMode(QToolButton::InstantPopup);
   auto* menu = new QMenu(FExport);
   menu->addAction(tr("Graph as PNG..."), this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export graph"), QString(), tr("PNG images (*.png)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Export graph"), ProposedName(FFileName, "overview", "png"), tr("PNG images (*.png)"));
     if (!path.isEmpty()) ExportPng(path);
   });
   menu->addAction(tr("Graph as SVG..."), this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export graph"), QString(), tr("SVG images (*.svg)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Export graph"), ProposedName(FFileName, "overview", "svg"), tr("SVG images (*.svg)"));
     if (!path.isEmpty()) ExportSvg(path);
   });
   menu->addAction(tr("Statistics as JSON..."), this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export statistics"), QString(), tr("JSON (*.json)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Export statistics"), ProposedName(FFileName, "statistics", "json"), tr("JSON (*.json)"));
     if (!path.isEmpty()) ExportJson(path);
   });
   FExport->setMenu(menu);
