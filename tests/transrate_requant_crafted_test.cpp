@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "TestBitWriter.h"
 #include "slice/MPEGVideoViewer.h"
 #include "slice/VLCCodeLists.h"
 #include "support/Log.h"
 #include "support/MemoryTree.h"
 #include "support/PaddedBuffer.h"
 #include "transrate/MPEGVideoTranscoder.h"
-
-#include "TestBitWriter.h"
 
 using namespace varlow;
 using varlow::test::TTestBitWriter;
@@ -101,9 +100,12 @@ void Escape(TTestBitWriter& w, int run, int level) {
 }
 void Mpeg1Escape(TTestBitWriter& w, int run, int level) {
   w.Bits("0000 01").Put(static_cast<std::uint32_t>(run), 6);
-  if (level >= 128) w.Put(0, 8).Put(static_cast<std::uint32_t>(level), 8);
-  else if (level <= -128) w.Put(0x80, 8).Put(static_cast<std::uint32_t>(level + 256), 8);
-  else w.Put(static_cast<std::uint32_t>(level) & 0xFF, 8);
+  if (level >= 128)
+    w.Put(0, 8).Put(static_cast<std::uint32_t>(level), 8);
+  else if (level <= -128)
+    w.Put(0x80, 8).Put(static_cast<std::uint32_t>(level + 256), 8);
+  else
+    w.Put(static_cast<std::uint32_t>(level) & 0xFF, 8);
 }
 // Intra blocks Y2 .. V1 with a DC size of 0 and no coefficient.
 void EmptyIntraBlocks(TTestBitWriter& w, bool b15 = false) {
@@ -112,7 +114,8 @@ void EmptyIntraBlocks(TTestBitWriter& w, bool b15 = false) {
   for (int i = 0; i < 2; ++i) w.Bits("00").Bits(eob);
 }
 
-std::vector<std::uint8_t> Requantise(const std::vector<std::uint8_t>& unit, int type, double scale, bool mpeg1 = false) {
+std::vector<std::uint8_t> Requantise(const std::vector<std::uint8_t>& unit, int type, double scale, bool mpeg1 = false,
+                                     bool nonLinear = false) {
   TMPEGVideoTranscoder transcoder;
   transcoder.SetMpeg1(mpeg1);
   TPaddedBuffer input(unit.size());
@@ -121,10 +124,11 @@ std::vector<std::uint8_t> Requantise(const std::vector<std::uint8_t>& unit, int 
   auto size = static_cast<std::int32_t>(output.size());
   TMPEGVideoTranscoder::TRequantSettings settings;
   settings.Scale = scale;
+  settings.NonLinear = nonLinear;
   ScopedLogCapture quiet;
-  EXPECT_EQ(transcoder.Requantise(type, input.Data(), output.data(), static_cast<std::int32_t>(unit.size()), size,
-                                  settings),
-            S_OK);
+  EXPECT_EQ(
+      transcoder.Requantise(type, input.Data(), output.data(), static_cast<std::int32_t>(unit.size()), size, settings),
+      S_OK);
   EXPECT_FALSE(transcoder.Damaged());
   output.resize(static_cast<std::size_t>(size));
   return output;
@@ -181,19 +185,19 @@ std::string Explain(const std::vector<std::uint8_t>& stream) {
 // escape, and one run that no table holds.
 void IntraLevels(TTestBitWriter& w, int quant, bool b15) {
   w.Put(static_cast<std::uint32_t>(quant), 5).Put(0, 1);
-  w.Bits("1 1");  // increment 1, intra
-  w.Bits("100");  // Y1: DC size 0
-  RunLevel(w, 0, 1, b15);   // position 1, weight 16: 4 goes to 0 (0 and 8 equally near)
-  RunLevel(w, 0, 3, b15);   // position 2, weight 16: 12 -> level 1
-  RunLevel(w, 0, 5, b15);   // position 3, weight 19: 23 -> level 2
-  Escape(w, 0, 200);        // position 4: 800 -> level 100, still escaped
-  Escape(w, 0, 60);         // position 5, weight 19: 285 -> level 30, which has a code
-  Escape(w, 40, 2);         // position 46, weight 35: 17 -> level 1, run 40 escaped
+  w.Bits("1 1");           // increment 1, intra
+  w.Bits("100");           // Y1: DC size 0
+  RunLevel(w, 0, 1, b15);  // position 1, weight 16: 4 goes to 0 (0 and 8 equally near)
+  RunLevel(w, 0, 3, b15);  // position 2, weight 16: 12 -> level 1
+  RunLevel(w, 0, 5, b15);  // position 3, weight 19: 23 -> level 2
+  Escape(w, 0, 200);       // position 4: 800 -> level 100, still escaped
+  Escape(w, 0, 60);        // position 5, weight 19: 285 -> level 30, which has a code
+  Escape(w, 40, 2);        // position 46, weight 35: 17 -> level 1, run 40 escaped
   w.Bits(b15 ? "0110" : "10");
   EmptyIntraBlocks(w, b15);
 }
 
-} // namespace
+}  // namespace
 
 TEST(RequantCrafted, IntraLevelsAndEscapesInBothTables) {
   for (int b15 = 0; b15 < 2; ++b15) {
@@ -220,6 +224,60 @@ TEST(RequantCrafted, NonLinearQuantiser) {
   EXPECT_EQ(Explain(Requantise(unit, 1, 2.0)), "q16 | +1 t1 Y1 0/2 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
 }
 
+// q_scale_type of the first picture coding extension; -1 when there is none.
+int QScaleType(const std::vector<std::uint8_t>& stream) {
+  for (std::size_t i = 0; i + 8 < stream.size(); ++i)
+    if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1 && stream[i + 3] == 0xB5 &&
+        (stream[i + 4] >> 4) == 8)
+      return (stream[i + 7] >> 4) & 1;
+  return -1;
+}
+
+TEST(RequantCrafted, SwitchToTheNonLinearQuantiser) {
+  // One intra macroblock of the linear table: level 8 at position 1 (weight 16).
+  const auto unit = [](int quant) {
+    return Unit({}, {.type = 1}, [quant](TTestBitWriter& w) {
+      w.Put(static_cast<std::uint32_t>(quant), 5).Put(0, 1).Bits("1 1 100");
+      RunLevel(w, 0, 8);
+      w.Bits("10");
+      EmptyIntraBlocks(w);
+    });
+  };
+  ASSERT_EQ(QScaleType(unit(30)), 0);
+  // Code 30 is a step of 60; 1.6 times that, 96, is non-linear code 29, past the linear
+  // table's last step (62): 2 * 8 * 16 * 60 / 32 = 480 comes back as level 5.
+  const auto coarser = Requantise(unit(30), 1, 1.6, false, true);
+  EXPECT_EQ(QScaleType(coarser), 1);
+  EXPECT_EQ(Explain(coarser), "q29 | +1 t1 Y1 0/5 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
+  // Without the switch the linear table stops at code 31, a step of 62.
+  const auto linear = Requantise(unit(30), 1, 1.6);
+  EXPECT_EQ(QScaleType(linear), 0);
+  EXPECT_EQ(Explain(linear).substr(0, 4), "q31 ");
+  // The input's own step where the other table has it (24: code 16) keeps the levels; where it
+  // has none (26) the nearest coarser step serves (28, code 17): 208 comes back as level 7.
+  EXPECT_EQ(Explain(Requantise(unit(12), 1, 1.0, false, true)),
+            "q16 | +1 t1 Y1 0/8 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
+  EXPECT_EQ(Explain(Requantise(unit(13), 1, 1.0, false, true)),
+            "q17 | +1 t1 Y1 0/7 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
+  // An input of the non-linear table keeps it.
+  const auto nonLinearInput = Unit({}, {.type = 1, .qScaleType = 1}, [](TTestBitWriter& w) {
+    w.Put(10, 5).Put(0, 1).Bits("1 1 100");
+    RunLevel(w, 0, 4);
+    w.Bits("10");
+    EmptyIntraBlocks(w);
+  });
+  EXPECT_EQ(Explain(Requantise(nonLinearInput, 1, 2.0, false, true)),
+            "q16 | +1 t1 Y1 0/2 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
+  // MPEG-1 has no table to switch to.
+  const auto mpeg1 = Unit({.mpeg1 = true}, {}, [](TTestBitWriter& w) {
+    w.Put(30, 5).Put(0, 1).Bits("1 1 100");
+    RunLevel(w, 0, 8);
+    w.Bits("10");
+    EmptyIntraBlocks(w);
+  });
+  EXPECT_EQ(Explain(Requantise(mpeg1, 1, 1.6, true, true)).substr(0, 4), "q31 ");
+}
+
 TEST(RequantCrafted, QuantiserMatricesInForce) {
   // Intra matrix entry 1 = 3: level 2 there reconstructs to (2 * 2 * 3 * 2) / 32 = 0 and goes;
   // with the default matrix it would stay.
@@ -232,7 +290,8 @@ TEST(RequantCrafted, QuantiserMatricesInForce) {
   };
   EXPECT_EQ(Explain(Requantise(Unit({.intraWeight1 = 3}, {}, body), 1, 2.0)),
             "q2 | +1 t1 Y1 1/1 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
-  EXPECT_EQ(Explain(Requantise(Unit({}, {}, body), 1, 2.0)), "q2 | +1 t1 Y1 0/1 0/1 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
+  EXPECT_EQ(Explain(Requantise(Unit({}, {}, body), 1, 2.0)),
+            "q2 | +1 t1 Y1 0/1 0/1 eob Y2 eob Y3 eob Y4 eob U1 eob V1 eob");
 
   // A quant matrix extension's non-intra entry 0 = 3: both blocks of this P macroblock lose
   // their only level, and it keeps its motion without a pattern (MC, not coded).
@@ -246,7 +305,8 @@ TEST(RequantCrafted, QuantiserMatricesInForce) {
     }
   };
   EXPECT_EQ(Explain(Requantise(Unit({}, {.type = 2, .nonIntraWeight0 = 3}, predicted), 2, 2.0)), "q2 | +1 t8 mv0 mv0");
-  EXPECT_EQ(Explain(Requantise(Unit({}, {.type = 2}, predicted), 2, 2.0)), "q2 | +1 t10 mv0 mv0 cbp48 Y1 0/1 eob Y2 0/1 eob");
+  EXPECT_EQ(Explain(Requantise(Unit({}, {.type = 2}, predicted), 2, 2.0)),
+            "q2 | +1 t10 mv0 mv0 cbp48 Y1 0/1 eob Y2 0/1 eob");
 }
 
 // P macroblocks that lose their blocks: with motion they keep it without a pattern; without
@@ -327,10 +387,11 @@ TEST(RequantCrafted, BMacroblocksThatLoseTheirBlocksAreSkippedWherePredictionAll
     w.Bits("1 0011 010 1 1010 10 10");  // 4: forward, horizontal motion_code 1: kept without blocks
     w.Bits("1 0011 1 1 1010 10 10");    // 5: the last of the slice: kept without blocks
   });
-  EXPECT_EQ(Explain(unit),
-            "q2 | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/10 eob | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 "
-            "cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 cbp32 Y1 0/1 eob | +1 t10 mv1 mv0 cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 cbp32 "
-            "Y1 0/1 eob");
+  EXPECT_EQ(
+      Explain(unit),
+      "q2 | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/10 eob | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 "
+      "cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 cbp32 Y1 0/1 eob | +1 t10 mv1 mv0 cbp32 Y1 0/1 eob | +1 t10 mv0 mv0 cbp32 "
+      "Y1 0/1 eob");
   EXPECT_EQ(Explain(Requantise(unit, 3, 2.0)),
             "q4 | +1 t14 mv0 mv0 mv0 mv0 cbp32 Y1 0/5 eob | +2 t8 mv0 mv0 | +2 t8 mv1 mv0 | +1 t8 mv0 mv0");
 }

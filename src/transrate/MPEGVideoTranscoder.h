@@ -1,6 +1,7 @@
 #pragma once
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -12,8 +13,8 @@
 #include "support/HResult.h"
 #include "transrate/BitStreamWriter.h"
 #include "transrate/ParsedGroup.h"
-#include "transrate/RequantMacroblock.h"
 #include "transrate/RequantLevelCache.h"
+#include "transrate/RequantMacroblock.h"
 #include "transrate/RequantTables.h"
 
 namespace varlow {
@@ -31,7 +32,7 @@ namespace varlow {
 // SetMpeg1 allows it) is reported through Damaged();
 // its caller then copies it unchanged.
 class TMPEGVideoTranscoder {
-public:
+ public:
   static constexpr int kCurveSize = 256;
 
   TMPEGVideoTranscoder();
@@ -66,23 +67,32 @@ public:
   // step grows by about Scale; with a TargetBits the step follows, slice by slice, the bits
   // actually written so that the picture lands near that size.
   struct TRequantSettings {
-    double Scale = 1;               // wanted ratio of the new quantiser step to the input's
-    std::int64_t TargetBits = 0;    // wanted size of the picture in bits; 0: Scale throughout
-    double Alpha = 1;               // model: coefficient bits go as step ratio ^ -Alpha
-    float RoundingBias = 0;         // dead zone, in steps (see TLevelQuantiser::Requantise)
-    double MinStepRatio = 1;        // a new step is the input's or at least this much coarser
-    double Lambda = 0;              // price of a bit in squared coefficient error, per squared
-                                    // quantiser_scale; 0: levels are not shaped (TBlockShaper)
-    bool SkipBMacroblocks = true;   // B macroblocks left without blocks that repeat the
-                                    // prediction before them become skipped ones
+    double Scale = 1;              // wanted ratio of the new quantiser step to the input's
+    std::int64_t TargetBits = 0;   // wanted size of the picture in bits; 0: Scale throughout
+    double Alpha = 1;              // model: coefficient bits go as step ratio ^ -Alpha
+    float RoundingBias = 0;        // dead zone, in steps (see TLevelQuantiser::Requantise)
+    double MinStepRatio = 1;       // a new step is the input's or at least this much coarser
+    double Lambda = 0;             // price of a bit in squared coefficient error, per squared
+                                   // quantiser_scale; 0: levels are not shaped (TBlockShaper)
+    bool SkipBMacroblocks = true;  // B macroblocks left without blocks that repeat the
+                                   // prediction before them become skipped ones
+    bool NonLinear = false;        // an MPEG-2 picture of the linear quantiser table is written
+                                   // with the non-linear one (q_scale_type 1), whose steps reach
+                                   // 112 where linear ones stop at 62
   };
   // Parsed, Picture: where the picture's analysis kept its macroblocks; when it kept them whole
   // they are taken instead of decoding the picture's codes again.
-  HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
-                     std::int32_t InputSize, std::int32_t& OutputSize, const TRequantSettings& Settings,
-                     const TParsedGroup* Parsed = nullptr, int Picture = -1);
+  HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                     std::int32_t& OutputSize, const TRequantSettings& Settings, const TParsedGroup* Parsed = nullptr,
+                     int Picture = -1);
   // The step ratio the last re-quantising pass used, averaged over the input bits.
   double UsedScale() const { return FScaleWeight > 0 ? FScaleSum / FScaleWeight : 1.0; }
+  // The ratio of output to input quantiser_scale the last re-quantising pass wrote, a geometric
+  // mean over the input's coefficients: what the quantiser codes allowed of the wanted steps.
+  double RealisedScale() const { return FRatioWeight > 0 ? std::exp(FRatioLogSum / FRatioWeight) : 1.0; }
+  // Whether the last re-quantising pass wrote its picture with the non-linear quantiser table
+  // where the input had the linear one.
+  bool SwitchedToNonLinear() const { return FOutNonLinear && !FInNonLinear; }
   // Whether the passes walk MPEG-1 pictures (the cut carries them unchanged; the re-quantiser
   // walks them).
   void SetMpeg1(bool Walk) { FMpeg1Allowed = Walk; }
@@ -100,8 +110,8 @@ public:
     TMatrices Matrices;
   };
   TSequenceValues SequenceValues() const {
-    return {horizontal_size_value, vertical_size_value, horizontal_size, vertical_size, chroma_format,
-            FHaveSequenceExtension, FMatrices};
+    return {horizontal_size_value, vertical_size_value,    horizontal_size, vertical_size,
+            chroma_format,         FHaveSequenceExtension, FMatrices};
   }
   void SetSequenceValues(const TSequenceValues& v) {
     horizontal_size_value = v.HorizontalSizeValue;
@@ -163,7 +173,7 @@ public:
   // input's own alignment bits), from the last analysis pass.
   std::int32_t AlignmentReserve() const { return FAlignmentReserve; }
 
-public:
+ public:
   // The names one picture type's passes log under (TranscoderNames.h).
   struct TPassNames;
 
@@ -184,7 +194,7 @@ public:
   using TRunLevelCodes = std::array<std::uint32_t, kWriteRuns * kWriteLevels>;
   static void BuildRunLevelCodes(bool B15, TRunLevelCodes& Codes);
 
-private:
+ private:
   HRESULT RunPass(const TPassNames& Names, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
                   std::int32_t* OutputSize, std::int32_t CutLevel);
   void RunUnit();
@@ -349,13 +359,14 @@ private:
   bool ReadRequantBlock(int b, TRequantBlock& Block, std::uint8_t* Pos, std::int16_t* Level);
   std::int32_t NonIntraCodeBitsAt(std::int64_t Pos) const;
   std::uint32_t RequantBlocks(const TRequantMacroblock& Mb, int QuantOut);
-  void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut,
-                              std::uint32_t Coded, bool Identity);
-  void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity,
-                  TBitGatherer& Codes);
+  void WriteRequantMacroblock(const TRequantMacroblock& Mb, int Increment, int Flags, int QuantOut, std::uint32_t Coded,
+                              bool Identity);
+  void WriteBlock(const TRequantBlock& In, const TRequantOutBlock& Out, bool Intra, bool Identity, TBitGatherer& Codes);
   void GatherInputBits(TBitGatherer& Out, std::int64_t From, std::int64_t To);
   TVlcCode RunLevelCode(int Run, int Level, bool B15, bool First) const;
   void PrepareRequantSlice();
+  // The output code whose quantiser_scale is nearest to that of input code QuantIn.
+  int SameStepCode(int QuantIn) const;
   int QuantOutFor(int QuantIn) {
     const int in = QuantIn & 31;
     if (!((FCodeMapKnown >> in) & 1u)) MapQuantiser(in);
@@ -377,8 +388,8 @@ private:
   TCutRecord FRecord;
   const TCutRecord* FRecorded = nullptr;
   std::size_t FCodeCount = 0;
-  std::size_t FBlockEntry = 0;     // index of the current block's code count in CodeEnds
-  std::int64_t FBlockStart = 0;    // bit position of the current block's first code
+  std::size_t FBlockEntry = 0;   // index of the current block's code count in CodeEnds
+  std::int64_t FBlockStart = 0;  // bit position of the current block's first code
   std::array<TDctTableEntry, 256> FShortB14{};
   std::array<TDctTableEntry, 256> FShortB15{};
   const TFastTables* FFast;
@@ -399,7 +410,9 @@ private:
   std::array<std::uint8_t, 32> FCodeMap{};                 // input quantiser_scale_code -> output
   std::uint32_t FCodeMapKnown = 0;                         // its entries made for this slice
   double FCodeMapLogRatio = 0;                             // the slice's step ratio, in log
-  bool FCodeMapNonLinear = false;
+  bool FInNonLinear = false;                               // the picture's quantiser table, as the input codes it
+  bool FOutNonLinear = false;                              // and as the output codes it
+  double FRatioLogSum = 0, FRatioWeight = 0;
   // 16 / (weight x quantiser_scale) by matrix, quantiser_scale_code and scan position, and
   // which codes of each matrix are made (see RequantBlocks).
   std::array<std::array<std::array<float, 64>, 32>, 4> FInverseSteps{};
@@ -408,6 +421,7 @@ private:
     TMatrices Matrices{};
     std::int32_t AlternateScan = -1;
     bool NonLinear = false;
+    bool OutNonLinear = false;
     bool Mpeg1 = false;
     float RoundingBias = 0;
   } FWeightsKey;
@@ -418,10 +432,10 @@ private:
   std::int64_t FPictureInputBits = 0;
   std::array<TRequantOutBlock, 8> FOutBlocks;
   TRequantMacroblock FCurrentMb, FPendingMb;
-  TParsedGroup* FParsedOut = nullptr;        // the analysis keeps the macroblocks here
-  const TParsedGroup* FParsedIn = nullptr;   // the re-quantising pass takes them from here,
+  TParsedGroup* FParsedOut = nullptr;                 // the analysis keeps the macroblocks here
+  const TParsedGroup* FParsedIn = nullptr;            // the re-quantising pass takes them from here,
   std::size_t FParsedSlice = 0, FParsedSliceEnd = 0;  // from its slices FParsedSlice .. End - 1
-  std::uint32_t FParsedNext = 0, FParsedEnd = 0;  // macroblocks of the current slice left
+  std::uint32_t FParsedNext = 0, FParsedEnd = 0;      // macroblocks of the current slice left
   std::int32_t q_scale_type = 0;
   std::int32_t alternate_scan = 0;
 
@@ -466,4 +480,4 @@ private:
   std::int64_t FMotionStart = 0, FMotionEnd = 0;
 };
 
-} // namespace varlow
+}  // namespace varlow

@@ -5,10 +5,10 @@
 #include "support/Format.h"
 #include "support/Log.h"
 #include "support/Trap.h"
+#include "syntax/StartCodes.h"
 #include "transrate/MPEGVideoTranscoder.h"
 #include "transrate/RequantTables.h"
 #include "transrate/TranscoderNames.h"
-#include "syntax/StartCodes.h"
 
 namespace varlow {
 
@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::uint32_t kStartCodePrefix = 0x000001;
 
-} // namespace
+}  // namespace
 
 TMPEGVideoTranscoder::TMPEGVideoTranscoder() : FTables(&TVlcTables::Shared()), FFast(&SharedFastTables()) {
   BuildShortTable(FTables->B14.Table(), FShortB14);
@@ -38,26 +38,22 @@ HRESULT TMPEGVideoTranscoder::SetPFrame(const std::uint8_t* Data, std::int32_t S
 HRESULT TMPEGVideoTranscoder::SetBFrame(const std::uint8_t* Data, std::int32_t Size) {
   return RunPass(kBidirectionalNames, Data, nullptr, Size, nullptr, 0);
 }
-HRESULT TMPEGVideoTranscoder::DirectCutLevels(const std::uint8_t* Input, std::uint8_t* Output,
-                                              std::int32_t InputSize, std::int32_t& OutputSize,
-                                              std::int32_t CutLevel) {
+HRESULT TMPEGVideoTranscoder::DirectCutLevels(const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                                              std::int32_t& OutputSize, std::int32_t CutLevel) {
   return RunPass(kIntraNames, Input, Output, InputSize, &OutputSize, CutLevel);
 }
-HRESULT TMPEGVideoTranscoder::DirectCutPLevels(const std::uint8_t* Input, std::uint8_t* Output,
-                                               std::int32_t InputSize, std::int32_t& OutputSize,
-                                               std::int32_t CutLevel) {
+HRESULT TMPEGVideoTranscoder::DirectCutPLevels(const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                                               std::int32_t& OutputSize, std::int32_t CutLevel) {
   return RunPass(kPredictedNames, Input, Output, InputSize, &OutputSize, CutLevel);
 }
-HRESULT TMPEGVideoTranscoder::DirectCutBLevels(const std::uint8_t* Input, std::uint8_t* Output,
-                                               std::int32_t InputSize, std::int32_t& OutputSize,
-                                               std::int32_t CutLevel) {
+HRESULT TMPEGVideoTranscoder::DirectCutBLevels(const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
+                                               std::int32_t& OutputSize, std::int32_t CutLevel) {
   return RunPass(kBidirectionalNames, Input, Output, InputSize, &OutputSize, CutLevel);
 }
 
 HRESULT TMPEGVideoTranscoder::Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
                                          std::int32_t InputSize, std::int32_t& OutputSize,
-                                         const TRequantSettings& Settings, const TParsedGroup* Parsed,
-                                         int Picture) {
+                                         const TRequantSettings& Settings, const TParsedGroup* Parsed, int Picture) {
   if (PictureType < 1 || PictureType > 3) return E_FAIL;
   static constexpr TPassNames kRequantNames[3] = {
       {kIntraNames.AnalysisPass, "TMPEGVideoTranscoder.Requantise", kIntraNames.Picture, kIntraNames.Slice,
@@ -69,6 +65,8 @@ HRESULT TMPEGVideoTranscoder::Requantise(std::int32_t PictureType, const std::ui
   FSettings = Settings;
   FScaleSum = 0;
   FScaleWeight = 0;
+  FRatioLogSum = 0;
+  FRatioWeight = 0;
   FPictureInputBits = std::int64_t{std::max(InputSize, 0)} * 8;
   FRequanting = true;
   FRecorded = nullptr;
@@ -86,10 +84,17 @@ HRESULT TMPEGVideoTranscoder::Analyse(std::int32_t PictureType, const std::uint8
   FParsedOut = Parsed;
   HRESULT result = E_FAIL;
   switch (PictureType) {
-    case 1: result = DecodeFrame(Data, Size); break;
-    case 2: result = SetPFrame(Data, Size); break;
-    case 3: result = SetBFrame(Data, Size); break;
-    default: break;
+    case 1:
+      result = DecodeFrame(Data, Size);
+      break;
+    case 2:
+      result = SetPFrame(Data, Size);
+      break;
+    case 3:
+      result = SetBFrame(Data, Size);
+      break;
+    default:
+      break;
   }
   FParsedOut = nullptr;
   return result;
@@ -98,10 +103,14 @@ HRESULT TMPEGVideoTranscoder::Analyse(std::int32_t PictureType, const std::uint8
 HRESULT TMPEGVideoTranscoder::Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output,
                                   std::int32_t InputSize, std::int32_t& OutputSize, std::int32_t CutLevel) {
   switch (PictureType) {
-    case 1: return DirectCutLevels(Input, Output, InputSize, OutputSize, CutLevel);
-    case 2: return DirectCutPLevels(Input, Output, InputSize, OutputSize, CutLevel);
-    case 3: return DirectCutBLevels(Input, Output, InputSize, OutputSize, CutLevel);
-    default: return E_FAIL;
+    case 1:
+      return DirectCutLevels(Input, Output, InputSize, OutputSize, CutLevel);
+    case 2:
+      return DirectCutPLevels(Input, Output, InputSize, OutputSize, CutLevel);
+    case 3:
+      return DirectCutBLevels(Input, Output, InputSize, OutputSize, CutLevel);
+    default:
+      return E_FAIL;
   }
 }
 
@@ -182,7 +191,8 @@ void TMPEGVideoTranscoder::RunUnit() {
         CopyStartCode();
         break;
       default:
-        LogMessage(std::string("wex: ") + (FWriting ? FNames->CutPass : FNames->AnalysisPass) + " - unknown code $" + HexUpper(code, 8));
+        LogMessage(std::string("wex: ") + (FWriting ? FNames->CutPass : FNames->AnalysisPass) + " - unknown code $" +
+                   HexUpper(code, 8));
         CopyStartCode();
         break;
     }
@@ -209,7 +219,6 @@ bool TMPEGVideoTranscoder::DecodePicture() {
     } while (CopyToNextStartCode());
   });
 }
-
 
 void TMPEGVideoTranscoder::CopyStartCode() {
   const std::uint32_t v = FReader.ReadAligned32Bit();
@@ -251,7 +260,7 @@ void TMPEGVideoTranscoder::LoadMatrix(std::array<std::uint8_t, 64>& Matrix) {
 
 void TMPEGVideoTranscoder::ParseQuantMatrixExtension() {
   Trap("TMPEGVideoTranscoder.ParseQuantMatrixExtension", [&] {
-    Copy(4);  // extension_start_code_identifier
+    Copy(4);        // extension_start_code_identifier
     if (Copy(1)) {  // load_intra_quantiser_matrix: chrominance follows it
       LoadMatrix(FMatrices[0]);
       FMatrices[2] = FMatrices[0];
@@ -329,11 +338,11 @@ bool TMPEGVideoTranscoder::ParsePictureHeader() {
     std::int32_t forward = 15;
     std::int32_t backward = 15;
     if (picture_coding_type == 2 || picture_coding_type == 3) {
-      Copy(1);  // full_pel_forward_vector
+      Copy(1);                                       // full_pel_forward_vector
       forward = static_cast<std::int32_t>(Copy(3));  // forward_f_code
     }
     if (picture_coding_type == 3) {
-      Copy(1);  // full_pel_backward_vector
+      Copy(1);                                        // full_pel_backward_vector
       backward = static_cast<std::int32_t>(Copy(3));  // backward_f_code
     }
     // An MPEG-1 picture has no coding extension: its vectors take the header's f_codes, and
@@ -348,9 +357,10 @@ bool TMPEGVideoTranscoder::ParsePictureHeader() {
     concealment_motion_vectors = 0;
     intra_vlc_format = 0;
     q_scale_type = 0;
+    FInNonLinear = FOutNonLinear = false;
     alternate_scan = 0;
     while (FReader.Next1Bit() == 1 && !FReader.Error()) Copy(9);  // extra_bit_picture + extra_information_picture
-    Copy(1);  // extra_bit_picture
+    Copy(1);                                                      // extra_bit_picture
     FHaveCodingExtension = false;
     // Macroblock state starts afresh with every picture, so both passes walk it alike.
     motion_vector_count = 1;
@@ -371,16 +381,23 @@ bool TMPEGVideoTranscoder::ParsePictureCodingExtensionHeader() {
     Copy(1);  // top_field_first
     frame_pred_frame_dct = static_cast<std::int32_t>(Copy(1));
     concealment_motion_vectors = static_cast<std::int32_t>(Copy(1));
+    // The re-quantising walk may write the non-linear table where the input has the linear one.
+    const bool writing = FWriting;
+    FWriting = false;
     q_scale_type = static_cast<std::int32_t>(Copy(1));
+    FWriting = writing;
+    FInNonLinear = q_scale_type != 0;
+    FOutNonLinear = FInNonLinear || (FRequanting && FSettings.NonLinear);
+    if (FWriting) FWriter.PutBits(FOutNonLinear ? 1u : 0u, 1);
     intra_vlc_format = static_cast<std::int32_t>(Copy(1));
     alternate_scan = static_cast<std::int32_t>(Copy(1));
-    Copy(1);  // repeat_first_field
-    Copy(1);  // chroma_420_type
-    Copy(1);  // progressive_frame
+    Copy(1);                // repeat_first_field
+    Copy(1);                // chroma_420_type
+    Copy(1);                // progressive_frame
     if (Copy(1)) Copy(20);  // composite_display_flag: v_axis, field_sequence, sub_carrier, burst, phase
     FHaveCodingExtension = true;
     FMpeg1Walk = false;
   });
 }
 
-} // namespace varlow
+}  // namespace varlow

@@ -11,8 +11,8 @@
 #include "support/Log.h"
 #include "syntax/PictureCodingTypes.h"
 #include "transrate/MPEGVideoTranscoder.h"
-#include "transrate/RequantTables.h"
 #include "transrate/RequantShaper.h"
+#include "transrate/RequantTables.h"
 #include "transrate/Requantiser.h"
 #include "transrate/TranscoderNames.h"
 
@@ -35,18 +35,17 @@ std::uint32_t InputBitsAt(const std::uint8_t* Data, std::int64_t Pos, std::int64
   return static_cast<std::uint32_t>((__builtin_bswap64(w) << (Pos & 7)) >> (64 - N));
 }
 
-} // namespace
+}  // namespace
 
 // Scan-order weights, the step of this slice (from the bits spent so far against the picture's
 // target) and the map from input to output quantiser_scale_code it gives.
 void TMPEGVideoTranscoder::PrepareRequantSlice() {
   // The weights by scan position, and the inverse steps made from them, change only with the
   // matrices, the scan and the quantiser table.
-  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
   if (FWeightsKey.Matrices != FMatrices || FWeightsKey.AlternateScan != alternate_scan ||
-      FWeightsKey.NonLinear != nonLinear || FWeightsKey.Mpeg1 != FMpeg1Walk ||
-      FWeightsKey.RoundingBias != FSettings.RoundingBias) {
-    FWeightsKey = {FMatrices, alternate_scan, nonLinear, FMpeg1Walk, FSettings.RoundingBias};
+      FWeightsKey.NonLinear != FInNonLinear || FWeightsKey.OutNonLinear != FOutNonLinear ||
+      FWeightsKey.Mpeg1 != FMpeg1Walk || FWeightsKey.RoundingBias != FSettings.RoundingBias) {
+    FWeightsKey = {FMatrices, alternate_scan, FInNonLinear, FOutNonLinear, FMpeg1Walk, FSettings.RoundingBias};
     FLevelCache.Clear();
     const auto& scan = alternate_scan ? kAlternateScan : kZigzagScan;
     for (std::size_t m = 0; m < 4; ++m)
@@ -79,15 +78,14 @@ void TMPEGVideoTranscoder::PrepareRequantSlice() {
   // The map from input to output quantiser_scale_code is made entry by entry as codes occur:
   // a slice uses few of them.
   FCodeMapLogRatio = std::log(FSliceScale);
-  FCodeMapNonLinear = nonLinear;
   FCodeMap[0] = 0;
   FCodeMapKnown = 1;
 }
 
-// The output code for input code In at this slice's step: the nearest to the wanted step among
-// the input's own and those at least MinStepRatio coarser.
-void TMPEGVideoTranscoder::MapQuantiser(int In) {
-  // log quantiser_scale by code, for the linear and the non-linear table.
+namespace {
+
+// log quantiser_scale by code, for the linear and the non-linear table.
+const std::array<std::array<double, 32>, 2>& LogQuantiserScales() {
   static const auto kLogScale = [] {
     std::array<std::array<double, 32>, 2> t{};
     for (int c = 1; c < 32; ++c) {
@@ -96,16 +94,40 @@ void TMPEGVideoTranscoder::MapQuantiser(int In) {
     }
     return t;
   }();
-  const auto& logScale = kLogScale[FCodeMapNonLinear ? 1 : 0];
+  return kLogScale;
+}
+
+}  // namespace
+
+int TMPEGVideoTranscoder::SameStepCode(int QuantIn) const {
+  if (FInNonLinear == FOutNonLinear) return QuantIn;
+  const auto& in = LogQuantiserScales()[FInNonLinear ? 1 : 0];
+  const auto& out = LogQuantiserScales()[FOutNonLinear ? 1 : 0];
+  int best = 1;
+  for (int c = 2; c < 32; ++c)
+    if (std::abs(out[static_cast<std::size_t>(c)] - in[static_cast<std::size_t>(QuantIn & 31)]) <
+        std::abs(out[static_cast<std::size_t>(best)] - in[static_cast<std::size_t>(QuantIn & 31)]))
+      best = c;
+  return best;
+}
+
+// The output code for input code In at this slice's step: the nearest to the wanted step among
+// the input's own step and those at least MinStepRatio coarser. Where the output codes steps
+// with the other table, the input's own step may have no code: the nearest coarser one serves.
+void TMPEGVideoTranscoder::MapQuantiser(int In) {
+  const auto& logIn = LogQuantiserScales()[FInNonLinear ? 1 : 0];
+  const auto& logScale = LogQuantiserScales()[FOutNonLinear ? 1 : 0];
   const double logMinRatio = std::log(std::max(FSettings.MinStepRatio, 1.0)) - 1e-9;
-  const double target = logScale[static_cast<std::size_t>(In)] + FCodeMapLogRatio;
-  int best = In;
+  const double own = logIn[static_cast<std::size_t>(In)];
+  const double target = own + FCodeMapLogRatio;
+  int first = 1;  // the output code of the input's step, or of the first coarser one
+  while (first < 31 && logScale[static_cast<std::size_t>(first)] < own - 1e-9) ++first;
+  int best = first;
   double bestDistance = 1e9;
-  for (int c = In; c < 32; ++c) {
+  for (int c = first; c < 32; ++c) {
     // Steps a little coarser than the input's add much error for few bits saved (the
     // reconstruction points of the two quantisers interleave badly): they are left out.
-    if (c != In && logScale[static_cast<std::size_t>(c)] - logScale[static_cast<std::size_t>(In)] < logMinRatio)
-      continue;
+    if (c != first && logScale[static_cast<std::size_t>(c)] - own < logMinRatio) continue;
     const double distance = std::abs(logScale[static_cast<std::size_t>(c)] - target);
     if (distance < bestDistance) {
       bestDistance = distance;
@@ -131,7 +153,6 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   std::int32_t quantInForce = QuantOutFor(quantIn);  // the output's quantiser in force
   FWriter.PutBits(static_cast<std::uint32_t>(quantInForce), 5);
   const std::int32_t mbWidth = CopySliceHeaderEnd();
-  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
 
   // A P macroblock without motion that loses all its blocks becomes a skipped macroblock,
   // which predicts alike (zero vector, predictors reset); so does a B macroblock that repeats
@@ -162,18 +183,21 @@ bool TMPEGVideoTranscoder::RequantSlice() {
     const std::int64_t bits = mb.MotionEnd - mb.MotionStart;
     const std::int64_t zeroBits = 2 * __builtin_popcount(static_cast<unsigned>(flags & kMotion));
     return FSettings.SkipBMacroblocks && picture_coding_type == kBidirectionalPicture && zeroBits > 0 &&
-           lastMotion == (flags & kMotion) && frameMotion(mb) &&
-           bits == zeroBits && InputBitsAt(FReader.Data(), mb.MotionStart, bits) == (1u << bits) - 1;
+           lastMotion == (flags & kMotion) && frameMotion(mb) && bits == zeroBits &&
+           InputBitsAt(FReader.Data(), mb.MotionStart, bits) == (1u << bits) - 1;
   };
   const auto writeIdentity = [&](const TRequantMacroblock& mb, std::int32_t increment) {
     std::int32_t flags = mb.Flags & ~kMacroblockQuant;
+    // The input's levels at the input's step; written with the other quantiser table, the
+    // nearest step it has (the same one for every step up to 24 and every fourth above).
+    const std::int32_t quant = SameStepCode(mb.QuantIn);
     // Only a macroblock with blocks carries a quantiser (a B macroblock of the input may have
     // motion alone).
-    if (mb.QuantIn != quantInForce && (flags & (kMacroblockPattern | kMacroblockIntra))) {
+    if (quant != quantInForce && (flags & (kMacroblockPattern | kMacroblockIntra))) {
       flags |= kMacroblockQuant;
-      quantInForce = mb.QuantIn;
+      quantInForce = quant;
     }
-    WriteRequantMacroblock(mb, increment, flags, mb.QuantIn, mb.Coded, true);
+    WriteRequantMacroblock(mb, increment, flags, quant, mb.Coded, true);
     wrote(mb, flags);
   };
 
@@ -181,8 +205,7 @@ bool TMPEGVideoTranscoder::RequantSlice() {
   if (FParsedIn != nullptr) {
     // The analysis read the same slices in the same order; a slice that does not begin where
     // it did cannot be replayed.
-    const bool known = FParsedSlice < FParsedSliceEnd &&
-                       FParsedIn->Slice(FParsedSlice).Start == FReader.BitPosition();
+    const bool known = FParsedSlice < FParsedSliceEnd && FParsedIn->Slice(FParsedSlice).Start == FReader.BitPosition();
     if (known) {
       FParsedNext = FParsedIn->Slice(FParsedSlice).First;
       FParsedEnd = FParsedNext + FParsedIn->Slice(FParsedSlice).Count;
@@ -219,9 +242,9 @@ bool TMPEGVideoTranscoder::RequantSlice() {
     if (quantOut != quantInForce) {
       // The quantiser in force serves when it is as coarse as the input's and close to the
       // wanted one: the change would cost more than it saves.
-      const double inForce = QuantiserScale(quantInForce, nonLinear);
-      const double wanted = QuantiserScale(quantOut, nonLinear);
-      if (inForce >= QuantiserScale(quantIn, nonLinear) && std::abs(std::log(inForce / wanted)) < kKeepQuantiser)
+      const double inForce = QuantiserScale(quantInForce, FOutNonLinear);
+      const double wanted = QuantiserScale(quantOut, FOutNonLinear);
+      if (inForce >= QuantiserScale(quantIn, FInNonLinear) && std::abs(std::log(inForce / wanted)) < kKeepQuantiser)
         quantOut = quantInForce;
     }
     const std::uint32_t coded = intra || pattern ? RequantBlocks(mb, quantOut) : 0u;
@@ -304,7 +327,7 @@ bool TMPEGVideoTranscoder::RecordRequantSlice() {
 // The slice's next macroblock: from the kept ones when replaying (at the end the reader moves
 // past the slice's stuffing, as reading would have), else read from the input.
 TMPEGVideoTranscoder::TMacroblockRead TMPEGVideoTranscoder::NextRequantMacroblock(TRequantMacroblock& Mb,
-                                                                                 std::int32_t MbWidth) {
+                                                                                  std::int32_t MbWidth) {
   if (FParsedIn != nullptr) {
     if (FParsedNext < FParsedEnd) {
       FParsedIn->Load(FParsedNext++, Mb);
@@ -333,7 +356,8 @@ bool TMPEGVideoTranscoder::ReadRequantMacroblock(TRequantMacroblock& Mb) {
   const bool motion = macroblock_motion_forward || macroblock_motion_backward;
   const bool framePicture = picture_structure == kFramePicture;
   Mb.MotionTypeEnd = FTypeEnd + (motion && (!framePicture || !frame_pred_frame_dct) ? 2 : 0);
-  Mb.DctType = framePicture && !frame_pred_frame_dct && (macroblock_intra || macroblock_pattern) ? Mb.MotionTypeEnd : -1;
+  Mb.DctType =
+      framePicture && !frame_pred_frame_dct && (macroblock_intra || macroblock_pattern) ? Mb.MotionTypeEnd : -1;
   Mb.MotionStart = FMotionStart;
   Mb.MotionEnd = FMotionEnd;
   const int blocks = chroma_format == 1 ? 6 : 8;
@@ -528,12 +552,12 @@ std::int32_t TMPEGVideoTranscoder::NonIntraCodeBitsAt(std::int64_t Pos) const {
 // FOutBlocks; returns the blocks that keep a coefficient (every block of an intra macroblock).
 std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, int QuantOut) {
   const bool intra = (Mb.Flags & kMacroblockIntra) != 0;
-  const bool nonLinear = q_scale_type != 0 && !FMpeg1Walk;
-  const std::int32_t qsIn = QuantiserScale(Mb.QuantIn, nonLinear);
-  const std::int32_t qsOut = QuantiserScale(QuantOut, nonLinear);
+  const std::int32_t qsIn = QuantiserScale(Mb.QuantIn, FInNonLinear);
+  const std::int32_t qsOut = QuantiserScale(QuantOut, FOutNonLinear);
   const std::int32_t maxLevel = FMpeg1Walk ? 255 : 2047;
   const float bias = FSettings.RoundingBias;
   std::uint32_t coded = 0;
+  int coefficients = 0;
   // Bits are priced by the step the slice wants, also where a macroblock keeps its own
   // quantiser because the wanted one is too close to it: there the shaping alone saves bits.
   const double wantedStep = std::max(static_cast<double>(qsOut), qsIn * FSliceScale);
@@ -564,9 +588,9 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
     // stays.
     const auto entryFor = [&](std::size_t pos, std::int32_t m) {
       const std::int32_t target = TLevelQuantiser::Magnitude(m, w[pos] * qsIn, intra, FMpeg1Walk);
-      const std::int32_t level =
-          qsOut == qsIn ? m
-                        : TLevelQuantiser::Requantise(target, w[pos] * qsOut, inverse[pos], intra, FMpeg1Walk, bias, maxLevel);
+      const std::int32_t level = qsOut == qsIn ? m
+                                               : TLevelQuantiser::Requantise(target, w[pos] * qsOut, inverse[pos],
+                                                                             intra, FMpeg1Walk, bias, maxLevel);
       if (level == 0) return TLevelEntry{0, 0, 0, 0};
       const TShapedCoefficient c = shaper.Coefficient(static_cast<std::uint8_t>(pos), level, target, w[pos] * qsOut);
       return TLevelEntry{static_cast<std::int16_t>(level), c.ErrorKept, c.ErrorLower, c.ErrorZero};
@@ -595,7 +619,7 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
       const std::int32_t level = (e.Level ^ sign) - sign;
       if (shaping) {
         shaped[static_cast<std::size_t>(n)] = {static_cast<std::uint8_t>(pos), static_cast<std::int16_t>(level),
-                                                e.ErrorKept, e.ErrorLower, e.ErrorZero};
+                                               e.ErrorKept, e.ErrorLower, e.ErrorZero};
       } else {
         out.Pos[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(pos);
         out.Level[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(level);
@@ -609,7 +633,13 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
     }
     out.Count = n;
     if (intra || n > 0) coded |= 1u << b;
+    coefficients += in.Count;
   }
+  const auto& logScale = LogQuantiserScales();
+  FRatioLogSum += (logScale[FOutNonLinear ? 1 : 0][static_cast<std::size_t>(QuantOut & 31)] -
+                   logScale[FInNonLinear ? 1 : 0][static_cast<std::size_t>(Mb.QuantIn & 31)]) *
+                  coefficients;
+  FRatioWeight += coefficients;
   return coded;
 }
 
@@ -676,8 +706,9 @@ void TMPEGVideoTranscoder::WriteBlock(const TRequantBlock& In, const TRequantOut
     // The common case, a pair with a code of its own, here; the short first code and escapes
     // in RunLevelCode.
     const int magnitude = level[i] < 0 ? -level[i] : level[i];
-    const std::uint32_t packed =
-        run < kWriteRuns && magnitude < kWriteLevels ? codes[static_cast<std::size_t>(run * kWriteLevels + magnitude)] : 0u;
+    const std::uint32_t packed = run < kWriteRuns && magnitude < kWriteLevels
+                                     ? codes[static_cast<std::size_t>(run * kWriteLevels + magnitude)]
+                                     : 0u;
     if (packed != 0 && (Intra || i > 0 || run != 0 || magnitude != 1)) {
       Codes.Put(packed >> 8 | (level[i] < 0 ? 1u : 0u), static_cast<std::int32_t>(packed & 0xFFu));
     } else {
@@ -701,8 +732,9 @@ TVlcCode TMPEGVideoTranscoder::RunLevelCode(int Run, int Level, bool B15, bool F
   if (!FMpeg1Walk) return {escape << 12 | (static_cast<std::uint32_t>(Level) & 0xFFFu), 24};
   if (magnitude < 128) return {escape << 8 | (static_cast<std::uint32_t>(Level) & 0xFFu), 20};
   // 16 bits: 0x00, then the level; or 0x80, then level + 256.
-  const std::uint32_t wide = Level > 0 ? static_cast<std::uint32_t>(Level) : 0x8000u | static_cast<std::uint32_t>(Level + 256);
+  const std::uint32_t wide =
+      Level > 0 ? static_cast<std::uint32_t>(Level) : 0x8000u | static_cast<std::uint32_t>(Level + 256);
   return {escape << 16 | wide, 28};
 }
 
-} // namespace varlow
+}  // namespace varlow
