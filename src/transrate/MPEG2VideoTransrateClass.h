@@ -15,7 +15,6 @@
 
 namespace varlow {
 
-
 // Where cut pictures go: (Data, Size, FrameType). FrameType is 1, 2 or 3 for a picture and 0
 // for the stream's trailing bytes after its last picture (a sequence end code). Data is valid
 // only during the call.
@@ -29,7 +28,7 @@ struct TGroupReport {
   std::int64_t FixedBits = 0;   // bits no cut removes (alignment reserve included)
   std::int64_t InputBits = 0;
   std::int64_t OutputBits = 0;
-  double Seconds = 0;           // playing time of the group's pictures, each at its own frame rate
+  double Seconds = 0;  // playing time of the group's pictures, each at its own frame rate
 };
 using TGroupReportFunction = std::function<void(const TGroupReport&)>;
 
@@ -62,7 +61,7 @@ std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, 
 // planned together with it, the two within their joint budget, instead of being crushed into the
 // budget of its own few pictures.
 class TMPEG2VideoTransrateClass {
-public:
+ public:
   static constexpr int kMaxFrames = 1024;
   // What a held group's kept macroblocks may take; pictures past it are decoded again.
   static constexpr std::size_t kParsedGroupBytes = std::size_t{12} << 20;
@@ -81,19 +80,21 @@ public:
   // Aims the output at OutputBytes instead of a rate: each group's budget is its share of what
   // is left of OutputBytes (see TSizePlan), InputBytes being all the stream the engine will be
   // given. Set before the first block; the bit rate then only paces the progress figures.
-  void SetSizeTarget(std::int64_t InputBytes, std::int64_t OutputBytes) { FSizePlan = TSizePlan(InputBytes, OutputBytes); }
+  void SetSizeTarget(std::int64_t InputBytes, std::int64_t OutputBytes) {
+    FSizePlan = TSizePlan(InputBytes, OutputBytes);
+  }
   // Chooses how pictures are brought under the rate; set before the first block.
   void SetMethod(TTransrateMethod Method) { FMethod = Method; }
   TTransrateMethod Method() const { return FMethod; }
   // Knobs of the re-quantising method's rate control.
   struct TRequantTuning {
-    float RoundingBias = 0.1f;    // dead zone of the level choice, in steps
+    float RoundingBias = 0.0f;    // dead zone of the level choice, in steps
     double BudgetUse = 0.995;     // the part of a group's budget the plan aims at
     double MinStepRatio = 1.5;    // see TMPEGVideoTranscoder::TRequantSettings
-    double DriftWeight = 1.0;     // a reference picture's error weighs this much more per picture
+    double DriftWeight = 0.0;     // a reference picture's error weighs this much more per picture
                                   // after it in its group
-    double BPictureWeight = 1.0;  // a B picture's error against a last reference picture's
-    double Lambda = 0.2;          // see TMPEGVideoTranscoder::TRequantSettings
+    double BPictureWeight = 0.6;  // a B picture's error against a last reference picture's
+    double Lambda = 0.1;          // see TMPEGVideoTranscoder::TRequantSettings
   };
   void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }
   // Pictures delivered unchanged because a pass could not parse them.
@@ -141,22 +142,22 @@ public:
   // The cut levels chosen for the group processed last (for tests).
   const std::vector<std::int32_t>& LastCutLevels() const { return FLastCutLevels; }
 
-private:
+ private:
   struct THeldFrame {
     std::unique_ptr<TBuffer> Data;
     std::int32_t Type = 0;
-    double Periods = 1;  // frame periods it stays on show
-    double Fps = 0;  // frame rate of the sequence the picture belongs to
-    bool Damaged = false;  // written unchanged: the transcoder could not parse it completely
+    double Periods = 1;                       // frame periods it stays on show
+    double Fps = 0;                           // frame rate of the sequence the picture belongs to
+    bool Damaged = false;                     // written unchanged: the transcoder could not parse it completely
     TMPEGVideoTranscoder::TCutRecord Record;  // made by the analysis pass, for the cut
     TMPEGVideoTranscoder::TSequenceValues Sequence{};  // transcoder state the analysis started from
-    std::unique_ptr<TBuffer> Requantised;  // the re-quantising pass's output
-    std::int32_t OutputSize = 0;           // bytes of it, or 0 when the picture goes out as it came
-    std::int64_t BlockBits = 0;            // bits of all run/level and end-of-block codes
-    TParsedGroup* Parsed = nullptr;        // where its macroblocks are kept (re-quantising)
-    int ParsedPicture = -1;                // and their picture there
-    bool GroupStart = false;               // it begins a group of pictures
-    double InputStep = 0;                  // its mean quantiser_scale (re-quantising)
+    std::unique_ptr<TBuffer> Requantised;              // the re-quantising pass's output
+    std::int32_t OutputSize = 0;                       // bytes of it, or 0 when the picture goes out as it came
+    std::int64_t BlockBits = 0;                        // bits of all run/level and end-of-block codes
+    TParsedGroup* Parsed = nullptr;                    // where its macroblocks are kept (re-quantising)
+    int ParsedPicture = -1;                            // and their picture there
+    bool GroupStart = false;                           // it begins a group of pictures
+    double InputStep = 0;                              // its mean quantiser_scale (re-quantising)
   };
 
   // The re-quantising method (TransrateRequantGroup.cpp): plans and re-quantises the held
@@ -188,7 +189,7 @@ private:
   bool FProgressive = false;  // progressive_sequence of the sequence in force
   std::vector<THeldFrame> FFrames;
   std::vector<TPictureCost> FFrameBits;
-  std::int32_t FFrameCount = 0;    // pictures held
+  std::int32_t FFrameCount = 0;     // pictures held
   std::int32_t FFinishedCount = 0;  // of them, those of a finished group held for the next
   std::vector<std::int32_t> FLastCutLevels;
   TLockedInteger FMaxBitrate;
@@ -204,12 +205,16 @@ private:
   TTransrateMethod FMethod = TTransrateMethod::Requant;
   TRequantTuning FTuning;
   std::array<double, 4> FAlpha{1.0, 1.0, 1.0, 1.0};  // rate model per picture_coding_type
+  // The share of a picture's fixed bits (all but its run/level codes) its output keeps, per
+  // picture_coding_type: the rate model's other half.
+  std::array<double, 4> FFixedShare{1.0, 1.0, 1.0, 1.0};
+  bool FModelLearnt = false;  // the rate model has seen a re-quantised group
   std::int64_t FDamagedPictures = 0;
   TSizePlan FSizePlan;
-  std::int64_t FUnitBytesSeen = 0;   // bytes of every unit the separator delivered
-  std::int64_t FGroupStartSeen = 0;  // of them, those before the group in progress's first picture
+  std::int64_t FUnitBytesSeen = 0;      // bytes of every unit the separator delivered
+  std::int64_t FGroupStartSeen = 0;     // of them, those before the group in progress's first picture
   std::int64_t FFinishedStartSeen = 0;  // and before the finished group's
-  std::int64_t FBytesDelivered = 0;  // bytes handed to the receive method
+  std::int64_t FBytesDelivered = 0;     // bytes handed to the receive method
 };
 
-} // namespace varlow
+}  // namespace varlow

@@ -1,14 +1,18 @@
 // Rate control of the re-quantising method. A held group is planned picture by picture in
 // stream order: what is left of the group's budget is shared out over the pictures still to
-// come, each keeping its fixed bits and a share of its coefficient bits. The shares make the
-// output steps of all pictures equally worth their bits: an error in a reference picture
-// drifts into the pictures predicted from it, so it weighs once more for every picture after
-// it in the group, and a picture whose error weighs w times as much gets a step 1 / sqrt(w)
-// as coarse (where error per bit falls as the square of the step, that spends the bits where
-// they remove the most weighed error). A share becomes a step ratio through a rate model per
-// picture type, which each re-quantised picture corrects; within the picture the transcoder
-// follows the bits actually written slice by slice. A group that still ends over its budget is
-// planned again tighter, and at last cut.
+// come, each keeping a share of its fixed bits and of its coefficient bits. The shares give
+// the pictures output steps that keep their quality level along the group: reference pictures
+// take the same step (weighing a reference picture's error once more for every picture that
+// inherits it, as a mean squared error would, gives a group's first pictures steps several
+// times finer than its last and makes quality pulse with every group), B pictures, whose error
+// goes nowhere, a somewhat coarser one. No step grows past the coarsest one the picture's
+// quantiser table can write; MPEG-2 pictures that need coarse steps switch to the non-linear
+// table. A share becomes a step ratio through a rate model per picture type, which each
+// re-quantised picture corrects: the coefficient bits kept against the step ratio the
+// quantiser codes allowed, and the share of the fixed bits that stays (macroblocks left
+// without blocks lose their pattern or are skipped). Within the picture the transcoder follows
+// the bits actually written slice by slice. A group that still ends over its budget is planned
+// again tighter, and at last cut.
 #include <algorithm>
 #include <cmath>
 
@@ -22,8 +26,15 @@ namespace {
 constexpr int kPlanRetries = 2;
 // Room beyond the input size for a re-quantised picture, which is about never larger.
 constexpr std::int32_t kRequantMargin = 1024;
+// The coarsest quantiser_scale of the linear table, and of the non-linear one that MPEG-2
+// pictures may switch to.
+constexpr double kLinearMaxStep = 62;
+constexpr double kNonLinearMaxStep = 112;
+// A picture whose wanted mean step lies above this is written with the non-linear table: the
+// linear one would leave too little room above it for the slices that need coarser steps.
+constexpr double kNonLinearFrom = 40;
 
-} // namespace
+}  // namespace
 
 // What re-quantising can shrink: every block's run/level codes and its end of block, from the
 // analysis record (per block: its code count n, the ends of its n codes, the end of its end of
@@ -44,6 +55,12 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
   for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j) FFrames[j].OutputSize = 0;
   if (Report.InputBits > Report.BudgetBits) {
     double target = static_cast<double>(Report.BudgetBits) * FTuning.BudgetUse;
+    // The rate model starts from guesses: the first group it plans is planned once more with
+    // what its own pictures taught it, so that the stream's first pictures are not the worst.
+    if (!FModelLearnt) {
+      RequantPictures(Count, target);
+      FModelLearnt = true;
+    }
     std::int64_t spent = RequantPictures(Count, target);
     for (int attempt = 0; spent > Report.BudgetBits && attempt < kPlanRetries; ++attempt) {
       target *= static_cast<double>(Report.BudgetBits) / static_cast<double>(spent) * FTuning.BudgetUse;
@@ -112,7 +129,7 @@ void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupRe
 std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, double Target) {
   const auto n = static_cast<std::size_t>(Count);
   if (n == 0) return 0;
-  std::vector<double> coefficient(n), fixed(n), logUnit(n);
+  std::vector<double> coefficient(n), fixed(n), logUnit(n), logCap(n), fixedShare(n);
   std::size_t firstGroup = 1;  // pictures of the first group held
   while (firstGroup < n && !FFrames[firstGroup].GroupStart) ++firstGroup;
   for (std::size_t j = 0; j < n; ++j) {
@@ -120,6 +137,10 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     const double size = static_cast<double>(frame.Data->DataSize()) * 8;
     coefficient[j] = frame.Damaged ? 0.0 : static_cast<double>(frame.BlockBits);
     fixed[j] = size - coefficient[j];
+    fixedShare[j] = FFixedShare[static_cast<std::size_t>(std::clamp(frame.Type, 1, 3))];
+    // The step cannot grow past the coarsest one the picture's quantiser table writes.
+    const double maxStep = frame.Sequence.HaveSequenceExtension ? kNonLinearMaxStep : kLinearMaxStep;
+    logCap[j] = std::log(std::max(maxStep / std::max(frame.InputStep, 1.0), 1.0));
     // Counted, not in proportion to the group: the references of a short group drift into
     // fewer pictures and leave more to their B pictures. A short group planned with the one
     // before it is predicted from none of that one's pictures; its pictures are weighed as
@@ -137,14 +158,14 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
   }
   // The share of its coefficient bits picture k keeps at level K, through its type's model.
   const auto shareAt = [&](std::size_t k, double K) {
-    const double logRatio = K - logUnit[k];
+    const double logRatio = std::min(K - logUnit[k], logCap[k]);
     if (logRatio <= 0) return 1.0;
     return std::exp(-FAlpha[static_cast<std::size_t>(std::clamp(FFrames[k].Type, 1, 3))] * logRatio);
   };
   // The bits pictures j.. come to at level K.
   const auto planned = [&](std::size_t from, double K) {
     double bits = 0;
-    for (std::size_t k = from; k < n; ++k) bits += fixed[k] + coefficient[k] * shareAt(k, K);
+    for (std::size_t k = from; k < n; ++k) bits += fixed[k] * fixedShare[k] + coefficient[k] * shareAt(k, K);
     return bits;
   };
   // Levels between these reach from every picture keeping all to every picture at a step 64
@@ -178,7 +199,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
       continue;
     }
     const auto type = static_cast<std::size_t>(std::clamp(frame.Type, 1, 3));
-    const auto targetBits = static_cast<std::int64_t>(fixed[j] + coefficient[j] * share);
+    const auto targetBits = static_cast<std::int64_t>(fixed[j] * fixedShare[j] + coefficient[j] * share);
     RequantPicture(frame, share, FAlpha[type], targetBits);
     if (frame.OutputSize <= 0) {
       spent += inputBits;
@@ -186,12 +207,20 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     }
     const std::int64_t outBits = std::int64_t{frame.OutputSize} * 8;
     spent += outBits;
-    // The rate model: the coefficient bits kept against the step ratio used.
-    const double kept = (static_cast<double>(outBits) - fixed[j]) / coefficient[j];
-    const double used = FTranscoder->UsedScale();
-    if (used > 1.05 && kept > 0.02 && kept < 0.98) {
-      const double alpha = std::clamp(-std::log(kept) / std::log(used), 0.4, 4.0);
-      FAlpha[type] = 0.6 * FAlpha[type] + 0.4 * alpha;
+    // The rate model, against the step ratio the quantiser codes allowed: where the fixed bits
+    // make most of the picture, what they came to (macroblocks left without blocks lose their
+    // pattern or are skipped, so they shrink too); else the coefficient bits kept.
+    const double realised = FTranscoder->RealisedScale();
+    const double modelled = coefficient[j] * std::pow(std::max(realised, 1.0), -FAlpha[type]);
+    if (modelled < 0.5 * fixed[j]) {
+      const double seen = std::clamp((static_cast<double>(outBits) - modelled) / fixed[j], 0.2, 1.0);
+      FFixedShare[type] = 0.6 * FFixedShare[type] + 0.4 * seen;
+    } else {
+      const double kept = (static_cast<double>(outBits) - fixed[j] * FFixedShare[type]) / coefficient[j];
+      if (realised > 1.05 && kept > 0.02 && kept < 0.98) {
+        const double alpha = std::clamp(-std::log(kept) / std::log(realised), 0.4, 4.0);
+        FAlpha[type] = 0.6 * FAlpha[type] + 0.4 * alpha;
+      }
     }
   }
   return spent;
@@ -209,6 +238,7 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, 
   settings.RoundingBias = FTuning.RoundingBias;
   settings.MinStepRatio = FTuning.MinStepRatio;
   settings.Lambda = FTuning.Lambda;
+  settings.NonLinear = Frame.Sequence.HaveSequenceExtension && settings.Scale * Frame.InputStep > kNonLinearFrom;
   std::int32_t outputSize = needed;
   const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);
@@ -219,4 +249,4 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, 
   Frame.OutputSize = result < 0 || Frame.Damaged || outputSize <= 0 || outputSize >= inputSize ? 0 : outputSize;
 }
 
-} // namespace varlow
+}  // namespace varlow
