@@ -175,6 +175,8 @@ int RunTransrate(const Args& args) {
   if (!result.Carried.empty())
     std::fprintf(stderr, "transrate: video %lld -> %lld bytes; %s\n", static_cast<long long>(result.VideoBytesIn),
                  static_cast<long long>(result.VideoBytesOut), result.Carried.c_str());
+  if (const std::string headers = TransrateHeadersNote(result); result.Succeeded() && !headers.empty())
+    std::fprintf(stderr, "transrate: %s\n", headers.c_str());
   if (const std::string shortfall = TransrateShortfall(result, options); result.Succeeded() && !shortfall.empty())
     std::fprintf(stderr, "transrate: warning: %s\n", shortfall.c_str());
   switch (result.Status) {

@@ -1,6 +1,7 @@
 #include "transrate/MPEG2VideoTransrateClass.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 #include "support/Log.h"
@@ -347,6 +348,14 @@ void TMPEG2VideoTransrateClass::ProcessHeld(std::int32_t Count, std::int64_t Inp
     }
     report.BudgetBits = FSizePlan.Active() ? FSizePlan.GroupBudget(report.InputBits, InputBefore, FBytesDelivered)
                                            : static_cast<std::int64_t>(budget);
+    // The first group that must shrink changes the stream: from it on, headers declare the
+    // rate kept and pictures no longer carry constant-rate vbv_delay values.
+    // The cut carries MPEG-1 pictures as they are: they stay as they came.
+    const bool changes = FMethod == TTransrateMethod::Requant || FFrames[static_cast<std::size_t>(Count - 1)].Sequence.HaveSequenceExtension;
+    if (report.InputBits > report.BudgetBits && changes && !FRateDeclaration.Active()) {
+      FRateDeclaration = TRateDeclaration(FSizePlan.Active() ? 0 : FMaxBitrate.Value());
+      FRateDeclaration.Start();
+    }
     if (FMethod == TTransrateMethod::Requant) {
       RequantGroup(Count, report);
     } else {
@@ -384,14 +393,14 @@ double TMPEG2VideoTransrateClass::PictureBudget(const THeldFrame& Frame) const {
 
 void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel,
                                               TGroupReport& Report) {
-  const std::uint8_t* input = Frame.Data->DataPtr();
+  std::uint8_t* input = Frame.Data->DataPtr();
   const std::int32_t inputSize = Frame.Data->DataSize();
   // Pictures that keep every code, and pictures the transcoder could not parse, go out as they
   // came in: a cut never amplifies damage in the input.
   if (Frame.Damaged) ++FDamagedPictures;
   if (Frame.Damaged || CutLevel >= Cost.MaxCoefIndex) {
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type, Frame.Periods);
+    Deliver(input, inputSize, Frame.Type, Frame.Periods, Frame.Fps);
     return;
   }
   // The output block is sized for the picture, so a cut never loses its end.
@@ -407,15 +416,31 @@ void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureC
   if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
     if (FTranscoder->Damaged()) ++FDamagedPictures;
     Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type, Frame.Periods);
+    Deliver(input, inputSize, Frame.Type, Frame.Periods, Frame.Fps);
     return;
   }
   Report.OutputBits += static_cast<std::int64_t>(outputSize) * 8;
-  Deliver(FOutput.DataPtr(), outputSize, Frame.Type, Frame.Periods);
+  Deliver(FOutput.DataPtr(), outputSize, Frame.Type, Frame.Periods, Frame.Fps);
 }
 
-void TMPEG2VideoTransrateClass::Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
-                                        double Periods) {
+void TMPEG2VideoTransrateClass::Deliver(std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
+                                        double Periods, double Fps) {
+  FRateDeclaration.Rewrite({Data, static_cast<std::size_t>(std::max(Size, 0))});
+  if (FRateDeclaration.Active() && FrameType != 0) {
+    // Nothing bounds the stream's length here: the buffer fills as if it went on.
+    if (!FVbv) FVbv.emplace(TVbvMode::Variable, std::numeric_limits<std::int64_t>::max() / 4);
+    TVbvPicture picture;
+    picture.UnitBits = std::int64_t{Size} * 8;
+    picture.StartCodeEndBits = static_cast<std::int64_t>(FRateDeclaration.PictureStartEnd()) * 8;
+    picture.CodingType = static_cast<std::uint8_t>(FrameType);
+    picture.FieldPicture = Periods < 1;
+    picture.FramePeriods = Periods;
+    picture.BitRate = FRateDeclaration.Rate();
+    picture.BufferBits = FRateDeclaration.BufferBits();
+    picture.FrameRate = Fps > 0 ? Fps : FFps;
+    picture.LowDelay = FRateDeclaration.LowDelay();
+    FVbv->Add(picture);
+  }
   const HRESULT r = FTransReceiveFunctionObj ? FTransReceiveFunctionObj(Data, Size, FrameType) : S_OK;
   FBytesDelivered += Size;
   if (FrameType != 0 && r >= 0) {

@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "buffer/VbvModel.h"
 #include "support/HResult.h"
 #include "support/LockedVariable.h"
 #include "transrate/Buffer.h"
 #include "transrate/MPEGESFrameSeparator.h"
 #include "transrate/MPEGVideoTranscoder.h"
+#include "transrate/RateDeclaration.h"
 #include "transrate/SizeTarget.h"
 #include "transrate/TransrateMethod.h"
 
@@ -99,6 +102,10 @@ class TMPEG2VideoTransrateClass {
   void SetRequantTuning(const TRequantTuning& Tuning) { FTuning = Tuning; }
   // Pictures delivered unchanged because a pass could not parse them.
   std::int64_t DamagedPictures() const { return FDamagedPictures; }
+  // What the output's headers came to declare (see TRateDeclaration).
+  const TRateDeclaration& RateDeclaration() const { return FRateDeclaration; }
+  // The output's buffer from its first rewritten picture on; none while the headers are left.
+  const TVbvSummary* OutputVbv() const { return FVbv ? &FVbv->Summary() : nullptr; }
   std::int32_t MaxOutputBitrate() const { return FMaxBitrate.Value(); }
   double BitsPerPicture() const { return FBitsPerPicture.Value(); }
   double Fps() const { return FFps; }
@@ -175,7 +182,11 @@ class TMPEG2VideoTransrateClass {
   // InputBefore bytes of the input, and moves the rest to the front.
   void ProcessHeld(std::int32_t Count, std::int64_t InputBefore);
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
-  void Deliver(const std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, double Periods = 1);
+  // Hands a unit to the receiver; its headers are rewritten first once the stream changes (see
+  // TRateDeclaration).
+  // A picture's buffer figures are followed once the headers are rewritten (Fps: its
+  // sequence's frame rate).
+  void Deliver(std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, double Periods = 1, double Fps = 0);
   // Takes the frame rate of a unit that begins a sequence; it holds for the pictures that follow.
   void FollowFrameRate(const std::uint8_t* Data, std::int32_t Size);
   double PictureBudget(const THeldFrame& Frame) const;
@@ -208,7 +219,11 @@ class TMPEG2VideoTransrateClass {
   // The share of a picture's fixed bits (all but its run/level codes) its output keeps, per
   // picture_coding_type: the rate model's other half.
   std::array<double, 4> FFixedShare{1.0, 1.0, 1.0, 1.0};
-  bool FModelLearnt = false;  // the rate model has seen a re-quantised group
+  bool FModelLearnt = false;
+  TRateDeclaration FRateDeclaration;
+  // The output's buffer at the rate its headers declare, once they are rewritten (variable
+  // rate: every vbv_delay is 0xFFFF).
+  std::optional<TVbvModel> FVbv;  // the rate model has seen a re-quantised group
   std::int64_t FDamagedPictures = 0;
   TSizePlan FSizePlan;
   std::int64_t FUnitBytesSeen = 0;      // bytes of every unit the separator delivered

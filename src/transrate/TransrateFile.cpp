@@ -76,6 +76,9 @@ public:
     result.AverageBitrate = FSeconds > 0 ? static_cast<double>(FOutput.Written()) * 8 / FSeconds : 0;
     FOverBudget.Fill(result);
     result.VideoBytesOut = FOutput.Written();
+    result.DeclaredRate = FTransrate.RateDeclaration().LoweredRate();
+    result.VariableRateDelays = FTransrate.RateDeclaration().Active();
+    FillVbv(result, FTransrate);
   }
 
 private:
@@ -178,6 +181,22 @@ std::string Percent(double share) {
 
 }  // namespace
 
+void FillVbv(TTransrateResult& Result, const TMPEG2VideoTransrateClass& Engine) {
+  const TVbvSummary* vbv = Engine.OutputVbv();
+  Result.VbvUnderflows = vbv != nullptr && vbv->Modelled ? vbv->Underflows : 0;
+  Result.VbvBufferBits = vbv != nullptr ? vbv->BufferBits : 0;
+}
+
+std::string TransrateHeadersNote(const TTransrateResult& Result) {
+  std::string note;
+  if (Result.DeclaredRate > 0) note = "sequence headers declare " + Thousands(Result.DeclaredRate) + " bit/s";
+  if (Result.VariableRateDelays)
+    note += std::string(note.empty() ? "" : "; ") +
+            "every picture's vbv_delay is 0xFFFF (variable rate: its pictures no longer arrive as a constant-rate "
+            "encoder timed them)";
+  return note;
+}
+
 double TTransrateProgress::Share() const {
   if (InputSize <= 0) return 0;
   return std::clamp(static_cast<double>(InputRead) / static_cast<double>(InputSize), 0.0, 1.0);
@@ -198,7 +217,26 @@ void TOverBudgetCount::Fill(TTransrateResult& Result) const {
   Result.OverBudgetAllowed = FAllowedBits / 8;
 }
 
+namespace {
+
+std::string ShortfallOfRateOrSize(const TTransrateResult& Result, const TTransrateOptions& Options);
+
+} // namespace
+
 std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateOptions& Options) {
+  std::string text = ShortfallOfRateOrSize(Result, Options);
+  if (Result.VbvUnderflows > 0) {
+    const std::string rate = Result.DeclaredRate > 0 ? Thousands(Result.DeclaredRate) + " bit/s" : "the rate";
+    text += (text.empty() ? "" : " ") + std::string("At ") + rate + " its headers declare, a decoder's buffer (" +
+            Thousands(Result.VbvBufferBits) + " bits) runs short before " + Thousands(Result.VbvUnderflows) +
+            (Result.VbvUnderflows == 1 ? " picture" : " pictures") + ": a player may stall there.";
+  }
+  return text;
+}
+
+namespace {
+
+std::string ShortfallOfRateOrSize(const TTransrateResult& Result, const TTransrateOptions& Options) {
   // Groups over budget are those whose fewest bits exceed it: the cut keeps any budget their
   // fixed part allows.
   const std::string groups =
@@ -227,6 +265,8 @@ std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateO
             Percent(Result.AverageBitrate / Options.Bitrate - 1) + " over the rate asked";
   return text + ".";
 }
+
+} // namespace
 
 TTransrateResult TransrateFile(const std::string& InputPath, const std::string& OutputPath,
                                const TTransrateOptions& Options, const TTransrateProgressFunction& Progress) {

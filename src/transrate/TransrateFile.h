@@ -66,6 +66,14 @@ struct TTransrateResult {
   std::string Carried;
   std::int64_t VideoBytesIn = 0;
   std::int64_t VideoBytesOut = 0;
+  // What the output's headers declare once its pictures changed: the rate its sequence headers
+  // were lowered to (0: they keep theirs), and whether vbv_delay became 0xFFFF (variable rate).
+  std::int64_t DeclaredRate = 0;
+  bool VariableRateDelays = false;
+  // The output's buffer at that rate from its first rewritten picture on: the pictures that
+  // found it short (none when it was not followed) and its size in bits.
+  std::int64_t VbvUnderflows = 0;
+  std::int64_t VbvBufferBits = 0;
 
   bool Succeeded() const { return Status == TTransrateStatus::Succeeded; }
 };
@@ -86,6 +94,10 @@ private:
 // output exceeds or fell well short of, or groups that went over their budget, with how far off
 // and why. Empty when the run kept its target.
 std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateOptions& Options);
+// The output buffer's figures of a run of Engine into Result.
+void FillVbv(TTransrateResult& Result, const TMPEG2VideoTransrateClass& Engine);
+// What the output's headers were made to declare, in a sentence; empty when they were left.
+std::string TransrateHeadersNote(const TTransrateResult& Result);
 
 // Transrates the file at InputPath into OutputPath: reads it in 2 MiB blocks from its start,
 // feeds a transrate controller and writes what it delivers to a temporary file beside the

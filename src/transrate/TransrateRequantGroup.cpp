@@ -76,10 +76,10 @@ void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& R
     if (frame.Damaged) ++FDamagedPictures;
     if (frame.OutputSize > 0) {
       Report.OutputBits += std::int64_t{frame.OutputSize} * 8;
-      Deliver(frame.Requantised->DataPtr(), frame.OutputSize, frame.Type, frame.Periods);
+      Deliver(frame.Requantised->DataPtr(), frame.OutputSize, frame.Type, frame.Periods, frame.Fps);
     } else {
       Report.OutputBits += std::int64_t{frame.Data->DataSize()} * 8;
-      Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.Periods);
+      Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.Periods, frame.Fps);
     }
   }
 }

@@ -42,6 +42,7 @@ QString TransrateResultText(const TTransrateResult& Result, const QString& Outpu
   const QLocale locale;
   const QString untouched = TargetExisted ? QStringLiteral("\n%1 was left as it was.").arg(OutputPath) : QString();
   const QString shortfall = QString::fromStdString(TransrateShortfall(Result, Options));
+  const QString headers = QString::fromStdString(TransrateHeadersNote(Result));
   const QString aim = Result.SizeAsked > 0 ? QStringLiteral("size asked %1").arg(Bytes(Result.SizeAsked))
                                            : QStringLiteral("maximum %1 bit/s").arg(locale.toString(Options.Bitrate));
   switch (Result.Status) {
@@ -61,6 +62,7 @@ QString TransrateResultText(const TTransrateResult& Result, const QString& Outpu
                                      : QStringLiteral("\nVideo: %1 -> %2\nOther streams: %3")
                                            .arg(Bytes(Result.VideoBytesIn), Bytes(Result.VideoBytesOut),
                                                 QString::fromStdString(Result.Carried))) +
+             (headers.isEmpty() ? QString() : QStringLiteral("\nHeaders: ") + headers) +
              (shortfall.isEmpty() ? QString() : QStringLiteral("\n\n") + shortfall);
     case TTransrateStatus::Cancelled:
       return QStringLiteral("Transrate cancelled. No file was written.") + untouched;
