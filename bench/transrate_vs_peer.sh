@@ -114,7 +114,9 @@ psnr_y() {  # file -> "psnr pictures errors"
       END {printf "%s %d %d\n", (y == "" ? "?" : (y == "inf" ? y : sprintf("%.2f", y))), n, e}'
 }
 level_y() {  # -> "worst sd" of the last psnr_y
-  awk '{for (i = 1; i <= NF; i++) if ($i ~ /^mse_y:/) {sub("mse_y:", "", $i); p = $i > 0.00001 ? 10 * log(65025 / $i) / log(10) : 60;
+  # The field is made a number before it is compared: a string compared with 0.00001 would be
+  # compared as text ("19.8" < "1e-05").
+  awk '{for (i = 1; i <= NF; i++) if ($i ~ /^mse_y:/) {m = substr($i, 7) + 0; p = m > 0.00001 ? 10 * log(65025 / m) / log(10) : 60;
       if (p > 60) p = 60; s += p; ss += p * p; n++; if (n == 1 || p < w) w = p}}
       END {if (n == 0) print "? ?"; else {v = ss / n - (s / n) ^ 2; printf "%.2f %.2f\n", w, sqrt(v > 0 ? v : 0)}}' "$tmp/pictures.log"
 }
