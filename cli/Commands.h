@@ -36,6 +36,7 @@ int RunSlice(const Args& args);
 int RunTransrate(const Args& args);
 int RunPicture(const Args& args);
 int RunStats(const Args& args);
+int RunCheck(const Args& args);
 int RunPictures(const Args& args);
 int RunStreams(const Args& args);
 // Scans the whole of FILE into `data` with a progress line on a terminal; false (with a message

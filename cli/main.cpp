@@ -28,6 +28,9 @@ constexpr const char* kUsage =
     "      every other packet keeps its place, null packets fill what the video freed)\n"
     "  varlow-cli stats FILE [--json]\n"
     "      statistics of the whole stream\n"
+    "  varlow-cli check FILE [--json]\n"
+    "      the rules the stream breaks (header values, marker bits, VBV underflow and overflow),\n"
+    "      each with its offset and bit position; exit status 1 when there is any\n"
     "  varlow-cli pictures FILE [--csv]\n"
     "      one line per picture\n"
     "  varlow-cli picture FILE --offset OFFSET --png OUT [--overlay types,quant,mv,slices]\n"
@@ -77,6 +80,7 @@ const std::vector<TCommandOptions>& CommandOptions() {
       {"transrate", {"--bitrate", "--method", "--stream", "--size", "--ratio"}, {"--keep-mux-rate"}},
       {"picture", {"--offset", "--png", "--overlay", "--field", "--stream"}, {}},
       {"stats", {"--stream"}, {"--json"}},
+      {"check", {"--stream"}, {"--json"}},
       {"pictures", {"--stream"}, {"--csv"}},
       {"streams", {}, {"--json"}},
   };
@@ -120,6 +124,7 @@ int Dispatch(const std::string& command, const varlow::cli::Args& args, bool ver
   if (command == "transrate") return varlow::cli::RunTransrate(args);
   if (command == "picture") return varlow::cli::RunPictureProgram(args, verbose);
   if (command == "stats") return varlow::cli::RunStats(args);
+  if (command == "check") return varlow::cli::RunCheck(args);
   if (command == "pictures") return varlow::cli::RunPictures(args);
   if (command == "streams") return varlow::cli::RunStreams(args);
   if (!command.empty() && command[0] == '-')

@@ -1,0 +1,142 @@
+// varlow-cli check and its core: crafted headers breaking one rule each, reported at the
+// element's offset and bit; the buffer's underflows at their pictures; the exit status.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "CliRun.h"
+#include "check/HeaderRules.h"
+#include "check/StreamCheck.h"
+#include "overview_craft.h"
+
+using namespace varlow;
+using namespace varlow::test;
+
+namespace {
+
+std::string WriteStream(const std::vector<std::uint8_t>& bytes) {
+  const std::string path =
+      ::testing::TempDir() + "check_stream_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".m2v";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+TCheckReport Check(const std::string& path) {
+  auto source = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
+  return source ? CheckStream(*source) : TCheckReport{};
+}
+
+std::int64_t PictureOffset(const std::vector<std::uint8_t>& b, int n) {
+  for (std::size_t i = 0; i + 4 <= b.size(); ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0 && n-- == 0) return static_cast<std::int64_t>(i);
+  return -1;
+}
+
+}  // namespace
+
+TEST(CheckStream, ForbiddenValuesAtTheirElementsBits) {
+  TStreamCraft craft;
+  craft.SequenceHeader(352, 288, 0).SequenceExtension(true).Group(true);
+  craft.Picture(0, 1).CodingExtension(3, true, false, true).Slice(100);
+  craft.Picture(1, 0).CodingExtension(0, true, false, true).Slice(100);
+  const auto bytes = craft.Bytes();
+  const TCheckReport report = Check(WriteStream(bytes));
+  ASSERT_EQ(report.Violations.size(), 3u) << CheckReportText(report);
+  // sequence_header_code(32) horizontal_size_value(12) vertical_size_value(12)
+  // aspect_ratio_information(4), then frame_rate_code.
+  EXPECT_EQ(report.Violations[0].Offset, 0);
+  EXPECT_EQ(report.Violations[0].Bit, 60);
+  EXPECT_EQ(report.Violations[0].Element, "frame_rate_code");
+  EXPECT_EQ(report.Violations[0].Rule, "frame_rate_code 0 is forbidden");
+  const std::int64_t second = PictureOffset(bytes, 1);
+  // picture_start_code(32) temporal_reference(10), then picture_coding_type.
+  EXPECT_EQ(report.Violations[1].Offset, second);
+  EXPECT_EQ(report.Violations[1].Bit, 42);
+  EXPECT_EQ(report.Violations[1].Element, "picture_coding_type");
+  // The coding extension follows the picture header's 8 bytes (a type-0 picture has no vector
+  // codes): its start code(32), identifier(4), f_codes(16), intra_dc_precision(2).
+  EXPECT_EQ(report.Violations[2].Offset, second);
+  EXPECT_EQ(report.Violations[2].Bit, 8 * 8 + 54);
+  EXPECT_EQ(report.Violations[2].Element, "picture_structure");
+  EXPECT_EQ(report.Count, 3);
+}
+
+TEST(CheckStream, MarkerBitAndReservedValues) {
+  // A sequence header written field by field with its marker bit cleared and a reserved
+  // aspect_ratio_information.
+  TTestBitWriter w;
+  w.StartCode(0x1B3).Put(352, 12).Put(288, 12).Put(9, 4).Put(3, 4).Put(2500, 18).Put(0, 1).Put(20, 10);
+  w.Put(0, 1).Put(0, 1).Put(0, 1);
+  w.StartCode(0x1B5).Put(1, 4).Put(0x48, 8).Put(1, 1).Put(0, 2).Put(0, 2).Put(0, 2).Put(0, 12).Put(1, 1);
+  w.Put(0, 8).Put(0, 1).Put(0, 2).Put(0, 5);
+  const TCheckReport report = Check(WriteStream(w.Bytes()));
+  std::vector<std::tuple<std::int64_t, std::string>> found;
+  for (const TViolation& v : report.Violations) found.emplace_back(v.Bit, v.Element);
+  // The extension begins at byte 12: its chroma_format (reserved 0) at 12 * 8 + 45.
+  EXPECT_EQ(found, (std::vector<std::tuple<std::int64_t, std::string>>{
+                       {56, "aspect_ratio_information"}, {82, "marker_bit"}, {12 * 8 + 45, "chroma_format"}}))
+      << CheckReportText(report);
+}
+
+TEST(CheckStream, RulesOfSingleValues) {
+  EXPECT_EQ(BrokenHeaderRule("sequence_header", "frame_rate_code", 9, true), "frame_rate_code 9 to 15 are reserved");
+  EXPECT_EQ(BrokenHeaderRule("sequence_header", "frame_rate_code", 8, true), "");
+  EXPECT_EQ(BrokenHeaderRule("sequence_header", "aspect_ratio_information", 5, false), "");  // MPEG-1's pel ratios
+  EXPECT_EQ(BrokenHeaderRule("picture_header", "picture_coding_type", 4, false), "");        // MPEG-1's D pictures
+  EXPECT_NE(BrokenHeaderRule("picture_header", "picture_coding_type", 4, true), "");
+  EXPECT_NE(BrokenHeaderRule("picture_header", "forward_f_code", 3, true), "");
+  EXPECT_EQ(BrokenHeaderRule("picture_header", "forward_f_code", 3, false), "");
+  EXPECT_NE(BrokenHeaderRule("picture_coding_extension", "f_code[1][0]", 12, true), "");
+  EXPECT_EQ(BrokenHeaderRule("picture_coding_extension", "f_code[1][0]", 15, true), "");
+}
+
+TEST(CheckStream, BufferUnderflowAtItsPictureAndTheExitStatus) {
+  // 400,000 bit/s, constant rate; the third picture's delay is far too short for its bits.
+  TStreamCraft craft;
+  craft.SequenceHeader(352, 288, 3, 1000, 20).SequenceExtension(true).Group(true);
+  const int delays[] = {9000, 9000, 500, 9000};
+  for (int k = 0; k < 4; ++k)
+    craft.Picture(k, k == 0 ? 1 : 2, static_cast<std::uint32_t>(delays[k]))
+        .CodingExtension(3, true, false, true)
+        .Slice(4096);
+  craft.End();
+  const auto bytes = craft.Bytes();
+  const std::string path = WriteStream(bytes);
+  const TCheckReport report = Check(path);
+  // P pictures of MPEG-2 carry forward_f_code 1 here instead of 7: three of those as well.
+  std::int64_t underflows = 0;
+  for (const TViolation& v : report.Violations) {
+    if (v.Element != "picture") continue;
+    ++underflows;
+    EXPECT_EQ(v.Offset, PictureOffset(bytes, 2));
+    EXPECT_EQ(v.Value, 2);
+    EXPECT_NE(v.Rule.find("VBV underflow"), std::string::npos);
+  }
+  EXPECT_EQ(underflows, 1);
+
+  const CliRun text = Cli("check " + path);
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.out.find("picture = 2: VBV underflow"), std::string::npos) << text.out;
+  const CliRun json = Cli("check --json " + path);
+  EXPECT_EQ(json.status, 1);
+  EXPECT_NE(json.out.find("\"element\": \"picture\", \"value\": 2, \"rule\": \"VBV underflow"), std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"count\": " + std::to_string(report.Count)), std::string::npos);
+}
+
+TEST(CheckStream, CleanStreamsPassAndNoStreamCrashesIt) {
+  for (const char* name : {"lowrisc_test.m2v", "cinecutie_test.m2v", "greyramp.mpg", "idet_soft_telecine.m2v",
+                           "idet_interlaced_bff.m2v"}) {
+    const std::string path = SharedStream(name);
+    if (!Exists(path)) continue;
+    const CliRun run = Cli("check '" + path + "'");
+    EXPECT_EQ(run.status, 0) << name << "\n" << run.out;
+    EXPECT_NE(run.out.find("no violations found"), std::string::npos) << name;
+  }
+  for (const std::string& path : AllStreams()) {
+    SCOPED_TRACE(path);
+    const TCheckReport report = Check(path);
+    EXPECT_EQ(report.Count >= static_cast<std::int64_t>(report.Violations.size()), true);
+  }
+}
