@@ -140,3 +140,27 @@ TEST(CheckStream, CleanStreamsPassAndNoStreamCrashesIt) {
     EXPECT_EQ(report.Count >= static_cast<std::int64_t>(report.Violations.size()), true);
   }
 }
+
+TEST(CheckStream, TemporalReferenceRepeatsAndRunsPastItsGroup) {
+  TStreamCraft craft;
+  craft.SequenceHeader(352, 288, 3).SequenceExtension(true);
+  // Group 0: I 0, B 1, B 1 (a repeat). Group 1: I 0, B 5 (past a group of two frames); field
+  // pairs share theirs. Group 2, the last, is let off its range: it may be cut short.
+  const std::vector<std::vector<std::pair<int, int>>> groups = {
+      {{0, 3}, {1, 3}, {1, 3}}, {{0, 3}, {5, 3}}, {{0, 1}, {0, 2}, {1, 1}, {1, 2}}, {{7, 3}}};
+  for (const auto& group : groups) {
+    craft.Group(true);
+    for (const auto& [reference, structure] : group)
+      craft.Picture(reference, 1).CodingExtension(structure, true, false, structure == 3).Slice(50);
+  }
+  const auto bytes = craft.Bytes();
+  const TCheckReport report = Check(WriteStream(bytes));
+  std::vector<std::tuple<std::int64_t, std::int64_t, std::string>> found;
+  for (const TViolation& v : report.Violations)
+    if (v.Element == "temporal_reference") found.emplace_back(v.Offset, v.Bit, v.Rule);
+  using TFound = std::vector<std::tuple<std::int64_t, std::int64_t, std::string>>;
+  EXPECT_EQ(found,
+            (TFound{{PictureOffset(bytes, 2), 32, "temporal_reference 1 repeats within its group"},
+                    {PictureOffset(bytes, 4), 32, "temporal_reference 5 outside 0 to 1 of a group of 2 frames"}}))
+      << CheckReportText(report);
+}

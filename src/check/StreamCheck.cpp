@@ -5,6 +5,7 @@
 
 #include "browser/HeaderTree.h"
 #include "buffer/VbvCurve.h"
+#include "check/GroupRules.h"
 #include "check/HeaderRules.h"
 #include "overview/OverviewScanner.h"
 #include "overview/StartCodeFinder.h"
@@ -121,10 +122,12 @@ void CheckHeaders(const TByteSource& source, TCheckReport& report) {
   }
 }
 
-void CheckBuffer(const TByteSource& source, TCheckReport& report) {
+// The rules of the overview scan's records: temporal_reference within groups, the buffer.
+void CheckRecords(const TByteSource& source, TCheckReport& report) {
   TOverviewData data;
   TOverviewScanner().Scan(source, data);
   if (data.Report.State == TScanReport::End::ReadFailed) report.ReadFailed = true;
+  for (TViolation& v : TemporalReferenceViolations(data)) THeaderCheck::Add(report, std::move(v));
   const TVbvCurve curve = ComputeVbvCurve(data);
   report.Vbv = curve.Summary;
   for (const TVbvEvent& e : curve.Summary.Events) {
@@ -149,7 +152,7 @@ TCheckReport CheckStream(const TByteSource& source) {
   TCheckReport report;
   const bool ran = Trap("CheckStream", [&] {
     CheckHeaders(source, report);
-    CheckBuffer(source, report);
+    CheckRecords(source, report);
     std::stable_sort(report.Violations.begin(), report.Violations.end(),
                      [](const TViolation& a, const TViolation& b) { return a.Offset < b.Offset; });
   });

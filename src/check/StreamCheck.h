@@ -28,7 +28,8 @@ struct TCheckReport {
 // Checks the whole of `source`: every sequence header, sequence extension, picture header and
 // picture coding extension against the rules of their values (HeaderRules), read through the
 // header tree so that each element comes with its bit position; and the video buffering
-// verifier over the overview scan's records, each underflow and overflow at its picture.
+// verifier and temporal_reference order over the overview scan's records, each underflow,
+// overflow and misplaced temporal_reference at its picture.
 TCheckReport CheckStream(const TByteSource& source);
 
 // The report as "OFFSET bit N: element = value: rule" lines and a closing count; as JSON.
