@@ -82,6 +82,18 @@ inline std::size_t FirstIntraUnitStart(const std::vector<std::uint8_t>& s) {
   return s.size();
 }
 
+// Bytes as the transrater sends them once it has changed a stream: every picture header's
+// vbv_delay 0xFFFF, since its pictures no longer arrive as a constant-rate encoder timed them.
+inline std::vector<std::uint8_t> WithVariableDelays(std::vector<std::uint8_t> s) {
+  for (std::size_t i = 0; i + 8 <= s.size(); ++i) {
+    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1 || s[i + 3] != 0) continue;
+    s[i + 5] |= 0x07;  // vbv_delay: bits 45 to 60 from the start code
+    s[i + 6] = 0xFF;
+    s[i + 7] |= 0xF8;
+  }
+  return s;
+}
+
 // A file in the test folder; the process id in its name keeps runs side by side (two builds'
 // tests at once) from writing over each other's files.
 inline std::string WriteTemp(const std::string& name, const std::vector<std::uint8_t>& bytes) {

@@ -357,6 +357,6 @@ TEST_P(TransrateBadInput, DamagedPicturesAreCarriedUnchanged) {
     if (in == picture(clean, inPictures, p))
       EXPECT_EQ(picture(fromDamaged.Output, outPictures, p), picture(fromClean.Output, cleanOutPictures, p)) << p;
     else
-      EXPECT_EQ(picture(fromDamaged.Output, outPictures, p), in) << "picture " << p;
+      EXPECT_EQ(picture(fromDamaged.Output, outPictures, p), WithVariableDelays(in)) << "picture " << p;
   }
 }
