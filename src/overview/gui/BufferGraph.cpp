@@ -16,7 +16,7 @@ namespace varlow {
 
 namespace {
 
-constexpr int kMarginLeft = 70;
+constexpr int kMarginLeft = 84;
 constexpr int kMarginRight = 12;
 constexpr int kLegendBox = 10;
 constexpr QRgb kColourOccupancy = 0x1F77B4;
