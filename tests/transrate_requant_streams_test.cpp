@@ -267,3 +267,35 @@ TEST(RequantStreams, GarbageIsSurvived) {
     EXPECT_LE(run.PicturesOut, run.PicturesIn);
   }
 }
+
+// At a fifth of their rate, pictures of the linear quantiser table need steps past its last
+// (62): they are written with the non-linear table, which every decoder reads as the standard
+// says; the output decodes cleanly, alike with both decoders, and keeps its pictures.
+TEST(RequantStreams, PicturesSwitchedToTheNonLinearQuantiserDecode) {
+  for (const char* name : {"i420_interlaced.m2v", "i422_interlaced.m2v"}) {
+    SCOPED_TRACE(name);
+    const auto input = ReadFileBytes(OwnStream(name));
+    const TRequantRun run = RunRequant(input, OwnRate(input) / 5);
+    EXPECT_EQ(run.PicturesOut, run.PicturesIn);
+    int pictures = 0, switched = 0, inputNonLinear = 0;
+    const auto count = [](const std::vector<std::uint8_t>& s, int& all, int& nonLinear) {
+      for (std::size_t i = 0; i + 8 < s.size(); ++i)
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB5 && (s[i + 4] >> 4) == 8) {
+          ++all;
+          nonLinear += (s[i + 7] >> 4) & 1;
+        }
+    };
+    count(run.Output, pictures, switched);
+    int inputPictures = 0;
+    count(input, inputPictures, inputNonLinear);
+    ASSERT_EQ(inputNonLinear, 0);
+    EXPECT_GT(switched, 0);
+    EXPECT_EQ(pictures, inputPictures);
+    const std::string path = WriteTemp(std::string("requant_nonlinear_") + name, run.Output);
+    EXPECT_TRUE(FfmpegDecodesCleanly(path)) << path;
+    EXPECT_TRUE(Mpeg2decAgrees(path)) << path;
+    const auto psnr = PicturePsnr(OwnStream(name), path);
+    ASSERT_EQ(psnr.size(), static_cast<std::size_t>(inputPictures));
+    EXPECT_GT(*std::min_element(psnr.begin(), psnr.end()), 20.0);
+  }
+}
