@@ -12,36 +12,14 @@
 
 #include "buffer/VbvModel.h"
 #include "check/StreamCheck.h"
+#include "FuzzTempFile.h"
 #include "container/OpenSource.h"
 
 namespace {
 
 using namespace varlow;
 
-// A temporary file holding the input, removed when done.
-class TTempFile {
- public:
-  TTempFile(const std::uint8_t* data, std::size_t size) {
-    char name[] = "/tmp/varlow_fuzz_check_XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) return;
-    std::size_t written = 0;
-    while (written < size) {
-      const ssize_t n = write(fd, data + written, size - written);
-      if (n <= 0) break;
-      written += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    FPath = name;
-  }
-  ~TTempFile() {
-    if (!FPath.empty()) unlink(FPath.c_str());
-  }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
+using varlow::fuzz::TTempFile;
 
 // Every 24 bytes of the input as one picture's values, nonsense included.
 void FeedModel(const std::uint8_t* data, std::size_t size) {
@@ -77,7 +55,7 @@ void FeedModel(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FeedModel(data, size);
   if (size < 4) return 0;
-  const TTempFile temp(data, size);
+  const TTempFile temp(data, size, "/tmp/varlow_fuzz_check_XXXXXX");
   if (temp.Path().empty()) return 0;
   TOpenedSource opened = OpenVideoSource(temp.Path(), TFileStream::Mode::ReadOnly);
   if (!opened.Source) return 0;

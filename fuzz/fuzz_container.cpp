@@ -11,6 +11,7 @@
 
 #include "browser/PackDetails.h"
 #include "browser/PackIndex.h"
+#include "FuzzTempFile.h"
 #include "container/ContainerLayout.h"
 #include "container/ContainerTree.h"
 #include "container/OpenSource.h"
@@ -46,30 +47,7 @@ void FeedReaders(std::span<const std::uint8_t> bytes) {
   ReadPmt(bytes, e);
 }
 
-// A temporary file holding the input, removed when done.
-class TTempFile {
-public:
-  TTempFile(const std::uint8_t* data, std::size_t size) {
-    char name[] = "/tmp/varlow_fuzz_container_XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) return;
-    std::size_t written = 0;
-    while (written < size) {
-      const ssize_t n = write(fd, data + written, size - written);
-      if (n <= 0) break;
-      written += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    FPath = name;
-  }
-  ~TTempFile() {
-    if (!FPath.empty()) unlink(FPath.c_str());
-  }
-  const std::string& Path() const { return FPath; }
-
-private:
-  std::string FPath;
-};
+using varlow::fuzz::TTempFile;
 
 // A read's places must name file bytes in increasing order, each found again by IndexAt.
 void CheckedRead(const TByteSource& source, std::int64_t begin, std::size_t count) {
@@ -91,7 +69,7 @@ void CheckedRead(const TByteSource& source, std::int64_t begin, std::size_t coun
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FeedReaders({data, size});
   if (size < 4) return 0;
-  const TTempFile temp(data, size);
+  const TTempFile temp(data, size, "/tmp/varlow_fuzz_container_XXXXXX");
   if (temp.Path().empty()) return 0;
 
   if (auto file = TFileStream::Open(temp.Path(), TFileStream::Mode::ReadOnly)) ProbeContainer(*file);
