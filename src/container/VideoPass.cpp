@@ -153,9 +153,7 @@ std::string TVideoPass::Finish(TTransrateResult& result) {
   result.VideoBytesIn = FVideoIn;
   result.VideoBytesOut = FOutTotal;
   FOverBudget.Fill(result);
-  result.DeclaredRate = FEngine.RateDeclaration().LoweredRate();
-  result.VariableRateDelays = FEngine.RateDeclaration().Active();
-  FillVbv(result, FEngine);
+  FillDeclaration(result, FEngine);
   result.Seconds = FSeconds;
   result.AverageBitrate = FSeconds > 0 ? static_cast<double>(FOutTotal) * 8 / FSeconds : 0;
   if (!FWriteError.empty()) return FWriteError;

@@ -351,7 +351,8 @@ void TMPEG2VideoTransrateClass::ProcessHeld(std::int32_t Count, std::int64_t Inp
     // The first group that must shrink changes the stream: from it on, headers declare the
     // rate kept and pictures no longer carry constant-rate vbv_delay values.
     // The cut carries MPEG-1 pictures as they are: they stay as they came.
-    const bool changes = FMethod == TTransrateMethod::Requant || FFrames[static_cast<std::size_t>(Count - 1)].Sequence.HaveSequenceExtension;
+    const bool changes = FMethod == TTransrateMethod::Requant ||
+                         FFrames[static_cast<std::size_t>(Count - 1)].Sequence.HaveSequenceExtension;
     if (report.InputBits > report.BudgetBits && changes && !FRateDeclaration.Active()) {
       FRateDeclaration = TRateDeclaration(FSizePlan.Active() ? 0 : FMaxBitrate.Value());
       FRateDeclaration.Start();

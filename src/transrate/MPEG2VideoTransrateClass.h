@@ -182,9 +182,8 @@ class TMPEG2VideoTransrateClass {
   // InputBefore bytes of the input, and moves the rest to the front.
   void ProcessHeld(std::int32_t Count, std::int64_t InputBefore);
   void CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel, TGroupReport& Report);
-  // Hands a unit to the receiver; its headers are rewritten first once the stream changes (see
-  // TRateDeclaration).
-  // A picture's buffer figures are followed once the headers are rewritten (Fps: its
+  // Hands a unit to the receiver. Once the stream changes its headers are rewritten first (see
+  // TRateDeclaration) and a picture's place in the output's buffer is followed (Fps: its
   // sequence's frame rate).
   void Deliver(std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType, double Periods = 1, double Fps = 0);
   // Takes the frame rate of a unit that begins a sequence; it holds for the pictures that follow.
@@ -219,11 +218,11 @@ class TMPEG2VideoTransrateClass {
   // The share of a picture's fixed bits (all but its run/level codes) its output keeps, per
   // picture_coding_type: the rate model's other half.
   std::array<double, 4> FFixedShare{1.0, 1.0, 1.0, 1.0};
-  bool FModelLearnt = false;
+  bool FModelLearnt = false;  // the rate model has seen a re-quantised group
   TRateDeclaration FRateDeclaration;
   // The output's buffer at the rate its headers declare, once they are rewritten (variable
   // rate: every vbv_delay is 0xFFFF).
-  std::optional<TVbvModel> FVbv;  // the rate model has seen a re-quantised group
+  std::optional<TVbvModel> FVbv;
   std::int64_t FDamagedPictures = 0;
   TSizePlan FSizePlan;
   std::int64_t FUnitBytesSeen = 0;      // bytes of every unit the separator delivered

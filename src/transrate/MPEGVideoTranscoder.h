@@ -85,14 +85,9 @@ class TMPEGVideoTranscoder {
   HRESULT Requantise(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
                      std::int32_t& OutputSize, const TRequantSettings& Settings, const TParsedGroup* Parsed = nullptr,
                      int Picture = -1);
-  // The step ratio the last re-quantising pass used, averaged over the input bits.
-  double UsedScale() const { return FScaleWeight > 0 ? FScaleSum / FScaleWeight : 1.0; }
   // The ratio of output to input quantiser_scale the last re-quantising pass wrote, a geometric
   // mean over the input's coefficients: what the quantiser codes allowed of the wanted steps.
   double RealisedScale() const { return FRatioWeight > 0 ? std::exp(FRatioLogSum / FRatioWeight) : 1.0; }
-  // Whether the last re-quantising pass wrote its picture with the non-linear quantiser table
-  // where the input had the linear one.
-  bool SwitchedToNonLinear() const { return FOutNonLinear && !FInNonLinear; }
   // Whether the passes walk MPEG-1 pictures (the cut carries them unchanged; the re-quantiser
   // walks them).
   void SetMpeg1(bool Walk) { FMpeg1Allowed = Walk; }

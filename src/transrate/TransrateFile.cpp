@@ -76,9 +76,7 @@ public:
     result.AverageBitrate = FSeconds > 0 ? static_cast<double>(FOutput.Written()) * 8 / FSeconds : 0;
     FOverBudget.Fill(result);
     result.VideoBytesOut = FOutput.Written();
-    result.DeclaredRate = FTransrate.RateDeclaration().LoweredRate();
-    result.VariableRateDelays = FTransrate.RateDeclaration().Active();
-    FillVbv(result, FTransrate);
+    FillDeclaration(result, FTransrate);
   }
 
 private:
@@ -181,7 +179,9 @@ std::string Percent(double share) {
 
 }  // namespace
 
-void FillVbv(TTransrateResult& Result, const TMPEG2VideoTransrateClass& Engine) {
+void FillDeclaration(TTransrateResult& Result, const TMPEG2VideoTransrateClass& Engine) {
+  Result.DeclaredRate = Engine.RateDeclaration().LoweredRate();
+  Result.VariableRateDelays = Engine.RateDeclaration().Active();
   const TVbvSummary* vbv = Engine.OutputVbv();
   Result.VbvUnderflows = vbv != nullptr && vbv->Modelled ? vbv->Underflows : 0;
   Result.VbvBufferBits = vbv != nullptr ? vbv->BufferBits : 0;
@@ -219,23 +219,7 @@ void TOverBudgetCount::Fill(TTransrateResult& Result) const {
 
 namespace {
 
-std::string ShortfallOfRateOrSize(const TTransrateResult& Result, const TTransrateOptions& Options);
-
-} // namespace
-
-std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateOptions& Options) {
-  std::string text = ShortfallOfRateOrSize(Result, Options);
-  if (Result.VbvUnderflows > 0) {
-    const std::string rate = Result.DeclaredRate > 0 ? Thousands(Result.DeclaredRate) + " bit/s" : "the rate";
-    text += (text.empty() ? "" : " ") + std::string("At ") + rate + " its headers declare, a decoder's buffer (" +
-            Thousands(Result.VbvBufferBits) + " bits) runs short before " + Thousands(Result.VbvUnderflows) +
-            (Result.VbvUnderflows == 1 ? " picture" : " pictures") + ": a player may stall there.";
-  }
-  return text;
-}
-
-namespace {
-
+// What the run missed of its size or rate, without the buffer's part.
 std::string ShortfallOfRateOrSize(const TTransrateResult& Result, const TTransrateOptions& Options) {
   // Groups over budget are those whose fewest bits exceed it: the cut keeps any budget their
   // fixed part allows.
@@ -267,6 +251,18 @@ std::string ShortfallOfRateOrSize(const TTransrateResult& Result, const TTransra
 }
 
 } // namespace
+
+std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateOptions& Options) {
+  std::string text = ShortfallOfRateOrSize(Result, Options);
+  if (Result.VbvUnderflows > 0) {
+    const std::string rate = Result.DeclaredRate > 0 ? Thousands(Result.DeclaredRate) + " bit/s" : "the rate";
+    text += (text.empty() ? "" : " ") + std::string("At ") + rate + " its headers declare, a decoder's buffer (" +
+            Thousands(Result.VbvBufferBits) + " bits) runs short before " + Thousands(Result.VbvUnderflows) +
+            (Result.VbvUnderflows == 1 ? " picture" : " pictures") + ": a player may stall there.";
+  }
+  return text;
+}
+
 
 TTransrateResult TransrateFile(const std::string& InputPath, const std::string& OutputPath,
                                const TTransrateOptions& Options, const TTransrateProgressFunction& Progress) {

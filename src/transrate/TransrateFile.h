@@ -94,8 +94,9 @@ private:
 // output exceeds or fell well short of, or groups that went over their budget, with how far off
 // and why. Empty when the run kept its target.
 std::string TransrateShortfall(const TTransrateResult& Result, const TTransrateOptions& Options);
-// The output buffer's figures of a run of Engine into Result.
-void FillVbv(TTransrateResult& Result, const TMPEG2VideoTransrateClass& Engine);
+// What the output's headers came to declare in a run of Engine, and its buffer's figures, into
+// Result (DeclaredRate, VariableRateDelays, VbvUnderflows, VbvBufferBits).
+void FillDeclaration(TTransrateResult& Result, const TMPEG2VideoTransrateClass& Engine);
 // What the output's headers were made to declare, in a sentence; empty when they were left.
 std::string TransrateHeadersNote(const TTransrateResult& Result);
 
