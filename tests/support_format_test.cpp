@@ -79,3 +79,64 @@ TEST(MemoryTree, TextAndJson) {
   EXPECT_EQ(tree.FindPrefix("MacroBlock").size(), 1u);
   EXPECT_EQ(tree.Depth(3), 2);
 }
+
+// Every form of element text, made from the data alone: the names, indices and widths as the
+// trees have always shown them, labels where they differ from the name.
+TEST(SyntaxElement, TextsOfEveryForm) {
+  EXPECT_EQ(ElementText(TElement::Field("marker_bit", 1, 82, 1)), "marker_bit = 1 (1 bit)");
+  EXPECT_EQ(ElementText(TElement::Field("f_code", 7, 0, 4).Indexed({1, 0})), "f_code[1][0] = 7 (4 bits)");
+  EXPECT_EQ(ElementText(TElement::Field("frame_pred_frame_dct", 1, 0, 1).Labelled("frame_pred_frame_dtc")),
+            "frame_pred_frame_dtc = 1 (1 bit)");
+  EXPECT_EQ(ElementText(TElement::Field("macroblock_type", 1, 0, 1).In(TWidthUnit::Bits)),
+            "macroblock_type = 1 (1 bits)");
+  EXPECT_EQ(ElementText(TElement::Field("frame_motion_type", 2, 0, 2).In(TWidthUnit::Bit)),
+            "frame_motion_type = 2 (2 bit)");
+  EXPECT_EQ(ElementText(TElement::Field("dct_type", 0, TElement::kNoPosition, 0).Stating(1)), "dct_type = 0 (1 bit)");
+  EXPECT_EQ(ElementText(TElement::Field("motion_code", -16, 0, 11).Indexed({1, 1, 0})),
+            "motion_code[1][1][0] = -16 (11 bits)");
+  EXPECT_EQ(ElementText(TElement::Code("slice_start_code", 0x1AF, 0)), "slice_start_code = $000001AF (32 bits)");
+  EXPECT_EQ(ElementText(TElement::Field("time_code", 4096, 0, 25).As(TElementForm::Noted).Noted("00:00:00:00")),
+            "time_code = 4096 (00:00:00:00) (25 bits)");
+  EXPECT_EQ(ElementText(TElement::Field("extra_bit_picture", 2, 0, 10).As(TElementForm::Count)),
+            "extra_bit_picture - 2 x (1 bit)");
+  EXPECT_EQ(ElementText(TElement::Coefficient(0, -1, 0, 3).Stating(2)), "Run = 0, Level = -1 (2 bits)");
+  EXPECT_EQ(ElementText(TElement::Coefficient(5, -2048, 0, 24).As(TElementForm::Escape)),
+            "Escape: Run = 5, Level = -2048 (24 bits)");
+  EXPECT_EQ(ElementText(TElement::Field("end_of_block", 0, 0, 4)
+                            .Labelled("End Of Block")
+                            .As(TElementForm::Width)
+                            .In(TWidthUnit::Bits)),
+            "End Of Block (4 bits)");
+  EXPECT_EQ(ElementText(TElement::Group("slice", "Slice").Numbered(0)), "Slice 0");
+  EXPECT_EQ(ElementText(TElement::Group("block", "Block").Noted("V2 (not coded)")), "Block V2 (not coded)");
+  EXPECT_EQ(ElementText(TElement::Group("sequence_header")), "sequence_header");
+  EXPECT_EQ(ElementText(TElement::Damage("Invalid code", 7)), "Invalid code");
+  EXPECT_EQ(ElementName(TElement::Field("f_code", 7, 0, 4).Indexed({0, 1}).Labelled("other")), "f_code[0][1]");
+}
+
+// Elements added as data keep their name, indices and value beside the text: JSON gives them as
+// fields (numbers as numbers), groups their name only; plain text nodes stay as they were.
+TEST(MemoryTree, JsonGivesNamesAndValuesOfElements) {
+  TMemoryTree tree;
+  const auto group = tree.Add(TTreeSink::kRoot, TElement::Group("picture_coding_extension", {}, 0, 66));
+  tree.Add(group, TElement::Field("f_code", 15, 36, 4).Indexed({1, 1}));
+  tree.Add(group, TElement::Field("frame_pred_frame_dct", 1, 57, 1).Labelled("frame_pred_frame_dtc"));
+  tree.Add(group, TElement::Coefficient(3, -2, 60, 6).Stating(5));
+  tree.Add(group, TElement::Damage("Invalid code at bit 66", 66));
+  tree.AddChild(group, "plain");
+  EXPECT_EQ(tree.ToText(),
+            "picture_coding_extension\n  f_code[1][1] = 15 (4 bits)\n  frame_pred_frame_dtc = 1 (1 bit)\n"
+            "  Run = 3, Level = -2 (5 bits)\n  !! Invalid code at bit 66\n  plain\n");
+  EXPECT_EQ(
+      tree.ToJson(),
+      "[{\"text\":\"picture_coding_extension\",\"name\":\"picture_coding_extension\",\"bitPos\":0,\"bitWidth\":66,"
+      "\"children\":[{\"text\":\"f_code[1][1] = 15 (4 bits)\",\"name\":\"f_code\",\"index\":[1,1],\"value\":15,"
+      "\"bitPos\":36,\"bitWidth\":4},{\"text\":\"frame_pred_frame_dtc = 1 (1 bit)\",\"name\":\"frame_pred_frame_dct\","
+      "\"value\":1,\"bitPos\":57,\"bitWidth\":1},{\"text\":\"Run = 3, Level = -2 (5 "
+      "bits)\",\"name\":\"dct_coefficient\","
+      "\"value\":-2,\"run\":3,\"bitPos\":60,\"bitWidth\":6},{\"text\":\"Invalid code at bit 66\",\"bitPos\":66,"
+      "\"bitWidth\":0,\"damage\":true},{\"text\":\"plain\"}]}]");
+  EXPECT_EQ(tree.At(2).name, "frame_pred_frame_dct");
+  EXPECT_TRUE(tree.At(1).hasValue);
+  EXPECT_FALSE(tree.At(0).hasValue);
+}

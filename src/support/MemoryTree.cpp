@@ -1,5 +1,6 @@
 #include "support/MemoryTree.h"
 
+#include <charconv>
 #include <cstdio>
 #include <functional>
 
@@ -8,9 +9,29 @@ namespace varlow {
 TTreeSink::NodeId TMemoryTree::AddChild(NodeId parent, std::string_view text, std::int64_t bitPos,
                                         std::int32_t bitWidth) {
   auto id = static_cast<NodeId>(nodes_.size());
-  nodes_.push_back(Node{std::string(text), bitPos, bitWidth, parent, false, {}, {}});
+  Node node;
+  node.text = std::string(text);
+  node.bitPos = bitPos;
+  node.bitWidth = bitWidth;
+  node.parent = parent;
+  nodes_.push_back(std::move(node));
   if (parent == kRoot) roots_.push_back(id);
   else nodes_.at(static_cast<std::size_t>(parent)).children.push_back(id);
+  return id;
+}
+
+TTreeSink::NodeId TMemoryTree::Add(NodeId parent, const TElement& element) {
+  const NodeId id = element.Kind == TElementKind::Damage
+                        ? AddDamage(parent, ElementText(element), element.BitPos)
+                        : AddChild(parent, ElementText(element), element.BitPos, element.BitWidth);
+  Node& node = nodes_[static_cast<std::size_t>(id)];
+  node.name = element.Name;
+  node.hasValue = element.Kind == TElementKind::Field && element.HasValue;
+  node.value = element.Value;
+  node.hasRun = element.Form == TElementForm::RunLevel || element.Form == TElementForm::Escape;
+  node.run = element.Run;
+  node.indexCount = element.IndexCount;
+  for (std::uint8_t i = 0; i < element.IndexCount; ++i) node.index[i] = static_cast<std::int8_t>(element.Index[i]);
   return id;
 }
 
@@ -85,8 +106,10 @@ std::string TMemoryTree::ToText() const {
   return out;
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
+namespace {
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
   for (unsigned char c : text) {
     switch (c) {
     case '"': out += "\\\""; break;
@@ -107,6 +130,18 @@ std::string JsonString(std::string_view text) {
     }
   }
   out += '"';
+}
+
+void AppendNumber(std::string& out, std::int64_t value) {
+  char buf[24];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  AppendJsonString(out, text);
   return out;
 }
 
@@ -117,10 +152,38 @@ std::string TMemoryTree::ToJson() const {
     for (std::size_t i = 0; i < ids.size(); ++i) {
       const Node& n = At(ids[i]);
       if (i) out += ',';
-      out += "{\"text\":" + JsonString(n.text);
-      if (n.bitPos != kNoPosition)
-        out += ",\"bitPos\":" + std::to_string(n.bitPos) + ",\"bitWidth\":" + std::to_string(n.bitWidth);
-      if (!n.meaning.empty()) out += ",\"meaning\":" + JsonString(n.meaning);
+      out += "{\"text\":";
+      AppendJsonString(out, n.text);
+      if (!n.name.empty()) {
+        out += ",\"name\":";
+        AppendJsonString(out, n.name);
+        if (n.indexCount > 0) {
+          out += ",\"index\":[";
+          for (std::uint8_t k = 0; k < n.indexCount; ++k) {
+            if (k) out += ',';
+            AppendNumber(out, n.index[k]);
+          }
+          out += ']';
+        }
+        if (n.hasValue) {
+          out += ",\"value\":";
+          AppendNumber(out, n.value);
+        }
+        if (n.hasRun) {
+          out += ",\"run\":";
+          AppendNumber(out, n.run);
+        }
+      }
+      if (n.bitPos != kNoPosition) {
+        out += ",\"bitPos\":";
+        AppendNumber(out, n.bitPos);
+        out += ",\"bitWidth\":";
+        AppendNumber(out, n.bitWidth);
+      }
+      if (!n.meaning.empty()) {
+        out += ",\"meaning\":";
+        AppendJsonString(out, n.meaning);
+      }
       if (n.damage) out += ",\"damage\":true";
       if (!n.children.empty()) {
         out += ",\"children\":";

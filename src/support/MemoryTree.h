@@ -17,8 +17,18 @@ public:
     bool damage = false;  // marks where the data stops making sense
     std::vector<NodeId> children;
     std::string meaning;  // what the element's coded value stands for; empty: nothing to say
+    // The element's data, for nodes added through Add: its name (a string literal), indices,
+    // value and, for a run/level code, its run.
+    std::string_view name;
+    std::int64_t value = 0;
+    std::int32_t run = 0;
+    std::int8_t index[3] = {};
+    std::uint8_t indexCount = 0;
+    bool hasValue = false;
+    bool hasRun = false;
   };
 
+  NodeId Add(NodeId parent, const TElement& element) override;
   NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
                   std::int32_t bitWidth = 0) override;
   NodeId AddDamage(NodeId parent, std::string_view text, std::int64_t bitPos) override;
@@ -44,9 +54,12 @@ public:
 
   // One node per line, indented by two spaces per depth level; damage nodes begin with "!! ".
   std::string ToText() const;
-  // A JSON array of {"text", "bitPos", "bitWidth", "meaning", "damage", "children"} objects;
-  // positions are left out for nodes that have none, "meaning" for nodes without one, "damage"
-  // for nodes that do not mark damage.
+  // A JSON array of {"text", "name", "index", "value", "run", "bitPos", "bitWidth", "meaning",
+  // "damage", "children"} objects. "name" is the element's name in the standard's words (a
+  // group's name for groups), "index" its indices, "value" a field's value as a number and "run"
+  // a run/level code's run; each is left out where the node has none, as are positions for
+  // nodes without one, "meaning" for nodes without one and "damage" for nodes that do not mark
+  // damage.
   std::string ToJson() const;
 
 private:

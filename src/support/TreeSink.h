@@ -2,10 +2,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "support/SyntaxElement.h"
+
 namespace varlow {
 
 // Where the header tree and the slice analyser put their nodes. The same producer fills a
 // QTreeWidget, a test's in-memory tree and the command-line tool's text through this interface.
+// Syntax elements arrive as data through Add; plain nodes (the container trees') as text through
+// AddChild.
 class TTreeSink {
 public:
   using NodeId = std::int32_t;
@@ -13,6 +17,15 @@ public:
   static constexpr std::int64_t kNoPosition = -1;
 
   virtual ~TTreeSink() = default;
+
+  // Appends the node of one syntax element as the last child of `parent`. The default makes its
+  // text with ElementText and adds it as AddChild or AddDamage would; sinks that keep the data
+  // (names and values for JSON, records) override it.
+  virtual NodeId Add(NodeId parent, const TElement& element) {
+    const std::string text = ElementText(element);
+    if (element.Kind == TElementKind::Damage) return AddDamage(parent, text, element.BitPos);
+    return AddChild(parent, text, element.BitPos, element.BitWidth);
+  }
 
   // Appends a node as the last child of `parent` and returns its id. `bitPos` is the position
   // of the element shown, in bits from the start of the block it was read from, and `bitWidth`
