@@ -64,9 +64,36 @@ TEST(CliHeaders, TreeOfAPack) {
             "    broken_link = 0 (1 bit)\n");
   const CliRun json = Cli("headers " + kSample + " --offset 0x1E --json");
   ASSERT_EQ(json.status, 0);
-  EXPECT_NE(json.out.find("{\"text\":\"vbv_delay = 65535 (16 bits)\",\"bitPos\":45,\"bitWidth\":16}"),
+  EXPECT_NE(json.out.find("{\"text\":\"vbv_delay = 65535 (16 bits)\",\"name\":\"vbv_delay\",\"value\":65535,"
+                          "\"bitPos\":45,\"bitWidth\":16}"),
             std::string::npos)
       << json.out;
+}
+
+// JSON nodes carry each element's standard name and value beside the text: numbers as numbers,
+// indices apart, the standard's name where the label reads otherwise.
+TEST(CliHeaders, JsonNamesAndValuesOfElements) {
+  const CliRun picture = Cli("headers " + kSample + " --offset 0x1E --json");
+  ASSERT_EQ(picture.status, 0);
+  for (const char* node :
+       {"{\"text\":\"picture_coding_type = 1 (3 bits)\",\"name\":\"picture_coding_type\",\"value\":1,\"bitPos\":42,",
+        "{\"text\":\"f_code[1][0] = 15 (4 bits)\",\"name\":\"f_code\",\"index\":[1,0],\"value\":15,\"bitPos\":108,",
+        "{\"text\":\"frame_pred_frame_dtc = 0 (1 bit)\",\"name\":\"frame_pred_frame_dct\",\"value\":0,\"bitPos\":121,",
+        "{\"text\":\"picture_start_code = $00000100 (32 bits)\",\"name\":\"picture_start_code\",\"value\":256,",
+        "{\"text\":\"picture_coding_extension\",\"name\":\"picture_coding_extension\",\"bitPos\":"})
+    EXPECT_NE(picture.out.find(node), std::string::npos) << node;
+  const CliRun group = Cli("headers " + kSample + " --offset 22 --json");
+  EXPECT_NE(
+      group.out.find("{\"text\":\"time_code = 4096 (00:00:00:00) (25 bits)\",\"name\":\"time_code\",\"value\":4096,"),
+      std::string::npos)
+      << group.out;
+  const CliRun slice = Cli("slice " + kSample + " --offset 0x41E1 --slice 0 --json");
+  EXPECT_NE(
+      slice.out.find("{\"text\":\"motion_code[0][0][0] = -2 (4 bits)\",\"name\":\"motion_code\",\"index\":[0,0,0],"
+                     "\"value\":-2,\"bitPos\":14013,\"bitWidth\":4}"),
+      std::string::npos);
+  // The text form is unchanged by the data behind it.
+  EXPECT_EQ(Cli("slice " + kSample + " --offset 0x41E1 --slice 0").out.find("\"name\""), std::string::npos);
 }
 
 TEST(CliBrowse, NoPackStartsAtTheOffset) {

@@ -1,12 +1,18 @@
-// The macroblock records the overlay draws: collected from the slice analyser's nodes, checked
-// against ffmpeg's macroblock-type map, and the motion vectors rebuilt from the codes shown.
+// The macroblock records the overlay draws: collected from the slice analyser's records, checked
+// against ffmpeg's macroblock-type map and against the slice tree's elements, and the motion
+// vectors rebuilt from the codes read.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
+
+#include "browser/SliceRequest.h"
 #include "container/ByteSource.h"
 #include "picture/MacroblockMap.h"
 #include "picture/StreamUnits.h"
 #include "picture_ffmpeg_support.h"
 #include "support/FileStream.h"
+#include "support/MemoryTree.h"
 
 using namespace varlow;
 
@@ -24,40 +30,43 @@ char FfmpegKind(TMacroblockKind kind) {
   return '?';
 }
 
-// Feeds the sink the nodes the analyser writes for one macroblock.
+// Feeds the sink the records the analyser makes, slice by slice and macroblock by macroblock.
 struct SliceFeeder {
+  explicit SliceFeeder(TMacroblockSink& target) : sink(target) {}
   TMacroblockSink& sink;
-  TTreeSink::NodeId slice = 0, mb = 0, vectors = 0, vector = 0;
+  TMacroblockRecord mb;
+  bool open = false;
+  int s = 0;
+  void Flush() {
+    if (open) sink.Macroblock(mb);
+    open = false;
+  }
   void Slice(int index, int row) {
-    slice = sink.AddChild(TTreeSink::kRoot, "Slice " + std::to_string(index));
-    char text[64];
-    std::snprintf(text, sizeof text, "slice_start_code = $%.8x (32 bits)", 0x101 + row);
-    sink.AddChild(slice, text);
-    sink.AddChild(slice, "quantiser_scale_code = 8 (5 bits)");
+    Flush();
+    TSliceHeaderRecord slice;
+    slice.SliceIndex = index;
+    slice.slice_start_code = static_cast<std::uint32_t>(0x101 + row);
+    slice.quantiser_scale_code = 8;
+    slice.Complete = true;
+    sink.Slice(slice);
   }
   void Macroblock(int number, int increment, int type, int motionType = -1) {
-    mb = sink.AddChild(slice, "MacroBlock " + std::to_string(number));
-    sink.AddChild(mb, "macroblock_address_increment = " + std::to_string(increment) + " (1 bits)");
-    const auto modes = sink.AddChild(mb, "MacroBlock Modes");
-    sink.AddChild(modes, "macroblock_type = " + std::to_string(type) + " (3 bits)");
-    if (motionType >= 0) sink.AddChild(modes, "frame_motion_type = " + std::to_string(motionType) + " (2 bit)");
+    Flush();
+    mb = TMacroblockRecord{};
+    open = true;
+    mb.NumberInSlice = number;
+    mb.macroblock_address_increment = increment;
+    mb.macroblock_type = type;
+    mb.MotionType = motionType;
   }
-  void Vectors(int s) { vectors = sink.AddChild(mb, "Motion Vectors " + std::to_string(s)); }
-  void FieldSelect(int r, int s, int v) {
-    sink.AddChild(vectors, "motion_vertical_field_select[" + std::to_string(r) + "][" + std::to_string(s) +
-                               "] = " + std::to_string(v) + " (1 bit)");
-  }
-  void Vector(int r, int s, int codeX, int residualX, int codeY, int residualY) {
-    vector = sink.AddChild(vectors, "Motion Vector");
-    auto code = [&](int t, int c, int res) {
-      sink.AddChild(vector, "motion_code[" + std::to_string(r) + "][" + std::to_string(s) + "][" + std::to_string(t) +
-                                "] = " + std::to_string(c) + " (3 bits)");
-      if (c != 0)
-        sink.AddChild(vector, "motion_residual[" + std::to_string(r) + "][" + std::to_string(s) + "][" +
-                                  std::to_string(t) + "] = " + std::to_string(res) + " (1 bits)");
-    };
-    code(0, codeX, residualX);
-    code(1, codeY, residualY);
+  void Vectors(int direction) { s = direction; }
+  void FieldSelect(int r, int direction, int v) { mb.motion_vertical_field_select[r][direction] = v; }
+  void Vector(int r, int direction, int codeX, int residualX, int codeY, int residualY) {
+    mb.VectorCount[direction] = r + 1;
+    mb.motion_code[r][direction][0] = codeX;
+    mb.motion_residual[r][direction][0] = codeX != 0 ? residualX : 0;
+    mb.motion_code[r][direction][1] = codeY;
+    mb.motion_residual[r][direction][1] = codeY != 0 ? residualY : 0;
   }
 };
 
@@ -103,7 +112,7 @@ TEST(PictureOverlay, VectorsAreRebuiltFromCodesWithPredictionAndWrap) {
   picture.PictureCodingType = 2;
   picture.FCode[0][0] = picture.FCode[0][1] = 2;  // f = 2: range -32..31 half samples
   TMacroblockSink sink(sequence, picture);
-  SliceFeeder feed{sink};
+  SliceFeeder feed(sink);
   feed.Slice(0, 0);
   // Forward, frame prediction: code 3 residual 1 -> delta (3-1)*2+1+1 = 6; code 8 residual 1 -> 16.
   feed.Macroblock(0, 1, 8 | 2);
@@ -131,6 +140,7 @@ TEST(PictureOverlay, VectorsAreRebuiltFromCodesWithPredictionAndWrap) {
   feed.Macroblock(3, 1, 8, 3);
   feed.Vectors(0);
   feed.Vector(0, 0, 0, 0, 1, 0);  // y: 6 frame lines kept -> 3 field lines + 1 = 4
+  feed.Flush();
   const TMacroblockMap map = sink.Finish();
 
   ASSERT_EQ(map.Macroblocks.size(), 8u);
@@ -188,4 +198,72 @@ TEST(PictureOverlay, DamagedSlicesAreMarkedAndCleanOnesAreNot) {
   const auto [damaged, slices] = damagedSlices(broken);
   EXPECT_EQ(slices, 24);
   EXPECT_GT(damaged, 0);
+}
+
+// The map's coded macroblocks, read from the analyser's records, against what the slice tree of
+// the same picture shows as elements: one map entry per macroblock node, each placed by the
+// escapes and increments shown, with the type's intra flag, the quantiser in force and the
+// field selects of its vectors.
+TEST(PictureOverlay, RecordsAgreeWithTheSliceTreesElements) {
+  const std::string path = test::OwnStream("i420_interlaced.m2v");
+  auto stream = TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly);
+  ASSERT_TRUE(stream);
+  TPackIndex index;
+  index.SetStream(TByteSource::OpenPlain(path, TFileStream::Mode::ReadOnly));
+  const auto bytes = test::ReadFileBytes(path);
+  int pictures = 0, fieldSelects = 0;
+  for (const TStreamUnit& unit : ScanStreamUnits(bytes, 0, true)) {
+    if (!unit.IsPicture() || pictures >= 4) continue;
+    ++pictures;
+    const TMacroblockMap map = AnalysePictureMacroblocks(*stream, unit.Offset);
+    TMemoryTree tree;
+    ASSERT_EQ(UpdataSliceDetails(index, unit.Offset, -1, tree, nullptr), TSliceRequestResult::Explained);
+    std::vector<const TMacroblockInfo*> coded;
+    for (const TMacroblockInfo& mb : map.Macroblocks)
+      if (mb.Kind != TMacroblockKind::Skipped) coded.push_back(&mb);
+    std::size_t k = 0;
+    for (TTreeSink::NodeId slice : tree.Roots()) {
+      ASSERT_EQ(tree.At(slice).name, "slice");
+      std::int64_t quant = -1, previous = -1;
+      for (TTreeSink::NodeId child : tree.Children(slice)) {
+        const TMemoryTree::Node& node = tree.At(child);
+        if (node.name == "quantiser_scale_code") quant = node.value;
+        if (node.name != "macroblock") continue;
+        std::int64_t increment = 0, type = 0;
+        std::vector<std::int64_t> selects;
+        std::function<void(TTreeSink::NodeId)> walk = [&](TTreeSink::NodeId id) {
+          for (TTreeSink::NodeId e : tree.Children(id)) {
+            const TMemoryTree::Node& n = tree.At(e);
+            if (n.name == "macroblock_escape") increment += 33;
+            if (n.name == "macroblock_address_increment") increment += n.value;
+            if (n.name == "macroblock_type") type = n.value;
+            if (n.name == "quantiser_scale_code") quant = n.value;
+            if (n.name == "motion_vertical_field_select") selects.push_back(n.value);
+            if (n.name != "block") walk(e);
+          }
+        };
+        walk(child);
+        ASSERT_LT(k, coded.size()) << "picture at " << unit.Offset;
+        const TMacroblockInfo& mb = *coded[k++];
+        if (previous >= 0) {
+          EXPECT_EQ(mb.Address - previous, increment);
+        }
+        previous = mb.Address;
+        EXPECT_EQ(mb.QuantiserScaleCode, quant);
+        EXPECT_EQ(mb.Kind == TMacroblockKind::Intra, (type & 1) != 0 || unit.PictureCodingType == 1);
+        std::vector<std::int64_t> mapped;
+        for (int s = 0; s < 2; ++s)
+          for (int r = 0; r < mb.VectorCount[s]; ++r)
+            if (mb.Vectors[r][s].FieldSelect >= 0) mapped.push_back(mb.Vectors[r][s].FieldSelect);
+        if (mb.Kind != TMacroblockKind::Intra) {
+          EXPECT_EQ(std::multiset<std::int64_t>(mapped.begin(), mapped.end()),
+                    std::multiset<std::int64_t>(selects.begin(), selects.end()));
+        }
+        fieldSelects += static_cast<int>(selects.size());
+      }
+    }
+    EXPECT_EQ(k, coded.size()) << "picture at " << unit.Offset;
+  }
+  EXPECT_EQ(pictures, 4);
+  EXPECT_GT(fieldSelects, 0);  // the stream's field prediction was compared
 }

@@ -152,12 +152,14 @@ TEST(HeaderTreeMeanings, TheStandardOfTheHeaderDecides) {
 TEST(HeaderTreeMeanings, JsonCarriesTheMeaning) {
   const test::CliRun json = test::Cli("headers '" + test::SampleStream() + "' --offset 0 --json");
   ASSERT_EQ(json.status, 0);
-  EXPECT_NE(json.out.find("{\"text\":\"frame_rate_code = 3 (4 bits)\",\"bitPos\":60,\"bitWidth\":4,"
-                          "\"meaning\":\"25 frames/s\"}"),
+  EXPECT_NE(json.out.find("{\"text\":\"frame_rate_code = 3 (4 bits)\",\"name\":\"frame_rate_code\",\"value\":3,"
+                          "\"bitPos\":60,\"bitWidth\":4,\"meaning\":\"25 frames/s\"}"),
             std::string::npos)
       << json.out;
   // Nodes without a meaning have no "meaning" key, and the plain text shows none.
-  EXPECT_NE(json.out.find("{\"text\":\"marker_bit = 1 (1 bit)\",\"bitPos\":82,\"bitWidth\":1}"), std::string::npos);
+  EXPECT_NE(json.out.find("{\"text\":\"marker_bit = 1 (1 bit)\",\"name\":\"marker_bit\",\"value\":1,\"bitPos\":82,"
+                          "\"bitWidth\":1}"),
+            std::string::npos);
   const test::CliRun text = test::Cli("headers '" + test::SampleStream() + "' --offset 0");
   EXPECT_NE(text.out.find("    frame_rate_code = 3 (4 bits)\n"), std::string::npos) << text.out;
   EXPECT_EQ(text.out.find("meaning"), std::string::npos);

@@ -29,17 +29,20 @@ constexpr std::array<std::uint8_t, 64> kRasterToScan = [] {
   return inverse;
 }();
 
-// Adds the field lines of one header below `parent`, walking a bit cursor through the header so
-// that every line carries the position and width of its element.
+// Adds the element lines of one header below `parent`, walking a bit cursor through the header
+// so that every line carries the position and width of its element.
 class TFieldLines {
 public:
   TFieldLines(TTreeSink& sink, NodeId parent, std::int64_t bitPos) : sink_(sink), parent_(parent), bit_(bitPos) {}
 
-  // "label" + decimal value + " (N bits)" (or " (1 bit)"). The element's name is the label
-  // before " = "; its value is kept for ExplainValues.
-  void Field(std::string_view label, std::int64_t value, std::int32_t width) {
-    const NodeId id = Add(std::string(label) + std::to_string(value) + WidthText(width), width);
-    fields_.push_back({id, label.substr(0, label.find(" = ")), value});
+  // A field of `width` bits under its standard name; its value is kept for ExplainValues.
+  NodeId Field(std::string_view name, std::int64_t value, std::int32_t width) {
+    return Field(TElement::Field(name, value, bit_, width));
+  }
+  NodeId Field(const TElement& element) {
+    const NodeId id = Add(element);
+    fields_.push_back({id, element.Name, element.Value});
+    return id;
   }
   // Gives every field line whose value the standard names its meaning. Called once it is known
   // which standard the header follows (whether an extension comes after it).
@@ -49,24 +52,26 @@ public:
       if (!meaning.empty()) sink_.SetMeaning(field.Id, meaning);
     }
   }
-  // A 32-bit start code as "label$000001B3 (32 bits)".
-  void Code(std::string_view label, std::uint32_t code) { Add(std::string(label) + HexUpper(code, 8) + " (32 bits)", 32); }
-  // A line with its own text.
-  void Text(const std::string& text, std::int32_t width) { Add(text, width); }
-  NodeId Node(std::string_view text, std::int32_t width) { return Add(std::string(text), width); }
-
-  std::int64_t Bit() const { return bit_; }
-  void SetBit(std::int64_t bit) { bit_ = bit; }
-
-private:
-  NodeId Add(const std::string& text, std::int32_t width) {
-    const NodeId id = sink_.AddChild(parent_, text, bit_, width);
-    bit_ += width;
+  // A 32-bit start code.
+  void Code(std::string_view name, std::uint32_t code) { Add(TElement::Code(name, code, bit_)); }
+  // A group of `width` bits (a matrix) below the header.
+  NodeId Group(std::string_view name, std::string_view label, std::int32_t width) {
+    return Add(TElement::Group(name, label, bit_, width));
+  }
+  // Any other element, placed at the cursor.
+  NodeId Add(TElement element) {
+    element.BitPos = bit_;
+    const NodeId id = sink_.Add(parent_, element);
+    bit_ += element.BitWidth;
     return id;
   }
+
+  std::int64_t Bit() const { return bit_; }
+
+ private:
   struct TField {
     NodeId Id;
-    std::string_view Name;  // points into the caller's label literal
+    std::string_view Name;  // a string literal
     std::int64_t Value;
   };
   TTreeSink& sink_;
@@ -80,7 +85,7 @@ void AddMatrixRows(TTreeSink& sink, NodeId matrix, const std::array<std::uint8_t
     std::string row;
     for (int c = 0; c < 8; ++c) row += Format("%.2d, ", {values[kRasterToScan[static_cast<std::size_t>(r * 8 + c)]]});
     if (r == 7) row.resize(row.size() - 2);  // the eight rows read as one list
-    sink.AddChild(matrix, row);
+    sink.Add(matrix, TElement::Text({}, row));
   }
 }
 
@@ -101,24 +106,26 @@ void SequenceTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sh
   if (reader.SetData(pack, shown + 1) != S_OK) return;
   Parse_sequence_header(reader, sh, h);
 
-  const NodeId sequence = sink.AddChild(TTreeSink::kRoot, "Sequence");
-  const NodeId header = sink.AddChild(sequence, "sequence_header", 0, h * 8);
+  const NodeId sequence = sink.Add(TTreeSink::kRoot, TElement::Group("sequence", "Sequence"));
+  const NodeId header = sink.Add(sequence, TElement::Group("sequence_header", {}, 0, h * 8));
   TFieldLines f(sink, header, 0);
-  f.Code("sequence_header_code = $", sh.sequence_header_code);
-  f.Field("horizontal_size_value = ", sh.horizontal_size_value, 12);
-  f.Field("vertical_size_value = ", sh.vertical_size_value, 12);
-  f.Field("aspect_ratio_information = ", sh.aspect_ratio_information, 4);
-  f.Field("frame_rate_code = ", sh.frame_rate_code, 4);
-  f.Field("bit_rate_value = ", sh.bit_rate_value, 18);
-  f.Field("marker_bit = ", sh.marker_bit, 1);
-  f.Field("vbv_buffer_size_value = ", sh.vbv_buffer_size_value, 10);
-  f.Field("constrained_parameters_flag = ", sh.constrained_parameters_flag, 1);
-  f.Field("load_intra_quantiser_matrix = ", sh.load_intra_quantiser_matrix, 1);
+  f.Code("sequence_header_code", sh.sequence_header_code);
+  f.Field("horizontal_size_value", sh.horizontal_size_value, 12);
+  f.Field("vertical_size_value", sh.vertical_size_value, 12);
+  f.Field("aspect_ratio_information", sh.aspect_ratio_information, 4);
+  f.Field("frame_rate_code", sh.frame_rate_code, 4);
+  f.Field("bit_rate_value", sh.bit_rate_value, 18);
+  f.Field("marker_bit", sh.marker_bit, 1);
+  f.Field("vbv_buffer_size_value", sh.vbv_buffer_size_value, 10);
+  f.Field("constrained_parameters_flag", sh.constrained_parameters_flag, 1);
+  f.Field("load_intra_quantiser_matrix", sh.load_intra_quantiser_matrix, 1);
   if (sh.load_intra_quantiser_matrix == 1)
-    AddMatrixRows(sink, f.Node("intra_quantiser_matrix (64 x 8 bits)", 512), sh.intra_quantiser_matrix);
-  f.Field("load_non_intra_quantiser_matrix = ", sh.load_non_intra_quantiser_matrix, 1);
+    AddMatrixRows(sink, f.Group("intra_quantiser_matrix", "intra_quantiser_matrix (64 x 8 bits)", 512),
+                  sh.intra_quantiser_matrix);
+  f.Field("load_non_intra_quantiser_matrix", sh.load_non_intra_quantiser_matrix, 1);
   if (sh.load_non_intra_quantiser_matrix == 1)
-    AddMatrixRows(sink, f.Node("non_intra_quantiser_matrix (64 x 8 bits)", 512), sh.non_intra_quantiser_matrix);
+    AddMatrixRows(sink, f.Group("non_intra_quantiser_matrix", "non_intra_quantiser_matrix (64 x 8 bits)", 512),
+                  sh.non_intra_quantiser_matrix);
 
   std::int32_t at = 0;
   const bool extended = FindAfterHeader(reader, pack, shown, h, kExtensionStartCode, at);
@@ -126,22 +133,22 @@ void SequenceTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sh
   if (!extended) return;
   auto& se = rec.SequenceExtension;
   Parse_sequence_extension(reader, se);
-  const NodeId extension = sink.AddChild(sequence, "sequence_extension", std::int64_t{at} * 8, 80);
+  const NodeId extension = sink.Add(sequence, TElement::Group("sequence_extension", {}, std::int64_t{at} * 8, 80));
   TFieldLines e(sink, extension, std::int64_t{at} * 8);
-  e.Code("extension_start_code = $", se.extension_start_code);
-  e.Field("extension_start_code_identifier = ", se.extension_start_code_identifier, 4);
-  e.Field("profile_and_level_indication = ", se.profile_and_level_indication, 8);
-  e.Field("progressive_sequence = ", se.progressive_sequence, 1);
-  e.Field("chroma_format = ", se.chroma_format, 2);
-  e.Field("horizontal_size_extension = ", se.horizontal_size_extension, 2);
-  e.Field("vertical_size_extension = ", se.vertical_size_extension, 2);
-  e.Field("bit_rate_extension = ", se.bit_rate_extension, 12);
-  e.Field("marker_bit = ", se.marker_bit, 1);
-  e.Field("vbv_buffer_size_extension = ", se.vbv_buffer_size_extension, 8);
-  e.Field("low_delay = ", se.low_delay, 1);
+  e.Code("extension_start_code", se.extension_start_code);
+  e.Field("extension_start_code_identifier", se.extension_start_code_identifier, 4);
+  e.Field("profile_and_level_indication", se.profile_and_level_indication, 8);
+  e.Field("progressive_sequence", se.progressive_sequence, 1);
+  e.Field("chroma_format", se.chroma_format, 2);
+  e.Field("horizontal_size_extension", se.horizontal_size_extension, 2);
+  e.Field("vertical_size_extension", se.vertical_size_extension, 2);
+  e.Field("bit_rate_extension", se.bit_rate_extension, 12);
+  e.Field("marker_bit", se.marker_bit, 1);
+  e.Field("vbv_buffer_size_extension", se.vbv_buffer_size_extension, 8);
+  e.Field("low_delay", se.low_delay, 1);
   // These two read "bit", not "bits", as the program has always shown them.
-  e.Text("frame_rate_extension_n = " + std::to_string(se.frame_rate_extension_n) + " (2 bit)", 2);
-  e.Text("frame_rate_extension_d = " + std::to_string(se.frame_rate_extension_d) + " (5 bit)", 5);
+  e.Field(TElement::Field("frame_rate_extension_n", se.frame_rate_extension_n, 0, 2).In(TWidthUnit::Bit));
+  e.Field(TElement::Field("frame_rate_extension_d", se.frame_rate_extension_d, 0, 5).In(TWidthUnit::Bit));
   e.ExplainValues(TCodingStandard::Mpeg2);
 }
 
@@ -150,17 +157,18 @@ void GroupTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown
   if (reader.SetData(pack, shown + 1) != S_OK) return;
   Parse_GOP_header(reader, gop);
 
-  const NodeId group = sink.AddChild(TTreeSink::kRoot, "Group Of Pictures");
-  const NodeId header = sink.AddChild(group, "group_of_pictures_header", 0, 59);
+  const NodeId group = sink.Add(TTreeSink::kRoot, TElement::Group("group_of_pictures", "Group Of Pictures"));
+  const NodeId header = sink.Add(group, TElement::Group("group_of_pictures_header", {}, 0, 59));
   TFieldLines f(sink, header, 0);
-  f.Code("group_start_code = $", gop.group_start_code);
-  f.Text(Format("time_code = %d (%s) (25 bits)", {gop.time_code, TimeCodeToStr(gop.time_code)}), 25);
-  f.Field("closed_gop = ", gop.closed_gop, 1);
-  f.Field("broken_link = ", gop.broken_link, 1);
+  f.Code("group_start_code", gop.group_start_code);
+  const std::string reading = TimeCodeToStr(gop.time_code);
+  f.Field(TElement::Field("time_code", gop.time_code, 0, 25).As(TElementForm::Noted).Noted(reading));
+  f.Field("closed_gop", gop.closed_gop, 1);
+  f.Field("broken_link", gop.broken_link, 1);
 
   std::int32_t at = 0;
   if (shown > 8 && FindAfterHeader(reader, pack, shown, 8, kUserDataStartCode, at))
-    sink.AddChild(group, "user_data", std::int64_t{at} * 8, 32);
+    sink.Add(group, TElement::Group("user_data", {}, std::int64_t{at} * 8, 32));
 }
 
 void PictureTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t shown, TPackRec& rec, TTreeSink& sink) {
@@ -171,32 +179,34 @@ void PictureTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sho
 
   const std::int64_t extraBits = std::int64_t{9} * ph.extra_count;
   const std::int32_t vectorBits = ph.picture_coding_type == 3 ? 8 : ph.picture_coding_type == 2 ? 4 : 0;
-  const NodeId picture = sink.AddChild(TTreeSink::kRoot, "Picture");
-  const NodeId header =
-      sink.AddChild(picture, "picture_header", 0, static_cast<std::int32_t>(62 + vectorBits + extraBits));
+  const NodeId picture = sink.Add(TTreeSink::kRoot, TElement::Group("picture", "Picture"));
+  const NodeId header = sink.Add(
+      picture, TElement::Group("picture_header", {}, 0, static_cast<std::int32_t>(62 + vectorBits + extraBits)));
   TFieldLines f(sink, header, 0);
-  f.Code("picture_start_code = $", ph.picture_start_code);
-  f.Field("temporal_reference = ", ph.temporal_reference, 10);
-  f.Field("picture_coding_type = ", ph.picture_coding_type, 3);
-  f.Field("vbv_delay = ", ph.vbv_delay, 16);
+  f.Code("picture_start_code", ph.picture_start_code);
+  f.Field("temporal_reference", ph.temporal_reference, 10);
+  f.Field("picture_coding_type", ph.picture_coding_type, 3);
+  f.Field("vbv_delay", ph.vbv_delay, 16);
   if (ph.picture_coding_type == 2 || ph.picture_coding_type == 3) {
-    f.Field("full_pel_forward_vector = ", ph.full_pel_forward_vector, 1);
-    f.Field("forward_f_code = ", ph.forward_f_code, 3);
+    f.Field("full_pel_forward_vector", ph.full_pel_forward_vector, 1);
+    f.Field("forward_f_code", ph.forward_f_code, 3);
   }
   if (ph.picture_coding_type == 3) {
-    f.Field("full_pel_backward_vector = ", ph.full_pel_backward_vector, 1);
-    f.Field("backward_f_code = ", ph.backward_f_code, 3);
+    f.Field("full_pel_backward_vector", ph.full_pel_backward_vector, 1);
+    f.Field("backward_f_code", ph.backward_f_code, 3);
   }
   if (ph.extra_count > 0) {
     // Flags and bytes alternate (1 + 8 bits each): each line spans the stretch its bits lie in.
     const std::int64_t extraStart = f.Bit();
-    sink.AddChild(header, "extra_bit_picture - " + std::to_string(ph.extra_count) + " x (1 bit)", extraStart,
-                  static_cast<std::int32_t>(extraBits - 8));
+    sink.Add(header,
+             TElement::Field("extra_bit_picture", ph.extra_count, extraStart, static_cast<std::int32_t>(extraBits - 8))
+                 .As(TElementForm::Count));
     std::string bytes;
     for (std::int32_t i = 0; i < ph.StoredExtraCount(); ++i)
       bytes += "$" + HexUpper(ph.extra_information_picture[static_cast<std::size_t>(i)], 2) + ", ";
-    sink.AddChild(header, "extra_information_picture = " + bytes + " (8 bits)", extraStart + 1,
-                  static_cast<std::int32_t>(extraBits - 1));
+    const std::string text = "extra_information_picture = " + bytes + " (8 bits)";
+    sink.Add(header, TElement::Text("extra_information_picture", text, extraStart + 1,
+                                    static_cast<std::int32_t>(extraBits - 1)));
   }
 
   std::int32_t at = 0;
@@ -205,34 +215,34 @@ void PictureTree(TBitStream3& reader, const std::uint8_t* pack, std::int32_t sho
   if (!extended) return;
   auto& pce = rec.PictureCodingExtension;
   Parse_picture_coding_extension(reader, pce);
-  const NodeId extension =
-      sink.AddChild(picture, "picture_coding_extension", std::int64_t{at} * 8, pce.composite_display_flag ? 86 : 66);
+  const NodeId extension = sink.Add(picture, TElement::Group("picture_coding_extension", {}, std::int64_t{at} * 8,
+                                                             pce.composite_display_flag ? 86 : 66));
   TFieldLines e(sink, extension, std::int64_t{at} * 8);
-  e.Code("extension_start_code = $", pce.extension_start_code);
-  e.Field("extension_start_code_identifier = ", pce.extension_start_code_identifier, 4);
-  e.Field("f_code[0][0] = ", pce.f_code[0][0], 4);
-  e.Field("f_code[0][1] = ", pce.f_code[0][1], 4);
-  e.Field("f_code[1][0] = ", pce.f_code[1][0], 4);
-  e.Field("f_code[1][1] = ", pce.f_code[1][1], 4);
-  e.Field("intra_dc_precision = ", pce.intra_dc_precision, 2);
-  e.Field("picture_structure = ", pce.picture_structure, 2);
-  e.Field("top_field_first = ", pce.top_field_first, 1);
+  e.Code("extension_start_code", pce.extension_start_code);
+  e.Field("extension_start_code_identifier", pce.extension_start_code_identifier, 4);
+  e.Field(TElement::Field("f_code", pce.f_code[0][0], 0, 4).Indexed({0, 0}));
+  e.Field(TElement::Field("f_code", pce.f_code[0][1], 0, 4).Indexed({0, 1}));
+  e.Field(TElement::Field("f_code", pce.f_code[1][0], 0, 4).Indexed({1, 0}));
+  e.Field(TElement::Field("f_code", pce.f_code[1][1], 0, 4).Indexed({1, 1}));
+  e.Field("intra_dc_precision", pce.intra_dc_precision, 2);
+  e.Field("picture_structure", pce.picture_structure, 2);
+  e.Field("top_field_first", pce.top_field_first, 1);
   // The label has always read "dtc"; users search the tree for it.
-  e.Field("frame_pred_frame_dtc = ", pce.frame_pred_frame_dct, 1);
-  e.Field("concealment_motion_vectors = ", pce.concealment_motion_vectors, 1);
-  e.Field("q_scale_type = ", pce.q_scale_type, 1);
-  e.Field("intra_vlc_format = ", pce.intra_vlc_format, 1);
-  e.Field("alternate_scan = ", pce.alternate_scan, 1);
-  e.Field("repeat_first_field = ", pce.repeat_first_field, 1);
-  e.Field("chroma_420_type = ", pce.chroma_420_type, 1);
-  e.Field("progressive_frame = ", pce.progressive_frame, 1);
-  e.Field("composite_display_flag = ", pce.composite_display_flag, 1);
+  e.Field(TElement::Field("frame_pred_frame_dct", pce.frame_pred_frame_dct, 0, 1).Labelled("frame_pred_frame_dtc"));
+  e.Field("concealment_motion_vectors", pce.concealment_motion_vectors, 1);
+  e.Field("q_scale_type", pce.q_scale_type, 1);
+  e.Field("intra_vlc_format", pce.intra_vlc_format, 1);
+  e.Field("alternate_scan", pce.alternate_scan, 1);
+  e.Field("repeat_first_field", pce.repeat_first_field, 1);
+  e.Field("chroma_420_type", pce.chroma_420_type, 1);
+  e.Field("progressive_frame", pce.progressive_frame, 1);
+  e.Field("composite_display_flag", pce.composite_display_flag, 1);
   if (pce.composite_display_flag == 1) {
-    e.Field("v_axis = ", pce.v_axis, 1);
-    e.Field("field_sequence = ", pce.field_sequence, 3);
-    e.Field("sub_carrier = ", pce.sub_carrier, 1);
-    e.Field("burst_amplitude = ", pce.burst_amplitude, 7);
-    e.Field("sub_carrier_phase = ", pce.sub_carrier_phase, 8);
+    e.Field("v_axis", pce.v_axis, 1);
+    e.Field("field_sequence", pce.field_sequence, 3);
+    e.Field("sub_carrier", pce.sub_carrier, 1);
+    e.Field("burst_amplitude", pce.burst_amplitude, 7);
+    e.Field("sub_carrier_phase", pce.sub_carrier_phase, 8);
   }
   e.ExplainValues(TCodingStandard::Mpeg2);
 }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "picture/StreamUnits.h"
-#include "support/TreeSink.h"
+#include "slice/MacroblockRecords.h"
 
 namespace varlow {
 
@@ -53,51 +53,29 @@ struct TMacroblockMap {
   const TMacroblockInfo* At(std::int32_t column, std::int32_t row) const;
 };
 
-// Collects macroblock records from the node texts the slice analyser writes while it explains
-// every slice of one picture, and reconstructs the motion vectors from the codes it shows.
-class TMacroblockSink final : public TTreeSink {
-public:
+// Collects the slice analyser's macroblock records while it reads every slice of one picture,
+// places each macroblock (skipped ones included) and reconstructs its motion vectors.
+class TMacroblockSink final : public TMacroblockListener {
+ public:
   TMacroblockSink(const TPictureGeometry& sequence, const TPictureInfo& picture);
 
-  NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos = kNoPosition,
-                  std::int32_t bitWidth = 0) override;
-  // Ends the last macroblock; then the map is complete.
+  void Slice(const TSliceHeaderRecord& slice) override;
+  void Macroblock(const TMacroblockRecord& macroblock) override;
+  // The map of every record received.
   TMacroblockMap Finish();
 
-private:
-  enum class TNode : std::uint8_t { Other, Slice, Macroblock, Modes, Vectors, Vector };
-  struct TPending {
-    bool Open = false;
-    std::int32_t Increment = 0;
-    std::int32_t Type = 0;
-    std::int32_t MotionType = -1;  // frame_motion_type or field_motion_type, -1 when not read
-    std::int32_t Quant = -1;
-    std::int32_t Number = 0;
-    std::int32_t VectorsSeen[2] = {0, 0};
-    std::int32_t FieldSelect[2][2] = {{-1, -1}, {-1, -1}};
-    std::int32_t Code[2][2][2] = {};
-    std::int32_t Residual[2][2][2] = {};
-  };
-
-  void StartSlice(std::int32_t index);
-  void EndMacroblock();
+ private:
   void AddSkipped(std::int32_t upTo);
-  std::int32_t Reconstruct(std::int32_t r, std::int32_t s, std::int32_t t);
+  std::int32_t Reconstruct(const TMacroblockRecord& mb, std::int32_t r, std::int32_t s, std::int32_t t);
   void ResetPredictors();
 
   TPictureGeometry FSequence;
   TPictureInfo FPicture;
   TMacroblockMap FMap;
-  std::vector<TNode> FNodes;
-  NodeId FVectorsNode = kRoot;
-  std::int32_t FVectorsS = 0;
-  std::int32_t FVectorR = -1;
   std::int32_t FSliceQuant = 0;
   std::int32_t FSliceStartRow = 0;
   std::int32_t FSliceIndex = -1;
-  std::int32_t FNumberInSlice = 0;
   std::int32_t FPreviousAddress = -1;
-  TPending FMb;
   std::int32_t FPmv[2][2][2] = {};  // PMV[r][s][t]
   bool FFirstInSlice = true;
 };

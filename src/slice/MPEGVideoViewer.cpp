@@ -38,21 +38,14 @@ TMPEGVideoViewer::~TMPEGVideoViewer() {
   Trap("TMPEGVideoViewer.Destroy", [] {});
 }
 
-TTreeSink::NodeId TMPEGVideoViewer::Add(NodeId parent, std::string_view fmt, std::initializer_list<FormatArg> args,
-                                        std::int64_t bitPos, std::int32_t bitWidth) {
-  if (FTreeView == nullptr) return TTreeSink::kRoot;
-  return FTreeView->AddChild(parent, Format(fmt, args), bitPos, bitWidth);
-}
-
 void TMPEGVideoViewer::MarkDamage(NodeId parent, std::int64_t bitPos, std::string_view expected) {
   if (FTrace != nullptr) ++FTrace->InvalidCodes;
   if (FTreeView == nullptr) return;
   const std::string found = BitsAt(FBitStream.Data(), FBitStream.Size(), bitPos);
-  FTreeView->AddDamage(parent,
-                       found.empty() ? Format("Invalid code at bit %d: expected %s (found the end of the data)",
-                                              {bitPos, expected})
-                                     : Format("Invalid code at bit %d: expected %s (found %s)", {bitPos, expected, found}),
-                       bitPos);
+  const std::string message =
+      found.empty() ? Format("Invalid code at bit %d: expected %s (found the end of the data)", {bitPos, expected})
+                    : Format("Invalid code at bit %d: expected %s (found %s)", {bitPos, expected, found});
+  FTreeView->Add(parent, TElement::Damage(message, bitPos));
 }
 
 void TMPEGVideoViewer::CloseRange(NodeId node, std::int64_t start) {

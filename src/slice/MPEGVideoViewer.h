@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "slice/BitStream4.h"
+#include "slice/MacroblockRecords.h"
 #include "slice/VLC_Table_Builder.h"
 #include "support/Format.h"
 #include "support/HResult.h"
@@ -31,6 +32,9 @@ public:
 
   // Where the nodes go; the viewer only adds, never clears. Null: nodes are dropped.
   TTreeSink* FTreeView = nullptr;
+  // Where the slice headers and macroblocks go as records, beside the tree or without one
+  // (the picture overlay). Null: none are made.
+  TMacroblockListener* FMacroblocks = nullptr;
 
   // Parses the headers up to the first picture start code. S_OK at a recognised end (picture
   // reached, data exhausted), E_FAIL when no further start code was found or on a failure.
@@ -87,16 +91,24 @@ private:
   bool ExplainBlockBits(std::int32_t i);
   bool DecodeIntraCoefficients(bool tableB15);
   bool DecodeNonIntraCoefficients();
-  bool DecodeCoefficientLoop(const TDctTableEntry* table, std::int32_t n, bool signByReadBits,
-                             std::string_view endOfBlockText);
+  bool DecodeCoefficientLoop(const TDctTableEntry* table, std::int32_t n, bool signByReadBits);
 
   // Motion vectors (ViewerMotion.cpp).
   bool DecodePMotionVectors(std::int32_t s);
   bool DecodePMotionVector(std::int32_t r, std::int32_t s);
 
-  // Adds a node with a formatted text; `bitPos`/`bitWidth` locate the element shown.
-  NodeId Add(NodeId parent, std::string_view fmt, std::initializer_list<FormatArg> args,
-             std::int64_t bitPos = TTreeSink::kNoPosition, std::int32_t bitWidth = 0);
+  // Adds the node of one element (nothing without a tree).
+  NodeId Add(NodeId parent, const TElement& element) {
+    return FTreeView == nullptr ? TTreeSink::kRoot : FTreeView->Add(parent, element);
+  }
+  // A field just read: `width` bits from `bitPos`.
+  NodeId AddField(NodeId parent, std::string_view name, std::int64_t value, std::int64_t bitPos, std::int32_t width) {
+    return Add(parent, TElement::Field(name, value, bitPos, width));
+  }
+  // A variable-length code just read, whose width reads "bits" even at one bit.
+  NodeId AddCode(NodeId parent, std::string_view name, std::int64_t value, std::int64_t bitPos, std::int32_t width) {
+    return Add(parent, TElement::Field(name, value, bitPos, width).In(TWidthUnit::Bits));
+  }
   // Marks a code no table knows at `bitPos`: a damage node under `parent` that says where and
   // what was expected there, with the bits found. Counted in the slice's trace.
   void MarkDamage(NodeId parent, std::int64_t bitPos, std::string_view expected);
@@ -120,6 +132,8 @@ private:
   bool FPictureHeaderSeen = false;
   std::vector<TSliceTrace> FSliceTraces;
   TSliceTrace* FTrace = nullptr;  // the slice being explained
+  TSliceHeaderRecord FSliceHeader;  // the slice being explained
+  TMacroblockRecord FRecord;        // the macroblock being explained
 
   NodeId FSliceNode = TTreeSink::kRoot;
   NodeId FMacroBlockNode = TTreeSink::kRoot;

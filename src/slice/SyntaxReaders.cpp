@@ -54,4 +54,12 @@ std::string_view BlockName(std::int32_t blockIndex) noexcept {
   return kNames[static_cast<std::size_t>(blockIndex)];
 }
 
+std::string_view NotCodedBlockName(std::int32_t blockIndex) noexcept {
+  static constexpr std::array<std::string_view, 12> kNames = {
+      "Y1 (not coded)", "Y2 (not coded)", "Y3 (not coded)", "Y4 (not coded)", "U1 (not coded)", "V1 (not coded)",
+      "U2 (not coded)", "V2 (not coded)", "U3 (not coded)", "V3 (not coded)", "U4 (not coded)", "V4 (not coded)"};
+  if (blockIndex < 0 || blockIndex >= 12) return "? (not coded)";
+  return kNames[static_cast<std::size_t>(blockIndex)];
+}
+
 }  // namespace varlow

@@ -139,5 +139,7 @@ bool NextStartCode(TBitStream4& bs) noexcept;
 
 // "Y1".."Y4", "U1", "V1", "U2", "V2", "U3", "V3", "U4", "V4" for block indices 0..11.
 std::string_view BlockName(std::int32_t blockIndex) noexcept;
+// The same followed by " (not coded)", for the heading of a block the pattern leaves out.
+std::string_view NotCodedBlockName(std::int32_t blockIndex) noexcept;
 
 }  // namespace varlow

@@ -8,21 +8,21 @@ namespace varlow {
 bool TMPEGVideoViewer::DecodeCodedBlockPattern() {
   return Trap("TMPEGVideoViewer.DecodeCodedBlockPattern", [&] {
     TBitStream4& bs = FBitStream;
-    FCodedBlockPatternNode = Add(FMacroBlockNode, "Coded Block Pattern", {});
+    FCodedBlockPatternNode = Add(FMacroBlockNode, TElement::Group("coded_block_pattern", "Coded Block Pattern"));
     std::int64_t pos = Position();
     TCodeRead cbp = PeekCodedBlockPattern(bs, FCBPTable);
     if (!cbp.Valid) MarkDamage(FCodedBlockPatternNode, pos, "coded_block_pattern");
     coded_block_pattern_420 = cbp.Value;
-    Add(FCodedBlockPatternNode, "coded_block_pattern_420 = %d (%d bits)", {cbp.Value, cbp.Length}, pos, cbp.Length);
+    AddCode(FCodedBlockPatternNode, "coded_block_pattern_420", cbp.Value, pos, cbp.Length);
     bs.DumpBits(cbp.Length);
     if (chroma_format == 2) {
       pos = Position();
       coded_block_pattern_1 = static_cast<std::int32_t>(bs.ReadBits(2));
-      Add(FCodedBlockPatternNode, "coded_block_pattern_1 = %d (2 bits)", {coded_block_pattern_1}, pos, 2);
+      AddField(FCodedBlockPatternNode, "coded_block_pattern_1", coded_block_pattern_1, pos, 2);
     } else if (chroma_format == 3) {
       pos = Position();
       coded_block_pattern_2 = static_cast<std::int32_t>(bs.ReadBits(6));
-      Add(FCodedBlockPatternNode, "coded_block_pattern_2 = %d (6 bits)", {coded_block_pattern_2}, pos, 6);
+      AddField(FCodedBlockPatternNode, "coded_block_pattern_2", coded_block_pattern_2, pos, 6);
     }
     // Flags are only set here: the modes set all of them to macroblock_intra before.
     for (std::size_t i = 0; i < 6; ++i)
@@ -37,12 +37,11 @@ bool TMPEGVideoViewer::DecodeCodedBlockPattern() {
 // One block: intra DC size and differential, then the run/level list. P and B macroblocks show
 // blocks that the coded block pattern leaves out as "not coded".
 bool TMPEGVideoViewer::DecodeBlock(std::int32_t i, bool checkCoded) {
-  const std::string_view name = BlockName(i);
   if (checkCoded && !FBlockCoded[static_cast<std::size_t>(i)]) {
-    FBlockNode = Add(FMacroBlockNode, "Block %s (not coded)", {name});
+    FBlockNode = Add(FMacroBlockNode, TElement::Group("block", "Block").Noted(NotCodedBlockName(i)));
     return true;
   }
-  FBlockNode = Add(FMacroBlockNode, "Block %s", {name});
+  FBlockNode = Add(FMacroBlockNode, TElement::Group("block", "Block").Noted(BlockName(i)));
   const NodeId node = FBlockNode;
   const std::int64_t start = Position();
   const bool explained = ExplainBlockBits(i);
@@ -60,12 +59,11 @@ bool TMPEGVideoViewer::ExplainBlockBits(std::int32_t i) {
     if (!size.Valid) MarkDamage(FBlockNode, pos, luminance ? "dct_dc_size_luminance" : "dct_dc_size_chrominance");
     bs.DumpBitsNoCheck(size.Length);
     dct_dc_size = size.Value;
-    Add(FBlockNode, luminance ? "dct_dc_size_luminance = %d (%d bits)" : "dct_dc_size_chrominance = %d (%d bits)",
-        {size.Value, size.Length}, pos, size.Length);
+    AddCode(FBlockNode, luminance ? "dct_dc_size_luminance" : "dct_dc_size_chrominance", size.Value, pos, size.Length);
     if (dct_dc_size != 0) {
       pos = Position();
       dct_dc_differential = static_cast<std::int32_t>(bs.ReadBits(dct_dc_size));
-      Add(FBlockNode, "dct_dc_differential = %d (%d bits)", {dct_dc_differential, dct_dc_size}, pos, dct_dc_size);
+      AddCode(FBlockNode, "dct_dc_differential", dct_dc_differential, pos, dct_dc_size);
     }
     return DecodeIntraCoefficients(intra_vlc_format == 1);
   }
@@ -73,32 +71,31 @@ bool TMPEGVideoViewer::ExplainBlockBits(std::int32_t i) {
 }
 
 bool TMPEGVideoViewer::DecodeIntraCoefficients(bool tableB15) {
-  FCoefficientsNode = Add(FBlockNode, tableB15 ? "Coefficients (B-15) intra" : "Coefficients (B-14) intra", {});
+  FCoefficientsNode = Add(FBlockNode, TElement::Group("coefficients", tableB15 ? "Coefficients (B-15) intra"
+                                                                               : "Coefficients (B-14) intra"));
   // Scan position 0 was the DC coefficient.
-  return tableB15 ? DecodeCoefficientLoop(FB15Table, 1, false, "End Of Block (4 bits)")
-                  : DecodeCoefficientLoop(FB14Table, 1, false, "End Of Block (2 bits)");
+  return DecodeCoefficientLoop(tableB15 ? FB15Table : FB14Table, 1, false);
 }
 
 bool TMPEGVideoViewer::DecodeNonIntraCoefficients() {
   TBitStream4& bs = FBitStream;
-  FCoefficientsNode = Add(FBlockNode, "Coefficients (B-14) non intra", {});
+  FCoefficientsNode = Add(FBlockNode, TElement::Group("coefficients", "Coefficients (B-14) non intra"));
   std::int32_t n = 0;
   if (PeekNonIntraFirstShortCode(bs)) {
     // The first coefficient's short form: the bit 1 and a sign for run 0, level 1.
     std::int64_t pos = Position();
     bs.ReadBits(1);
     std::int32_t level = bs.ReadBits(1) ? -1 : 1;
-    Add(FCoefficientsNode, "Run = %d, Level = %d (%d bits)", {0, level, 2}, pos, 2);
+    Add(FCoefficientsNode, TElement::Coefficient(0, level, pos, 2));
     n = 1;
   }
-  return DecodeCoefficientLoop(FB14Table, n, true, "End Of Block (2 bits)");
+  return DecodeCoefficientLoop(FB14Table, n, true);
 }
 
 // The run/level codes from scan position n to the end of block. False on a code no table
 // knows (nothing consumed); a run that takes the position past 63 ends the list with the code
 // unread. Both leave a damage node where they stopped.
-bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::int32_t n, bool signByReadBits,
-                                             std::string_view endOfBlockText) {
+bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::int32_t n, bool signByReadBits) {
   TBitStream4& bs = FBitStream;
   const bool b15 = table == FB15Table;
   for (;;) {
@@ -107,7 +104,10 @@ bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::i
     switch (c.Kind) {
       case TCoefficientKind::EndOfBlock:
         bs.DumpBitsNoCheck(c.Length);
-        Add(FCoefficientsNode, endOfBlockText, {}, pos, c.Length);
+        Add(FCoefficientsNode, TElement::Field("end_of_block", 0, pos, c.Length)
+                                   .Labelled("End Of Block")
+                                   .As(TElementForm::Width)
+                                   .In(TWidthUnit::Bits));
         return true;
       case TCoefficientKind::Escape: {
         bs.DumpBitsNoCheck(c.Length);
@@ -126,7 +126,7 @@ bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::i
         } else {
           level = EscapeLevel(bs.ReadBits(12));
         }
-        Add(FCoefficientsNode, "Escape: Run = %d, Level = %d (%d bits)", {run, level, width}, pos, width);
+        Add(FCoefficientsNode, TElement::Coefficient(run, level, pos, width).As(TElementForm::Escape));
         break;
       }
       case TCoefficientKind::Invalid:
@@ -142,7 +142,7 @@ bool TMPEGVideoViewer::DecodeCoefficientLoop(const TDctTableEntry* table, std::i
         std::uint32_t sign = signByReadBits ? bs.ReadBits(1) : bs.ReadBit();
         std::int32_t level = sign ? -c.Level : c.Level;
         // The text gives the code length without the sign; the node's width includes it.
-        Add(FCoefficientsNode, "Run = %d, Level = %d (%d bits)", {c.Run, level, c.Length}, pos, c.Length + 1);
+        Add(FCoefficientsNode, TElement::Coefficient(c.Run, level, pos, c.Length + 1).Stating(c.Length));
         break;
       }
     }

@@ -41,38 +41,46 @@ bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber)
 
   std::int64_t pos = Position();
   slice_start_code = static_cast<std::int32_t>(bs.ReadAligned32Bit());
+  FSliceHeader = TSliceHeaderRecord{};
+  FSliceHeader.SliceIndex = sliceNumber;
+  FSliceHeader.slice_start_code = static_cast<std::uint32_t>(slice_start_code);
   // The slice number equals the chosen index; when every slice is explained it tells them apart.
-  FSliceNode = Add(TTreeSink::kRoot, "Slice %d", {sliceNumber});
-  Add(FSliceNode, "slice_start_code = $%.8x (32 bits)", {slice_start_code}, pos, 32);
+  FSliceNode = Add(TTreeSink::kRoot, TElement::Group("slice", "Slice").Numbered(sliceNumber));
+  Add(FSliceNode, TElement::Code("slice_start_code", static_cast<std::uint32_t>(slice_start_code), pos));
   FNextY = (slice_start_code - 0x101) * 16;
   // I slices refuse a row outside the picture; P and B slices go on.
   if (kind == TPictureKind::I && FNextY >= vertical_size_value) {
     FTrace->EndBit = Position();
+    if (FMacroblocks != nullptr) FMacroblocks->Slice(FSliceHeader);
     return false;
   }
   if (FVerticalSize > 2800) {
     pos = Position();
-    Add(FSliceNode, "slice_vertical_position_extension = %d (3 bits)", {bs.Read3Bits()}, pos, 3);
+    FSliceHeader.slice_vertical_position_extension = static_cast<std::int32_t>(bs.Read3Bits());
+    AddField(FSliceNode, "slice_vertical_position_extension", FSliceHeader.slice_vertical_position_extension, pos, 3);
   }
   pos = Position();
   quantiser_scale_code = static_cast<std::int32_t>(bs.Read5Bits());
-  Add(FSliceNode, "quantiser_scale_code = %d (5 bits)", {quantiser_scale_code}, pos, 5);
+  FSliceHeader.quantiser_scale_code = quantiser_scale_code;
+  AddField(FSliceNode, "quantiser_scale_code", quantiser_scale_code, pos, 5);
   if (bs.Next1Bit() == 1) {
     pos = Position();
-    Add(FSliceNode, "intra_slice_flag = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+    AddField(FSliceNode, "intra_slice_flag", bs.ReadBit(), pos, 1);
     pos = Position();
-    Add(FSliceNode, "intra_slice = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+    AddField(FSliceNode, "intra_slice", bs.ReadBit(), pos, 1);
     pos = Position();
-    Add(FSliceNode, "reserved_bits = %d (7 bits)", {bs.Read7Bits()}, pos, 7);
+    AddField(FSliceNode, "reserved_bits", bs.Read7Bits(), pos, 7);
     while (bs.Next1Bit() == 1) {
       pos = Position();
-      Add(FSliceNode, "extra_bit_slice = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+      AddField(FSliceNode, "extra_bit_slice", bs.ReadBit(), pos, 1);
       pos = Position();
-      Add(FSliceNode, "extra_information_slice = %d (8 bits)", {bs.Read8Bits()}, pos, 8);
+      AddField(FSliceNode, "extra_information_slice", bs.Read8Bits(), pos, 8);
     }
   }
   pos = Position();
-  Add(FSliceNode, "extra_bit_slice = %d (1 bit)", {bs.ReadBit()}, pos, 1);
+  AddField(FSliceNode, "extra_bit_slice", bs.ReadBit(), pos, 1);
+  FSliceHeader.Complete = true;
+  if (FMacroblocks != nullptr) FMacroblocks->Slice(FSliceHeader);
 
   for (;;) {
     if (!DecodeMacroBlock(kind)) {
@@ -104,11 +112,21 @@ bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber)
 // end of its last block.
 bool TMPEGVideoViewer::DecodeMacroBlock(TPictureKind kind) {
   const std::int64_t start = Position();
-  FMacroBlockNode = Add(FSliceNode, "MacroBlock %d", {FMacroBlockCount});
+  FMacroBlockNode = Add(FSliceNode, TElement::Group("macroblock", "MacroBlock").Numbered(FMacroBlockCount));
   const NodeId node = FMacroBlockNode;
+  FRecord = TMacroblockRecord{};
+  FRecord.NumberInSlice = FTrace->MacroBlocks;
   ++FMacroBlockCount;
   ++FTrace->MacroBlocks;
-  const bool explained = ExplainMacroBlock(kind);
+  bool explained = false;
+  try {
+    explained = ExplainMacroBlock(kind);
+  } catch (...) {
+    // What was read of it still counts; the slice's trap reports the failure.
+    if (FMacroblocks != nullptr) FMacroblocks->Macroblock(FRecord);
+    throw;
+  }
+  if (FMacroblocks != nullptr) FMacroblocks->Macroblock(FRecord);
   if (explained) CloseRange(node, start);
   return explained;
 }
@@ -120,10 +138,11 @@ bool TMPEGVideoViewer::ExplainMacroBlock(TPictureKind kind) {
     std::int64_t pos = Position();
     if (PeekMacroblockEscape(bs)) {
       bs.DumpBits(11);
-      Add(FMacroBlockNode, "macroblock_escape = %d (11 bits)", {kMacroblockEscape}, pos, 11);
+      ++FRecord.Escapes;
+      AddField(FMacroBlockNode, "macroblock_escape", kMacroblockEscape, pos, 11);
     } else if (FMpeg1 && PeekMacroblockStuffing(bs)) {
       bs.DumpBits(11);
-      Add(FMacroBlockNode, "macroblock_stuffing = %d (11 bits)", {kMacroblockStuffing}, pos, 11);
+      AddField(FMacroBlockNode, "macroblock_stuffing", kMacroblockStuffing, pos, 11);
     } else {
       break;
     }
@@ -143,15 +162,16 @@ bool TMPEGVideoViewer::ExplainMacroBlock(TPictureKind kind) {
   }
   std::int64_t pos = Position();
   bs.DumpBitsNoCheck(increment.Length);
-  Add(FMacroBlockNode, "macroblock_address_increment = %d (%d bits)", {increment.Value, increment.Length}, pos,
-      increment.Length);
+  FRecord.macroblock_address_increment = increment.Value;
+  AddCode(FMacroBlockNode, "macroblock_address_increment", increment.Value, pos, increment.Length);
 
   DecodeMacroBlockModes(kind);
 
   if (macroblock_quant) {
     pos = Position();
     quantiser_scale_code = static_cast<std::int32_t>(bs.ReadBits(5));
-    Add(FMacroBlockNode, "quantiser_scale_code = %d (5 bits)", {quantiser_scale_code}, pos, 5);
+    FRecord.quantiser_scale_code = quantiser_scale_code;
+    AddField(FMacroBlockNode, "quantiser_scale_code", quantiser_scale_code, pos, 5);
   }
   const bool concealment = macroblock_intra && concealment_motion_vectors == 1;
   if (concealment) {
@@ -165,7 +185,8 @@ bool TMPEGVideoViewer::ExplainMacroBlock(TPictureKind kind) {
   if (macroblock_motion_backward) DecodePMotionVectors(1);
   if (concealment) {
     pos = Position();
-    Add(FMacroBlockNode, "marker_bit_1 = %d (1 bit)", {bs.ReadBits(1)}, pos, 1);
+    // The label has always read "marker_bit_1"; the element is the marker_bit after the vectors.
+    Add(FMacroBlockNode, TElement::Field("marker_bit", bs.ReadBits(1), pos, 1).Labelled("marker_bit_1"));
   }
   if (kind != TPictureKind::I && macroblock_pattern) DecodeCodedBlockPattern();
 
@@ -193,12 +214,13 @@ bool TMPEGVideoViewer::DecodeMacroBlockModes(TPictureKind kind) {
 
 void TMPEGVideoViewer::ExplainIntraModes() {
   TBitStream4& bs = FBitStream;
-  FModesNode = Add(FMacroBlockNode, "MacroBlock Modes", {});
+  FModesNode = Add(FMacroBlockNode, TElement::Group("macroblock_modes", "MacroBlock Modes"));
   std::int64_t pos = Position();
   TCodeRead type = PeekMacroblockType(bs, 1);
   bs.DumpBits(type.Length);
   macroblock_type = type.Value;
-  Add(FModesNode, "macroblock_type = %d (%d bits)", {type.Value, type.Length}, pos, type.Length);
+  FRecord.macroblock_type = macroblock_type;
+  AddCode(FModesNode, "macroblock_type", type.Value, pos, type.Length);
   macroblock_quant = (type.Value & kMacroblockQuant) != 0;
   macroblock_intra = true;
   macroblock_motion_forward = macroblock_motion_backward = macroblock_pattern = false;
@@ -210,19 +232,20 @@ void TMPEGVideoViewer::ExplainIntraModes() {
     width = 1;
     dct_type = static_cast<std::int32_t>(bs.ReadBits(1));
   }
-  Add(FModesNode, "dct_type = %d (1 bit)", {dct_type}, pos, width);
+  Add(FModesNode, TElement::Field("dct_type", dct_type, pos, width).Stating(1));
   FBlockCoded.fill(true);
 }
 
 void TMPEGVideoViewer::ExplainPredictedModes(TPictureKind kind) {
   TBitStream4& bs = FBitStream;
-  FModesNode = Add(FMacroBlockNode, "MacroBlock Modes", {});
+  FModesNode = Add(FMacroBlockNode, TElement::Group("macroblock_modes", "MacroBlock Modes"));
   std::int64_t pos = Position();
   TCodeRead type = PeekMacroblockType(bs, static_cast<std::int32_t>(kind));
   if (!type.Valid) MarkDamage(FModesNode, pos, "macroblock_type");
-  Add(FModesNode, "macroblock_type = %d (%d bits)", {type.Value, type.Length}, pos, type.Length);
+  AddCode(FModesNode, "macroblock_type", type.Value, pos, type.Length);
   bs.DumpBits(type.Length);
   macroblock_type = type.Value;
+  FRecord.macroblock_type = macroblock_type;
   macroblock_quant = (type.Value & kMacroblockQuant) != 0;
   macroblock_motion_forward = (type.Value & kMacroblockMotionForward) != 0;
   macroblock_motion_backward = (type.Value & kMacroblockMotionBackward) != 0;
@@ -233,14 +256,16 @@ void TMPEGVideoViewer::ExplainPredictedModes(TPictureKind kind) {
     if (picture_structure != 3) {
       pos = Position();
       field_motion_type = static_cast<std::int32_t>(bs.ReadBits(2));
-      Add(FModesNode, "field_motion_type = %d (2 bit)", {field_motion_type}, pos, 2);
+      FRecord.MotionType = field_motion_type;
+      Add(FModesNode, TElement::Field("field_motion_type", field_motion_type, pos, 2).In(TWidthUnit::Bit));
       layout = kFieldMotionLayout[static_cast<std::size_t>(field_motion_type)];
     } else if (frame_pred_frame_dct == 1) {
       layout = {1, kMvFormatFrame, 0};
     } else {
       pos = Position();
       frame_motion_type = static_cast<std::int32_t>(bs.ReadBits(2));
-      Add(FModesNode, "frame_motion_type = %d (2 bit)", {frame_motion_type}, pos, 2);
+      FRecord.MotionType = frame_motion_type;
+      Add(FModesNode, TElement::Field("frame_motion_type", frame_motion_type, pos, 2).In(TWidthUnit::Bit));
       layout = kFrameMotionLayout[static_cast<std::size_t>(frame_motion_type)];
     }
     motion_vector_count = layout.MotionVectorCount;
@@ -255,7 +280,7 @@ void TMPEGVideoViewer::ExplainPredictedModes(TPictureKind kind) {
     width = 1;
     dct_type = static_cast<std::int32_t>(bs.ReadBits(1));
   }
-  Add(FModesNode, "dct_type = %d (1 bit)", {dct_type}, pos, width);
+  Add(FModesNode, TElement::Field("dct_type", dct_type, pos, width).Stating(1));
   FBlockCoded.fill(macroblock_intra);
 }
 

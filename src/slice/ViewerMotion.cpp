@@ -10,13 +10,13 @@ namespace varlow {
 bool TMPEGVideoViewer::DecodePMotionVectors(std::int32_t s) {
   return Trap("TMPEGVideoViewer.DecodePMotionVectors", [&] {
     TBitStream4& bs = FBitStream;
-    FMotionVectorsNode = Add(FMacroBlockNode, "Motion Vectors %d", {s});
+    FMotionVectorsNode = Add(FMacroBlockNode, TElement::Group("motion_vectors", "Motion Vectors").Numbered(s));
     auto fieldSelect = [&](std::int32_t r) {
       std::int64_t pos = Position();
       motion_vertical_field_select[r][s] = static_cast<std::int32_t>(bs.ReadBits(1));
-      Add(FMotionVectorsNode, r == 0 ? "motion_vertical_field_select[0][%d] = %d (1 bit)"
-                                     : "motion_vertical_field_select[1][%d] = %d (1 bit)",
-          {s, motion_vertical_field_select[r][s]}, pos, 1);
+      FRecord.motion_vertical_field_select[r][s] = motion_vertical_field_select[r][s];
+      Add(FMotionVectorsNode,
+          TElement::Field("motion_vertical_field_select", motion_vertical_field_select[r][s], pos, 1).Indexed({r, s}));
     };
     if (motion_vector_count == 1) {
       if (mv_format == kMvFormatField && dmv != 1) fieldSelect(0);
@@ -33,7 +33,8 @@ bool TMPEGVideoViewer::DecodePMotionVectors(std::int32_t s) {
 bool TMPEGVideoViewer::DecodePMotionVector(std::int32_t r, std::int32_t s) {
   return Trap("TMPEGVideoViewer.DecodePMotionVector", [&] {
     TBitStream4& bs = FBitStream;
-    FMotionVectorNode = Add(FMotionVectorsNode, "Motion Vector", {});
+    FMotionVectorNode = Add(FMotionVectorsNode, TElement::Group("motion_vector", "Motion Vector"));
+    FRecord.VectorCount[s] = r + 1;
     for (std::int32_t t = 0; t < 2; ++t) {  // horizontal, then vertical
       std::int64_t pos = Position();
       TCodeRead code = PeekMotionCode(bs, FMVTable);
@@ -47,24 +48,27 @@ bool TMPEGVideoViewer::DecodePMotionVector(std::int32_t r, std::int32_t s) {
                       {code.Value, FNextX, FNextY});
         bs.OutputDebugStringNumBits(11);
       }
-      Add(FMotionVectorNode, "motion_code[%d][%d][%d] = %d (%d bits)", {r, s, t, code.Value, code.Length}, pos,
-          code.Length);
+      FRecord.motion_code[r][s][t] = code.Value;
+      Add(FMotionVectorNode,
+          TElement::Field("motion_code", code.Value, pos, code.Length).Indexed({r, s, t}).In(TWidthUnit::Bits));
       bs.DumpBits(code.Length);
       const std::int32_t residualBits = f_code[s][t] - 1;
       if (f_code[s][t] != 1 && code.Value != 0) {
         pos = Position();
         motion_residual[r][s][t] = static_cast<std::int32_t>(bs.ReadBits(residualBits));
-        Add(FMotionVectorNode, "motion_residual[%d][%d][%d] = %d (%d bits)",
-            {r, s, t, motion_residual[r][s][t], residualBits}, pos, residualBits);
+        FRecord.motion_residual[r][s][t] = motion_residual[r][s][t];
+        Add(FMotionVectorNode, TElement::Field("motion_residual", motion_residual[r][s][t], pos, residualBits)
+                                   .Indexed({r, s, t})
+                                   .In(TWidthUnit::Bits));
       }
       if (dmv == 1) {
         pos = Position();
         if (bs.NextBitsDW(1) == 1) {
           dmvector[t] = static_cast<std::int32_t>(bs.ReadBits(2));  // 10 for +1, 11 for -1
-          Add(FMotionVectorNode, "dmvector[%d] = %d (2 bits)", {t, dmvector[t]}, pos, 2);
+          Add(FMotionVectorNode, TElement::Field("dmvector", dmvector[t], pos, 2).Indexed({t}));
         } else {
           dmvector[t] = 0;
-          Add(FMotionVectorNode, "dmvector[%d] = 0 (1 bit)", {t}, pos, 1);
+          Add(FMotionVectorNode, TElement::Field("dmvector", 0, pos, 1).Indexed({t}));
           bs.DumpBits(1);
         }
       }
