@@ -62,6 +62,29 @@ TEST(CheckStream, ForbiddenValuesAtTheirElementsBits) {
   EXPECT_EQ(report.Count, 3);
 }
 
+// An element with indices is found and named as the standard writes it, at its own bits, among
+// the same-named elements beside it.
+TEST(CheckStream, IndexedElementAtItsBits) {
+  TStreamCraft craft;
+  craft.SequenceHeader(352, 288, 3).SequenceExtension(true).Group(true);
+  craft.Picture(0, 1).CodingExtension(3, true, false, true).Slice(100);
+  auto bytes = craft.Bytes();
+  const std::int64_t picture = PictureOffset(bytes, 0);
+  std::size_t extension = static_cast<std::size_t>(picture);
+  while (!(bytes[extension] == 0 && bytes[extension + 1] == 0 && bytes[extension + 2] == 1 &&
+           bytes[extension + 3] == 0xB5))
+    ++extension;
+  // identifier(4) f_code[0][0](4) | f_code[0][1](4) f_code[1][0](4): f_code[1][0] becomes 0.
+  bytes[extension + 5] &= 0xF0;
+  const TCheckReport report = Check(WriteStream(bytes));
+  ASSERT_EQ(report.Violations.size(), 1u) << CheckReportText(report);
+  EXPECT_EQ(report.Violations[0].Offset, picture);
+  EXPECT_EQ(report.Violations[0].Bit,
+            static_cast<std::int64_t>(extension - static_cast<std::size_t>(picture)) * 8 + 44);
+  EXPECT_EQ(report.Violations[0].Element, "f_code[1][0]");
+  EXPECT_EQ(report.Violations[0].Rule, "f_code 0 is forbidden");
+}
+
 TEST(CheckStream, MarkerBitAndReservedValues) {
   // A sequence header written field by field with its marker bit cleared and a reserved
   // aspect_ratio_information.

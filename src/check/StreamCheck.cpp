@@ -1,7 +1,6 @@
 #include "check/StreamCheck.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "browser/HeaderTree.h"
 #include "buffer/VbvCurve.h"
@@ -23,16 +22,23 @@ constexpr std::size_t kBlockBytes = 4 * 1024 * 1024;
 // than that before an extension hides the extension from the check.
 constexpr std::size_t kHeaderSpan = 4096;
 
-// Keeps the header tree's element lines with their positions, nothing more.
+// Keeps the header tree's elements with their names, values and positions, nothing more.
 class TElementSink final : public TTreeSink {
  public:
   struct TNode {
-    std::string Text;
+    std::string Name;  // with its indices: "f_code[0][1]"; a group's name
+    std::int64_t Value;
     std::int64_t Bit;
     NodeId Parent;
+    bool Decimal;  // a field whose value is a number (not a start code, a time code or a list)
   };
-  NodeId AddChild(NodeId parent, std::string_view text, std::int64_t bitPos, std::int32_t) override {
-    FNodes.push_back({std::string(text), bitPos, parent});
+  NodeId Add(NodeId parent, const TElement& e) override {
+    const bool decimal = e.Kind == TElementKind::Field && e.HasValue && e.Form == TElementForm::Decimal;
+    FNodes.push_back({ElementName(e), e.Value, e.BitPos, parent, decimal});
+    return static_cast<NodeId>(FNodes.size() - 1);
+  }
+  NodeId AddChild(NodeId parent, std::string_view, std::int64_t bitPos, std::int32_t) override {
+    FNodes.push_back({std::string(), 0, bitPos, parent, false});
     return static_cast<NodeId>(FNodes.size() - 1);
   }
   const std::vector<TNode>& Nodes() const { return FNodes; }
@@ -57,19 +63,12 @@ class THeaderCheck {
     BuildHeaderTree(FReader, bytes, static_cast<std::int32_t>(shown), rec, FSink);
     const auto& nodes = FSink.Nodes();
     if (rec.StartCode[3] == 0xB3)
-      FMpeg2 = std::any_of(nodes.begin(), nodes.end(), [](const auto& n) { return n.Text == "sequence_extension"; });
+      FMpeg2 = std::any_of(nodes.begin(), nodes.end(), [](const auto& n) { return n.Name == "sequence_extension"; });
     for (const auto& node : nodes) {
-      const std::size_t equals = node.Text.find(" = ");
-      if (equals == std::string::npos || node.Parent < 0) continue;
-      const std::string_view text = node.Text;
-      const std::string_view valueText = text.substr(equals + 3);
-      std::int64_t value = 0;
-      const auto [end, error] = std::from_chars(valueText.data(), valueText.data() + valueText.size(), value);
-      if (error != std::errc()) continue;  // a code in hexadecimal, a time code
-      const std::string_view element = text.substr(0, equals);
-      const std::string& header = nodes[static_cast<std::size_t>(node.Parent)].Text;
-      const std::string rule = BrokenHeaderRule(header, element, value, FMpeg2);
-      if (!rule.empty()) Add(FReport, {offset, node.Bit, std::string(element), value, rule});
+      if (!node.Decimal || node.Parent < 0) continue;
+      const std::string& header = nodes[static_cast<std::size_t>(node.Parent)].Name;
+      const std::string rule = BrokenHeaderRule(header, node.Name, node.Value, FMpeg2);
+      if (!rule.empty()) Add(FReport, {offset, node.Bit, node.Name, node.Value, rule});
     }
   }
 
