@@ -21,11 +21,12 @@ constexpr const char* kUsage =
     "  varlow-cli slice FILE --offset OFFSET --slice K|all [--json]\n"
     "      the bit-level tree of slice K (or of every slice) of the picture at OFFSET\n"
     "  varlow-cli transrate IN OUT [--bitrate N | --size SIZE | --ratio F] [--method requant|cut]\n"
-    "                     [--stream N] [--keep-mux-rate]\n"
+    "                     [--stream N] [--keep-mux-rate] [--threads N]\n"
     "      brings IN's video under N bit/s (100000 to 50000000, default 5000000) into OUT, or makes OUT\n"
     "      at most SIZE bytes (suffixes k, M, G, KiB, MiB, GiB) or about F times IN (0 < F <= 1); a\n"
     "      container comes out as the same container with its other streams unchanged (--keep-mux-rate:\n"
-    "      every other packet keeps its place, null packets fill what the video freed)\n"
+    "      every other packet keeps its place, null packets fill what the video freed); groups of\n"
+    "      pictures are processed on N threads (default: the machine's cores), with the same output\n"
     "  varlow-cli stats FILE [--json]\n"
     "      statistics of the whole stream\n"
     "  varlow-cli check FILE [--json]\n"
@@ -77,7 +78,7 @@ const std::vector<TCommandOptions>& CommandOptions() {
       {"packs", {"--from", "--rows", "--stream"}, {"--json"}},
       {"headers", {"--offset", "--stream"}, {"--json"}},
       {"slice", {"--offset", "--slice", "--stream"}, {"--json"}},
-      {"transrate", {"--bitrate", "--method", "--stream", "--size", "--ratio"}, {"--keep-mux-rate"}},
+      {"transrate", {"--bitrate", "--method", "--stream", "--size", "--ratio", "--threads"}, {"--keep-mux-rate"}},
       {"picture", {"--offset", "--png", "--overlay", "--field", "--stream"}, {}},
       {"stats", {"--stream"}, {"--json"}},
       {"check", {"--stream"}, {"--json"}},

@@ -76,9 +76,12 @@ private:
   struct sigaction FOldTerm {};
 };
 
+// More threads than this only hold more groups of pictures in memory.
+constexpr int kMaxThreads = 256;
+
 constexpr const char* kTransrateUsage =
     "usage: varlow-cli transrate IN OUT [--bitrate N | --size SIZE | --ratio F] [--method requant|cut] [--stream N]\n"
-    "                            [--keep-mux-rate]\n";
+    "                            [--keep-mux-rate] [--threads N]\n";
 
 // --size and --ratio: false (with the reason printed) when either is given wrongly.
 bool SizeChoice(const Args& args, TTransrateOptions& options) {
@@ -114,11 +117,11 @@ bool SizeChoice(const Args& args, TTransrateOptions& options) {
 } // namespace
 
 // varlow-cli transrate IN OUT [--bitrate N | --size SIZE | --ratio F] [--method requant|cut] [--stream N]
-//                             [--keep-mux-rate]
+//                             [--keep-mux-rate] [--threads N]
 int RunTransrate(const Args& args) {
-  const auto files = Positionals(args, {"--bitrate", "--method", "--stream", "--size", "--ratio"});
+  const auto files = Positionals(args, {"--bitrate", "--method", "--stream", "--size", "--ratio", "--threads"});
   bool valueMissing = false;
-  for (const char* option : {"--bitrate", "--method", "--size", "--ratio"})
+  for (const char* option : {"--bitrate", "--method", "--size", "--ratio", "--threads"})
     if (Flag(args, option) && !Option(args, option)) valueMissing = true;
   if (files.size() != 2 || valueMissing) {
     std::fputs(kTransrateUsage, stderr);
@@ -141,6 +144,14 @@ int RunTransrate(const Args& args) {
       return 2;
     }
     options.Method = *method;
+  }
+  if (auto text = Option(args, "--threads")) {
+    auto v = ParseNumber(*text);
+    if (!v || *v < 1 || *v > kMaxThreads) {
+      std::fprintf(stderr, "varlow-cli: threads %s is outside 1..%d\n", text->c_str(), kMaxThreads);
+      return 2;
+    }
+    options.Threads = static_cast<int>(*v);
   }
   if (!StreamChoice(args, options.Stream)) return 2;
   options.KeepMuxRate = Flag(args, "--keep-mux-rate");

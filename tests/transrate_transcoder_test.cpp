@@ -182,3 +182,39 @@ TEST(TMPEGVideoTranscoder, AnalysisWithoutTheCutRecordCountsTheSame) {
     EXPECT_GT(cuts, 2);
   }
 }
+
+// The transrater follows headers apart from the analysis, so that workers can analyse groups
+// in any order: stepping over the slices must leave exactly the sequence values an analysis
+// leaves, unit by unit, through matrices, 4:2:2, MPEG-1 and a stream joined to another.
+TEST(TMPEGVideoTranscoder, ReadingHeadersLeavesWhatAnAnalysisLeaves) {
+  const auto same = [](const TMPEGVideoTranscoder::TSequenceValues& a, const TMPEGVideoTranscoder::TSequenceValues& b) {
+    return a.HorizontalSizeValue == b.HorizontalSizeValue && a.VerticalSizeValue == b.VerticalSizeValue &&
+           a.HorizontalSize == b.HorizontalSize && a.VerticalSize == b.VerticalSize && a.ChromaFormat == b.ChromaFormat &&
+           a.HaveSequenceExtension == b.HaveSequenceExtension && a.Matrices == b.Matrices;
+  };
+  std::vector<std::uint8_t> joined = ReadFileBytes(OwnStream("matrices.m2v"));
+  const auto hd = ReadFileBytes(OwnStream("hd1080.m2v"));
+  joined.insert(joined.end(), hd.begin(), hd.end());
+  const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> streams = {
+      {"i422_interlaced.m2v", ReadFileBytes(OwnStream("i422_interlaced.m2v"))},
+      {"mpeg1.m1v", ReadFileBytes(OwnStream("mpeg1.m1v"))},
+      {"matrices.m2v + hd1080.m2v", joined}};
+  for (const auto& [name, bytes] : streams) {
+    SCOPED_TRACE(name);
+    TMPEGVideoTranscoder analysis, headers;
+    analysis.SetMpeg1(true);
+    int changes = 0;
+    for (const auto& unit : Units(bytes)) {
+      if (unit.Type < 1 || unit.Type > 3) continue;
+      TBuffer copy;
+      copy.Append(unit.Bytes.data(), static_cast<std::int32_t>(unit.Bytes.size()));
+      const auto size = static_cast<std::int32_t>(unit.Bytes.size());
+      const auto before = headers.SequenceValues();
+      ASSERT_EQ(analysis.Analyse(unit.Type, copy.DataPtr(), size), S_OK);
+      ASSERT_EQ(headers.ReadHeaders(copy.DataPtr(), size), S_OK);
+      ASSERT_TRUE(same(analysis.SequenceValues(), headers.SequenceValues()));
+      if (!same(before, headers.SequenceValues())) ++changes;
+    }
+    EXPECT_GE(changes, 1);  // the first sequence header at least
+  }
+}

@@ -103,6 +103,7 @@ void TPacketOutput::Flush() {
 TVideoPass::TVideoPass(const TTransrateOptions& options, const std::string& outputPath)
     : FScratch(outputPath), FFeed(kFeedSize) {
   FEngine.SetMethod(options.Method);
+  FEngine.SetThreads(options.Threads);
   FEngine.SetMaxOutputBitrate(options.Bitrate);
   FEngine.SetMPEGESTransReceiveFunctionObj([this](const std::uint8_t* data, std::int32_t n, std::int32_t type) {
     try {
@@ -157,6 +158,7 @@ std::string TVideoPass::Finish(TTransrateResult& result) {
   result.Seconds = FSeconds;
   result.AverageBitrate = FSeconds > 0 ? static_cast<double>(FOutTotal) * 8 / FSeconds : 0;
   if (!FWriteError.empty()) return FWriteError;
+  if (!FEngine.Error().empty()) return "The transrate stopped: " + FEngine.Error();
   if (result.PicturesIn == 0) return "No MPEG video picture from an intra picture on in the container's video";
   if (result.PicturesOut != result.PicturesIn)
     return std::to_string(result.PicturesIn - result.PicturesOut) + " of " + std::to_string(result.PicturesIn) +

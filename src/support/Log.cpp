@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <limits.h>
+#include <mutex>
 
 namespace varlow {
 
@@ -27,11 +28,21 @@ std::atomic<bool>& DebugEnabled() {
   return enabled;
 }
 
+// Lines come from the transrater's worker threads too: one at a time reaches the sink.
+std::mutex& SinkLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 } // namespace
 
-void SetLogSink(LogSink sink) { Sink() = std::move(sink); }
+void SetLogSink(LogSink sink) {
+  std::lock_guard lock(SinkLock());
+  Sink() = std::move(sink);
+}
 
 void OutputDebugStringA(std::string_view text) {
+  std::lock_guard lock(SinkLock());
   if (Sink()) {
     Sink()(text);
     return;

@@ -14,9 +14,6 @@ namespace varlow {
 
 namespace {
 
-// Room beyond the input size for a cut picture: the writer keeps four bytes in reserve.
-constexpr std::int32_t kOutputMargin = 64;
-
 // The byte-level look-ups report a failure straight to the debug channel, without the prefix.
 template <class Body>
 bool TrapToDebugChannel(const char* Message, Body&& body) noexcept {
@@ -46,24 +43,6 @@ std::int32_t PictureCodingExtensionAt(const std::uint8_t* Data, std::int32_t Siz
 
 } // namespace
 
-std::vector<std::int32_t> FillCutLevels(const std::vector<TPictureCost>& Costs, std::int32_t Count,
-                                        std::int64_t Budget) {
-  std::vector<std::int32_t> levels(static_cast<std::size_t>(Count), 0);
-  std::int64_t sum = 0;
-  for (int level = 0; level <= TPictureCost::kMaxLevel; ++level) {
-    bool anyTookPart = false;
-    for (std::size_t j = 0; j < levels.size(); ++j) {
-      if (Costs[j].MaxCoefIndex < level) continue;
-      anyTookPart = true;
-      sum += Costs[j].Bits[static_cast<std::size_t>(level)];
-      if (sum > Budget) return levels;
-      levels[j] = level;
-    }
-    if (!anyTookPart) break;
-  }
-  return levels;
-}
-
 // Members start empty; what needs memory is made inside the trap, so a failure is logged and
 // the controller still exists (without a transcoder it holds no pictures).
 TMPEG2VideoTransrateClass::TMPEG2VideoTransrateClass() {
@@ -73,17 +52,12 @@ TMPEG2VideoTransrateClass::TMPEG2VideoTransrateClass() {
         [this](std::int32_t StreamId, std::int32_t Reserved, const std::uint8_t* Data, std::int32_t Size) {
           return MPEGESReceiveFunctionObj(StreamId, Reserved, Data, Size);
         });
-    FTranscoder = std::make_unique<TMPEGVideoTranscoder>();
-    FOutput.SetCapacity(kOutputBlockSize);
+    FHeaderReader = std::make_unique<TMPEGVideoTranscoder>();
   });
 }
 
 TMPEG2VideoTransrateClass::~TMPEG2VideoTransrateClass() {
-  Trap("TMPEG2VideoTransrateClass.Destroy", [this] {
-    FFrames.clear();
-    FFrameBits.clear();
-    FTranscoder.reset();
-  });
+  Trap("TMPEG2VideoTransrateClass.Destroy", [this] { StopWorkers(); });
 }
 
 HRESULT TMPEG2VideoTransrateClass::SetMPEGESTransReceiveFunctionObj(TMPEGESTransReceiveFunction Method) {
@@ -119,7 +93,7 @@ HRESULT TMPEG2VideoTransrateClass::Flush() {
     const HRESULT separated = FSeparator.Flush();
     FFlushing = false;
     const HRESULT processed = ProcessFrames();
-    if (FStarted && FTrailer.DataSize() > 0) Deliver(FTrailer.DataPtr(), FTrailer.DataSize(), 0);
+    if (FStarted && FError.empty() && FTrailer.DataSize() > 0) Deliver(FTrailer.DataPtr(), FTrailer.DataSize(), 0);
     FTrailer.Clear();
     result = separated < 0 || processed < 0 ? E_FAIL : S_OK;
   });
@@ -215,162 +189,212 @@ HRESULT TMPEG2VideoTransrateClass::AddFrame(const std::uint8_t* Data, std::int32
                                             bool GOPStart) {
   HRESULT result = E_FAIL;
   Trap("TMPEG2VideoTransrateClass.AddFrame", [&] {
-    if (!FTranscoder) throw std::logic_error("no transcoder");  // its creation failed
+    if (!FHeaderReader) throw std::logic_error("no header reader");  // its creation failed
     // A new GOP closes the group in progress; so does a group that filled its slots.
-    const std::int32_t inProgress = FFrameCount - FFinishedCount;
-    if ((GOPStart && inProgress > 0) || inProgress >= kMaxFrames) CloseGroup();
-    const bool begins = FFrameCount == FFinishedCount;
-    if (begins) {
-      FGroupStartSeen = std::max<std::int64_t>(FUnitBytesSeen - Size, 0);
-      // A group in progress takes the store the finished one does not hold.
-      if (FFinishedCount > 0) FStore ^= 1;
-    }
-    // The slots grow with the longest group seen, up to kMaxFrames.
-    if (FFrames.size() <= static_cast<std::size_t>(FFrameCount)) {
-      FFrames.resize(static_cast<std::size_t>(FFrameCount) + 1);
-      FFrameBits.resize(static_cast<std::size_t>(FFrameCount) + 1);
-    }
-    THeldFrame& frame = FFrames[static_cast<std::size_t>(FFrameCount)];
+    if (FCurrent && ((GOPStart && FCurrent->Count > 0) || FCurrent->Count >= kMaxFrames)) CloseGroup();
+    if (!FCurrent) FCurrent = NewGroup();
+    const bool begins = FCurrent->Count == 0;
+    if (begins) FCurrent->InputBefore = std::max<std::int64_t>(FUnitBytesSeen - Size, 0);
+    THeldFrame& frame = FCurrent->Add();
     if (!frame.Data) frame.Data = std::make_unique<TBuffer>(Size, 0);
     if (frame.Data->Capacity() < Size) frame.Data->SetCapacity(static_cast<std::int32_t>(Size * 1.5));
     frame.Data->Clear();
     frame.Data->Append(Data, Size);
     frame.Type = FrameType;
     frame.Fps = FFps;
-
-    // The copy, with its zeroed padding, is what both passes read, so they see the same bytes.
-    FTranscoder->SetMpeg1(FMethod == TTransrateMethod::Requant);
-    // Re-quantising plans with the block bits and the cost curve alone; the cut record is made
-    // only for the cut (a group cut after re-quantising walks the syntax instead).
-    FTranscoder->SetCutRecording(FMethod != TTransrateMethod::Requant);
-    frame.Sequence = FTranscoder->SequenceValues();
-    // Re-quantising keeps the group's macroblocks from the analysis, to replay them.
-    TParsedGroup* parsed = nullptr;
-    if (FMethod == TTransrateMethod::Requant) {
-      if (begins) FStores[FStore].Start(kParsedGroupBytes);
-      parsed = &FStores[FStore];
-    }
     frame.GroupStart = begins;
-    AnalyseHeldFrame(frame, FFrameBits[static_cast<std::size_t>(FFrameCount)], parsed);
+    frame.Store = 0;
+    frame.OutputSize = 0;
+    // The copy, with its zeroed padding, is what every pass reads, so they all see the same
+    // bytes. The headers are followed here, in stream order; the slices wait for a worker.
+    frame.Sequence = FHeaderReader->SequenceValues();
+    FHeaderReader->ReadHeaders(frame.Data->DataPtr(), Size);
     frame.Periods = PicturePeriods(frame.Data->DataPtr(), Size, FProgressive);
-    ++FFrameCount;
     ++FPicturesIn;
     result = S_OK;
   });
   return result;
 }
 
-// The analysis pass over a held picture (from the transcoder's current state): its cut
-// record, its block bits, its cost curve (with Parsed: the curve's total alone, its
-// macroblocks kept there, and its mean input quantiser); a picture it cannot parse is damaged.
-void TMPEG2VideoTransrateClass::AnalyseHeldFrame(THeldFrame& Frame, TPictureCost& Cost, TParsedGroup* Parsed) {
-  const std::int32_t Size = Frame.Data->DataSize();
-  Frame.Parsed = Parsed;
-  Frame.ParsedPicture = Parsed != nullptr ? Parsed->BeginPicture() : -1;
-  const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size, Parsed);
-  FTranscoder->TakeCutRecord(Frame.Record);
-  Frame.BlockBits = FTranscoder->BlockBits();
-  Frame.InputStep = FTranscoder->MeanQuantiserScale();
-  Cost.Bits.fill(0);
-  Frame.Damaged = analysed < 0 || FTranscoder->Damaged();
-  if (Frame.Damaged) {
-    Cost.MaxCoefIndex = 0;
-    Cost.Bits[0] = Size * 8;
-    Cost.Curve = true;  // nothing to cut
-    return;
-  }
-  const std::int32_t maxIndex = std::min(FTranscoder->MaxCoefIndex(), kMaxLevel);
-  std::int64_t fixed = static_cast<std::int64_t>(Size) * 8;
-  Cost.Curve = Parsed == nullptr;
-  if (Cost.Curve) {
-    for (int k = 1; k <= maxIndex; ++k) {
-      Cost.Bits[static_cast<std::size_t>(k)] = FTranscoder->CoefBits()[static_cast<std::size_t>(k)];
-      fixed -= Cost.Bits[static_cast<std::size_t>(k)];
-    }
-  } else {
-    fixed -= FTranscoder->CurveBits();
-  }
-  // A cut slice may end anywhere in its last byte: reserve the alignment bits up front and
-  // give them back at the level that keeps every code (where the picture is copied as is).
-  if (maxIndex > 0) {
-    fixed += FTranscoder->AlignmentReserve();
-    Cost.Bits[static_cast<std::size_t>(maxIndex)] -= FTranscoder->AlignmentReserve();
-  }
-  Cost.Bits[0] = static_cast<std::int32_t>(fixed);
-  Cost.MaxCoefIndex = maxIndex;
-}
-
 bool TMPEG2VideoTransrateClass::IsShortGroup(std::int32_t Pictures, std::int32_t Before) {
   return Pictures * 4 <= Before;
 }
 
+std::unique_ptr<THeldGroup> TMPEG2VideoTransrateClass::NewGroup() {
+  if (FSpare.empty()) return std::make_unique<THeldGroup>();
+  std::unique_ptr<THeldGroup> group = std::move(FSpare.back());
+  FSpare.pop_back();
+  group->Count = 0;
+  group->Error.clear();
+  group->Done = false;
+  group->Report = {};
+  return group;
+}
+
 void TMPEG2VideoTransrateClass::CloseGroup() {
-  const std::int32_t ended = FFrameCount - FFinishedCount;
-  if (ended <= 0) return;
+  if (!FCurrent || FCurrent->Count == 0) return;
+  std::unique_ptr<THeldGroup> ended = std::move(FCurrent);
   if (FMethod != TTransrateMethod::Requant) {
-    ProcessHeld(FFrameCount, FGroupStartSeen);  // the cut keeps every group to its own budget
+    Dispatch(std::move(ended));  // the cut keeps every group to its own budget
     return;
   }
-  if (FFinishedCount > 0) {
-    if (IsShortGroup(ended, FFinishedCount)) {
-      ProcessHeld(FFrameCount, FFinishedStartSeen);
-      FFinishedCount = 0;
-      return;
+  if (FFinished && IsShortGroup(ended->Count, FFinished->Count)) {
+    // Planned with the one before: its pictures join that group, their macroblocks kept apart.
+    for (std::size_t j = 0; j < static_cast<std::size_t>(ended->Count); ++j) {
+      THeldFrame& frame = FFinished->Add();
+      std::swap(frame, ended->Frames[j]);
+      frame.Store = 1;
     }
-    ProcessHeld(FFinishedCount, FFinishedStartSeen);
+    FSpare.push_back(std::move(ended));
+    Dispatch(std::move(FFinished));
+    return;
   }
-  FFinishedCount = ended;
-  FFinishedStartSeen = FGroupStartSeen;
+  if (FFinished) Dispatch(std::move(FFinished));
+  FFinished = std::move(ended);
 }
 
 HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
   HRESULT result = E_FAIL;
   Trap("TMPEG2VideoTransrateClass.ProcessFrames", [&] {
     CloseGroup();
-    if (FFinishedCount > 0) ProcessHeld(FFinishedCount, FFinishedStartSeen);
-    FFinishedCount = 0;
-    result = S_OK;
+    if (FFinished) Dispatch(std::move(FFinished));
+    while (DeliverOldest(true)) {
+    }
+    result = FError.empty() ? S_OK : E_FAIL;
   });
   return result;
 }
 
-void TMPEG2VideoTransrateClass::ProcessHeld(std::int32_t Count, std::int64_t InputBefore) {
-  Trap("TMPEG2VideoTransrateClass.ProcessHeld", [&] {
-    double budget = 0;
-    TGroupReport report;
-    report.Pictures = Count;
-    for (int j = 0; j < Count; ++j) {
-      const THeldFrame& frame = FFrames[static_cast<std::size_t>(j)];
-      budget += PictureBudget(frame);
-      if (frame.Fps > 0) report.Seconds += frame.Periods / frame.Fps;
-      report.FixedBits += FFrameBits[static_cast<std::size_t>(j)].Bits[0];
-      report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
-    }
-    report.BudgetBits = FSizePlan.Active() ? FSizePlan.GroupBudget(report.InputBits, InputBefore, FBytesDelivered)
-                                           : static_cast<std::int64_t>(budget);
-    // The first group that must shrink changes the stream: from it on, headers declare the
-    // rate kept and pictures no longer carry constant-rate vbv_delay values.
-    // The cut carries MPEG-1 pictures as they are: they stay as they came.
-    const bool changes = FMethod == TTransrateMethod::Requant ||
-                         FFrames[static_cast<std::size_t>(Count - 1)].Sequence.HaveSequenceExtension;
-    if (report.InputBits > report.BudgetBits && changes && !FRateDeclaration.Active()) {
-      FRateDeclaration = TRateDeclaration(FSizePlan.Active() ? 0 : FMaxBitrate.Value());
-      FRateDeclaration.Start();
-    }
-    if (FMethod == TTransrateMethod::Requant) {
-      RequantGroup(Count, report);
+void TMPEG2VideoTransrateClass::StartWorkers() {
+  FThreads = ThreadsFor(FThreadsAsked);
+  FTuning.ModelLag = std::max(FTuning.ModelLag, 1);
+  for (std::size_t i = 0; i < FThreads; ++i) FProcessors.push_back(std::make_unique<TGroupProcessor>(FMethod, FTuning));
+  if (FThreads > 1) FPool = std::make_unique<TWorkerPool>(FThreads);
+}
+
+void TMPEG2VideoTransrateClass::StopWorkers() {
+  {
+    std::lock_guard lock(FLock);
+    FStopping = true;
+  }
+  FChanged.notify_all();
+  FPool.reset();  // drops the groups not begun, waits for those being processed
+}
+
+void TMPEG2VideoTransrateClass::Dispatch(std::unique_ptr<THeldGroup> Group) {
+  if (FThreads == 0) StartWorkers();
+  // At most one group per thread is out: with the group in progress and the finished one held,
+  // N + 2 groups in all.
+  while (FOut.size() >= FThreads && DeliverOldest(true)) {
+  }
+  THeldGroup& group = *Group;
+  group.Index = FGroupsOut++;
+  double budget = 0;
+  TGroupReport& report = group.Report;
+  report.Pictures = group.Count;
+  for (std::size_t j = 0; j < static_cast<std::size_t>(group.Count); ++j) {
+    const THeldFrame& frame = group.Frames[j];
+    budget += PictureBudget(frame);
+    if (frame.Fps > 0) report.Seconds += frame.Periods / frame.Fps;
+    report.InputBits += static_cast<std::int64_t>(frame.Data->DataSize()) * 8;
+  }
+  // Aimed at a size, the budget waits for what the groups before came to (RunGroup).
+  report.BudgetBits = static_cast<std::int64_t>(budget);
+  FOut.push_back(std::move(Group));
+  if (!FPool) {
+    RunGroup(group, *FProcessors.front());
+  } else {
+    FPool->Submit([this, &group](std::size_t Worker) { RunGroup(group, *FProcessors[Worker]); });
+  }
+  while (DeliverOldest(false)) {
+  }
+}
+
+bool TMPEG2VideoTransrateClass::WaitForOutcome(std::int64_t Index, TGroupOutcome& Outcome) {
+  if (Index < 0) {
+    Outcome = TGroupOutcome();
+    return true;
+  }
+  std::unique_lock lock(FLock);
+  FChanged.wait(lock, [&] { return FStopping || FOutcomes.contains(Index); });
+  if (FStopping) return false;
+  Outcome = FOutcomes.at(Index);
+  return true;
+}
+
+void TMPEG2VideoTransrateClass::RunGroup(THeldGroup& Group, TGroupProcessor& Processor) {
+  const bool sized = FSizePlan.Active();
+  TGroupOutcome before;
+  try {
+    if (FWorkerHook) FWorkerHook(Group.Index);
+    Processor.Analyse(Group);
+    // Re-quantising plans from the model an earlier group left; a size is shared out from what
+    // the groups before came to. Both wait for those groups, whatever thread processes them.
+    TGroupOutcome from;
+    const bool ready = (FMethod != TTransrateMethod::Requant || WaitForOutcome(Group.Index - FTuning.ModelLag, from)) &&
+                       (!sized || WaitForOutcome(Group.Index - 1, before));
+    if (!ready) throw std::runtime_error("stopped");
+    Group.Model = from.Model;
+    if (sized) Group.Report.BudgetBits = FSizePlan.GroupBudget(Group.Report.InputBits, Group.InputBefore, before.BytesThrough);
+    Processor.Process(Group);
+  } catch (const std::exception& e) {
+    Group.Error = e.what();
+  } catch (...) {
+    Group.Error = "an unknown exception";
+  }
+  {
+    std::lock_guard lock(FLock);
+    FOutcomes[Group.Index] = {Group.Model, before.BytesThrough + Group.Report.OutputBits / 8};
+    Group.Done = true;
+  }
+  FChanged.notify_all();
+}
+
+bool TMPEG2VideoTransrateClass::DeliverOldest(bool Wait) {
+  if (FOut.empty()) return false;
+  THeldGroup& group = *FOut.front();
+  {
+    std::unique_lock lock(FLock);
+    if (!group.Done && !Wait) return false;
+    FChanged.wait(lock, [&] { return group.Done; });
+    // Outcomes no group still to be processed asks for.
+    FOutcomes.erase(FOutcomes.begin(), FOutcomes.lower_bound(group.Index - FTuning.ModelLag));
+  }
+  std::unique_ptr<THeldGroup> done = std::move(FOut.front());
+  FOut.pop_front();
+  Trap("TMPEG2VideoTransrateClass.DeliverGroup", [&] { DeliverGroup(*done); });
+  ++FGroupsDelivered;
+  FSpare.push_back(std::move(done));
+  return true;
+}
+
+void TMPEG2VideoTransrateClass::DeliverGroup(THeldGroup& Group) {
+  if (!Group.Error.empty() || !FError.empty()) {
+    // Once a group failed, none after it is delivered: the output would lack its pictures.
+    if (FError.empty()) FError = "a group of pictures could not be processed: " + Group.Error;
+    return;
+  }
+  TGroupReport& report = Group.Report;
+  // The first group that must shrink changes the stream: from it on, headers declare the
+  // rate kept and pictures no longer carry constant-rate vbv_delay values.
+  // The cut carries MPEG-1 pictures as they are: they stay as they came.
+  const bool changes = FMethod == TTransrateMethod::Requant ||
+                       Group.Frames[static_cast<std::size_t>(Group.Count - 1)].Sequence.HaveSequenceExtension;
+  if (report.InputBits > report.BudgetBits && changes && !FRateDeclaration.Active()) {
+    FRateDeclaration = TRateDeclaration(FSizePlan.Active() ? 0 : FMaxBitrate.Value());
+    FRateDeclaration.Start();
+  }
+  for (std::size_t j = 0; j < static_cast<std::size_t>(Group.Count); ++j) {
+    THeldFrame& frame = Group.Frames[j];
+    if (frame.Damaged) ++FDamagedPictures;
+    if (frame.OutputSize > 0) {
+      Deliver(frame.Output->DataPtr(), frame.OutputSize, frame.Type, frame.Periods, frame.Fps);
     } else {
-      FLastCutLevels = FillCutLevels(FFrameBits, Count, report.BudgetBits);
-      for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j)
-        CutAndDeliver(FFrames[j], FFrameBits[j], FLastCutLevels[j], report);
+      Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.Periods, frame.Fps);
     }
-    if (FGroupReport) FGroupReport(report);
-  });
-  // The group is consumed even when a delivery failed; the pictures after it move up.
-  const auto first = FFrames.begin();
-  std::rotate(first, first + Count, first + FFrameCount);
-  std::rotate(FFrameBits.begin(), FFrameBits.begin() + Count, FFrameBits.begin() + FFrameCount);
-  FFrameCount -= Count;
+  }
+  FLastCutLevels = Group.CutLevels;
+  if (FGroupReport) FGroupReport(report);
 }
 
 void TMPEG2VideoTransrateClass::FollowFrameRate(const std::uint8_t* Data, std::int32_t Size) {
@@ -392,38 +416,6 @@ double TMPEG2VideoTransrateClass::PictureBudget(const THeldFrame& Frame) const {
   return FMaxBitrate.Value() / Frame.Fps * Frame.Periods;
 }
 
-void TMPEG2VideoTransrateClass::CutAndDeliver(THeldFrame& Frame, const TPictureCost& Cost, std::int32_t CutLevel,
-                                              TGroupReport& Report) {
-  std::uint8_t* input = Frame.Data->DataPtr();
-  const std::int32_t inputSize = Frame.Data->DataSize();
-  // Pictures that keep every code, and pictures the transcoder could not parse, go out as they
-  // came in: a cut never amplifies damage in the input.
-  if (Frame.Damaged) ++FDamagedPictures;
-  if (Frame.Damaged || CutLevel >= Cost.MaxCoefIndex) {
-    Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type, Frame.Periods, Frame.Fps);
-    return;
-  }
-  // The output block is sized for the picture, so a cut never loses its end.
-  const std::int32_t needed = inputSize + kOutputMargin;
-  if (FOutput.Capacity() < needed) FOutput.SetCapacity(std::max(needed, FOutput.Capacity() + FOutput.Capacity() / 2));
-  // The writer zero-fills its destination: hand it only what the picture can need.
-  std::int32_t outputSize = needed;
-  const auto following = FTranscoder->SequenceValues();
-  FTranscoder->SetSequenceValues(Frame.Sequence);
-  FTranscoder->UseCutRecord(&Frame.Record);
-  const HRESULT cut = FTranscoder->Cut(Frame.Type, input, FOutput.DataPtr(), inputSize, outputSize, CutLevel);
-  FTranscoder->SetSequenceValues(following);  // the next analysis goes on from the latest headers
-  if (cut < 0 || FTranscoder->Damaged() || outputSize <= 0 || outputSize > inputSize) {
-    if (FTranscoder->Damaged()) ++FDamagedPictures;
-    Report.OutputBits += static_cast<std::int64_t>(inputSize) * 8;
-    Deliver(input, inputSize, Frame.Type, Frame.Periods, Frame.Fps);
-    return;
-  }
-  Report.OutputBits += static_cast<std::int64_t>(outputSize) * 8;
-  Deliver(FOutput.DataPtr(), outputSize, Frame.Type, Frame.Periods, Frame.Fps);
-}
-
 void TMPEG2VideoTransrateClass::Deliver(std::uint8_t* Data, std::int32_t Size, std::int32_t FrameType,
                                         double Periods, double Fps) {
   FRateDeclaration.Rewrite({Data, static_cast<std::size_t>(std::max(Size, 0))});
@@ -443,7 +435,6 @@ void TMPEG2VideoTransrateClass::Deliver(std::uint8_t* Data, std::int32_t Size, s
     FVbv->Add(picture);
   }
   const HRESULT r = FTransReceiveFunctionObj ? FTransReceiveFunctionObj(Data, Size, FrameType) : S_OK;
-  FBytesDelivered += Size;
   if (FrameType != 0 && r >= 0) {
     ++FPicturesOut;
     FFramePeriodsOut += Periods;

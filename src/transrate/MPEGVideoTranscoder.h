@@ -61,6 +61,10 @@ class TMPEGVideoTranscoder {
                   TParsedGroup* Parsed = nullptr);
   HRESULT Cut(std::int32_t PictureType, const std::uint8_t* Input, std::uint8_t* Output, std::int32_t InputSize,
               std::int32_t& OutputSize, std::int32_t CutLevel);
+  // Reads a unit's headers and extensions and steps over its slices: the sequence values after
+  // it are those an analysis pass of the unit leaves, at a fraction of its cost. The block must
+  // be followed by at least 7 readable bytes.
+  HRESULT ReadHeaders(const std::uint8_t* Data, std::int32_t Size);
 
   // Re-quantising pass over one picture unit (TranscoderRequant.cpp): every coded block is
   // re-quantised with a coarser quantiser and the slice layer is written anew. The quantiser
@@ -226,6 +230,8 @@ class TMPEGVideoTranscoder {
   // Aligns, then copies bytes up to the next start code; false at the end of the unit (the
   // last bytes copied).
   bool CopyToNextStartCode();
+  // Moves the reader to the next start code prefix (or the unit's end) without copying.
+  void SkipToNextStartCode();
   void CopyExtension();
 
   // Headers.
@@ -395,6 +401,7 @@ class TMPEGVideoTranscoder {
   double FQuantSum = 0, FQuantWeight = 0;
   bool FDamaged = false;
   bool FRequanting = false;
+  bool FHeadersOnly = false;  // ReadHeaders: slices are stepped over
   bool FMpeg1Allowed = false;
   bool FMpeg1Walk = false;  // the current picture is an MPEG-1 picture being walked
 

@@ -1,5 +1,6 @@
 // The unit loop of the transcoder: entry points, the copy primitive, headers and extensions.
 #include <algorithm>
+#include <cstring>
 
 #include "slice/VLC_Table_Builder.h"
 #include "support/Format.h"
@@ -114,6 +115,16 @@ HRESULT TMPEGVideoTranscoder::Cut(std::int32_t PictureType, const std::uint8_t* 
   }
 }
 
+HRESULT TMPEGVideoTranscoder::ReadHeaders(const std::uint8_t* Data, std::int32_t Size) {
+  const bool recording = FRecordCuts;
+  FRecordCuts = false;
+  FHeadersOnly = true;
+  const HRESULT result = RunPass(kIntraNames, Data, nullptr, Size, nullptr, 0);
+  FHeadersOnly = false;
+  FRecordCuts = recording;
+  return result;
+}
+
 HRESULT TMPEGVideoTranscoder::RunPass(const TPassNames& Names, const std::uint8_t* Input, std::uint8_t* Output,
                                       std::int32_t InputSize, std::int32_t* OutputSize, std::int32_t CutLevel) {
   HRESULT result = E_FAIL;
@@ -207,7 +218,12 @@ bool TMPEGVideoTranscoder::DecodePicture() {
       if (code == kPictureStartCode) {
         ParsePictureHeader();
       } else if (code >= kFirstSliceStartCode && code <= kLastSliceStartCode) {
-        DecodeSlice();
+        if (FHeadersOnly) {
+          FReader.SkipSeen(32);
+          SkipToNextStartCode();
+        } else {
+          DecodeSlice();
+        }
       } else if (code == kUserDataStartCode) {
         CopyStartCode();
       } else if (code == kExtensionStartCode) {
@@ -239,6 +255,22 @@ bool TMPEGVideoTranscoder::CopyToNextStartCode() {
     if (FReader.NextAligned24Bit() == kStartCodePrefix) return true;
     Copy(8);
   }
+}
+
+void TMPEGVideoTranscoder::SkipToNextStartCode() {
+  FReader.ByteAlign();
+  const std::uint8_t* data = FReader.Data();
+  const std::int32_t size = FReader.Size();
+  std::int32_t at = FReader.ByteIndex();
+  while (at + 2 < size) {
+    const void* zero = std::memchr(data + at, 0, static_cast<std::size_t>(size - 2 - at));
+    if (zero == nullptr) break;
+    at = static_cast<std::int32_t>(static_cast<const std::uint8_t*>(zero) - data);
+    if (data[at + 1] == 0 && data[at + 2] == 1) break;
+    ++at;
+  }
+  if (at + 2 >= size) at = size;
+  FReader.SkipSeen((at - FReader.ByteIndex()) * 8);
 }
 
 void TMPEGVideoTranscoder::CopyExtension() {

@@ -44,6 +44,7 @@ class TRun {
 public:
   TRun(const TTransrateOptions& options, std::int64_t inputSize, TTemporaryOutputFile& output) : FOutput(output) {
     FTransrate.SetMethod(options.Method);
+    FTransrate.SetThreads(options.Threads);
     FTransrate.SetMaxOutputBitrate(options.Bitrate);
     // An elementary stream's output is all video: the size asked is the video's.
     if (options.SizeBytes > 0) FTransrate.SetSizeTarget(inputSize, options.SizeBytes);
@@ -154,6 +155,7 @@ TTransrateResult Run(const std::string& InputPath, const std::string& OutputPath
   if (run.WriteError().empty()) run.Transrate().Flush();
   run.Fill(result);
   if (!run.WriteError().empty()) return Fail(result, run.WriteError());
+  if (!run.Transrate().Error().empty()) return Fail(result, "The transrate stopped: " + run.Transrate().Error());
   if (result.PicturesIn == 0) return Fail(result, "No MPEG video picture from an intra picture on in " + InputPath);
   if (result.PicturesOut != result.PicturesIn)
     return Fail(result, std::to_string(result.PicturesIn - result.PicturesOut) + " of " +

@@ -37,6 +37,9 @@ struct TTransrateOptions {
   TTransrateMethod Method = TTransrateMethod::Requant;
   std::int32_t Stream = -1;   // a container's video stream, as OpenVideoSource takes it
   bool KeepMuxRate = false;   // a container keeps its size and every other packet's place
+  // Threads that process groups of pictures: 0 for the machine's cores. The output is the same
+  // for any number.
+  int Threads = 0;
 };
 
 enum class TTransrateStatus {

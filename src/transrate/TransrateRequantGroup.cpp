@@ -17,7 +17,7 @@
 #include <cmath>
 
 #include "syntax/PictureCodingTypes.h"
-#include "transrate/MPEG2VideoTransrateClass.h"
+#include "transrate/GroupProcessor.h"
 
 namespace varlow {
 
@@ -50,94 +50,87 @@ std::int64_t BlockBits(const TMPEGVideoTranscoder::TCutRecord& Record) {
   return bits;
 }
 
-void TMPEG2VideoTransrateClass::RequantGroup(std::int32_t Count, TGroupReport& Report) {
-  FLastCutLevels.assign(static_cast<std::size_t>(Count), kMaxLevel);
-  for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j) FFrames[j].OutputSize = 0;
-  if (Report.InputBits > Report.BudgetBits) {
-    double target = static_cast<double>(Report.BudgetBits) * FTuning.BudgetUse;
-    // The rate model starts from guesses: the first group it plans is planned once more with
-    // what its own pictures taught it, so that the stream's first pictures are not the worst.
-    if (!FModelLearnt) {
-      RequantPictures(Count, target);
-      FModelLearnt = true;
-    }
-    std::int64_t spent = RequantPictures(Count, target);
-    for (int attempt = 0; spent > Report.BudgetBits && attempt < kPlanRetries; ++attempt) {
-      target *= static_cast<double>(Report.BudgetBits) / static_cast<double>(spent) * FTuning.BudgetUse;
-      spent = RequantPictures(Count, target);
-    }
-    if (spent > Report.BudgetBits) {
-      CutRequantisedGroup(Count, Report);
-      return;
-    }
+void TGroupProcessor::RequantGroup(THeldGroup& Group) {
+  TGroupReport& report = Group.Report;
+  Group.CutLevels.assign(static_cast<std::size_t>(Group.Count), kMaxLevel);
+  for (std::size_t j = 0; j < static_cast<std::size_t>(Group.Count); ++j) Group.Frames[j].OutputSize = 0;
+  if (report.InputBits <= report.BudgetBits) return;
+  double target = static_cast<double>(report.BudgetBits) * FTuning.BudgetUse;
+  // The rate model starts from guesses: the first group it plans is planned once more with
+  // what its own pictures taught it, so that the stream's first pictures are not the worst.
+  if (!Group.Model.Learnt) {
+    RequantPictures(Group, target);
+    Group.Model.Learnt = true;
   }
-  for (std::size_t j = 0; j < static_cast<std::size_t>(Count); ++j) {
-    THeldFrame& frame = FFrames[j];
-    if (frame.Damaged) ++FDamagedPictures;
-    if (frame.OutputSize > 0) {
-      Report.OutputBits += std::int64_t{frame.OutputSize} * 8;
-      Deliver(frame.Requantised->DataPtr(), frame.OutputSize, frame.Type, frame.Periods, frame.Fps);
-    } else {
-      Report.OutputBits += std::int64_t{frame.Data->DataSize()} * 8;
-      Deliver(frame.Data->DataPtr(), frame.Data->DataSize(), frame.Type, frame.Periods, frame.Fps);
-    }
+  std::int64_t spent = RequantPictures(Group, target);
+  for (int attempt = 0; spent > report.BudgetBits && attempt < kPlanRetries; ++attempt) {
+    target *= static_cast<double>(report.BudgetBits) / static_cast<double>(spent) * FTuning.BudgetUse;
+    spent = RequantPictures(Group, target);
   }
+  if (spent > report.BudgetBits) CutRequantisedGroup(Group);
 }
 
 // Re-quantising alone did not fit: the re-quantised pictures are analysed again and cut as a
 // group, which keeps the budget whenever their fixed bits allow. Should re-quantising have left
 // more fixed bits than the input had and so lost a budget the input's could keep, the input is
 // cut instead.
-void TMPEG2VideoTransrateClass::CutRequantisedGroup(std::int32_t Count, TGroupReport& Report) {
-  const auto n = static_cast<std::size_t>(Count);
+void TGroupProcessor::CutRequantisedGroup(THeldGroup& Group) {
+  const auto n = static_cast<std::size_t>(Group.Count);
   std::vector<THeldFrame> requantised(n);
   std::vector<TPictureCost> costs(n);
   std::int64_t fixed = 0;
-  const auto following = FTranscoder->SequenceValues();
   for (std::size_t j = 0; j < n; ++j) {
-    const THeldFrame& frame = FFrames[j];
+    const THeldFrame& frame = Group.Frames[j];
     THeldFrame& r = requantised[j];
     const bool changed = frame.OutputSize > 0;
     const std::int32_t size = changed ? frame.OutputSize : frame.Data->DataSize();
     r.Data = std::make_unique<TBuffer>(size, 0);
-    r.Data->Append(changed ? frame.Requantised->DataPtr() : frame.Data->DataPtr(), size);
+    r.Data->Append(changed ? frame.Output->DataPtr() : frame.Data->DataPtr(), size);
     r.Type = frame.Type;
     r.Periods = frame.Periods;
     r.Sequence = frame.Sequence;
     FTranscoder->SetSequenceValues(frame.Sequence);
-    AnalyseHeldFrame(r, costs[j]);
+    AnalyseFrame(r, costs[j]);
     r.Damaged = r.Damaged || frame.Damaged;
     fixed += costs[j].Bits[0];
   }
-  const bool fromInput = fixed > Report.BudgetBits && Report.FixedBits <= Report.BudgetBits;
+  const bool fromInput = fixed > Group.Report.BudgetBits && Group.Report.FixedBits <= Group.Report.BudgetBits;
   if (fromInput) {
     // The input's analysis kept the macroblocks instead of making cost curves: made now.
     for (std::size_t j = 0; j < n; ++j) {
-      if (FFrameBits[j].Curve) continue;
-      FTranscoder->SetSequenceValues(FFrames[j].Sequence);
-      AnalyseHeldFrame(FFrames[j], FFrameBits[j]);
+      if (Group.Costs[j].Curve) continue;
+      FTranscoder->SetSequenceValues(Group.Frames[j].Sequence);
+      AnalyseFrame(Group.Frames[j], Group.Costs[j]);
     }
+    CutGroup(Group, Group.Frames, Group.Costs);
+    return;
   }
-  FTranscoder->SetSequenceValues(following);
-  std::vector<THeldFrame>& frames = fromInput ? FFrames : requantised;
-  const std::vector<TPictureCost>& frameCosts = fromInput ? FFrameBits : costs;
-  FLastCutLevels = FillCutLevels(frameCosts, Count, Report.BudgetBits);
-  for (std::size_t j = 0; j < n; ++j) CutAndDeliver(frames[j], frameCosts[j], FLastCutLevels[j], Report);
+  CutGroup(Group, requantised, costs);
+  // What each picture came to: its cut, or the re-quantised picture it was cut from.
+  for (std::size_t j = 0; j < n; ++j) {
+    THeldFrame& frame = Group.Frames[j];
+    frame.Damaged = requantised[j].Damaged;
+    if (requantised[j].OutputSize <= 0) continue;
+    std::swap(frame.Output, requantised[j].Output);
+    frame.OutputSize = requantised[j].OutputSize;
+  }
 }
 
 // One planning pass over the group toward Target bits; returns the bits the group came to.
-std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, double Target) {
-  const auto n = static_cast<std::size_t>(Count);
+std::int64_t TGroupProcessor::RequantPictures(THeldGroup& Group, double Target) {
+  const auto n = static_cast<std::size_t>(Group.Count);
   if (n == 0) return 0;
+  std::vector<THeldFrame>& frames = Group.Frames;
+  TRateModel& model = Group.Model;
   std::vector<double> coefficient(n), fixed(n), logUnit(n), logCap(n), fixedShare(n);
   std::size_t firstGroup = 1;  // pictures of the first group held
-  while (firstGroup < n && !FFrames[firstGroup].GroupStart) ++firstGroup;
+  while (firstGroup < n && !frames[firstGroup].GroupStart) ++firstGroup;
   for (std::size_t j = 0; j < n; ++j) {
-    const THeldFrame& frame = FFrames[j];
+    const THeldFrame& frame = frames[j];
     const double size = static_cast<double>(frame.Data->DataSize()) * 8;
     coefficient[j] = frame.Damaged ? 0.0 : static_cast<double>(frame.BlockBits);
     fixed[j] = size - coefficient[j];
-    fixedShare[j] = FFixedShare[static_cast<std::size_t>(std::clamp(frame.Type, 1, 3))];
+    fixedShare[j] = model.FixedShare[static_cast<std::size_t>(std::clamp(frame.Type, 1, 3))];
     // The step cannot grow past the coarsest one the picture's quantiser table writes.
     const double maxStep = frame.Sequence.HaveSequenceExtension ? kNonLinearMaxStep : kLinearMaxStep;
     logCap[j] = std::log(std::max(maxStep / std::max(frame.InputStep, 1.0), 1.0));
@@ -147,8 +140,8 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     // those of a group as long as that one would be, so that its quality matches theirs
     // instead of falling to that of a group's last pictures.
     std::size_t groupStart = j, groupEnd = j + 1;
-    while (groupStart > 0 && !FFrames[groupStart].GroupStart) --groupStart;
-    while (groupEnd < n && !FFrames[groupEnd].GroupStart) ++groupEnd;
+    while (groupStart > 0 && !frames[groupStart].GroupStart) --groupStart;
+    while (groupEnd < n && !frames[groupEnd].GroupStart) ++groupEnd;
     if (groupStart > 0) groupEnd = std::max(groupEnd, groupStart + firstGroup);
     const double weight = frame.Type == kBidirectionalPicture
                               ? FTuning.BPictureWeight
@@ -160,7 +153,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
   const auto shareAt = [&](std::size_t k, double K) {
     const double logRatio = std::min(K - logUnit[k], logCap[k]);
     if (logRatio <= 0) return 1.0;
-    return std::exp(-FAlpha[static_cast<std::size_t>(std::clamp(FFrames[k].Type, 1, 3))] * logRatio);
+    return std::exp(-model.Alpha[static_cast<std::size_t>(std::clamp(frames[k].Type, 1, 3))] * logRatio);
   };
   // The bits pictures j.. come to at level K.
   const auto planned = [&](std::size_t from, double K) {
@@ -174,7 +167,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
   const double highest = *std::max_element(logUnit.begin(), logUnit.end()) + std::log(64.0);
   std::int64_t spent = 0;
   for (std::size_t j = 0; j < n; ++j) {
-    THeldFrame& frame = FFrames[j];
+    THeldFrame& frame = frames[j];
     frame.OutputSize = 0;
     const std::int64_t inputBits = std::int64_t{frame.Data->DataSize()} * 8;
     if (frame.Damaged || coefficient[j] <= 0) {
@@ -200,7 +193,7 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     }
     const auto type = static_cast<std::size_t>(std::clamp(frame.Type, 1, 3));
     const auto targetBits = static_cast<std::int64_t>(fixed[j] * fixedShare[j] + coefficient[j] * share);
-    RequantPicture(frame, share, FAlpha[type], targetBits);
+    RequantPicture(frame, share, model.Alpha[type], targetBits);
     if (frame.OutputSize <= 0) {
       spent += inputBits;
       continue;
@@ -211,26 +204,26 @@ std::int64_t TMPEG2VideoTransrateClass::RequantPictures(std::int32_t Count, doub
     // make most of the picture, what they came to (macroblocks left without blocks lose their
     // pattern or are skipped, so they shrink too); else the coefficient bits kept.
     const double realised = FTranscoder->RealisedScale();
-    const double modelled = coefficient[j] * std::pow(std::max(realised, 1.0), -FAlpha[type]);
+    const double modelled = coefficient[j] * std::pow(std::max(realised, 1.0), -model.Alpha[type]);
     if (modelled < 0.5 * fixed[j]) {
       const double seen = std::clamp((static_cast<double>(outBits) - modelled) / fixed[j], 0.2, 1.0);
-      FFixedShare[type] = 0.6 * FFixedShare[type] + 0.4 * seen;
+      model.FixedShare[type] = 0.6 * model.FixedShare[type] + 0.4 * seen;
     } else {
-      const double kept = (static_cast<double>(outBits) - fixed[j] * FFixedShare[type]) / coefficient[j];
+      const double kept = (static_cast<double>(outBits) - fixed[j] * model.FixedShare[type]) / coefficient[j];
       if (realised > 1.05 && kept > 0.02 && kept < 0.98) {
         const double alpha = std::clamp(-std::log(kept) / std::log(realised), 0.4, 4.0);
-        FAlpha[type] = 0.6 * FAlpha[type] + 0.4 * alpha;
+        model.Alpha[type] = 0.6 * model.Alpha[type] + 0.4 * alpha;
       }
     }
   }
   return spent;
 }
 
-void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, double Alpha, std::int64_t TargetBits) {
+void TGroupProcessor::RequantPicture(THeldFrame& Frame, double Share, double Alpha, std::int64_t TargetBits) {
   const std::int32_t inputSize = Frame.Data->DataSize();
   const std::int32_t needed = inputSize + kRequantMargin;
-  if (!Frame.Requantised) Frame.Requantised = std::make_unique<TBuffer>(needed, 0);
-  if (Frame.Requantised->Capacity() < needed) Frame.Requantised->SetCapacity(needed + needed / 2);
+  if (!Frame.Output) Frame.Output = std::make_unique<TBuffer>(needed, 0);
+  if (Frame.Output->Capacity() < needed) Frame.Output->SetCapacity(needed + needed / 2);
   TMPEGVideoTranscoder::TRequantSettings settings;
   settings.Scale = std::pow(std::max(Share, 1e-3), -1.0 / std::max(Alpha, 0.1));
   settings.TargetBits = TargetBits;
@@ -240,11 +233,9 @@ void TMPEG2VideoTransrateClass::RequantPicture(THeldFrame& Frame, double Share, 
   settings.Lambda = FTuning.Lambda;
   settings.NonLinear = Frame.Sequence.HaveSequenceExtension && settings.Scale * Frame.InputStep > kNonLinearFrom;
   std::int32_t outputSize = needed;
-  const auto following = FTranscoder->SequenceValues();
   FTranscoder->SetSequenceValues(Frame.Sequence);
-  const HRESULT result = FTranscoder->Requantise(Frame.Type, Frame.Data->DataPtr(), Frame.Requantised->DataPtr(),
+  const HRESULT result = FTranscoder->Requantise(Frame.Type, Frame.Data->DataPtr(), Frame.Output->DataPtr(),
                                                  inputSize, outputSize, settings, Frame.Parsed, Frame.ParsedPicture);
-  FTranscoder->SetSequenceValues(following);
   if (FTranscoder->Damaged()) Frame.Damaged = true;
   Frame.OutputSize = result < 0 || Frame.Damaged || outputSize <= 0 || outputSize >= inputSize ? 0 : outputSize;
 }
