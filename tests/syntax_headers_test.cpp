@@ -289,6 +289,60 @@ TEST(PictureCodingExtension, FieldsWithAndWithoutCompositeDisplay) {
   }
 }
 
+// The readers list every element they read, in order and back to back: the list is what the
+// header tree is made of, so its names, indices, positions and widths are the tree's.
+TEST(HeaderElements, ListedInOrderWithPlacesWidthsAndIndices) {
+  auto bytes = SequenceHeader(true, false);
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TSequenceHeaderRec rec{};
+  std::int32_t length = 0;
+  TElementList elements;
+  ASSERT_TRUE(Parse_sequence_header(r, rec, length, &elements));
+  ASSERT_EQ(elements.size(), 12u);
+  std::int64_t bit = 0;
+  for (const TElement& e : elements) {
+    EXPECT_EQ(e.BitPos, bit) << e.Name;
+    bit += e.BitWidth;
+  }
+  EXPECT_EQ(bit, std::int64_t{length} * 8);
+  EXPECT_EQ(elements[1].Name, "horizontal_size_value");
+  EXPECT_EQ(elements[1].Value, 720);
+  EXPECT_EQ(elements[0].Form, TElementForm::StartCode);
+  EXPECT_EQ(elements[10].Name, "intra_quantiser_matrix");
+  EXPECT_EQ(elements[10].Kind, TElementKind::Group);
+  EXPECT_EQ(elements[10].BitWidth, 512);
+
+  // Cut short: every element still listed at its place, zeros where the data ran out.
+  ASSERT_EQ(r.SetData(bytes.data(), 10), S_OK);
+  elements.clear();
+  Parse_sequence_header(r, rec, length, &elements);
+  ASSERT_GE(elements.size(), 12u);  // the load flags read after the shortage decide the matrices
+  EXPECT_EQ(elements[5].Name, "bit_rate_value");
+  EXPECT_EQ(elements[5].BitPos, 64);
+  EXPECT_EQ(elements[5].Value, 0);
+
+  BitWriter w;
+  w.Put(0x000001B5, 32);
+  w.Put(8, 4);
+  for (std::uint32_t f : {1u, 2u, 3u, 15u}) w.Put(f, 4);
+  w.Put(0, 4);
+  w.Put(0b01000000, 8);  // frame_pred_frame_dct set
+  w.Put(0, 2);
+  auto extension = w.Bytes(8);
+  ASSERT_EQ(r.SetData(extension.data(), static_cast<std::int32_t>(extension.size())), S_OK);
+  TPictureCodingExtensionRec pce{};
+  elements.clear();
+  ASSERT_TRUE(Parse_picture_coding_extension(r, pce, &elements));
+  ASSERT_EQ(elements.size(), 18u);
+  EXPECT_EQ(ElementName(elements[4]), "f_code[1][0]");
+  EXPECT_EQ(elements[4].Value, 3);
+  EXPECT_EQ(elements[4].BitPos, 44);
+  EXPECT_EQ(elements[9].Name, "frame_pred_frame_dct");
+  EXPECT_EQ(elements[9].Value, 1);
+  EXPECT_EQ(elements.back().BitPos + elements.back().BitWidth, 66);
+}
+
 TEST(NextStartCode, NeedsFiveBytesAndPassesOverOtherCodes) {
   const std::uint8_t exact[] = {0x00, 0x00, 0x01, 0xB5, 0x00};
   TBitStream3 r;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "syntax/BitStream3.h"
+#include "syntax/HeaderReaders.h"
 #include "syntax/HeaderRecords.h"
 
 namespace varlow {
@@ -11,14 +12,17 @@ namespace varlow {
 // position, which must be the first byte of the header's start code, reads the fields in
 // bitstream order and stores what it finds: nothing is checked against the values the standard
 // prescribes. A header cut short by the end of the block leaves zeros where the data ran out
-// and still returns true; false means a failure was trapped (and logged).
+// and still returns true; false means a failure was trapped (and logged). `elements`, when given,
+// receives the header's elements as the readers of HeaderReaders list them.
 
 // headerLength: the header's length in bytes with its start code (12, 76 or 140).
-bool Parse_sequence_header(TBitStream3& reader, TSequenceHeaderRec& rec, std::int32_t& headerLength);
-bool Parse_sequence_extension(TBitStream3& reader, TSequenceExtensionRec& rec);
-bool Parse_GOP_header(TBitStream3& reader, TGOPHeaderRec& rec);
-bool Parse_picture_header(TBitStream3& reader, TPictureHeaderRec& rec);
-bool Parse_picture_coding_extension(TBitStream3& reader, TPictureCodingExtensionRec& rec);
+bool Parse_sequence_header(TBitStream3& reader, TSequenceHeaderRec& rec, std::int32_t& headerLength,
+                           TElementList* elements = nullptr);
+bool Parse_sequence_extension(TBitStream3& reader, TSequenceExtensionRec& rec, TElementList* elements = nullptr);
+bool Parse_GOP_header(TBitStream3& reader, TGOPHeaderRec& rec, TElementList* elements = nullptr);
+bool Parse_picture_header(TBitStream3& reader, TPictureHeaderRec& rec, TElementList* elements = nullptr);
+bool Parse_picture_coding_extension(TBitStream3& reader, TPictureCodingExtensionRec& rec,
+                                    TElementList* elements = nullptr);
 
 // Byte-aligns and moves to the next occurrence of `code` (00 00 01 xx as a big-endian number),
 // leaving the reader on its first byte. Other start codes are passed over.
