@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Varlow and runs every test: the normal build (core and window
-# tests), the same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a short bounded
-# run of each libFuzzer target.
+# tests), the same tests under AddressSanitizer + UndefinedBehaviorSanitizer, the threaded
+# transrate's tests under ThreadSanitizer, and a short bounded run of each libFuzzer target.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -21,11 +21,17 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp" \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
+echo "== threaded transrate under ThreadSanitizer =="
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARLOW_TSAN=ON -DVARLOW_GUI=OFF -DVARLOW_BENCH=OFF \
+  -DVARLOW_WERROR=ON
+cmake --build build-tsan --target varlow_tests -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs"
+
 echo "== fuzz (clang, libFuzzer, bounded) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARLOW_FUZZ=ON -DVARLOW_GUI=OFF -DVARLOW_TESTS=OFF -DVARLOW_BENCH=OFF -DVARLOW_WERROR=ON
 cmake --build build-fuzz -j "$jobs"
-fuzz_seconds=${VARLOW_FUZZ_SECONDS:-45}
+fuzz_seconds=${VARLOW_FUZZ_SECONDS:-35}
 for f in build-fuzz/fuzz/fuzz_*; do
   [ -x "$f" ] || continue
   name=$(basename "$f")
