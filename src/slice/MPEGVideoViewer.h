@@ -69,7 +69,7 @@ private:
   void DispatchExtension();
   bool DecodePicture();
 
-  // Header parsers, silent (ViewerHeaders.cpp).
+  // Headers, read silently with the header readers (ViewerHeaders.cpp).
   bool ParseSequenceHeader();
   bool ParseSequenceExtension();
   bool ParseGOPHeader();
@@ -144,39 +144,23 @@ private:
   NodeId FBlockNode = TTreeSink::kRoot;
   NodeId FCoefficientsNode = TTreeSink::kRoot;
 
-  // Sequence values.
-  std::int32_t horizontal_size_value = 0;
+  // The header values the slice syntax depends on (the rest of each header is read and left).
   std::int32_t vertical_size_value = 0;
   std::int32_t FHorizontalSize = 0;
   std::int32_t FVerticalSize = 0;
-  std::int32_t aspect_ratio_information = 0;
-  std::int32_t frame_rate_code = 0;
-  std::int32_t bit_rate_value = 0;
-  std::int32_t vbv_buffer_size_value = 0;
-  std::int32_t constrained_parameters_flag = 0;
-  std::int32_t profile_and_level_indication = 0;
-  std::int32_t progressive_sequence = 0;
   std::int32_t chroma_format = 0;
   // A sequence header without a sequence extension after it: MPEG-1 video, whose pictures
   // are frame pictures with frame prediction, 4:2:0, f_codes from the picture header and
   // 8/16-bit escape levels.
   bool FMpeg1 = false;
-
-  // Picture values.
-  std::int32_t temporal_reference = 0;
   std::int32_t picture_coding_type = 0;
   std::int32_t forward_f_code = 0;
   std::int32_t backward_f_code = 0;
   std::int32_t f_code[2][2] = {};
-  std::int32_t intra_dc_precision = 0;
   std::int32_t picture_structure = 0;
-  std::int32_t top_field_first = 0;
   std::int32_t frame_pred_frame_dct = 0;
   std::int32_t concealment_motion_vectors = 0;
-  std::int32_t q_scale_type = 0;
   std::int32_t intra_vlc_format = 0;
-  std::int32_t alternate_scan = 0;
-  std::int32_t progressive_frame = 0;
 
   // Slice values.
   std::int32_t slice_start_code = 0;

@@ -5,6 +5,7 @@
 
 #include "support/SyntaxElement.h"
 #include "syntax/HeaderRecords.h"
+#include "syntax/StartCodes.h"
 
 namespace varlow {
 
@@ -103,12 +104,18 @@ void ReadSequenceHeader(Reader& r, TSequenceHeaderRec& rec, std::int32_t& header
   }
 }
 
+// Whether an extension reader starts on its start code or after it (a caller that dispatched on
+// the extension's identifier has read the code already).
+enum class TStartCodeRead : std::uint8_t { No, Already };
+
 // The last 16 bits are peeked: the reader stays after the first eight bytes.
 template <class Reader>
-void ReadSequenceExtension(Reader& r, TSequenceExtensionRec& rec, TElementList* out) {
+void ReadSequenceExtension(Reader& r, TSequenceExtensionRec& rec, TElementList* out,
+                           TStartCodeRead code = TStartCodeRead::No) {
   using detail::Narrow;
-  detail::TElementCursor c(r.BitPos(), out);
-  rec.extension_start_code = c.Code("extension_start_code", r.ReadAligned32Bit());
+  const bool already = code == TStartCodeRead::Already;
+  detail::TElementCursor c(r.BitPos() - (already ? 32 : 0), out);
+  rec.extension_start_code = c.Code("extension_start_code", already ? kExtensionStartCode : r.ReadAligned32Bit());
   c.Word(r.ReadAligned32Bit(), 32);
   rec.extension_start_code_identifier = Narrow<std::uint8_t>(c.Take("extension_start_code_identifier", 4));
   rec.profile_and_level_indication = Narrow<std::uint8_t>(c.Take("profile_and_level_indication", 8));
@@ -180,10 +187,12 @@ void ReadPictureHeader(Reader& r, TPictureHeaderRec& rec, TElementList* out) {
 }
 
 template <class Reader>
-void ReadPictureCodingExtension(Reader& r, TPictureCodingExtensionRec& rec, TElementList* out) {
+void ReadPictureCodingExtension(Reader& r, TPictureCodingExtensionRec& rec, TElementList* out,
+                                TStartCodeRead code = TStartCodeRead::No) {
   using detail::Narrow;
-  detail::TElementCursor c(r.BitPos(), out);
-  rec.extension_start_code = c.Code("extension_start_code", r.ReadAligned32Bit());
+  const bool already = code == TStartCodeRead::Already;
+  detail::TElementCursor c(r.BitPos() - (already ? 32 : 0), out);
+  rec.extension_start_code = c.Code("extension_start_code", already ? kExtensionStartCode : r.ReadAligned32Bit());
   c.Word(r.ReadAligned32Bit(), 32);
   rec.extension_start_code_identifier = Narrow<std::uint8_t>(c.Take("extension_start_code_identifier", 4));
   for (std::int32_t s = 0; s < 2; ++s)
