@@ -1,5 +1,7 @@
 #include "picture/StreamUnits.h"
 
+#include "syntax/HeaderParsers.h"
+
 namespace varlow {
 
 namespace {
@@ -16,6 +18,15 @@ std::size_t FindPictureCodingExtension(std::span<const std::uint8_t> bytes) {
     if (code == 0x01) return 0;  // slices begin: no extension came
   }
   return 0;
+}
+
+// Runs one header reader over the header at the start of `bytes` (at most the first 2 KiB: every
+// header these readers read is shorter).
+template <class Read>
+void ReadHeader(std::span<const std::uint8_t> bytes, Read read) {
+  TBitStream3 reader;
+  const std::size_t size = bytes.size() < 2048 ? bytes.size() : 2048;
+  if (reader.SetData(bytes.data(), static_cast<std::int32_t>(size)) == S_OK) read(reader);
 }
 
 } // namespace
@@ -44,9 +55,10 @@ std::vector<TStreamUnit> ScanStreamUnits(std::span<const std::uint8_t> bytes, st
     const auto at = static_cast<std::size_t>(unit.Offset - base);
     const auto unitBytes = bytes.subspan(at, static_cast<std::size_t>(unit.Length));
     if (unit.Code == 0xB8 && unitBytes.size() >= 8) {
-      // time_code (25 bits) then closed_gop and broken_link: bits 6 and 5 of the fourth byte.
-      unit.ClosedGop = (unitBytes[7] >> 6) & 1;
-      unit.BrokenLink = (unitBytes[7] >> 5) & 1;
+      TGOPHeaderRec group;
+      ReadHeader(unitBytes, [&](TBitStream3& reader) { ReadGroupOfPicturesHeader(reader, group, nullptr); });
+      unit.ClosedGop = group.closed_gop != 0;
+      unit.BrokenLink = group.broken_link != 0;
     } else if (unit.IsPicture()) {
       const TPictureInfo info = ReadPictureInfo(unitBytes);
       unit.PictureCodingType = static_cast<std::uint8_t>(info.PictureCodingType);
@@ -67,18 +79,21 @@ std::vector<TStreamUnit> ScanStreamUnits(std::span<const std::uint8_t> bytes, st
 TPictureGeometry ReadPictureGeometry(std::span<const std::uint8_t> bytes) {
   TPictureGeometry info;
   if (bytes.size() < 12) return info;
-  info.Width = (bytes[4] << 4) | (bytes[5] >> 4);
-  info.Height = ((bytes[5] & 0x0F) << 8) | bytes[6];
+  TSequenceHeaderRec sequence;
+  std::int32_t length = 0;
+  ReadHeader(bytes, [&](TBitStream3& reader) { ReadSequenceHeader(reader, sequence, length, nullptr); });
+  info.Width = static_cast<std::int32_t>(sequence.horizontal_size_value);
+  info.Height = static_cast<std::int32_t>(sequence.vertical_size_value);
   // The sequence extension follows the header and its matrices; the first start code found
   // after the fixed part is either the extension or something that says there is none.
   for (std::size_t i = 12; i + 7 <= bytes.size(); ++i) {
     if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) continue;
     if (bytes[i + 3] == 0xB5 && (bytes[i + 4] >> 4) == 1) {
-      // id 4 | profile_and_level 8 | progressive 1 | chroma_format 2 | h ext 2 | v ext 2 | ...
-      const std::uint32_t bits = (std::uint32_t{bytes[i + 4]} << 16) | (std::uint32_t{bytes[i + 5]} << 8) | bytes[i + 6];
-      info.ChromaFormat = static_cast<std::int32_t>((bits >> 9) & 3);
-      info.Width |= static_cast<std::int32_t>((bits >> 7) & 3) << 12;
-      info.Height |= static_cast<std::int32_t>((bits >> 5) & 3) << 12;
+      TSequenceExtensionRec extension;
+      ReadHeader(bytes.subspan(i), [&](TBitStream3& reader) { ReadSequenceExtension(reader, extension, nullptr); });
+      info.ChromaFormat = extension.chroma_format;
+      info.Width |= std::int32_t{extension.horizontal_size_extension} << 12;
+      info.Height |= std::int32_t{extension.vertical_size_extension} << 12;
       info.Mpeg1 = false;
     }
     break;
@@ -89,29 +104,25 @@ TPictureGeometry ReadPictureGeometry(std::span<const std::uint8_t> bytes) {
 TPictureInfo ReadPictureInfo(std::span<const std::uint8_t> bytes) {
   TPictureInfo info;
   if (bytes.size() < 8) return info;
-  // temporal_reference 10 | picture_coding_type 3 | vbv_delay 16 | full_pel_fw 1 | fw_f_code 3 | ...
-  const std::uint32_t bits = (std::uint32_t{bytes[4]} << 24) | (std::uint32_t{bytes[5]} << 16) |
-                             (std::uint32_t{bytes[6]} << 8) | bytes[7];
-  const std::uint8_t next = bytes.size() > 8 ? bytes[8] : 0;
-  info.PictureCodingType = static_cast<std::int32_t>((bits >> 19) & 7);
+  TPictureHeaderRec picture;
+  ReadHeader(bytes, [&](TBitStream3& reader) { ReadPictureHeader(reader, picture, nullptr); });
+  info.PictureCodingType = picture.picture_coding_type;
   if (info.PictureCodingType == 2 || info.PictureCodingType == 3) {
-    info.FullPel[0] = (bits >> 2) & 1;
-    const std::int32_t forward = static_cast<std::int32_t>(((bits & 3) << 1) | (next >> 7));
-    info.FCode[0][0] = info.FCode[0][1] = forward;
+    info.FullPel[0] = picture.full_pel_forward_vector != 0;
+    info.FCode[0][0] = info.FCode[0][1] = picture.forward_f_code;
   }
   if (info.PictureCodingType == 3) {
-    info.FullPel[1] = (next >> 6) & 1;
-    const std::int32_t backward = (next >> 3) & 7;
-    info.FCode[1][0] = info.FCode[1][1] = backward;
+    info.FullPel[1] = picture.full_pel_backward_vector != 0;
+    info.FCode[1][0] = info.FCode[1][1] = picture.backward_f_code;
   }
   if (const std::size_t e = FindPictureCodingExtension(bytes); e != 0) {
-    // id 4 | f_code 4 x 4 | intra_dc_precision 2 | picture_structure 2 | top_field_first 1 ...
-    info.FCode[0][0] = bytes[e] & 0x0F;
-    info.FCode[0][1] = bytes[e + 1] >> 4;
-    info.FCode[1][0] = bytes[e + 1] & 0x0F;
-    info.FCode[1][1] = bytes[e + 2] >> 4;
-    info.PictureStructure = bytes[e + 2] & 3;
-    info.TopFieldFirst = (bytes[e + 3] >> 7) & 1;
+    TPictureCodingExtensionRec extension;
+    ReadHeader(bytes.subspan(e - 4),
+               [&](TBitStream3& reader) { ReadPictureCodingExtension(reader, extension, nullptr); });
+    for (int s = 0; s < 2; ++s)
+      for (int t = 0; t < 2; ++t) info.FCode[s][t] = extension.f_code[s][t];
+    info.PictureStructure = extension.picture_structure;
+    info.TopFieldFirst = extension.top_field_first != 0;
     info.FullPel[0] = info.FullPel[1] = false;
   }
   return info;
