@@ -91,6 +91,8 @@ struct THeldGroup {
   std::vector<std::int32_t> CutLevels;
   std::string Error;  // why processing stopped, when it did
   bool Done = false;  // processed; under the lock of the run that handed it out
+  // CPU seconds its worker spent analysing it and bringing it under its budget.
+  double AnalysisSeconds = 0, PlanSeconds = 0;
 
   // Room for one more picture, at the end.
   THeldFrame& Add() {

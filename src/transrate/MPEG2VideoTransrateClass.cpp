@@ -1,5 +1,7 @@
 #include "transrate/MPEG2VideoTransrateClass.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -13,6 +15,13 @@
 namespace varlow {
 
 namespace {
+
+// CPU seconds the calling thread has run.
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 // The byte-level look-ups report a failure straight to the debug channel, without the prefix.
 template <class Body>
@@ -228,6 +237,7 @@ std::unique_ptr<THeldGroup> TMPEG2VideoTransrateClass::NewGroup() {
   group->Error.clear();
   group->Done = false;
   group->Report = {};
+  group->AnalysisSeconds = group->PlanSeconds = 0;
   return group;
 }
 
@@ -260,6 +270,8 @@ HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
     if (FFinished) Dispatch(std::move(FFinished));
     while (DeliverOldest(true)) {
     }
+    LogDebugFmt("transrate: %d threads; CPU seconds of the groups' analyses %.3f, of their plans %.3f",
+                {static_cast<std::int64_t>(FWorkTimes.Threads), FWorkTimes.Analyses, FWorkTimes.Plans});
     result = FError.empty() ? S_OK : E_FAIL;
   });
   return result;
@@ -267,6 +279,7 @@ HRESULT TMPEG2VideoTransrateClass::ProcessFrames() {
 
 void TMPEG2VideoTransrateClass::StartWorkers() {
   FThreads = ThreadsFor(FThreadsAsked);
+  FWorkTimes.Threads = FThreads;
   FTuning.ModelLag = std::max(FTuning.ModelLag, 1);
   for (std::size_t i = 0; i < FThreads; ++i) FProcessors.push_back(std::make_unique<TGroupProcessor>(FMethod, FTuning));
   if (FThreads > 1) FPool = std::make_unique<TWorkerPool>(FThreads);
@@ -327,7 +340,9 @@ void TMPEG2VideoTransrateClass::RunGroup(THeldGroup& Group, TGroupProcessor& Pro
   TGroupOutcome before;
   try {
     if (FWorkerHook) FWorkerHook(Group.Index);
+    const double start = ThreadSeconds();
     Processor.Analyse(Group);
+    Group.AnalysisSeconds = ThreadSeconds() - start;
     // Re-quantising plans from the model an earlier group left; a size is shared out from what
     // the groups before came to. Both wait for those groups, whatever thread processes them.
     TGroupOutcome from;
@@ -336,7 +351,9 @@ void TMPEG2VideoTransrateClass::RunGroup(THeldGroup& Group, TGroupProcessor& Pro
     if (!ready) throw std::runtime_error("stopped");
     Group.Model = from.Model;
     if (sized) Group.Report.BudgetBits = FSizePlan.GroupBudget(Group.Report.InputBits, Group.InputBefore, before.BytesThrough);
+    const double planned = ThreadSeconds();
     Processor.Process(Group);
+    Group.PlanSeconds = ThreadSeconds() - planned;
   } catch (const std::exception& e) {
     Group.Error = e.what();
   } catch (...) {
@@ -362,6 +379,8 @@ bool TMPEG2VideoTransrateClass::DeliverOldest(bool Wait) {
   }
   std::unique_ptr<THeldGroup> done = std::move(FOut.front());
   FOut.pop_front();
+  FWorkTimes.Analyses += done->AnalysisSeconds;
+  FWorkTimes.Plans += done->PlanSeconds;
   Trap("TMPEG2VideoTransrateClass.DeliverGroup", [&] { DeliverGroup(*done); });
   ++FGroupsDelivered;
   FSpare.push_back(std::move(done));

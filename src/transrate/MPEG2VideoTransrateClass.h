@@ -76,6 +76,15 @@ class TMPEG2VideoTransrateClass {
   // Why processing stopped on an internal error, when it did: the pictures of the group it met
   // it in, and of every group after, are not delivered.
   const std::string& Error() const { return FError; }
+  // Where the workers' time went: CPU seconds of the groups' analyses and of their plans, which
+  // follow one another (each waits for the one before), so a run takes at least the plans' time
+  // however many threads it has.
+  struct TWorkTimes {
+    std::size_t Threads = 0;
+    double Analyses = 0;
+    double Plans = 0;
+  };
+  const TWorkTimes& WorkTimes() const { return FWorkTimes; }
   // Called on the worker about to process group Index, groups numbered from 0 in stream order
   // (for tests: a hook that throws stands for a fault in the worker).
   void SetWorkerHook(std::function<void(std::int64_t Index)> Hook) { FWorkerHook = std::move(Hook); }
@@ -197,6 +206,7 @@ class TMPEG2VideoTransrateClass {
   std::vector<std::unique_ptr<TGroupProcessor>> FProcessors;
   std::unique_ptr<TWorkerPool> FPool;
   std::deque<std::unique_ptr<THeldGroup>> FOut;
+  TWorkTimes FWorkTimes;
   std::int64_t FGroupsOut = 0;        // groups handed out so far
   std::int64_t FGroupsDelivered = 0;  // of them, those delivered
   // Shared with the workers, under FLock: the groups' Done and their outcomes.
