@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "BrowseTestFiles.h"
-
+#include "syntax/ByteWindowReader.h"
 #include "syntax/CodeTables.h"
 #include "syntax/HeaderParsers.h"
 
@@ -341,6 +341,47 @@ TEST(HeaderElements, ListedInOrderWithPlacesWidthsAndIndices) {
   EXPECT_EQ(elements[9].Name, "frame_pred_frame_dct");
   EXPECT_EQ(elements[9].Value, 1);
   EXPECT_EQ(elements.back().BitPos + elements.back().BitWidth, 66);
+}
+
+// The unchecked window reader of the hot paths reads the same records as the checked reader,
+// and zeros past its sixteen bytes.
+TEST(HeaderElements, WindowReaderReadsWhatTheCheckedReaderReads) {
+  BitWriter w;
+  w.Put(0x00000100, 32);
+  w.Put(517, 10);
+  w.Put(3, 3);
+  w.Put(0xBEEF, 16);
+  w.Put(1, 1);
+  w.Put(5, 3);
+  w.Put(0, 1);
+  w.Put(6, 3);
+  w.Put(0, 1);
+  const auto bytes = w.Bytes(16);
+  TBitStream3 checked;
+  ASSERT_EQ(checked.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TPictureHeaderRec a{}, b{};
+  TElementList listed;
+  ReadPictureHeader(checked, a, &listed);
+  TByteWindowReader window(bytes.data(), bytes.size());
+  ReadPictureHeader(window, b, nullptr);
+  EXPECT_EQ(b.temporal_reference, 517);
+  EXPECT_EQ(b.vbv_delay, 0xBEEF);
+  EXPECT_EQ(b.backward_f_code, 6);
+  EXPECT_EQ(a.temporal_reference, b.temporal_reference);
+  EXPECT_EQ(a.forward_f_code, b.forward_f_code);
+  EXPECT_EQ(a.backward_f_code, b.backward_f_code);
+  EXPECT_EQ(b.extra_count, 0);
+  EXPECT_EQ(window.BitPos(), listed.back().BitPos + 1);
+
+  const std::uint8_t ones[20] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  TByteWindowReader edge(ones, sizeof ones);
+  edge.ReadBits(32);
+  edge.ReadBits(32);
+  edge.ReadBits(30);
+  EXPECT_EQ(edge.ReadBits(32), 0xFFFFFFFFu);  // across the two halves of the window
+  EXPECT_EQ(edge.ReadBits(4), 0xCu);          // two bits left, then zeros
+  EXPECT_EQ(edge.NextBit(), 0u);
 }
 
 TEST(NextStartCode, NeedsFiveBytesAndPassesOverOtherCodes) {

@@ -49,6 +49,7 @@ private:
   const bool FKeepPositions;  // the video positions differ from the file offsets
   std::int64_t FStreamPos = 0;  // of the start code being handled
   TBitStream3 FReader;
+  TPictureHeaderRec FPictureScratch;  // the fast picture header read's record
 
   std::optional<TPictureRecord> FOpenPicture;  // its pack is still running
   std::uint16_t FOpenVbvDelay = kVbvDelayVariable;
@@ -226,7 +227,7 @@ std::uint32_t TScanState::CurrentSequenceIndex() {
 }
 
 void TScanState::PictureHeader(std::int64_t offset, const std::uint8_t* bytes, std::size_t available) {
-  std::optional<TPictureHeaderFields> fields = ReadPictureHeaderFields(bytes, available);
+  std::optional<TPictureHeaderFields> fields = ReadPictureHeaderFields(bytes, available, FPictureScratch);
   bool cutShort = false;
   if (!fields) {
     TPictureHeaderRec rec;

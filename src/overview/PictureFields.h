@@ -3,13 +3,17 @@
 #include <cstdint>
 #include <optional>
 
+#include "syntax/ByteWindowReader.h"
+#include "syntax/HeaderReaders.h"
+
 namespace varlow {
 
 // The few fields of a picture header and of a picture coding extension that a picture record
-// keeps, read straight from the bytes: the scan meets one of each per picture, and the general
-// header parsers cost more than the rest of its work on a picture. Both read only headers that
-// lie wholly within `available` bytes and return nothing otherwise (or, for a picture header,
-// when extra_information_picture bytes follow): the general parsers handle those.
+// keeps, read by the header readers straight from the bytes, without the checked reader: the
+// scan meets one of each per picture, and the checked reader with its trap costs more than the
+// rest of its work on a picture. Both read only headers that lie wholly within `available`
+// bytes and return nothing otherwise (or, for a picture header, when extra_information_picture
+// bytes follow): the checked parsers handle those.
 
 inline constexpr std::size_t kFastHeaderBytes = 16;  // bytes from the start code both need at most
 
@@ -26,35 +30,27 @@ struct TCodingExtensionFields {
   bool ProgressiveFrame;
 };
 
-namespace detail {
-inline std::uint64_t BigEndian64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int k = 0; k < 8; ++k) v = v << 8 | p[k];
-  return v;
-}
-} // namespace detail
-
-// `bytes` starts with 00 00 01 00.
-inline std::optional<TPictureHeaderFields> ReadPictureHeaderFields(const std::uint8_t* bytes, std::size_t available) {
+// `bytes` starts with 00 00 01 00. `scratch` is the caller's record, reused from picture to
+// picture (the reader overwrites what it reads; clearing its extra bytes each time would cost
+// more than the rest).
+inline std::optional<TPictureHeaderFields> ReadPictureHeaderFields(const std::uint8_t* bytes, std::size_t available,
+                                                                   TPictureHeaderRec& scratch) {
   if (available < kFastHeaderBytes) return std::nullopt;
-  // temporal_reference(10) picture_coding_type(3) vbv_delay(16), then the vector codes of P
-  // and B pictures (4 bits each), then extra_bit_picture.
-  const std::uint64_t w = detail::BigEndian64(bytes + 4);
-  const auto type = static_cast<std::uint8_t>(w >> 51 & 7);
-  const int extraBit = 29 + (type == 2 || type == 3 ? 4 : 0) + (type == 3 ? 4 : 0);
-  if ((w >> (63 - extraBit) & 1) != 0) return std::nullopt;
-  return TPictureHeaderFields{static_cast<std::uint16_t>(w >> 54), type, static_cast<std::uint16_t>(w >> 35 & 0xFFFF)};
+  TByteWindowReader reader(bytes, kFastHeaderBytes);
+  TPictureHeaderRec& rec = scratch;
+  ReadPictureHeader(reader, rec, nullptr);
+  if (rec.extra_count > 0) return std::nullopt;
+  return TPictureHeaderFields{rec.temporal_reference, rec.picture_coding_type, rec.vbv_delay};
 }
 
 // `bytes` starts with 00 00 01 B5 and a picture coding extension's identifier.
 inline std::optional<TCodingExtensionFields> ReadCodingExtensionFields(const std::uint8_t* bytes, std::size_t available) {
   if (available < kFastHeaderBytes) return std::nullopt;
-  // identifier(4) f_code(16) intra_dc_precision(2) picture_structure(2) top_field_first
-  // frame_pred_frame_dct concealment_motion_vectors q_scale_type intra_vlc_format
-  // alternate_scan repeat_first_field chroma_420_type progressive_frame
-  const std::uint8_t b6 = bytes[6], b7 = bytes[7], b8 = bytes[8];
-  return TCodingExtensionFields{static_cast<std::uint8_t>(b6 & 3), (b7 & 0x80) != 0, (b7 & 0x02) != 0,
-                                (b8 & 0x80) != 0};
+  TByteWindowReader reader(bytes, kFastHeaderBytes);
+  TPictureCodingExtensionRec rec;
+  ReadPictureCodingExtension(reader, rec, nullptr);
+  return TCodingExtensionFields{rec.picture_structure, rec.top_field_first != 0, rec.repeat_first_field != 0,
+                                rec.progressive_frame != 0};
 }
 
 } // namespace varlow
