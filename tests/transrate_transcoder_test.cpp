@@ -190,7 +190,8 @@ TEST(TMPEGVideoTranscoder, ReadingHeadersLeavesWhatAnAnalysisLeaves) {
   const auto same = [](const TMPEGVideoTranscoder::TSequenceValues& a, const TMPEGVideoTranscoder::TSequenceValues& b) {
     return a.HorizontalSizeValue == b.HorizontalSizeValue && a.VerticalSizeValue == b.VerticalSizeValue &&
            a.HorizontalSize == b.HorizontalSize && a.VerticalSize == b.VerticalSize && a.ChromaFormat == b.ChromaFormat &&
-           a.HaveSequenceExtension == b.HaveSequenceExtension && a.Matrices == b.Matrices;
+           a.HaveSequenceExtension == b.HaveSequenceExtension && a.Matrices == b.Matrices &&
+           a.VbvBufferSizeValue == b.VbvBufferSizeValue && a.VbvBufferSize == b.VbvBufferSize;
   };
   std::vector<std::uint8_t> joined = ReadFileBytes(OwnStream("matrices.m2v"));
   const auto hd = ReadFileBytes(OwnStream("hd1080.m2v"));

@@ -66,6 +66,7 @@ void TGroupProcessor::AnalyseFrame(THeldFrame& Frame, TPictureCost& Cost, TParse
   Frame.ParsedPicture = Parsed != nullptr ? Parsed->BeginPicture() : -1;
   const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size, Parsed);
   FTranscoder->TakeCutRecord(Frame.Record);
+  Frame.BufferBits = std::int64_t{FTranscoder->SequenceValues().VbvBufferSize} * kVbvUnitBits;
   Frame.BlockBits = FTranscoder->BlockBits();
   Frame.InputStep = FTranscoder->MeanQuantiserScale();
   Cost.Bits.fill(0);
@@ -106,7 +107,10 @@ void TGroupProcessor::Process(THeldGroup& Group) {
   }
   for (std::size_t j = 0; j < static_cast<std::size_t>(Group.Count); ++j) {
     const THeldFrame& frame = Group.Frames[j];
-    Group.Report.OutputBits += std::int64_t{frame.OutputSize > 0 ? frame.OutputSize : frame.Data->DataSize()} * 8;
+    const std::int64_t bits = std::int64_t{frame.OutputSize > 0 ? frame.OutputSize : frame.Data->DataSize()} * 8;
+    Group.Report.OutputBits += bits;
+    Group.Buffer.SetBuffer(frame.BufferBits);
+    Group.Buffer.Remove(bits, frame.Fps > 0 ? frame.Periods / frame.Fps : 0.0);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "transrate/Buffer.h"
+#include "transrate/BufferGuard.h"
 #include "transrate/MPEGVideoTranscoder.h"
 #include "transrate/ParsedGroup.h"
 
@@ -75,6 +76,7 @@ struct THeldFrame {
   std::size_t Store = 0;                             // which of its group's stores keeps them
   bool GroupStart = false;                           // it begins a group of pictures
   double InputStep = 0;                              // its mean quantiser_scale (re-quantising)
+  std::int64_t BufferBits = 0;                       // vbv_buffer_size in force for it, in bits
 };
 
 // One unit of work: a group of pictures, with a short group after it planned together with it.
@@ -88,6 +90,10 @@ struct THeldGroup {
   std::int64_t InputBefore = 0;  // input bytes before its first unit
   TGroupReport Report;           // BudgetBits and InputBits when it is handed out; the rest after
   TRateModel Model;              // the model its plan starts from; once processed, what it left
+  // The decoder's buffer when its first picture is due (off where no buffer is kept); once
+  // processed, when the picture after its last is due.
+  TBufferGuard Buffer;
+  std::int64_t BufferRate = 0;  // the rate the buffer fills at; 0: none is kept
   std::vector<std::int32_t> CutLevels;
   std::string Error;  // why processing stopped, when it did
   bool Done = false;  // processed; under the lock of the run that handed it out

@@ -313,6 +313,8 @@ void TMPEG2VideoTransrateClass::Dispatch(std::unique_ptr<THeldGroup> Group) {
   }
   // Aimed at a size, the budget waits for what the groups before came to (RunGroup).
   report.BudgetBits = static_cast<std::int64_t>(budget);
+  // Re-quantised to a rate, the output declares that rate and keeps its buffer.
+  group.BufferRate = FMethod == TTransrateMethod::Requant && !FSizePlan.Active() ? FMaxBitrate.Value() : 0;
   FOut.push_back(std::move(Group));
   if (!FPool) {
     RunGroup(group, *FProcessors.front());
@@ -346,10 +348,16 @@ void TMPEG2VideoTransrateClass::RunGroup(THeldGroup& Group, TGroupProcessor& Pro
     // Re-quantising plans from the model an earlier group left; a size is shared out from what
     // the groups before came to. Both wait for those groups, whatever thread processes them.
     TGroupOutcome from;
+    const bool buffered = Group.BufferRate > 0;
     const bool ready = (FMethod != TTransrateMethod::Requant || WaitForOutcome(Group.Index - FTuning.ModelLag, from)) &&
-                       (!sized || WaitForOutcome(Group.Index - 1, before));
+                       (!(sized || buffered) || WaitForOutcome(Group.Index - 1, before));
     if (!ready) throw std::runtime_error("stopped");
     Group.Model = from.Model;
+    // The buffer is full when the stream's first picture is due (a variable-rate decoder
+    // waits for it to fill).
+    Group.Buffer = buffered && before.Buffer.Active()
+                       ? before.Buffer
+                       : TBufferGuard(Group.BufferRate, Group.Frames.front().BufferBits);
     if (sized) Group.Report.BudgetBits = FSizePlan.GroupBudget(Group.Report.InputBits, Group.InputBefore, before.BytesThrough);
     const double planned = ThreadSeconds();
     Processor.Process(Group);
@@ -361,7 +369,7 @@ void TMPEG2VideoTransrateClass::RunGroup(THeldGroup& Group, TGroupProcessor& Pro
   }
   {
     std::lock_guard lock(FLock);
-    FOutcomes[Group.Index] = {Group.Model, before.BytesThrough + Group.Report.OutputBits / 8};
+    FOutcomes[Group.Index] = {Group.Model, before.BytesThrough + Group.Report.OutputBits / 8, Group.Buffer};
     Group.Done = true;
   }
   FChanged.notify_all();

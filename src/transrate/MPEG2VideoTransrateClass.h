@@ -145,10 +145,11 @@ class TMPEG2VideoTransrateClass {
   // A worker's job: analyses and processes Group and marks it done.
   void RunGroup(THeldGroup& Group, TGroupProcessor& Processor);
   // What a processed group leaves the groups after it: the rate model as its pictures left it,
-  // and the output bytes of it and every group before it.
+  // the output bytes of it and every group before it, and the decoder's buffer.
   struct TGroupOutcome {
     TRateModel Model;
     std::int64_t BytesThrough = 0;
+    TBufferGuard Buffer;  // the decoder's buffer after it, where one is kept
   };
   // The outcome of group Index (an empty one before the first group); waits until that group
   // has been processed. False when the run is being stopped.

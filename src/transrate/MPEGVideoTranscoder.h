@@ -107,10 +107,12 @@ class TMPEGVideoTranscoder {
     std::int32_t HorizontalSizeValue, VerticalSizeValue, HorizontalSize, VerticalSize, ChromaFormat;
     bool HaveSequenceExtension;
     TMatrices Matrices;
+    // vbv_buffer_size_value, and with the extension's high bits vbv_buffer_size (16 kbit units).
+    std::int32_t VbvBufferSizeValue, VbvBufferSize;
   };
   TSequenceValues SequenceValues() const {
-    return {horizontal_size_value, vertical_size_value,    horizontal_size, vertical_size,
-            chroma_format,         FHaveSequenceExtension, FMatrices};
+    return {horizontal_size_value,  vertical_size_value, horizontal_size,        vertical_size, chroma_format,
+            FHaveSequenceExtension, FMatrices,           vbv_buffer_size_value, vbv_buffer_size};
   }
   void SetSequenceValues(const TSequenceValues& v) {
     horizontal_size_value = v.HorizontalSizeValue;
@@ -120,6 +122,8 @@ class TMPEGVideoTranscoder {
     chroma_format = v.ChromaFormat;
     FHaveSequenceExtension = v.HaveSequenceExtension;
     FMatrices = v.Matrices;
+    vbv_buffer_size_value = v.VbvBufferSizeValue;
+    vbv_buffer_size = v.VbvBufferSize;
   }
 
   // What the analysis pass records for the cutting pass of the same picture: the bit positions
@@ -455,6 +459,8 @@ class TMPEGVideoTranscoder {
   std::int32_t horizontal_size = 0;
   std::int32_t vertical_size = 0;
   std::int32_t chroma_format = 1;
+  std::int32_t vbv_buffer_size_value = 0;
+  std::int32_t vbv_buffer_size = 0;
   std::int32_t picture_coding_type = 0;
   std::int32_t f_code[2][2] = {{15, 15}, {15, 15}};
   std::int32_t intra_dc_precision = 0;

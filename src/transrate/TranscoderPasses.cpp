@@ -317,7 +317,8 @@ bool TMPEGVideoTranscoder::ParseSequenceHeader() {
     // input's rate.
     Copy(18);  // bit_rate_value
     Copy(1);   // marker_bit
-    Copy(10);  // vbv_buffer_size_value
+    vbv_buffer_size_value = static_cast<std::int32_t>(Copy(10));
+    vbv_buffer_size = vbv_buffer_size_value;
     Copy(1);   // constrained_parameters_flag
     // The matrices (sent in zigzag order) hold for luminance and chrominance alike until a
     // quant matrix extension says otherwise; a matrix not sent is the default one.
@@ -343,7 +344,7 @@ bool TMPEGVideoTranscoder::ParseSequenceExtension() {
     const auto vertical_size_extension = static_cast<std::int32_t>(Copy(2));
     Copy(12);  // bit_rate_extension
     Copy(1);   // marker_bit
-    Copy(8);   // vbv_buffer_size_extension
+    vbv_buffer_size = vbv_buffer_size_value | static_cast<std::int32_t>(Copy(8)) << 10;  // vbv_buffer_size_extension
     Copy(1);   // low_delay
     Copy(2);   // frame_rate_extension_n
     Copy(5);   // frame_rate_extension_d

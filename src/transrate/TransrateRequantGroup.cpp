@@ -17,6 +17,7 @@
 #include <cmath>
 
 #include "syntax/PictureCodingTypes.h"
+#include "transrate/BufferGuard.h"
 #include "transrate/GroupProcessor.h"
 
 namespace varlow {
@@ -166,12 +167,19 @@ std::int64_t TGroupProcessor::RequantPictures(THeldGroup& Group, double Target) 
   const double lowest = *std::min_element(logUnit.begin(), logUnit.end());
   const double highest = *std::max_element(logUnit.begin(), logUnit.end()) + std::log(64.0);
   std::int64_t spent = 0;
+  // The decoder's buffer as the pictures leave it, from where the group before left it.
+  TBufferGuard buffer = Group.Buffer;
+  const auto leaves = [&](const THeldFrame& frame, std::int64_t bits) {
+    buffer.Remove(bits, frame.Fps > 0 ? frame.Periods / frame.Fps : 0.0);
+  };
   for (std::size_t j = 0; j < n; ++j) {
     THeldFrame& frame = frames[j];
     frame.OutputSize = 0;
     const std::int64_t inputBits = std::int64_t{frame.Data->DataSize()} * 8;
+    buffer.SetBuffer(frame.BufferBits);
     if (frame.Damaged || coefficient[j] <= 0) {
       spent += inputBits;
+      leaves(frame, inputBits);
       continue;
     }
     // The level that spends exactly what is left on the rest of the group.
@@ -186,20 +194,30 @@ std::int64_t TGroupProcessor::RequantPictures(THeldGroup& Group, double Target) 
     } else {
       high = low;
     }
-    const double share = shareAt(j, high);
+    double share = shareAt(j, high);
+    auto targetBits = static_cast<std::int64_t>(fixed[j] * fixedShare[j] + coefficient[j] * share);
+    // No more than the buffer holds when the picture leaves it, where re-quantising can get
+    // there (a buffer that its fixed bits alone overrun is not helped by crushing its blocks).
+    const std::int64_t allowed = buffer.Allowed();
+    if (targetBits > allowed && static_cast<double>(allowed) > fixed[j] * fixedShare[j]) {
+      share = std::max(std::min((static_cast<double>(allowed) - fixed[j] * fixedShare[j]) / coefficient[j], share), 1e-3);
+      targetBits = allowed;
+    }
     if (share >= 0.999) {
       spent += inputBits;
+      leaves(frame, inputBits);
       continue;
     }
     const auto type = static_cast<std::size_t>(std::clamp(frame.Type, 1, 3));
-    const auto targetBits = static_cast<std::int64_t>(fixed[j] * fixedShare[j] + coefficient[j] * share);
     RequantPicture(frame, share, model.Alpha[type], targetBits);
     if (frame.OutputSize <= 0) {
       spent += inputBits;
+      leaves(frame, inputBits);
       continue;
     }
     const std::int64_t outBits = std::int64_t{frame.OutputSize} * 8;
     spent += outBits;
+    leaves(frame, outBits);
     // The rate model, against the step ratio the quantiser codes allowed: where the fixed bits
     // make most of the picture, what they came to (macroblocks left without blocks lose their
     // pattern or are skipped, so they shrink too); else the coefficient bits kept.
