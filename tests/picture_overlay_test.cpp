@@ -45,8 +45,8 @@ struct SliceFeeder {
     Flush();
     TSliceHeaderRecord slice;
     slice.SliceIndex = index;
-    slice.slice_start_code = static_cast<std::uint32_t>(0x101 + row);
-    slice.quantiser_scale_code = 8;
+    slice.Header.slice_start_code = static_cast<std::uint32_t>(0x101 + row);
+    slice.Header.quantiser_scale_code = 8;
     slice.Complete = true;
     sink.Slice(slice);
   }

@@ -384,6 +384,76 @@ TEST(HeaderElements, WindowReaderReadsWhatTheCheckedReaderReads) {
   EXPECT_EQ(edge.NextBit(), 0u);
 }
 
+// A quant matrix extension loading the second and fourth matrices: each value read across the
+// byte boundary the flags leave, each matrix listed as one 512-bit element after its flag.
+TEST(HeaderElements, QuantMatrixExtensionWithSomeMatrices) {
+  BitWriter w;
+  w.Put(0x000001B5, 32);
+  w.Put(3, 4);
+  w.Put(0, 1);
+  w.Put(1, 1);
+  for (int i = 0; i < 64; ++i) w.Put(static_cast<std::uint32_t>(16 + i), 8);
+  w.Put(0, 1);
+  w.Put(1, 1);
+  for (int i = 0; i < 64; ++i) w.Put(static_cast<std::uint32_t>(255 - i), 8);
+  const auto bytes = w.Bytes(8);
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TQuantMatrixExtensionRec rec;
+  TElementList elements;
+  ReadQuantMatrixExtension(r, rec, &elements);
+  EXPECT_FALSE(r.Error());
+  EXPECT_EQ(rec.extension_start_code_identifier, 3);
+  EXPECT_EQ(rec.load_intra_quantiser_matrix, 0);
+  EXPECT_EQ(rec.load_non_intra_quantiser_matrix, 1);
+  EXPECT_EQ(rec.non_intra_quantiser_matrix[0], 16);
+  EXPECT_EQ(rec.non_intra_quantiser_matrix[63], 79);
+  EXPECT_EQ(rec.load_chroma_non_intra_quantiser_matrix, 1);
+  EXPECT_EQ(rec.chroma_non_intra_quantiser_matrix[63], 192);
+  EXPECT_EQ(rec.chroma_intra_quantiser_matrix[0], 0);
+  ASSERT_EQ(elements.size(), 8u);
+  EXPECT_EQ(elements[4].Name, "non_intra_quantiser_matrix");
+  EXPECT_EQ(elements[4].BitPos, 38);
+  EXPECT_EQ(elements[7].Name, "chroma_non_intra_quantiser_matrix");
+  EXPECT_EQ(elements[7].BitPos + elements[7].BitWidth, 38 + 512 + 2 + 512);
+}
+
+// The slice header's optional parts: the vertical position extension of tall pictures and the
+// intra_slice fields with their extra bytes.
+TEST(HeaderElements, SliceHeaderWithExtensionAndExtraBytes) {
+  BitWriter w;
+  w.Put(0x00000105, 32);
+  w.Put(2, 3);   // slice_vertical_position_extension
+  w.Put(17, 5);  // quantiser_scale_code
+  w.Put(1, 1);   // intra_slice_flag
+  w.Put(1, 1);   // intra_slice
+  w.Put(0, 7);   // reserved_bits
+  w.Put(1, 1);
+  w.Put(0xAB, 8);
+  w.Put(0, 1);
+  const auto bytes = w.Bytes(8);
+  TBitStream3 r;
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TSliceHeaderRec rec;
+  TElementList elements;
+  ReadSliceHeader(r, rec, 2880, &elements);
+  EXPECT_EQ(rec.slice_start_code, 0x105u);
+  EXPECT_EQ(rec.slice_vertical_position_extension, 2);
+  EXPECT_EQ(rec.quantiser_scale_code, 17);
+  EXPECT_EQ(rec.intra_slice, 1);
+  EXPECT_EQ(rec.extra_count, 1);
+  ASSERT_EQ(elements.size(), 9u);
+  EXPECT_EQ(elements[7].Name, "extra_information_slice");
+  EXPECT_EQ(elements[7].Value, 0xAB);
+  EXPECT_EQ(elements.back().BitPos, 32 + 3 + 5 + 9 + 9);
+  // Up to 2800 lines: no extension.
+  ASSERT_EQ(r.SetData(bytes.data(), static_cast<std::int32_t>(bytes.size())), S_OK);
+  TSliceHeaderRec shorter;
+  ReadSliceHeader(r, shorter, 2800, nullptr);
+  EXPECT_EQ(shorter.slice_vertical_position_extension, -1);
+  EXPECT_EQ(shorter.quantiser_scale_code, (2 << 2) | (17 >> 3));
+}
+
 TEST(NextStartCode, NeedsFiveBytesAndPassesOverOtherCodes) {
   const std::uint8_t exact[] = {0x00, 0x00, 0x01, 0xB5, 0x00};
   TBitStream3 r;

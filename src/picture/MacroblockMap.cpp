@@ -41,9 +41,10 @@ void TMacroblockSink::Slice(const TSliceHeaderRecord& slice) {
   FSliceIndex = slice.SliceIndex;
   FFirstInSlice = true;
   // The slice's vertical position is the last byte of the start code, extended in tall pictures.
-  FSliceStartRow = static_cast<std::int32_t>(slice.slice_start_code & 0xFF) - 1;
-  if (slice.slice_vertical_position_extension > 0) FSliceStartRow += slice.slice_vertical_position_extension << 7;
-  if (slice.Complete) FSliceQuant = slice.quantiser_scale_code;
+  FSliceStartRow = static_cast<std::int32_t>(slice.Header.slice_start_code & 0xFF) - 1;
+  if (slice.Header.slice_vertical_position_extension > 0)
+    FSliceStartRow += slice.Header.slice_vertical_position_extension << 7;
+  if (slice.Complete) FSliceQuant = slice.Header.quantiser_scale_code;
   ResetPredictors();
   FMap.Slices.push_back(TSliceInfo{slice.SliceIndex, 0, -1, false});
 }

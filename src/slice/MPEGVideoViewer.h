@@ -132,7 +132,8 @@ private:
   bool FPictureHeaderSeen = false;
   std::vector<TSliceTrace> FSliceTraces;
   TSliceTrace* FTrace = nullptr;  // the slice being explained
-  TSliceHeaderRecord FSliceHeader;  // the slice being explained
+  TSliceHeaderRecord FSliceHeader;        // the slice being explained
+  std::vector<TElement> FHeaderElements;  // its header's elements, for the tree
   TMacroblockRecord FRecord;        // the macroblock being explained
 
   NodeId FSliceNode = TTreeSink::kRoot;

@@ -1,14 +1,14 @@
 #pragma once
 #include <cstdint>
 
+#include "syntax/HeaderRecords.h"
+
 namespace varlow {
 
-// The slice header as the slice analyser read it.
+// A slice as the slice analyser read it: its place in the picture and its header.
 struct TSliceHeaderRecord {
   std::int32_t SliceIndex = 0;  // the slice, counted in file order from the picture's start code
-  std::uint32_t slice_start_code = 0;
-  std::int32_t slice_vertical_position_extension = -1;  // -1: not in the slice (pictures up to 2800 lines)
-  std::int32_t quantiser_scale_code = 0;
+  TSliceHeaderRec Header;
   bool Complete = false;  // false when the slice was refused after its start code (a row outside the picture)
 };
 

@@ -1,30 +1,11 @@
 // The headers in front of a slice, read silently with the header readers: only the values the
 // slice syntax depends on are kept.
+#include "slice/HeaderReader4.h"
 #include "slice/MPEGVideoViewer.h"
 #include "support/Trap.h"
 #include "syntax/HeaderReaders.h"
 
 namespace varlow {
-
-namespace {
-
-// The analyser's bit reader as the header readers read.
-class THeaderReader4 {
- public:
-  explicit THeaderReader4(TBitStream4& bs) : FBs(bs) {}
-  std::uint32_t ReadAligned32Bit() { return FBs.ReadAligned32Bit(); }
-  std::uint32_t ReadBits(std::int32_t n) { return FBs.ReadBits(n); }
-  std::uint32_t ReadBit() { return FBs.ReadBit(); }
-  std::uint32_t NextBit() { return FBs.Next1Bit(); }
-  std::uint32_t ReadAligned8Bit() { return FBs.ReadAligned8BitDW(); }
-  std::uint32_t NextAligned16Bit() { return FBs.NextBitsDW(16); }  // byte-aligned where it is asked
-  std::int64_t BitPos() const { return FBs.BitPosition(); }
-
- private:
-  TBitStream4& FBs;
-};
-
-}  // namespace
 
 bool TMPEGVideoViewer::ParseSequenceHeader() {
   return Trap("TMPEGVideoViewer.ParseSequenceHeader", [&] {

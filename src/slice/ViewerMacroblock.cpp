@@ -1,9 +1,11 @@
 // Slices, macroblock addresses and macroblock modes. One walker serves I, P and B pictures;
 // the few differences between them are kept where they are marked.
+#include "slice/HeaderReader4.h"
 #include "slice/MPEGVideoViewer.h"
 #include "slice/SyntaxReaders.h"
 #include "support/Log.h"
 #include "support/Trap.h"
+#include "syntax/HeaderReaders.h"
 
 namespace varlow {
 
@@ -43,7 +45,7 @@ bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber)
   slice_start_code = static_cast<std::int32_t>(bs.ReadAligned32Bit());
   FSliceHeader = TSliceHeaderRecord{};
   FSliceHeader.SliceIndex = sliceNumber;
-  FSliceHeader.slice_start_code = static_cast<std::uint32_t>(slice_start_code);
+  FSliceHeader.Header.slice_start_code = static_cast<std::uint32_t>(slice_start_code);
   // The slice number equals the chosen index; when every slice is explained it tells them apart.
   FSliceNode = Add(TTreeSink::kRoot, TElement::Group("slice", "Slice").Numbered(sliceNumber));
   Add(FSliceNode, TElement::Code("slice_start_code", static_cast<std::uint32_t>(slice_start_code), pos));
@@ -54,31 +56,13 @@ bool TMPEGVideoViewer::ExplainSlice(TPictureKind kind, std::int32_t sliceNumber)
     if (FMacroblocks != nullptr) FMacroblocks->Slice(FSliceHeader);
     return false;
   }
-  if (FVerticalSize > 2800) {
-    pos = Position();
-    FSliceHeader.slice_vertical_position_extension = static_cast<std::int32_t>(bs.Read3Bits());
-    AddField(FSliceNode, "slice_vertical_position_extension", FSliceHeader.slice_vertical_position_extension, pos, 3);
-  }
-  pos = Position();
-  quantiser_scale_code = static_cast<std::int32_t>(bs.Read5Bits());
-  FSliceHeader.quantiser_scale_code = quantiser_scale_code;
-  AddField(FSliceNode, "quantiser_scale_code", quantiser_scale_code, pos, 5);
-  if (bs.Next1Bit() == 1) {
-    pos = Position();
-    AddField(FSliceNode, "intra_slice_flag", bs.ReadBit(), pos, 1);
-    pos = Position();
-    AddField(FSliceNode, "intra_slice", bs.ReadBit(), pos, 1);
-    pos = Position();
-    AddField(FSliceNode, "reserved_bits", bs.Read7Bits(), pos, 7);
-    while (bs.Next1Bit() == 1) {
-      pos = Position();
-      AddField(FSliceNode, "extra_bit_slice", bs.ReadBit(), pos, 1);
-      pos = Position();
-      AddField(FSliceNode, "extra_information_slice", bs.Read8Bits(), pos, 8);
-    }
-  }
-  pos = Position();
-  AddField(FSliceNode, "extra_bit_slice", bs.ReadBit(), pos, 1);
+  THeaderReader4 reader(bs);
+  FHeaderElements.clear();
+  ReadSliceHeader(reader, FSliceHeader.Header, FVerticalSize, FTreeView != nullptr ? &FHeaderElements : nullptr,
+                  TStartCodeRead::Already);
+  // The start code's node is there already.
+  for (std::size_t i = 1; i < FHeaderElements.size(); ++i) Add(FSliceNode, FHeaderElements[i]);
+  quantiser_scale_code = FSliceHeader.Header.quantiser_scale_code;
   FSliceHeader.Complete = true;
   if (FMacroblocks != nullptr) FMacroblocks->Slice(FSliceHeader);
 

@@ -218,4 +218,59 @@ void ReadPictureCodingExtension(Reader& r, TPictureCodingExtensionRec& rec, TEle
   }
 }
 
+// Each matrix follows its load flag and straddles bytes wherever the flags leave it.
+template <class Reader>
+void ReadQuantMatrixExtension(Reader& r, TQuantMatrixExtensionRec& rec, TElementList* out,
+                              TStartCodeRead code = TStartCodeRead::No) {
+  using detail::Narrow;
+  const bool already = code == TStartCodeRead::Already;
+  detail::TElementCursor c(r.BitPos() - (already ? 32 : 0), out);
+  rec.extension_start_code = c.Code("extension_start_code", already ? kExtensionStartCode : r.ReadAligned32Bit());
+  rec.extension_start_code_identifier =
+      Narrow<std::uint8_t>(c.Field("extension_start_code_identifier", r.ReadBits(4), 4));
+  auto matrix = [&](std::string_view load, std::uint8_t& flag, std::string_view name,
+                    std::array<std::uint8_t, 64>& values) {
+    flag = Narrow<std::uint8_t>(c.Field(load, r.ReadBit(), 1));
+    if (flag != 1) return;
+    for (auto& q : values) q = Narrow<std::uint8_t>(r.ReadBits(8));
+    c.Group(name, 64 * 8);
+  };
+  matrix("load_intra_quantiser_matrix", rec.load_intra_quantiser_matrix, "intra_quantiser_matrix",
+         rec.intra_quantiser_matrix);
+  matrix("load_non_intra_quantiser_matrix", rec.load_non_intra_quantiser_matrix, "non_intra_quantiser_matrix",
+         rec.non_intra_quantiser_matrix);
+  matrix("load_chroma_intra_quantiser_matrix", rec.load_chroma_intra_quantiser_matrix, "chroma_intra_quantiser_matrix",
+         rec.chroma_intra_quantiser_matrix);
+  matrix("load_chroma_non_intra_quantiser_matrix", rec.load_chroma_non_intra_quantiser_matrix,
+         "chroma_non_intra_quantiser_matrix", rec.chroma_non_intra_quantiser_matrix);
+}
+
+// The slice header; slice_vertical_position_extension is coded when the picture is taller than
+// 2800 lines (`verticalSize`, with its extension). With TStartCodeRead::Already the caller has
+// read the start code into rec.slice_start_code.
+template <class Reader>
+void ReadSliceHeader(Reader& r, TSliceHeaderRec& rec, std::int32_t verticalSize, TElementList* out,
+                     TStartCodeRead code = TStartCodeRead::No) {
+  using detail::Narrow;
+  const bool already = code == TStartCodeRead::Already;
+  detail::TElementCursor c(r.BitPos() - (already ? 32 : 0), out);
+  rec.slice_start_code = c.Code("slice_start_code", already ? rec.slice_start_code : r.ReadAligned32Bit());
+  if (verticalSize > 2800)
+    rec.slice_vertical_position_extension =
+        static_cast<std::int32_t>(c.Field("slice_vertical_position_extension", r.ReadBits(3), 3));
+  rec.quantiser_scale_code = Narrow<std::uint8_t>(c.Field("quantiser_scale_code", r.ReadBits(5), 5));
+  rec.extra_count = 0;
+  if (r.NextBit() == 1) {
+    rec.intra_slice_flag = Narrow<std::uint8_t>(c.Field("intra_slice_flag", r.ReadBit(), 1));
+    rec.intra_slice = Narrow<std::uint8_t>(c.Field("intra_slice", r.ReadBit(), 1));
+    rec.reserved_bits = Narrow<std::uint8_t>(c.Field("reserved_bits", r.ReadBits(7), 7));
+    while (r.NextBit() == 1) {
+      c.Field("extra_bit_slice", r.ReadBit(), 1);
+      c.Field("extra_information_slice", r.ReadBits(8), 8);
+      ++rec.extra_count;
+    }
+  }
+  rec.extra_bit_slice = Narrow<std::uint8_t>(c.Field("extra_bit_slice", r.ReadBit(), 1));
+}
+
 }  // namespace varlow

@@ -96,4 +96,31 @@ struct TPictureCodingExtensionRec {
   std::uint8_t sub_carrier_phase = 0; // 8 bits
 };
 
+struct TQuantMatrixExtensionRec {
+  std::uint32_t extension_start_code = 0;
+  std::uint8_t extension_start_code_identifier = 0;  // 4 bits
+  // Matrices in zigzag scan order, as transmitted; each present only when its load flag is 1.
+  std::uint8_t load_intra_quantiser_matrix = 0;
+  std::array<std::uint8_t, 64> intra_quantiser_matrix{};
+  std::uint8_t load_non_intra_quantiser_matrix = 0;
+  std::array<std::uint8_t, 64> non_intra_quantiser_matrix{};
+  std::uint8_t load_chroma_intra_quantiser_matrix = 0;
+  std::array<std::uint8_t, 64> chroma_intra_quantiser_matrix{};
+  std::uint8_t load_chroma_non_intra_quantiser_matrix = 0;
+  std::array<std::uint8_t, 64> chroma_non_intra_quantiser_matrix{};
+};
+
+// The slice header as far as the slice data: the elements of slice() before its first
+// macroblock (no priority_breakpoint: scalable streams are not read).
+struct TSliceHeaderRec {
+  std::uint32_t slice_start_code = 0;
+  std::int32_t slice_vertical_position_extension = -1;  // 3 bits; -1: not coded (pictures up to 2800 lines)
+  std::uint8_t quantiser_scale_code = 0;                // 5 bits
+  std::uint8_t intra_slice_flag = 0;
+  std::uint8_t intra_slice = 0;
+  std::uint8_t reserved_bits = 0;    // 7 bits
+  std::int32_t extra_count = 0;      // extra_information_slice bytes
+  std::uint8_t extra_bit_slice = 0;  // the closing 0
+};
+
 } // namespace varlow
