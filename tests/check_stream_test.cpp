@@ -2,6 +2,7 @@
 // element's offset and bit; the buffer's underflows at their pictures; the exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "CliRun.h"
@@ -186,4 +187,90 @@ TEST(CheckStream, TemporalReferenceRepeatsAndRunsPastItsGroup) {
             (TFound{{PictureOffset(bytes, 2), 32, "temporal_reference 1 repeats within its group"},
                     {PictureOffset(bytes, 4), 32, "temporal_reference 5 outside 0 to 1 of a group of 2 frames"}}))
       << CheckReportText(report);
+}
+
+// The limits of the profile and level a sequence extension signals: each figure above them at
+// its element (the luminance sample rate at frame_rate_code); figures at the limits pass.
+TEST(CheckStream, ProfileAndLevelLimits) {
+  TStreamCraft over;
+  // Main profile @ Main level: 1920x1080 at 50 frames/s, 20 Mbit/s, a buffer of 120 x 16 kbit.
+  over.SequenceHeader(1920, 1080, 6, 50000, 120).SequenceExtension(false, 1, 0x48).Group(true);
+  over.Picture(0, 1).CodingExtension(3, true, false, false).Slice(100);
+  const TCheckReport report = Check(WriteStream(over.Bytes()));
+  ASSERT_EQ(report.Violations.size(), 5u) << CheckReportText(report);
+  const std::vector<std::pair<std::string, std::int64_t>> expected = {{"horizontal_size_value", 32},
+                                                                      {"vertical_size_value", 44},
+                                                                      {"frame_rate_code", 60},
+                                                                      {"bit_rate_value", 64},
+                                                                      {"vbv_buffer_size_value", 83}};
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(report.Violations[k].Element, expected[k].first);
+    EXPECT_EQ(report.Violations[k].Bit, expected[k].second);
+  }
+  EXPECT_EQ(report.Violations[0].Rule, "horizontal_size 1920 is above the 720 Main profile @ Main level allows");
+  EXPECT_EQ(report.Violations[3].Value, 20'000'000);
+  EXPECT_EQ(report.Violations[4].Value, 120 * 16384);
+
+  // Within the sizes but not the sample rate: 1440x1152 at 50 frames/s at High 1440 level.
+  TStreamCraft rate;
+  rate.SequenceHeader(1440, 1152, 6, 50000, 400).SequenceExtension(true, 1, 0x46).Group(true);
+  rate.Picture(0, 1).CodingExtension(3, true, false, true).Slice(100);
+  const TCheckReport rateReport = Check(WriteStream(rate.Bytes()));
+  ASSERT_EQ(rateReport.Violations.size(), 1u) << CheckReportText(rateReport);
+  EXPECT_EQ(rateReport.Violations[0].Element, "frame_rate_code");
+  EXPECT_EQ(rateReport.Violations[0].Value, 1440 * 1152 * 50);
+
+  // At the limits: Main level's 720x576 at 30 frames/s... of 25 here, 15 Mbit/s, 1,835,008 bits;
+  // High level's 1920x1088 at 30 frames/s, its sample rate exactly.
+  TStreamCraft atMain, atHigh;
+  atMain.SequenceHeader(720, 576, 3, 37500, 112).SequenceExtension(false, 1, 0x48).Group(true);
+  atMain.Picture(0, 1).CodingExtension(3, true, false, false).Slice(100);
+  atHigh.SequenceHeader(1920, 1088, 5, 200000, 597).SequenceExtension(false, 1, 0x44).Group(true);
+  atHigh.Picture(0, 1).CodingExtension(3, true, false, false).Slice(100);
+  EXPECT_EQ(Check(WriteStream(atMain.Bytes())).Count, 0) << CheckReportText(Check(WriteStream(atMain.Bytes())));
+  EXPECT_EQ(Check(WriteStream(atHigh.Bytes())).Count, 0) << CheckReportText(Check(WriteStream(atHigh.Bytes())));
+}
+
+// f_codes a picture does not use must be 15 (backward ones in I and P pictures, forward ones in
+// an I picture without concealment vectors); those in use stay within the level's range;
+// Simple profile has no B pictures.
+TEST(CheckStream, FCodesByPictureTypeAndLevel) {
+  TStreamCraft craft;
+  craft.SequenceHeader(720, 576, 3).SequenceExtension(false, 1, 0x48).Group(true);
+  craft.Picture(0, 1).CodingExtension(3, true, false, false, 0xFF1F).Slice(100);  // f_code[1][0] = 1
+  craft.Picture(1, 2).CodingExtension(3, true, false, false, 0x9FFF).Slice(100);  // f_code[0][0] = 9
+  craft.Picture(2, 2).CodingExtension(3, true, false, false, 0x55F3).Slice(100);  // f_code[1][1] = 3
+  craft.Picture(3, 3).CodingExtension(3, true, false, false, 0x5556).Slice(100);  // f_code[1][1] = 6
+  const auto bytes = craft.Bytes();
+  const TCheckReport all = Check(WriteStream(bytes));
+  // (The crafted P and B headers' forward_f_code and backward_f_code of 1 break a rule of their own.)
+  TCheckReport report;
+  for (const TViolation& v : all.Violations)
+    if (v.Element.starts_with("f_code[")) report.Violations.push_back(v);
+  ASSERT_EQ(report.Violations.size(), 4u) << CheckReportText(all);
+  // The picture coding extension follows a picture header of 8 bytes (I) or 9 (P, B): its start
+  // code (32) and identifier (4), then the f_codes, 4 bits each.
+  EXPECT_EQ(report.Violations[0].Offset, PictureOffset(bytes, 0));
+  EXPECT_EQ(report.Violations[0].Element, "f_code[1][0]");
+  EXPECT_EQ(report.Violations[0].Bit, 8 * 8 + 36 + 8);
+  EXPECT_EQ(report.Violations[0].Rule, "an I picture has no backward vectors: f_code[1][0] must be 15");
+  EXPECT_EQ(report.Violations[1].Element, "f_code[0][0]");
+  EXPECT_EQ(report.Violations[1].Rule,
+            "f_code 9 is above the 8 Main profile @ Main level allows for horizontal vectors");
+  EXPECT_EQ(report.Violations[2].Element, "f_code[1][1]");
+  EXPECT_EQ(report.Violations[2].Bit, 9 * 8 + 36 + 12);
+  EXPECT_EQ(report.Violations[3].Element, "f_code[1][1]");
+  EXPECT_EQ(report.Violations[3].Rule, "f_code 6 is above the 5 Main profile @ Main level allows for vertical vectors");
+
+  TStreamCraft simple;
+  simple.SequenceHeader(352, 288, 3).SequenceExtension(true, 1, 0x58).Group(true);
+  simple.Picture(0, 1).CodingExtension(3, true, false, true).Slice(100);
+  simple.Picture(1, 3).CodingExtension(3, true, false, true, 0x1111).Slice(100);
+  const TCheckReport simpleReport = Check(WriteStream(simple.Bytes()));
+  const auto b = std::find_if(simpleReport.Violations.begin(), simpleReport.Violations.end(),
+                              [](const TViolation& v) { return v.Element == "picture_coding_type"; });
+  ASSERT_NE(b, simpleReport.Violations.end()) << CheckReportText(simpleReport);
+  EXPECT_EQ(b->Offset, PictureOffset(simple.Bytes(), 1));
+  EXPECT_EQ(b->Bit, 42);
+  EXPECT_EQ(b->Rule, "Simple profile @ Main level has no B pictures");
 }

@@ -103,8 +103,10 @@ public:
     w.Put(0, 1);
     return *this;
   }
-  TStreamCraft& CodingExtension(int structure, bool topFirst, bool repeat, bool progressiveFrame) {
-    w.StartCode(0x1B5).Put(8, 4).Put(0xFFFF, 16).Put(0, 2).Put(structure, 2).Put(topFirst, 1).Put(1, 1);
+  // fCodes: the four f_codes, f_code[0][0] in the high 4 bits.
+  TStreamCraft& CodingExtension(int structure, bool topFirst, bool repeat, bool progressiveFrame,
+                                std::uint32_t fCodes = 0xFFFF) {
+    w.StartCode(0x1B5).Put(8, 4).Put(fCodes, 16).Put(0, 2).Put(structure, 2).Put(topFirst, 1).Put(1, 1);
     w.Put(0, 4).Put(repeat, 1).Put(0, 1).Put(progressiveFrame, 1).Put(0, 1);
     return *this;
   }

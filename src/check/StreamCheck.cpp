@@ -1,11 +1,14 @@
 #include "check/StreamCheck.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "browser/HeaderTree.h"
 #include "buffer/VbvCurve.h"
 #include "check/GroupRules.h"
 #include "check/HeaderRules.h"
+#include "check/LevelRules.h"
+#include "syntax/CodeTables.h"
 #include "overview/OverviewScanner.h"
 #include "overview/StartCodeFinder.h"
 #include "support/Format.h"
@@ -70,6 +73,67 @@ class THeaderCheck {
       const std::string rule = BrokenHeaderRule(header, node.Name, node.Value, FMpeg2);
       if (!rule.empty()) Add(FReport, {offset, node.Bit, node.Name, node.Value, rule});
     }
+    if (rec.StartCode[3] == 0xB3) {
+      SequenceLimits(offset);
+    } else {
+      PictureLimits(offset);
+    }
+  }
+
+  // The value of the pack's first element of that name, if it has one.
+  const TElementSink::TNode* Find(std::string_view name) const {
+    for (const auto& node : FSink.Nodes())
+      if (node.Decimal && node.Name == name) return &node;
+    return nullptr;
+  }
+  std::int64_t ValueOf(std::string_view name) const {
+    const auto* node = Find(name);
+    return node != nullptr ? node->Value : 0;
+  }
+
+  // The profile and level a sequence header's extension signals, and what the sequence breaks
+  // of them.
+  void SequenceLimits(std::int64_t offset) {
+    const auto* indication = Find("profile_and_level_indication");
+    FLimits = indication != nullptr ? LimitsOf(static_cast<std::int32_t>(indication->Value)) : std::nullopt;
+    if (!FLimits) return;
+    TSequenceFigures f;
+    f.HorizontalSize = ValueOf("horizontal_size_value") | ValueOf("horizontal_size_extension") << 12;
+    f.VerticalSize = ValueOf("vertical_size_value") | ValueOf("vertical_size_extension") << 12;
+    f.FrameRate = FrameRateFromCode(static_cast<std::uint32_t>(ValueOf("frame_rate_code"))) *
+                  static_cast<double>(ValueOf("frame_rate_extension_n") + 1) /
+                  static_cast<double>(ValueOf("frame_rate_extension_d") + 1);
+    f.BitRate = (ValueOf("bit_rate_value") | ValueOf("bit_rate_extension") << 18) * 400;
+    f.VbvBufferBits = (ValueOf("vbv_buffer_size_value") | ValueOf("vbv_buffer_size_extension") << 10) * 16384;
+    const auto bit = [&](std::string_view name) {
+      const auto* node = Find(name);
+      return node != nullptr ? node->Bit : 0;
+    };
+    f.HorizontalBit = bit("horizontal_size_value");
+    f.VerticalBit = bit("vertical_size_value");
+    f.FrameRateBit = bit("frame_rate_code");
+    f.BitRateBit = bit("bit_rate_value");
+    f.VbvBit = bit("vbv_buffer_size_value");
+    for (TLevelBreach& b : SequenceBreaches(f, *FLimits))
+      Add(FReport, {offset, b.Bit, std::move(b.Element), b.Value, std::move(b.Rule)});
+  }
+
+  // A picture's f_codes against its type and the level in force; B pictures in a profile
+  // without them.
+  void PictureLimits(std::int64_t offset) {
+    const auto* type = Find("picture_coding_type");
+    if (type == nullptr) return;
+    if (FLimits && !FLimits->BPictures && type->Value == 3)
+      Add(FReport, {offset, type->Bit, "picture_coding_type", 3, std::string(FLimits->Name) + " has no B pictures"});
+    const bool concealment = ValueOf("concealment_motion_vectors") != 0;
+    for (const auto& node : FSink.Nodes()) {
+      if (!node.Decimal || node.Name.size() != 12 || node.Name.compare(0, 7, "f_code[") != 0) continue;
+      const std::int32_t s = node.Name[7] - '0';
+      const std::int32_t t = node.Name[10] - '0';
+      const std::string rule = FCodeRule(s, t, node.Value, static_cast<std::int32_t>(type->Value), concealment,
+                                         FLimits ? &*FLimits : nullptr);
+      if (!rule.empty()) Add(FReport, {offset, node.Bit, node.Name, node.Value, rule});
+    }
   }
 
   static void Add(TCheckReport& report, TViolation violation) {
@@ -82,6 +146,7 @@ class THeaderCheck {
   TBitStream3 FReader;
   TElementSink FSink;
   bool FMpeg2 = false;
+  std::optional<TLevelLimits> FLimits;  // of the sequence in force, where it is one checked
 };
 
 // Reads the source front to back and checks every sequence header and picture pack.
