@@ -150,13 +150,22 @@ class THeaderCheck {
 };
 
 // Reads the source front to back and checks every sequence header and picture pack.
-void CheckHeaders(const TByteSource& source, TCheckReport& report) {
+bool Stopped(const TCheckControl& control) {
+  return control.Cancel != nullptr && control.Cancel->load(std::memory_order_relaxed);
+}
+
+void CheckHeaders(const TByteSource& source, TCheckReport& report, const TCheckControl& control) {
   THeaderCheck check(report);
   TPaddedBuffer buffer(kBlockBytes);
   TSourcePlaces places;
   std::vector<std::uint32_t> codes;
   std::int64_t position = 0;
   for (;;) {
+    if (Stopped(control)) {
+      report.Cancelled = true;
+      return;
+    }
+    if (control.Progress) control.Progress(position, 2 * source.Size());
     places.Clear();
     const std::int64_t got = ReadBlockAt(source, position, buffer, kBlockBytes, &places);
     if (got <= 0) break;
@@ -187,9 +196,16 @@ void CheckHeaders(const TByteSource& source, TCheckReport& report) {
 }
 
 // The rules of the overview scan's records: temporal_reference within groups, the buffer.
-void CheckRecords(const TByteSource& source, TCheckReport& report) {
+void CheckRecords(const TByteSource& source, TCheckReport& report, const TCheckControl& control) {
   TOverviewData data;
-  TOverviewScanner().Scan(source, data);
+  const std::int64_t size = source.Size();
+  TOverviewScanner().Scan(source, data, nullptr, control.Cancel, [&](std::int64_t done, std::int64_t) {
+    if (control.Progress) control.Progress(size + done, 2 * size);
+  });
+  if (Stopped(control)) {
+    report.Cancelled = true;
+    return;
+  }
   if (data.Report.State == TScanReport::End::ReadFailed) report.ReadFailed = true;
   for (TViolation& v : TemporalReferenceViolations(data)) THeaderCheck::Add(report, std::move(v));
   const TVbvCurve curve = ComputeVbvCurve(data);
@@ -212,11 +228,11 @@ void CheckRecords(const TByteSource& source, TCheckReport& report) {
 
 }  // namespace
 
-TCheckReport CheckStream(const TByteSource& source) {
+TCheckReport CheckStream(const TByteSource& source, const TCheckControl& control) {
   TCheckReport report;
   const bool ran = Trap("CheckStream", [&] {
-    CheckHeaders(source, report);
-    CheckRecords(source, report);
+    CheckHeaders(source, report, control);
+    if (!report.Cancelled) CheckRecords(source, report, control);
     std::stable_sort(report.Violations.begin(), report.Violations.end(),
                      [](const TViolation& a, const TViolation& b) { return a.Offset < b.Offset; });
   });

@@ -1,5 +1,7 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@ struct TCheckReport {
   std::int64_t Count = 0;              // all of them
   TVbvSummary Vbv;
   bool ReadFailed = false;
+  bool Cancelled = false;  // stopped before the end: what it found so far
   static constexpr std::size_t kMaxViolations = 100000;
 };
 
@@ -30,7 +33,13 @@ struct TCheckReport {
 // header tree so that each element comes with its bit position; and the video buffering
 // verifier and temporal_reference order over the overview scan's records, each underflow,
 // overflow and misplaced temporal_reference at its picture.
-TCheckReport CheckStream(const TByteSource& source);
+// Cancel, when set, stops the check early; Progress is told the bytes done of the bytes to do
+// (the source is read twice: its headers, then the scan's records).
+struct TCheckControl {
+  const std::atomic<bool>* Cancel = nullptr;
+  std::function<void(std::int64_t Done, std::int64_t Total)> Progress;
+};
+TCheckReport CheckStream(const TByteSource& source, const TCheckControl& control = {});
 
 // The report as "OFFSET bit N: element = value: rule" lines and a closing count; as JSON.
 std::string CheckReportText(const TCheckReport& report);

@@ -1,5 +1,5 @@
-// The main window's docked panes (the picture view and the stream overview) and the View menu
-// that shows and hides them.
+// The main window's docked panes (the picture view, the stream overview and the stream's
+// problems) and the View menu that shows and hides them.
 #include <QDockWidget>
 #include <QMenuBar>
 #include <QScreen>
@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "browser/gui/MainWindow.h"
+#include "check/gui/ProblemsDock.h"
 #include "overview/gui/OverviewDock.h"
 #include "picture/gui/PicturePane.h"
 
@@ -82,6 +83,16 @@ void TForm1::CreatePanes() {
   picture->setText(QStringLiteral("&Picture"));
   picture->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
   view->addAction(picture);
+
+  // The stream's problems, beside the picture pane; while shown it checks each file opened.
+  QDockWidget* problems = AttachProblemsPane(*this, nullptr);
+  splitDockWidget(FPicturePane, problems, Qt::Horizontal);
+  problems->hide();
+  QAction* problemsAction = problems->toggleViewAction();
+  problemsAction->setObjectName(QStringLiteral("ViewProblems1"));
+  problemsAction->setText(QStringLiteral("Pro&blems"));
+  problemsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
+  view->addAction(problemsAction);
 
   // A container's dump shows the unit's video bytes; this shows the file's bytes instead,
   // packet headers included. A plain file's bytes are its video: nothing to switch.
