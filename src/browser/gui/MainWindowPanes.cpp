@@ -38,7 +38,9 @@ void TForm1::SizeDocks() {
   const int height = static_cast<int>(this->height() * kFirstDockShare);
   QList<QDockWidget*> docks;
   QList<int> heights;
-  for (QDockWidget* dock : {FOverviewDock, static_cast<QDockWidget*>(FPicturePane)}) {
+  for (QDockWidget* dock : {FOverviewDock, static_cast<QDockWidget*>(FPicturePane),
+                            findChild<QDockWidget*>(QStringLiteral("ProblemsDock"))}) {
+    if (dock == nullptr) continue;
     if (dock->isVisible() && !dock->isFloating() && dockWidgetArea(dock) == Qt::BottomDockWidgetArea &&
         dock->height() > height) {
       docks << dock;
@@ -88,6 +90,12 @@ void TForm1::CreatePanes() {
   QDockWidget* problems = AttachProblemsPane(*this, nullptr);
   splitDockWidget(FPicturePane, problems, Qt::Horizontal);
   problems->hide();
+  // Sized on its first show like the others.
+  connect(problems, &QDockWidget::visibilityChanged, this, [this, problems](bool visible) {
+    if (!visible || problems->property("sized").toBool() || HasSavedDockState()) return;
+    problems->setProperty("sized", true);
+    QTimer::singleShot(0, this, &TForm1::SizeDocks);
+  });
   QAction* problemsAction = problems->toggleViewAction();
   problemsAction->setObjectName(QStringLiteral("ViewProblems1"));
   problemsAction->setText(QStringLiteral("Pro&blems"));
