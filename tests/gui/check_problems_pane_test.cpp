@@ -1,15 +1,18 @@
 // The Problems pane: the rules a stream breaks, found in the background, one row each; a row
-// chosen selects its pack in the window.
+// chosen selects its pack in the window, whose header tree marks the elements that break them.
 #include <QDockWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <fstream>
 
 #include "MainWindowTestSupport.h"
 #include "browser/gui/MainWindow.h"
 #include "browser/gui/PackListView.h"
+#include "browser/gui/QtTreeSink.h"
+#include "check/gui/ProblemMarks.h"
 #include "check/gui/ProblemsDock.h"
 #include "check/gui/ProblemsPane.h"
 
@@ -57,6 +60,14 @@ std::vector<std::uint8_t> TwoBrokenSequences() {
   }
   b.StartCode(0xB7);
   return b.Bytes();
+}
+
+// The bit positions of the tree's marked nodes.
+QList<qint64> MarkedAt(QTreeWidget* tree) {
+  QList<qint64> at;
+  for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it)
+    if ((*it)->data(0, kProblemRole).isValid()) at << (*it)->data(0, kBitPosRole).toLongLong();
+  return at;
 }
 
 }  // namespace
@@ -145,11 +156,20 @@ class ProblemsPaneTest : public QObject {
     action->trigger();
     QVERIFY(finished.wait(10000));
     QCOMPARE(pane->List()->topLevelItemCount(), 2);
+    // The pack on show when the check ended (the first sequence header) has its element marked.
+    QCOMPARE(MarkedAt(form->TreeView1), QList<qint64>({60}));
     emit pane->List()->itemClicked(pane->List()->topLevelItem(1), 0);
     const qint64 second = pane->List()->topLevelItem(1)->data(0, Qt::UserRole).toLongLong();
     const int row = form->ListView1->SelectedRow();
     QVERIFY(row >= 0);
     QCOMPARE(form->Index().Pack(row).Offset, second);
+    // The pack chosen is shown with its own problem marked: aspect_ratio_information.
+    QCOMPARE(MarkedAt(form->TreeView1), QList<qint64>({56}));
+    QTreeWidgetItemIterator it(form->TreeView1);
+    while (*it != nullptr && !(*it)->data(0, kProblemRole).isValid()) ++it;
+    QVERIFY(*it != nullptr);
+    QVERIFY((*it)->text(0).startsWith(QStringLiteral("aspect_ratio_information = 0")));
+    QVERIFY((*it)->toolTip(0).startsWith(QStringLiteral("Problem: aspect_ratio_information 0 is forbidden")));
   }
 };
 

@@ -11,7 +11,12 @@
 #include "browser/SliceRequest.h"
 #include "browser/gui/PackListView.h"
 #include "browser/gui/QtTreeSink.h"
+#include "check/gui/ProblemMarks.h"
+#include "check/gui/ProblemsDock.h"
+#include "check/gui/ProblemsPane.h"
 #include "browser/gui/SliceListBox.h"
+#include <QDockWidget>
+
 #include "browser/gui/MainWindow.h"
 #include "support/FileStream.h"
 #include "support/Format.h"
@@ -102,6 +107,9 @@ void TForm1::UpdatePack(std::int64_t offset) {
     lbSlices->clear();
     tvSliceDetails->clear();
     headerTree.Flush();
+    // The rules its elements break, once the Problems pane has checked the stream.
+    if (const TProblemsPane* problems = ProblemsPaneOf(findChild<QDockWidget*>(QStringLiteral("ProblemsDock"))))
+      MarkProblems(TreeView1, problems->ProblemsAt(details.Pack.Offset));
     FSliceSpans = details.SliceSpans;
     for (std::size_t i = 0; i < details.Slices.size(); ++i)
       lbSlices->addItem(SliceItem(details.Slices[i], details.SliceSpans[i]));

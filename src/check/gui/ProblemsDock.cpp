@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include "browser/gui/MainWindow.h"
+#include "browser/gui/PackListView.h"
+#include "check/gui/ProblemMarks.h"
 #include "check/gui/ProblemsPane.h"
 #include "support/Trap.h"
 
@@ -30,6 +32,12 @@ class TProblemsLink final : public QObject {
       if (visible) CheckFile();
     });
     connect(pane, &TProblemsPane::ProblemChosen, this, [this](qint64 offset) { FForm.SelectPackAt(offset); });
+    // The pack on show gets its marks when the check ends.
+    connect(pane, &TProblemsPane::CheckFinished, this, [this] {
+      const int row = FForm.ListView1->SelectedRow();
+      if (row >= 0 && row < FForm.Index().PackCount())
+        MarkProblems(FForm.TreeView1, FPane->ProblemsAt(FForm.Index().Pack(row).Offset));
+    });
     form.installEventFilter(this);
   }
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "container/OpenSource.h"
 #include "support/Format.h"
@@ -70,6 +71,7 @@ void TProblemsPane::Clear() {
   ++FRun;
   FDone = true;
   FList->clear();
+  FFound.clear();
   FProgress->hide();
   FCancel->hide();
   FStatus->setText(QStringLiteral("No file"));
@@ -87,6 +89,7 @@ void TProblemsPane::StartCheck(const QString& Path, int Stream) {
   const int run = ++FRun;
   FDone = false;
   FList->clear();
+  FFound.clear();
   FProgress->setValue(0);
   FProgress->show();
   FCancel->show();
@@ -122,6 +125,15 @@ void TProblemsPane::StartCheck(const QString& Path, int Stream) {
   });
 }
 
+std::vector<TViolation> TProblemsPane::ProblemsAt(std::int64_t Offset) const {
+  // In file order: the ones at Offset lie together.
+  const auto first = std::lower_bound(FFound.begin(), FFound.end(), Offset,
+                                      [](const TViolation& v, std::int64_t at) { return v.Offset < at; });
+  auto last = first;
+  while (last != FFound.end() && last->Offset == Offset) ++last;
+  return {first, last};
+}
+
 void TProblemsPane::Progress(std::int64_t Done, std::int64_t Total) {
   if (Total > 0) FProgress->setValue(static_cast<int>(Done * 1000 / Total));
 }
@@ -142,6 +154,7 @@ void TProblemsPane::Finished(const TCheckReport& Report, const QString& Refusal)
     item->setText(kRule, QString::fromStdString(v.Rule));
   }
   FList->setUpdatesEnabled(true);
+  FFound = Report.Violations;
   for (int c = kOffset; c < kRule; ++c) FList->resizeColumnToContents(c);
   QString status;
   if (!Refusal.isEmpty()) {

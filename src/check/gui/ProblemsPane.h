@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "check/StreamCheck.h"
 
@@ -33,6 +34,8 @@ class TProblemsPane final : public QWidget {
   bool Checking() const { return FWorker.joinable() && !FDone; }
   QTreeWidget* List() const { return FList; }
   QString Status() const;
+  // The problems found at the header or picture whose start code is at Offset.
+  std::vector<TViolation> ProblemsAt(std::int64_t Offset) const;
 
  signals:
   void ProblemChosen(qint64 Offset);
@@ -47,6 +50,7 @@ class TProblemsPane final : public QWidget {
   QProgressBar* FProgress;
   QPushButton* FCancel;
   QTreeWidget* FList;
+  std::vector<TViolation> FFound;  // the last check's, in file order
   std::thread FWorker;
   std::atomic<bool> FStop{false};
   bool FDone = true;
