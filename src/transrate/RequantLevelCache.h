@@ -28,8 +28,8 @@ public:
   // scan, quantiser table, rounding, MPEG-1 or not).
   void Clear() { FKeys.fill(-1); }
 
-  // The table of a pair, entry [scan position * kSmallLevels + magnitude], its Level kUnknown
-  // until made. A pair shares its slot with others: taking over a slot empties it.
+  // The table of a pair, entry [magnitude * 64 + scan position], its Level kUnknown until made:
+  // the small magnitudes most coefficients have lie together. A pair shares its slot with others: taking over a slot empties it.
   TLevelEntry* Table(int Matrix, int QuantIn, int QuantOut) {
     const int key = ((Matrix & 3) << 10) | ((QuantIn & 31) << 5) | (QuantOut & 31);
     const auto slot = static_cast<std::size_t>(((key * 0x9E3779B1u) >> 16) & (kSlots - 1));

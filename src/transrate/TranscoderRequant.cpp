@@ -608,7 +608,7 @@ std::uint32_t TMPEGVideoTranscoder::RequantBlocks(const TRequantMacroblock& Mb, 
       const std::int32_t m = QF < 0 ? -QF : QF;
       TLevelEntry e;
       if (m < TLevelCache::kSmallLevels) {
-        TLevelEntry& known = table[pos * TLevelCache::kSmallLevels + static_cast<std::size_t>(m)];
+        TLevelEntry& known = table[static_cast<std::size_t>(m) * 64 + pos];
         if (known.Level == TLevelCache::kUnknown) known = entryFor(pos, m);
         e = known;
       } else {
