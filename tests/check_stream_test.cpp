@@ -274,3 +274,36 @@ TEST(CheckStream, FCodesByPictureTypeAndLevel) {
   EXPECT_EQ(b->Bit, 42);
   EXPECT_EQ(b->Rule, "Simple profile @ Main level has no B pictures");
 }
+
+// The stream's first group: open, with leading B pictures and its link not marked broken, it is
+// reported at broken_link; closed, or with broken_link set, or without leading B pictures, not.
+TEST(CheckStream, LeadingBPicturesOfAnOpenFirstGroup) {
+  const auto stream = [](bool closed, bool broken, bool leading) {
+    TStreamCraft craft;
+    craft.SequenceHeader(352, 288, 3).SequenceExtension(true).Group(closed, broken);
+    craft.Picture(leading ? 2 : 0, 1).CodingExtension(3, true, false, true).Slice(100);
+    if (leading) {
+      craft.Picture(0, 3).CodingExtension(3, true, false, true, 0x1111).Slice(100);
+      craft.Picture(1, 3).CodingExtension(3, true, false, true, 0x1111).Slice(100);
+    }
+    craft.Picture(leading ? 3 : 1, 2).CodingExtension(3, true, false, true, 0x11FF).Slice(100);
+    return craft.Bytes();
+  };
+  const auto leadingOf = [](const TCheckReport& report) {
+    return std::count_if(report.Violations.begin(), report.Violations.end(),
+                         [](const TViolation& v) { return v.Element == "broken_link"; });
+  };
+  const auto open = stream(false, false, true);
+  const TCheckReport report = Check(WriteStream(open));
+  ASSERT_EQ(leadingOf(report), 1) << CheckReportText(report);
+  const auto v = std::find_if(report.Violations.begin(), report.Violations.end(),
+                              [](const TViolation& x) { return x.Element == "broken_link"; });
+  // The group header follows the sequence header (12 bytes) and its extension (10 bytes); its
+  // start code (32), time_code (25) and closed_gop (1), then broken_link.
+  EXPECT_EQ(v->Offset, 22);
+  EXPECT_EQ(v->Bit, 58);
+  EXPECT_NE(v->Rule.find("its 2 leading B pictures"), std::string::npos) << v->Rule;
+  EXPECT_EQ(leadingOf(Check(WriteStream(stream(true, false, true)))), 0);
+  EXPECT_EQ(leadingOf(Check(WriteStream(stream(false, true, true)))), 0);
+  EXPECT_EQ(leadingOf(Check(WriteStream(stream(false, false, false)))), 0);
+}

@@ -3,12 +3,14 @@
 #include <map>
 
 #include "support/Format.h"
+#include "syntax/PictureCodingTypes.h"
 
 namespace varlow {
 
 namespace {
 
 constexpr std::int64_t kTemporalReferenceBit = 32;  // right after the picture start code
+constexpr std::int64_t kBrokenLinkBit = 32 + 25 + 1;  // after the start code, time_code, closed_gop
 
 }  // namespace
 
@@ -43,6 +45,26 @@ std::vector<TViolation> TemporalReferenceViolations(const TOverviewData& data) {
     }
   }
   return out;
+}
+
+std::vector<TViolation> LeadingPictureViolations(const TOverviewData& data) {
+  if (data.Groups.empty()) return {};
+  const TGroupRecord& group = data.Groups.front();
+  if (group.ClosedGop || group.BrokenLink) return {};
+  const std::size_t first = group.FirstPicture;
+  const std::size_t end = first + data.GroupPictureCount(0);
+  std::size_t i = first;
+  while (i < end && data.Pictures[i].CodingType() != kIntraPicture) ++i;
+  if (i >= end) return {};
+  const std::uint16_t intra = data.Pictures[i].TemporalReference();
+  std::int64_t leading = 0;
+  for (++i; i < end && data.Pictures[i].CodingType() == kBidirectionalPicture; ++i)
+    if (data.Pictures[i].TemporalReference() < intra) ++leading;
+  if (leading == 0) return {};
+  return {{group.Offset, kBrokenLinkBit, "broken_link", 0,
+           Format("the stream's first group is open and its %d leading B %s may refer to a picture before the "
+                  "stream: closed_gop (where they are predicted backward only) or broken_link must be 1",
+                  {leading, std::string(leading == 1 ? "picture" : "pictures")})}};
 }
 
 }  // namespace varlow

@@ -11,4 +11,9 @@ namespace varlow {
 // last group may be cut short by the file's end, so only repeats count there.
 std::vector<TViolation> TemporalReferenceViolations(const TOverviewData& data);
 
+// The stream's first group of pictures, when it is open and its link not marked broken, may not
+// have leading B pictures (B pictures after its first I picture in stream order that are shown
+// before it): they may be predicted from a picture before the stream. Reported at broken_link.
+std::vector<TViolation> LeadingPictureViolations(const TOverviewData& data);
+
 }  // namespace varlow

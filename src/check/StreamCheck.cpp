@@ -208,6 +208,7 @@ void CheckRecords(const TByteSource& source, TCheckReport& report, const TCheckC
   }
   if (data.Report.State == TScanReport::End::ReadFailed) report.ReadFailed = true;
   for (TViolation& v : TemporalReferenceViolations(data)) THeaderCheck::Add(report, std::move(v));
+  for (TViolation& v : LeadingPictureViolations(data)) THeaderCheck::Add(report, std::move(v));
   const TVbvCurve curve = ComputeVbvCurve(data);
   report.Vbv = curve.Summary;
   for (const TVbvEvent& e : curve.Summary.Events) {
