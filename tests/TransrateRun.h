@@ -2,6 +2,7 @@
 // Runs the transrate controller over a stream held in memory, the way the command does.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -61,6 +62,15 @@ inline std::vector<std::size_t> PictureOffsets(const std::vector<std::uint8_t>& 
   for (std::size_t i = 0; i + 5 < s.size(); ++i)
     if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0) out.push_back(i);
   return out;
+}
+
+// The stream's own rate: its bits over its pictures' duration at its first sequence's rate.
+inline std::int32_t OwnRate(const std::vector<std::uint8_t>& stream) {
+  double fps = 0;
+  bool progressive = false;
+  TMPEG2VideoTransrateClass::GetParams(stream.data(), static_cast<std::int32_t>(stream.size()), fps, progressive);
+  const auto pictures = static_cast<double>(PictureOffsets(stream).size());
+  return static_cast<std::int32_t>(static_cast<double>(stream.size()) * 8 * fps / std::max(pictures, 1.0));
 }
 
 // The stream from its first intra picture's unit on: from the sequence header or GOP header

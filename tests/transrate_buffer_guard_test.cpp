@@ -71,12 +71,7 @@ TEST(TransrateBufferGuard, ASmallBufferIsKeptAtTheRateAsked) {
   const auto input = ReadFileBytes(OwnStream("i420_interlaced.m2v"));
   ASSERT_FALSE(input.empty());
   const auto stream = WithBufferSize(input, 10);
-  double fps = 0;
-  bool progressive = false;
-  ASSERT_TRUE(TMPEG2VideoTransrateClass::GetParams(stream.data(), static_cast<std::int32_t>(stream.size()), fps,
-                                                   progressive));
-  const auto pictures = static_cast<double>(PictureOffsets(stream).size());
-  const auto rate = static_cast<std::int32_t>(static_cast<double>(stream.size()) * 8 * fps / pictures * 0.6);
+  const std::int32_t rate = OwnRate(stream) * 6 / 10;
   ScopedLogCapture quiet;
   std::vector<std::uint8_t> first;
   for (int threads : {1, 2}) {

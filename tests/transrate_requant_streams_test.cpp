@@ -49,15 +49,6 @@ TRequantRun RunRequant(const std::vector<std::uint8_t>& stream, std::int32_t bit
   return run;
 }
 
-// The stream's own rate: its bits over its pictures' duration.
-std::int32_t OwnRate(const std::vector<std::uint8_t>& stream) {
-  double fps = 0;
-  bool progressive = false;
-  TMPEG2VideoTransrateClass::GetParams(stream.data(), static_cast<std::int32_t>(stream.size()), fps, progressive);
-  const auto pictures = static_cast<double>(PictureOffsets(stream).size());
-  return static_cast<std::int32_t>(static_cast<double>(stream.size()) * 8 * fps / std::max(pictures, 1.0));
-}
-
 // PSNR-Y of every decoded picture of `b` against `a`, as ffmpeg's psnr filter gives it.
 std::vector<double> PicturePsnr(const std::string& a, const std::string& b) {
   const std::string stats = ::testing::TempDir() + "requant_psnr_" + std::to_string(::getpid()) + ".txt";

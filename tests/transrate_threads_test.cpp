@@ -65,15 +65,6 @@ TThreadedRun RunThreaded(const std::vector<std::uint8_t>& stream, const TRunChoi
   return run;
 }
 
-// The stream's own rate: its bits over its pictures' duration.
-std::int32_t OwnRate(const std::vector<std::uint8_t>& stream) {
-  double fps = 0;
-  bool progressive = false;
-  TMPEG2VideoTransrateClass::GetParams(stream.data(), static_cast<std::int32_t>(stream.size()), fps, progressive);
-  const auto pictures = static_cast<double>(PictureOffsets(stream).size());
-  return static_cast<std::int32_t>(static_cast<double>(stream.size()) * 8 * fps / std::max(pictures, 1.0));
-}
-
 
 // Runs the stream by each choice on one thread and on each of Counts, and finds the same.
 void ExpectSameForEveryCount(const std::string& name, const std::vector<std::uint8_t>& stream,

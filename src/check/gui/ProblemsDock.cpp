@@ -2,9 +2,9 @@
 
 #include <QDockWidget>
 #include <QEvent>
-#include <QTimer>
 
 #include "browser/gui/MainWindow.h"
+#include "browser/gui/OpenFileWatch.h"
 #include "browser/gui/PackListView.h"
 #include "check/gui/ProblemMarks.h"
 #include "check/gui/ProblemsPane.h"
@@ -14,22 +14,13 @@ namespace varlow {
 
 namespace {
 
-constexpr int kFileWatchMs = 300;
-
 // Keeps the pane in step with the window's open file, and its choices with the list.
 class TProblemsLink final : public QObject {
  public:
-  TProblemsLink(TForm1& form, QDockWidget* dock, TProblemsPane* pane)
-      : QObject(dock), FForm(form), FDock(dock), FPane(pane) {
-    // As for the overview: the caption follows the file, and a slow timer catches a file
-    // opened again under the same name.
-    connect(&form, &QWidget::windowTitleChanged, this, &TProblemsLink::CheckFile);
-    auto* timer = new QTimer(this);
-    timer->setInterval(kFileWatchMs);
-    connect(timer, &QTimer::timeout, this, &TProblemsLink::CheckFile);
-    timer->start();
-    connect(dock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
-      if (visible) CheckFile();
+  TProblemsLink(TForm1& form, QDockWidget* dock, TProblemsPane* pane) : QObject(dock), FForm(form), FPane(pane) {
+    connect(new TOpenFileWatch(form, dock), &TOpenFileWatch::FileChanged, this, [this](const QString& name, int stream) {
+      if (name.isEmpty()) FPane->Clear();
+      else FPane->StartCheck(name, stream);
     });
     connect(pane, &TProblemsPane::ProblemChosen, this, [this](qint64 offset) { FForm.SelectPackAt(offset); });
     // The pack on show gets its marks when the check ends.
@@ -48,25 +39,8 @@ class TProblemsLink final : public QObject {
   }
 
  private:
-  void CheckFile() {
-    Trap("TProblemsLink.CheckFile", [this] {
-      // A hidden pane checks nothing; it catches up when it is shown.
-      if (FDock->isHidden()) return;
-      const QString name = FForm.FileName();
-      const void* stream = FForm.Index().Stream();
-      if (name == FFileName && stream == FStream) return;
-      FFileName = name;
-      FStream = stream;
-      if (name.isEmpty() || stream == nullptr) FPane->Clear();
-      else FPane->StartCheck(name, FForm.OpenStreamIndex());
-    });
-  }
-
   TForm1& FForm;
-  QDockWidget* FDock;
   TProblemsPane* FPane;
-  QString FFileName;
-  const void* FStream = nullptr;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "browser/gui/MainWindow.h"
+#include "browser/gui/OpenFileWatch.h"
 #include "browser/gui/PackListView.h"
 #include "overview/gui/OverviewPane.h"
 #include "support/Trap.h"
@@ -19,7 +20,6 @@ namespace {
 // Tells our saved dock state from any other, and from the layouts before both docks went below
 // the window's panes.
 constexpr int kStateVersion = 0x0E2;
-constexpr int kFileWatchMs = 300;
 const char* const kStateKey = "DockState";
 
 // The docks' places are kept apart from the window layout's eleven values.
@@ -29,17 +29,10 @@ QSettings OpenSettings() { return QSettings(QStringLiteral("Tarnwick"), QStringL
 class TOverviewLink final : public QObject {
  public:
   TOverviewLink(TForm1& form, QDockWidget* dock, TOverviewPane* pane)
-      : QObject(dock), FForm(form), FDock(dock), FPane(pane) {
-    // The window says nothing when a file opens, but its caption follows the file name; a slow
-    // timer also catches a file opened again under the same name.
-    connect(&form, &QWidget::windowTitleChanged, this, &TOverviewLink::CheckFile);
-    auto* timer = new QTimer(this);
-    timer->setInterval(kFileWatchMs);
-    connect(timer, &QTimer::timeout, this, &TOverviewLink::CheckFile);
-    timer->start();
-
-    connect(dock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
-      if (visible) CheckFile();
+      : QObject(dock), FForm(form), FPane(pane) {
+    connect(new TOpenFileWatch(form, dock), &TOpenFileWatch::FileChanged, this, [this](const QString& name, int stream) {
+      if (name.isEmpty()) FPane->Clear();
+      else FPane->StartScan(name, 0, stream);  // the stream the list shows
     });
     connect(pane, &TOverviewPane::PictureClicked, this, [this](qint64 offset) { FForm.SelectPackAt(offset); });
 
@@ -75,20 +68,6 @@ class TOverviewLink final : public QObject {
   }
 
  private:
-  void CheckFile() {
-    Trap("TOverviewLink.CheckFile", [this] {
-      // A hidden pane scans nothing; it catches up when it is shown.
-      if (FDock->isHidden()) return;
-      const QString name = FForm.FileName();
-      const void* stream = FForm.Index().Stream();
-      if (name == FFileName && stream == FStream) return;
-      FFileName = name;
-      FStream = stream;
-      if (name.isEmpty() || stream == nullptr) FPane->Clear();
-      else FPane->StartScan(name, 0, FForm.OpenStreamIndex());  // the stream the list shows
-    });
-  }
-
   void SelectionMoved() {
     if (FMarkPending) return;
     FMarkPending = true;
@@ -118,10 +97,7 @@ class TOverviewLink final : public QObject {
   }
 
   TForm1& FForm;
-  QDockWidget* FDock;
   TOverviewPane* FPane;
-  QString FFileName;
-  const void* FStream = nullptr;
   bool FMarkPending = false;
   bool FRestored = false;
 };
