@@ -103,8 +103,8 @@ class THeaderCheck {
     f.FrameRate = FrameRateFromCode(static_cast<std::uint32_t>(ValueOf("frame_rate_code"))) *
                   static_cast<double>(ValueOf("frame_rate_extension_n") + 1) /
                   static_cast<double>(ValueOf("frame_rate_extension_d") + 1);
-    f.BitRate = (ValueOf("bit_rate_value") | ValueOf("bit_rate_extension") << 18) * 400;
-    f.VbvBufferBits = (ValueOf("vbv_buffer_size_value") | ValueOf("vbv_buffer_size_extension") << 10) * 16384;
+    f.BitRate = (ValueOf("bit_rate_value") | ValueOf("bit_rate_extension") << 18) * kBitRateUnit;
+    f.VbvBufferBits = (ValueOf("vbv_buffer_size_value") | ValueOf("vbv_buffer_size_extension") << 10) * kVbvBufferSizeUnit;
     const auto bit = [&](std::string_view name) {
       const auto* node = Find(name);
       return node != nullptr ? node->Bit : 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "syntax/CodeTables.h"
 #include "syntax/PictureCodingTypes.h"
 
 namespace varlow {
@@ -99,13 +100,13 @@ struct TSequenceInfo {
   bool SameParameters(const TSequenceInfo& other) const;
   // Frames per second with frame_rate_extension_n/d applied; 0 for a forbidden code.
   double FrameRate() const;
-  std::int64_t BitRate() const { return static_cast<std::int64_t>(BitRateValue) * 400; }
+  std::int64_t BitRate() const { return static_cast<std::int64_t>(BitRateValue) * kBitRateUnit; }
   // MPEG-1's bit_rate 0x3FFFF marks a variable-rate stream: no rate is declared.
   static constexpr std::uint64_t kVariableBitRateValue = 0x3FFFF;
   bool VariableBitRate() const { return !Mpeg2 && BitRateValue == kVariableBitRateValue; }
   // The declared rate in bit/s; 0 for a variable-rate stream.
   std::int64_t DeclaredBitRate() const { return VariableBitRate() ? 0 : BitRate(); }
-  std::int64_t VbvBufferBits() const { return std::int64_t{VbvBufferSizeValue} * 16384; }
+  std::int64_t VbvBufferBits() const { return std::int64_t{VbvBufferSizeValue} * kVbvBufferSizeUnit; }
 };
 
 // What the scan met besides pictures: where it stopped and why, and what it passed over.

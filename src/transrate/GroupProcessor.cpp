@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "syntax/CodeTables.h"
+
 namespace varlow {
 
 namespace {
@@ -66,7 +68,7 @@ void TGroupProcessor::AnalyseFrame(THeldFrame& Frame, TPictureCost& Cost, TParse
   Frame.ParsedPicture = Parsed != nullptr ? Parsed->BeginPicture() : -1;
   const HRESULT analysed = FTranscoder->Analyse(Frame.Type, Frame.Data->DataPtr(), Size, Parsed);
   FTranscoder->TakeCutRecord(Frame.Record);
-  Frame.BufferBits = std::int64_t{FTranscoder->SequenceValues().VbvBufferSize} * kVbvUnitBits;
+  Frame.BufferBits = std::int64_t{FTranscoder->SequenceValues().VbvBufferSize} * kVbvBufferSizeUnit;
   Frame.BlockBits = FTranscoder->BlockBits();
   Frame.InputStep = FTranscoder->MeanQuantiserScale();
   Cost.Bits.fill(0);

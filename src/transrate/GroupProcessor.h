@@ -19,8 +19,6 @@ class TGroupProcessor {
   static constexpr int kMaxLevel = TPictureCost::kMaxLevel;
   // What a held group's kept macroblocks may take; pictures past it are decoded again.
   static constexpr std::size_t kParsedGroupBytes = std::size_t{12} << 20;
-  // vbv_buffer_size counts in units of 16 kbit.
-  static constexpr std::int64_t kVbvUnitBits = 16 * 1024;
 
   TGroupProcessor(TTransrateMethod Method, const TRequantTuning& Tuning);
 

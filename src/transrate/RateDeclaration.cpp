@@ -1,6 +1,7 @@
 #include "transrate/RateDeclaration.h"
 
 #include "syntax/BitStream3.h"
+#include "syntax/CodeTables.h"
 #include "syntax/HeaderParsers.h"
 #include "syntax/StartCodes.h"
 
@@ -66,21 +67,21 @@ void TRateDeclaration::SequenceHeader(std::span<std::uint8_t> Unit, std::size_t 
   }
   FBufferBits = (std::int64_t{header.vbv_buffer_size_value} +
                  (haveExtension ? std::int64_t{ext.vbv_buffer_size_extension} << 10 : 0)) *
-                16 * 1024;
+                kVbvBufferSizeUnit;
   FLowDelay = haveExtension && ext.low_delay != 0;
   FRateNow = 0;  // an MPEG-1 variable rate declares none
   if (!haveExtension && header.bit_rate_value == kVariableMpeg1Rate) return;
   const std::int64_t declared =
-      (std::int64_t{header.bit_rate_value} + (haveExtension ? std::int64_t{ext.bit_rate_extension} << 18 : 0)) * 400;
+      (std::int64_t{header.bit_rate_value} + (haveExtension ? std::int64_t{ext.bit_rate_extension} << 18 : 0)) * kBitRateUnit;
   FRateNow = declared;
   if (FRate <= 0) return;
   const std::uint32_t units = RateUnits(FRate);
-  if (declared <= std::int64_t{units} * 400) return;
+  if (declared <= std::int64_t{units} * kBitRateUnit) return;
   // Without an extension only 18 bits hold the rate, and all ones would read as variable.
   if (!haveExtension && units >= kVariableMpeg1Rate) return;
   PutBits(Unit, At * 8 + kBitRateValueBit, 18, units & 0x3FFFFu);
   if (haveExtension) PutBits(Unit, extension * 8 + kBitRateExtensionBit, 12, units >> 18);
-  FLowered = FRateNow = std::int64_t{units} * 400;
+  FLowered = FRateNow = std::int64_t{units} * kBitRateUnit;
 }
 
 }  // namespace varlow
