@@ -319,7 +319,19 @@ void TMPEG2VideoTransrateClass::Dispatch(std::unique_ptr<THeldGroup> Group) {
   if (!FPool) {
     RunGroup(group, *FProcessors.front());
   } else {
-    FPool->Submit([this, &group](std::size_t Worker) { RunGroup(group, *FProcessors[Worker]); });
+    try {
+      FPool->Submit([this, &group](std::size_t Worker) { RunGroup(group, *FProcessors[Worker]); });
+    } catch (const std::exception& e) {
+      // A group out but never handed to a worker would be waited for for ever: it fails here,
+      // and the run with it.
+      {
+        std::lock_guard lock(FLock);
+        group.Error = e.what();
+        FOutcomes[group.Index] = {};
+        group.Done = true;
+      }
+      FChanged.notify_all();
+    }
   }
   while (DeliverOldest(false)) {
   }
